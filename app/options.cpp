@@ -1,0 +1,24 @@
+#include "app/options.h"
+
+#include "platform/text.h"
+
+namespace kestrix {
+
+std::wstring BuildOptionString(std::wstring_view arguments) {
+    return L"nu " + TrimSpaces(ToLower(arguments));
+}
+
+Options ParseOptions(std::wstring_view optionString) {
+    Options options;
+    // "-f" counts anywhere after the prefix, with or without spaces around it.
+    const auto silentAt = optionString.find(L"-f");
+    options.silent = silentAt != std::wstring_view::npos && silentAt >= 2;
+    options.bootSectorOnly = SplitAll(optionString, L" -n").size() >= 2;
+    const auto pieces = SplitAll(optionString, L" -d ");
+    if (pieces.size() >= 2) {
+        options.partition = Left(pieces[1], 2);
+    }
+    return options;
+}
+
+}  // namespace kestrix

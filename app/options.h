@@ -1,0 +1,22 @@
+#pragma once
+// The command line is the program's only configuration: "-f" silent, "-n" boot sector only,
+// "-d X:" the partition to repair.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// "nu " + the arguments, lower-cased and stripped of leading and trailing spaces. The prefix puts
+// an option at the very start of the arguments behind a space like every later one.
+std::wstring BuildOptionString(std::wstring_view arguments);
+
+struct Options {
+    bool silent = false;
+    bool bootSectorOnly = false;
+    std::optional<std::wstring> partition;
+};
+
+Options ParseOptions(std::wstring_view optionString);
+
+}  // namespace kestrix

@@ -1,0 +1,45 @@
+#include "exec/tool_commands.h"
+
+namespace kestrix {
+
+namespace {
+
+std::wstring StoreCommand(std::wstring_view bootDrive, std::wstring_view tail) {
+    return L"bcdedit.exe /store " + std::wstring(bootDrive) + std::wstring(tail);
+}
+
+}  // namespace
+
+std::wstring ListingCommand(int disk) {
+    return L"cmd.exe /c dsptw " + std::to_wstring(disk) + L" /find:all /getid>dinf.txt";
+}
+
+std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive) {
+    const wchar_t* option =
+        generation == LoaderGeneration::Nt5 ? L"bootsect.exe /nt52 " : L"bootsect.exe /nt60 ";
+    return option + std::wstring(bootDrive);
+}
+
+std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive) {
+    return L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " +
+           std::wstring(bootDrive);
+}
+
+std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
+    const std::wstring drive(bootDrive);
+    return {
+        StoreCommand(drive, L"\\boot\\bcd /create {bootmgr} /d \"Windows Boot Manager\""),
+        StoreCommand(drive, L"\\boot\\bcd /create {ntldr} /d \"Windows XP/2003\""),
+        StoreCommand(drive, L"\\boot\\bcd /set {bootmgr} device partition=" + drive),
+        StoreCommand(drive, L"\\boot\\bcd /set {ntldr} device partition=" + drive),
+        StoreCommand(drive, L"\\boot\\bcd /set {ntldr} path \\ntldr"),
+        StoreCommand(drive, L"\\boot\\bcd /displayorder {ntldr} /addlast"),
+        StoreTimeoutCommand(drive),
+    };
+}
+
+std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
+    return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
+}
+
+}  // namespace kestrix

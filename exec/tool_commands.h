@@ -1,0 +1,25 @@
+#pragma once
+// Every outside command line of the program, built in one place. A drive is a letter and a colon
+// with no backslash after it, used with the letter case it has.
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+enum class LoaderGeneration { Nt5, Nt6 };
+
+// cmd.exe writes the listing of one disk to dinf.txt in the current folder.
+std::wstring ListingCommand(int disk);
+
+std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive);
+
+// Builds the 6.x boot files of the installation on scannedDrive onto bootDrive.
+std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive);
+
+// The seven store edits that add the 5.x entry to the boot drive's store, in their order.
+std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
+
+std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
+
+}  // namespace kestrix

@@ -1,0 +1,33 @@
+#pragma once
+// Text helpers shared by every subsystem. Texts are wide strings so the Win32 layer can pass
+// them to the W APIs unchanged.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrix {
+
+// Strips leading and trailing U+0020 only: tabs and other white space stay.
+std::wstring TrimSpaces(std::wstring_view text);
+
+// Lower-cases ASCII and the common alphabetic blocks; drive letters and options are ASCII.
+std::wstring ToLower(std::wstring_view text);
+
+// Cuts at every occurrence of the separator, searched from the left without overlap. An empty
+// text gives no pieces, like the classic Split.
+std::vector<std::wstring> SplitAll(std::wstring_view text, std::wstring_view separator);
+
+// Replaces every occurrence, searched from the left without overlap, in a single pass.
+std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to);
+
+// The first n characters (the whole text when it is shorter).
+std::wstring Left(std::wstring_view text, std::size_t n);
+
+// Lines of a text: each ends at CR LF, a lone CR or a lone LF; the line ends are dropped and a
+// last line without an end still counts.
+std::vector<std::wstring> SplitLines(std::wstring_view text);
+
+std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view text);
+
+}  // namespace kestrix

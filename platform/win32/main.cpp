@@ -1,0 +1,34 @@
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/application.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_process.h"
+#include "platform/win32/win32_windows.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using namespace kestrix::win32;
+    // The shell's process start may use COM; it wants an apartment-threaded caller.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    Win32MainWindow ch1;
+    Win32SelectionWindow ch2;
+    if (!ch1.Create(instance) || !ch2.Create(instance)) {
+        return 1;
+    }
+    Win32Session session(ch1, ch2);
+    Win32FileSystem files;
+    Win32ProcessLauncher launcher;
+    kestrix::Application app(ch1, ch2, session, files, launcher);
+
+    ch1.onCommand2 = [&] { app.ch1.Command2_Click(); };
+    ch1.onQueryUnload = [&] { app.ch1.Form_QueryUnload(); };
+    ch2.onAn1 = [&] { app.ch2.an1_Click(); };
+    ch2.onTimer = [&] { app.ch2.e_t1_Timer(); };
+    ch2.onLabel2 = [&] { app.ch2.Label2_Click(); };
+    ch2.onQueryUnload = [&] { app.ch2.Form_QueryUnload(); };
+
+    app.ch2.Form_Load();
+    app.ch1.Start();
+    return session.RunMessageLoop();
+}
