@@ -146,19 +146,18 @@ std::wstring FromUtf8(std::string_view text) {
             cp = b & 0x07;
         }
         if (len > 1) {
-            if (i + len > text.size()) {
-                cp = 0xFFFD;
-                len = 1;
-            } else {
-                for (std::size_t k = 1; k < len; ++k) {
-                    const auto cont = static_cast<unsigned char>(text[i + k]);
-                    if ((cont >> 6) != 0x2) {
-                        cp = 0xFFFD;
-                        len = k;
-                        break;
-                    }
-                    cp = (cp << 6) | (cont & 0x3F);
+            std::size_t k = 1;
+            for (; k < len && i + k < text.size(); ++k) {
+                const auto cont = static_cast<unsigned char>(text[i + k]);
+                if ((cont >> 6) != 0x2) {
+                    break;
                 }
+                cp = (cp << 6) | (cont & 0x3F);
+            }
+            if (k < len) {
+                // A broken sequence stands for one replacement character.
+                cp = 0xFFFD;
+                len = k;
             }
         }
         i += len;

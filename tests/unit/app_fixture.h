@@ -1,0 +1,50 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include "app/application.h"
+#include "fakes.h"
+
+namespace kestrix::testing {
+
+// The whole program over recording doubles.
+struct AppFixture : ::testing::Test {
+    Events events;
+    FakeMainWindow ch1Window{events};
+    FakeSelectionWindow ch2Window{events};
+    FakeSession session{events};
+    FakeFileSystem files{events};
+    FakeLauncher launcher{events};
+    Application app{ch1Window, ch2Window, session, files, launcher};
+
+    // Starts the program as the process start does; true when it ended the process.
+    bool Start(const std::wstring& arguments) {
+        files.arguments = arguments;
+        return Ends([&] {
+            app.ch2.Form_Load();
+            app.ch1.Start();
+        });
+    }
+
+    template <typename F>
+    bool Ends(F&& action) {
+        try {
+            action();
+        } catch (const ProgramEnded& ended) {
+            exitCode = ended.exitCode;
+            return true;
+        }
+        return false;
+    }
+
+    std::vector<std::wstring> ToolRuns() const {
+        std::vector<std::wstring> runs;
+        for (const auto& request : launcher.requests) {
+            runs.push_back(request.file + L" " + request.parameters);
+        }
+        return runs;
+    }
+
+    std::optional<int> exitCode;
+};
+
+}  // namespace kestrix::testing

@@ -1,0 +1,230 @@
+#pragma once
+// Recording doubles of the platform. Every observable act goes into one shared event list, so a
+// test can check the order of log lines, tool runs, message boxes and window changes.
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform/windows.h"
+
+namespace kestrix::testing {
+
+using Events = std::vector<std::wstring>;
+
+struct ProgramEnded {
+    int exitCode;
+};
+
+class FakeMainWindow final : public MainWindow {
+public:
+    explicit FakeMainWindow(Events& events) : events_(events) {}
+    void Show() override {
+        visible = true;
+        events_.push_back(L"ch1.show");
+    }
+    void Hide() override {
+        visible = false;
+        events_.push_back(L"ch1.hide");
+    }
+    int BootOnlyValue() const override { return bootOnly; }
+    void SetBootOnlyValue(int value) override { bootOnly = value; }
+
+    bool visible = false;
+    int bootOnly = 0;
+
+private:
+    Events& events_;
+};
+
+class FakeSelectionWindow final : public SelectionWindow {
+public:
+    explicit FakeSelectionWindow(Events& events) : events_(events) {}
+    void Show() override {
+        visible = true;
+        events_.push_back(L"ch2.show");
+    }
+    void Hide() override {
+        visible = false;
+        events_.push_back(L"ch2.hide");
+    }
+    void AddPartition(const std::wstring& entry) override {
+        // The list keeps itself in ascending order of text.
+        partitions.insert(std::upper_bound(partitions.begin(), partitions.end(), entry), entry);
+    }
+    int PartitionCount() const override { return static_cast<int>(partitions.size()); }
+    std::wstring PartitionText() const override { return partitionText; }
+    void SetPartitionText(const std::wstring& text) override { partitionText = text; }
+    void SelectPartition(int index) override {
+        partitionText = partitions.at(static_cast<std::size_t>(index));
+    }
+    void SetInstruction(const std::wstring& text) override { instruction = text; }
+    bool IsLogVisible() const override { return logVisible; }
+    void ShowLog() override { logVisible = true; }
+    void AppendLogLine(const std::wstring& line) override {
+        log.push_back(line);
+        events_.push_back(L"log:" + line);
+    }
+    int DriveCount() const override { return static_cast<int>(drives.size()); }
+    std::wstring DriveEntry(int index) const override {
+        return drives.at(static_cast<std::size_t>(index));
+    }
+    void SetTimerEnabled(bool enabled) override {
+        timerEnabled = enabled;
+        events_.push_back(enabled ? L"timer.on" : L"timer.off");
+    }
+    void SetTopmost() override { topmost = true; }
+
+    bool visible = false;
+    std::vector<std::wstring> partitions;
+    std::wstring partitionText;
+    std::wstring instruction;
+    bool logVisible = false;
+    std::vector<std::wstring> log;
+    std::vector<std::wstring> drives;
+    bool timerEnabled = false;
+    bool topmost = false;
+
+private:
+    Events& events_;
+};
+
+class FakeSession final : public Session {
+public:
+    explicit FakeSession(Events& events) : events_(events) {}
+    MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
+                              MessageIcon icon) override {
+        messages.push_back({text, buttons, icon});
+        events_.push_back(L"message:" + text);
+        if (answers.empty()) {
+            return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Closed;
+        }
+        const auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void ProcessPendingEvents() override {
+        ++eventRounds;
+        events_.push_back(L"events");
+        if (onEvents) {
+            onEvents();
+        }
+    }
+    [[noreturn]] void EndProgram(int exitCode) override {
+        events_.push_back(L"end:" + std::to_wstring(exitCode));
+        throw ProgramEnded{exitCode};
+    }
+
+    struct Message {
+        std::wstring text;
+        MessageButtons buttons;
+        MessageIcon icon;
+    };
+    std::vector<Message> messages;
+    std::deque<MessageAnswer> answers;
+    int eventRounds = 0;
+    // Runs inside an event round, as a user's click or close would.
+    std::function<void()> onEvents;
+
+private:
+    Events& events_;
+};
+
+class FakeFileSystem final : public FileSystem {
+public:
+    explicit FakeFileSystem(Events& events) : events_(events) {}
+    std::wstring OwnFolder() const override { return ownFolder; }
+    std::wstring CommandLineArguments() const override { return arguments; }
+    bool SetCurrentDrive(const std::wstring& drive) override {
+        events_.push_back(L"drive:" + drive);
+        if (drive.size() != 2 || drive[1] != L':' || failDrive) {
+            return false;
+        }
+        currentDrive = drive;
+        return true;
+    }
+    bool SetCurrentFolder(const std::wstring& folder) override {
+        events_.push_back(L"folder:" + folder);
+        if (folder.empty() || failFolder) {
+            return false;
+        }
+        currentFolder = folder;
+        return true;
+    }
+    std::optional<std::int64_t> FileLength(const std::wstring& path) const override {
+        const auto it = files.find(ToLower(path));
+        if (it == files.end()) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(it->second.size());
+    }
+    bool SetNormalAttributes(const std::wstring& path) override {
+        events_.push_back(L"attrib:" + path);
+        return files.count(ToLower(path)) != 0;
+    }
+    bool CopyFileOver(const std::wstring& source, const std::wstring& target) override {
+        events_.push_back(L"copy:" + source + L">" + target);
+        const auto it = files.find(ToLower(source));
+        if (it == files.end()) {
+            return false;
+        }
+        files[ToLower(target)] = it->second;
+        return true;
+    }
+    bool DeleteFileAt(const std::wstring& path) override {
+        events_.push_back(L"delete:" + path);
+        return files.erase(ToLower(path)) != 0;
+    }
+    std::optional<std::vector<std::wstring>> ReadTextLines(
+        const std::wstring& path) const override {
+        const auto it = files.find(ToLower(path));
+        if (it == files.end()) {
+            return std::nullopt;
+        }
+        return SplitLines(FromUtf8(it->second));
+    }
+
+    // A file of the given length; paths compare without regard to case, as on Windows.
+    void Put(const std::wstring& path, std::size_t length) {
+        files[ToLower(path)] = std::string(length, 'x');
+    }
+
+    std::wstring ownFolder = L"C:\\tools";
+    std::wstring arguments;
+    std::wstring currentDrive;
+    std::wstring currentFolder;
+    bool failDrive = false;
+    bool failFolder = false;
+    std::map<std::wstring, std::string> files;
+
+private:
+    Events& events_;
+};
+
+class FakeLauncher final : public ProcessLauncher {
+public:
+    explicit FakeLauncher(Events& events) : events_(events) {}
+    LaunchResult Launch(const LaunchRequest& request) override {
+        requests.push_back(request);
+        events_.push_back(L"run:" + request.file + L"|" + request.parameters);
+        if (onLaunch) {
+            onLaunch(request);
+        }
+        return result;
+    }
+
+    std::vector<LaunchRequest> requests;
+    LaunchResult result{true, 0, L"", 0u};
+    std::function<void(const LaunchRequest&)> onLaunch;
+
+private:
+    Events& events_;
+};
+
+}  // namespace kestrix::testing

@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include "exec/tool_commands.h"
+
+namespace kestrix {
+namespace {
+
+TEST(ToolCommands, ExactLines) {
+    EXPECT_EQ(ListingCommand(0), L"cmd.exe /c dsptw 0 /find:all /getid>dinf.txt");
+    EXPECT_EQ(ListingCommand(10), L"cmd.exe /c dsptw 10 /find:all /getid>dinf.txt");
+    EXPECT_EQ(BootSectorCommand(LoaderGeneration::Nt5, L"D:"), L"bootsect.exe /nt52 D:");
+    EXPECT_EQ(BootSectorCommand(LoaderGeneration::Nt6, L"d:"), L"bootsect.exe /nt60 d:");
+    EXPECT_EQ(BootFilesCommand(L"e:", L"d:"), L"bcdboot.exe e:\\windows /l zh-cn /s d:");
+    EXPECT_EQ(StoreTimeoutCommand(L"d:"), L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
+}
+
+TEST(ToolCommands, StoreCommandsInMenuOrder) {
+    const auto commands = BootMenuStoreCommands(L"d:");
+    const std::array<std::wstring, 7> expected = {
+        L"bcdedit.exe /store d:\\boot\\bcd /create {bootmgr} /d \"Windows Boot Manager\"",
+        L"bcdedit.exe /store d:\\boot\\bcd /create {ntldr} /d \"Windows XP/2003\"",
+        L"bcdedit.exe /store d:\\boot\\bcd /set {bootmgr} device partition=d:",
+        L"bcdedit.exe /store d:\\boot\\bcd /set {ntldr} device partition=d:",
+        L"bcdedit.exe /store d:\\boot\\bcd /set {ntldr} path \\ntldr",
+        L"bcdedit.exe /store d:\\boot\\bcd /displayorder {ntldr} /addlast",
+        L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
+    };
+    EXPECT_EQ(commands, expected);
+}
+
+}  // namespace
+}  // namespace kestrix
