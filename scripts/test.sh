@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the unit tests on Linux and the
+# end-to-end tests of the real exe under Wine on a virtual display.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh"
+cd "$root/build/native"
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure "$@"
