@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/control_ids.h"
+#include "platform/win32/resource_ids.h"
 
 namespace kestrix::win32 {
 
@@ -13,38 +14,93 @@ namespace {
 
 constexpr int kTwipsPerInch = 1440;
 constexpr wchar_t kAppTitle[] = L"Kestrix";
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-struct Twips {
-    int left, top, width, height;
-};
+int ToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch); }
 
-int ToPixels(int twips) { return MulDiv(twips, 96, kTwipsPerInch); }
-
-HWND CreateControl(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style,
-                   Twips place, int id) {
-    HWND control = CreateWindowExW(
-        0, windowClass, text, WS_CHILD | WS_CLIPSIBLINGS | style, ToPixels(place.left),
-        ToPixels(place.top), ToPixels(place.width), ToPixels(place.height), parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 FALSE);
-    return control;
+// Newer systems scale per monitor; older ones have one DPI for the whole screen.
+UINT DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr && hwnd != nullptr) {
+        const UINT dpi = getDpiForWindow(hwnd);
+        if (dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-// Creates a fixed-size window whose client area has the given size, centred on the work area.
+RECT FrameForClient(int clientWidth, int clientHeight, UINT dpi) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    RECT frame{0, 0, clientWidth, clientHeight};
+    if (adjustForDpi != nullptr) {
+        adjustForDpi(&frame, kFrameStyle, FALSE, 0, dpi);
+    } else {
+        AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+    }
+    return frame;
+}
+
+// The system's message font at the given DPI: the font of every control without one of its own.
+UniqueFont DefaultFont(UINT dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        return UniqueFont(CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL,
+                                      FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                      L"MS Shell Dlg 2"));
+    }
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
+                                            systemDpi > 0 ? systemDpi : 96);
+    return UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont));
+}
+
+// "宋体" in the GB2312 character set; the size in tenths of a point.
+UniqueFont SongFont(int decipoints, int weight, UINT dpi) {
+    return UniqueFont(CreateFontW(-MulDiv(decipoints, static_cast<int>(dpi), 720), 0, 0, 0, weight,
+                                  FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                  L"宋体"));
+}
+
+HWND CreateControl(HWND parent, const ControlSpec& spec) {
+    return CreateWindowExW(0, spec.windowClass, spec.caption,
+                           WS_CHILD | WS_CLIPSIBLINGS | spec.style, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
 HWND CreateFrame(HINSTANCE instance, const wchar_t* windowClass, const wchar_t* caption,
-                 int clientWidthTwips, int clientHeightTwips, void* self) {
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, ToPixels(clientWidthTwips), ToPixels(clientHeightTwips)};
-    AdjustWindowRectEx(&frame, style, FALSE, 0);
+                 void* self) {
+    return CreateWindowExW(0, windowClass, caption, kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, self);
+}
+
+// Sizes the frame for its client area at the window's DPI, centred on its monitor's work area.
+void PlaceCentred(HWND hwnd, Twips client, UINT dpi) {
+    const RECT frame = FrameForClient(ToPixels(client.width, dpi), ToPixels(client.height, dpi), dpi);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        work = monitor.rcWork;
+    }
     const int x = work.left + (work.right - work.left - width) / 2;
     const int y = work.top + (work.bottom - work.top - height) / 2;
-    return CreateWindowExW(0, windowClass, caption, style, x, y, width, height, nullptr, nullptr,
-                           instance, self);
+    SetWindowPos(hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool RegisterFrameClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc) {
@@ -55,6 +111,11 @@ bool RegisterFrameClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = name;
+    wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIX), IMAGE_ICON,
+                                             0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_KESTRIX), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     return RegisterClassExW(&wc) != 0;
 }
 
@@ -89,24 +150,101 @@ std::wstring WindowText(HWND hwnd) {
 
 }  // namespace
 
+// Both windows
+
+void FormWindow::CreateControls(HWND hwnd, const ControlSpec* specs, std::size_t count) {
+    hwnd_ = hwnd;
+    specs_ = specs;
+    controls_.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        controls_.push_back(CreateControl(hwnd, specs[i]));
+    }
+    ApplyDpi(DpiOf(hwnd));
+}
+
+HWND FormWindow::Control(int id) const {
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        if (specs_[i].id == id) {
+            return controls_[i];
+        }
+    }
+    return nullptr;
+}
+
+void FormWindow::ApplyDpi(UINT dpi) {
+    defaultFont_ = DefaultFont(dpi);
+    songBold12_ = SongFont(120, FW_BOLD, dpi);
+    songBold105_ = SongFont(105, FW_BOLD, dpi);
+    songRegular105_ = SongFont(105, FW_NORMAL, dpi);
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        const ControlSpec& spec = specs_[i];
+        HFONT font = defaultFont_.get();
+        switch (spec.font) {
+            case FontKind::SongBold12:
+                font = songBold12_.get();
+                break;
+            case FontKind::SongBold105:
+                font = songBold105_.get();
+                break;
+            case FontKind::SongRegular105:
+                font = songRegular105_.get();
+                break;
+            case FontKind::Default:
+                break;
+        }
+        SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SetWindowPos(controls_[i], nullptr, ToPixels(spec.place.left, dpi),
+                     ToPixels(spec.place.top, dpi), ToPixels(spec.place.width, dpi),
+                     ToPixels(spec.place.height + spec.dropDownHeight, dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        InvalidateRect(controls_[i], nullptr, TRUE);
+    }
+    dpi_ = dpi;
+}
+
+void FormWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    ApplyDpi(HIWORD(wParam));
+    const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool FormWindow::IsRed(HWND control) const {
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        if (controls_[i] == control) {
+            return specs_[i].red;
+        }
+    }
+    return false;
+}
+
 // ch1
+
+// In tab order, which is also the order of creation: the first control has the focus.
+constexpr ControlSpec kMainControls[] = {
+    {IDC_COMMAND2, L"BUTTON", L"自动修复Windows引导", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+     {210, 1140, 3345, 525}, FontKind::Default, false, 0},
+    {IDC_FX1, L"BUTTON", L"只修复引导", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+     {420, 630, 3405, 435}, FontKind::Default, false, 0},
+    {IDC_CH1_LABEL1, L"STATIC", L"Kestrix", WS_VISIBLE, {840, 210, 2355, 375},
+     FontKind::SongBold12, false, 0},
+    {IDC_CH1_LABEL2, L"STATIC",
+     L"使用命令行为静默模式，请尊重作者版权。Tobrin制作",
+     WS_VISIBLE, {270, 1860, 3375, 525}, FontKind::Default, true, 0},
+};
 
 bool Win32MainWindow::Create(HINSTANCE instance) {
     if (!RegisterFrameClass(instance, KESTRIX_MAIN_CLASS, &WindowProc)) {
         return false;
     }
-    hwnd_ = CreateFrame(instance, KESTRIX_MAIN_CLASS, L"KestrixV1.0   Tobrin制作", 3765, 2505, this);
-    if (hwnd_ == nullptr) {
+    HWND hwnd = CreateFrame(instance, KESTRIX_MAIN_CLASS, L"KestrixV1.0   Tobrin制作", this);
+    if (hwnd == nullptr) {
         return false;
     }
-    fx1_ = CreateControl(hwnd_, L"BUTTON", L"只修复引导", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                         {420, 630, 3405, 435}, IDC_FX1);
-    CreateControl(hwnd_, L"BUTTON", L"自动修复Windows引导",
-                  WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {210, 1140, 3345, 525}, IDC_COMMAND2);
-    label2_ = CreateControl(hwnd_, L"STATIC",
-                            L"使用命令行为静默模式，请尊重作者劳动成果。Kestrix 由 Tobrin 制作。",
-                            WS_VISIBLE, {270, 1860, 3375, 525}, IDC_CH1_LABEL2);
-    CreateControl(hwnd_, L"STATIC", L"Kestrix", WS_VISIBLE, {840, 210, 2355, 375}, IDC_CH1_LABEL1);
+    form_.CreateControls(hwnd, kMainControls, std::size(kMainControls));
+    hwnd_ = hwnd;
+    fx1_ = form_.Control(IDC_FX1);
+    PlaceCentred(hwnd_, {0, 0, 3765, 2505}, form_.Dpi());
     return true;
 }
 
@@ -141,21 +279,29 @@ LRESULT CALLBACK Win32MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
 LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDC_COMMAND2 && HIWORD(wParam) == BN_CLICKED && onCommand2) {
+            // Enter presses the start button; Escape does nothing.
+            if ((LOWORD(wParam) == IDC_COMMAND2 || LOWORD(wParam) == IDOK) &&
+                HIWORD(wParam) == BN_CLICKED && onCommand2) {
                 onCommand2();
                 return 0;
             }
             break;
+        case DM_GETDEFID:
+            return MAKELRESULT(IDC_COMMAND2, DC_HASDEFID);
         case WM_CTLCOLORSTATIC:
-            if (reinterpret_cast<HWND>(lParam) == label2_) {
+            if (form_.IsRed(reinterpret_cast<HWND>(lParam))) {
                 return RedText(wParam);
             }
             break;
-        case WM_CLOSE:
+        case WM_DPICHANGED:
+            form_.OnDpiChanged(wParam, lParam);
+            return 0;
         case WM_ENDSESSION:
-            if (message == WM_ENDSESSION && wParam == FALSE) {
+            if (wParam == FALSE) {
                 break;
             }
+            [[fallthrough]];
+        case WM_CLOSE:
             if (onQueryUnload) {
                 onQueryUnload();
             }
@@ -168,28 +314,40 @@ LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 // ch2
 
+// In tab order. The log is last but one: it only appears once a repair starts and is then raised
+// above the selection controls it covers.
+constexpr ControlSpec kSelectionControls[] = {
+    {IDC_CH2_LABEL1, L"STATIC",
+     L"您的系统存在多个启动设备分区，请选择需要的分区卷标(不要选择移动硬盘或U盘)：", WS_VISIBLE,
+     {240, 120, 4065, 525}, FontKind::Default, true, 0},
+    {IDC_L1, L"COMBOBOX", L"",
+     WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_SORT | CBS_AUTOHSCROLL,
+     {300, 720, 3855, 330}, FontKind::SongRegular105, false, 1800},
+    {IDC_AN1, L"BUTTON", L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+     {1200, 1260, 1995, 525}, FontKind::SongBold105, false, 0},
+    {IDC_L2, L"LISTBOX", L"", WS_DISABLED | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
+     {60, 90, 4395, 2010}, FontKind::Default, false, 0},
+    {IDC_D1, L"LISTBOX", L"", LBS_NOINTEGRALHEIGHT, {1890, 2670, 2025, 300}, FontKind::Default,
+     false, 0},
+    {IDC_CH2_LABEL2, L"STATIC", L"", WS_VISIBLE | SS_NOTIFY, {4050, 600, 375, 615},
+     FontKind::Default, false, 0},
+};
+
 bool Win32SelectionWindow::Create(HINSTANCE instance) {
     if (!RegisterFrameClass(instance, KESTRIX_SELECTION_CLASS, &WindowProc)) {
         return false;
     }
-    hwnd_ = CreateFrame(instance, KESTRIX_SELECTION_CLASS, L"引导修复  By Tobrin", 4515, 2175, this);
-    if (hwnd_ == nullptr) {
+    HWND hwnd = CreateFrame(instance, KESTRIX_SELECTION_CLASS, L"引导修复  By Tobrin", this);
+    if (hwnd == nullptr) {
         return false;
     }
-    l2_ = CreateControl(hwnd_, L"LISTBOX", L"", WS_DISABLED | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
-                        {60, 90, 4395, 2010}, IDC_L2);
-    d1_ = CreateControl(hwnd_, L"LISTBOX", L"", LBS_NOINTEGRALHEIGHT, {1890, 2670, 2025, 300}, IDC_D1);
-    an1_ = CreateControl(hwnd_, L"BUTTON", L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
-                         {1200, 1260, 1995, 525}, IDC_AN1);
-    l1_ = CreateControl(hwnd_, L"COMBOBOX", L"",
-                        WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_SORT | CBS_AUTOHSCROLL,
-                        {300, 720, 3855, 1800}, IDC_L1);
-    label2_ = CreateControl(hwnd_, L"STATIC", L"", WS_VISIBLE | SS_NOTIFY, {4050, 600, 375, 615},
-                            IDC_CH2_LABEL2);
-    label1_ = CreateControl(
-        hwnd_, L"STATIC",
-        L"您的系统存在多个启动设备分区，请选择需要的分区卷标(不要选择移动硬盘或U盘)：", WS_VISIBLE,
-        {240, 120, 4065, 525}, IDC_CH2_LABEL1);
+    form_.CreateControls(hwnd, kSelectionControls, std::size(kSelectionControls));
+    hwnd_ = hwnd;
+    l2_ = form_.Control(IDC_L2);
+    d1_ = form_.Control(IDC_D1);
+    l1_ = form_.Control(IDC_L1);
+    label1_ = form_.Control(IDC_CH2_LABEL1);
+    PlaceCentred(hwnd_, {0, 0, 4515, 2175}, form_.Dpi());
     FillDrives();
     return true;
 }
@@ -201,8 +359,7 @@ std::wstring DescribeDrive(const std::wstring& root) {
     if (GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
         wchar_t remote[MAX_PATH + 1] = {};
         DWORD length = MAX_PATH;
-        const std::wstring local = entry;
-        if (WNetGetConnectionW(local.c_str(), remote, &length) == NO_ERROR && remote[0] != L'\0') {
+        if (WNetGetConnectionW(entry.c_str(), remote, &length) == NO_ERROR && remote[0] != L'\0') {
             return entry + L" [" + remote + L"]";
         }
         return entry;
@@ -262,12 +419,15 @@ void Win32SelectionWindow::SetInstruction(const std::wstring& text) {
 bool Win32SelectionWindow::IsLogVisible() const { return IsOwnFlagVisible(l2_); }
 
 void Win32SelectionWindow::ShowLog() {
-    // The log covers the selection controls, so it goes to the top of its siblings.
     SetWindowPos(l2_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 void Win32SelectionWindow::AppendLogLine(const std::wstring& line) {
-    SendMessageW(l2_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    const LRESULT index = SendMessageW(l2_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    // The user cannot scroll a disabled list, so the newest line is kept in view for them.
+    if (index >= 0) {
+        SendMessageW(l2_, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+    }
 }
 
 int Win32SelectionWindow::DriveCount() const {
@@ -311,7 +471,9 @@ LRESULT CALLBACK Win32SelectionWindow::WindowProc(HWND hwnd, UINT message, WPARA
 LRESULT Win32SelectionWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDC_AN1 && HIWORD(wParam) == BN_CLICKED && onAn1) {
+            // Enter in the partition field confirms it; Escape does nothing.
+            if ((LOWORD(wParam) == IDC_AN1 || LOWORD(wParam) == IDOK) &&
+                HIWORD(wParam) == BN_CLICKED && onAn1) {
                 onAn1();
                 return 0;
             }
@@ -320,6 +482,8 @@ LRESULT Win32SelectionWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
                 return 0;
             }
             break;
+        case DM_GETDEFID:
+            return MAKELRESULT(IDC_AN1, DC_HASDEFID);
         case WM_TIMER:
             if (wParam == IDT_E_T1 && onTimer) {
                 onTimer();
@@ -327,15 +491,19 @@ LRESULT Win32SelectionWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
             }
             break;
         case WM_CTLCOLORSTATIC:
-            if (reinterpret_cast<HWND>(lParam) == label1_) {
+            if (form_.IsRed(reinterpret_cast<HWND>(lParam))) {
                 return RedText(wParam);
             }
             break;
-        case WM_CLOSE:
+        case WM_DPICHANGED:
+            form_.OnDpiChanged(wParam, lParam);
+            return 0;
         case WM_ENDSESSION:
-            if (message == WM_ENDSESSION && wParam == FALSE) {
+            if (wParam == FALSE) {
                 break;
             }
+            [[fallthrough]];
+        case WM_CLOSE:
             if (onQueryUnload) {
                 onQueryUnload();
             }

@@ -4,9 +4,52 @@
 #include <functional>
 #include <string>
 
+#include <vector>
+
+#include "platform/win32/unique_handle.h"
 #include "platform/windows.h"
 
 namespace kestrix::win32 {
+
+// A rectangle in twips (1/1440 inch; 15 twips are one pixel at 96 DPI).
+struct Twips {
+    int left, top, width, height;
+};
+
+enum class FontKind { Default, SongBold12, SongBold105, SongRegular105 };
+
+struct ControlSpec {
+    int id;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
+    DWORD style;
+    Twips place;
+    FontKind font;
+    bool red;
+    int dropDownHeight;  // twips below a drop-down combo's field for its list
+};
+
+// The controls of one window, laid out from twips at the window's DPI.
+class FormWindow {
+public:
+    void CreateControls(HWND hwnd, const ControlSpec* specs, std::size_t count);
+    HWND Control(int id) const;
+    bool IsRed(HWND control) const;
+    UINT Dpi() const { return dpi_; }
+    void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+
+private:
+    void ApplyDpi(UINT dpi);
+
+    HWND hwnd_ = nullptr;
+    const ControlSpec* specs_ = nullptr;
+    std::vector<HWND> controls_;
+    UINT dpi_ = 96;
+    UniqueFont defaultFont_;
+    UniqueFont songBold12_;
+    UniqueFont songBold105_;
+    UniqueFont songRegular105_;
+};
 
 // The main window ch1.
 class Win32MainWindow final : public MainWindow {
@@ -26,9 +69,9 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+    FormWindow form_;
     HWND hwnd_ = nullptr;
     HWND fx1_ = nullptr;
-    HWND label2_ = nullptr;
 };
 
 // The selection and progress window ch2.
@@ -63,12 +106,11 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void FillDrives();
 
+    FormWindow form_;
     HWND hwnd_ = nullptr;
     HWND l2_ = nullptr;
     HWND d1_ = nullptr;
-    HWND an1_ = nullptr;
     HWND l1_ = nullptr;
-    HWND label2_ = nullptr;
     HWND label1_ = nullptr;
 };
 
