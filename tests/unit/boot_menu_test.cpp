@@ -1,0 +1,174 @@
+#include "app_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+using testing::Events;
+using testing::FakeFileSystem;
+using testing::FakeLauncher;
+using testing::FakeMainWindow;
+using testing::FakeSelectionWindow;
+using testing::FakeSession;
+
+const std::wstring kScan6 = L"正在扫描分区中的6.x系统...";
+const std::wstring kScan5 = L"正在扫描分区中的5.x系统...";
+const std::wstring kDone = L"引导菜单修复完成！请关闭。";
+const std::wstring kKeep = L"    存在Boot.ini保留并继续。";
+const std::wstring kBuild = L"    不存在Boot.ini正在建立通用boot.ini ...";
+
+struct BootMenu : testing::AppFixture {
+    BootMenu() {
+        files.ownFolder = L"C:\\kestrix";
+        for (const wchar_t* name : {L"boot.ini", L"BOOTFONT.BIN", L"NTLDR", L"NTDETECT.COM"}) {
+            files.Put(std::wstring(L"C:\\kestrix\\") + name, 100);
+        }
+    }
+
+    void Repair(const Lines& drives, const std::wstring& bootDrive = L"d:") {
+        ch2Window.drives = drives;
+        ch2Window.partitionText = bootDrive;
+        app.ch2.an1_Click();
+    }
+
+    void Windows6(const std::wstring& drive) { files.Put(drive + L"\\windows\\system32\\slmgr.vbs", 100); }
+    void Windows5(const std::wstring& drive) { files.Put(drive + L"\\windows\\regedit.exe", 100); }
+
+    std::vector<std::wstring> Copies() const {
+        std::vector<std::wstring> copies;
+        for (const auto& e : events) {
+            if (e.rfind(L"copy:", 0) == 0 || e.rfind(L"attrib:", 0) == 0) {
+                copies.push_back(e);
+            }
+        }
+        return copies;
+    }
+};
+
+TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
+    Windows5(L"d:");
+    files.Put(L"d:\\boot.ini", 200);
+    Windows6(L"e:");
+    Repair({L"c:", L"d: [XP]", L"e: [Win7]"});
+    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: [Win7] 发现6.x系统，修复中...", kScan5,
+                                    L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
+    Lines expected{L"bcdboot.exe e:\\windows /l zh-cn /s d:"};
+    for (const auto& command : BootMenuStoreCommands(L"d:")) {
+        expected.push_back(command);
+    }
+    expected.push_back(L"bootsect.exe /nt60 d:");
+    EXPECT_EQ(ToolRuns(), expected);
+    EXPECT_TRUE(Copies().empty());
+    EXPECT_TRUE(ch2Window.timerEnabled);
+}
+
+TEST_F(BootMenu, AssemblyBranches) {
+    struct Case {
+        bool six, five;
+        Lines runs;
+    };
+    const Case cases[] = {
+        {true, false,
+         {L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
+          L"bootsect.exe /nt60 d:"}},
+        {false, true, {L"bootsect.exe /nt52 d:"}},
+        {false, false, {L"bootsect.exe /nt52 d:"}},
+    };
+    for (const auto& c : cases) {
+        Events events;
+        FakeMainWindow ch1(events);
+        FakeSelectionWindow ch2(events);
+        FakeSession session(events);
+        FakeFileSystem files(events);
+        FakeLauncher launcher(events);
+        Application app(ch1, ch2, session, files, launcher);
+        if (c.six) {
+            files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        }
+        if (c.five) {
+            files.Put(L"e:\\windows\\regedit.exe", 100);
+            files.Put(L"d:\\boot.ini", 100);
+        }
+        ch2.drives = {L"d:", L"e:"};
+        ch2.partitionText = L"d:";
+        app.ch2.an1_Click();
+        Lines runs;
+        for (const auto& r : launcher.requests) {
+            runs.push_back(r.file + L" " + r.parameters);
+        }
+        EXPECT_EQ(runs, c.runs) << c.six << c.five;
+        EXPECT_EQ(ch2.log.back(), kDone);
+        EXPECT_TRUE(ch2.timerEnabled);
+    }
+}
+
+TEST_F(BootMenu, MarkerThresholds) {
+    // slmgr.vbs without regedit.exe: 6.x only. A 5-byte slmgr.vbs beside regedit.exe: neither.
+    files.Put(L"e:\\windows\\system32\\slmgr.vbs", 6);
+    files.Put(L"f:\\windows\\regedit.exe", 6);
+    files.Put(L"f:\\windows\\system32\\slmgr.vbs", 5);
+    files.Put(L"g:\\windows\\regedit.exe", 5);
+    files.Put(L"h:\\windows\\regedit.exe", 6);
+    files.Put(L"h:\\windows\\system32\\slmgr.vbs", 4);
+    files.Put(L"d:\\boot.ini", 6);
+    Repair({L"d:", L"e:", L"f:", L"g:", L"h:"});
+    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中...", kScan5,
+                                    L"  在 h: 发现5.x系统，修复中...", kKeep, L"", kDone}));
+}
+
+TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {
+    Windows5(L"e:");
+    Windows5(L"f:");
+    files.Put(L"d:\\boot.ini", 5);
+    Repair({L"d:", L"e:", L"f:"});
+    EXPECT_EQ(ch2Window.log,
+              (Lines{kScan6, kScan5, L"  在 e: 发现5.x系统，修复中...", kBuild,
+                     L"  在 f: 发现5.x系统，修复中...", kKeep, L"", kDone}));
+    EXPECT_EQ(Copies(), (Lines{
+                            L"attrib:d:\\boot.ini",
+                            L"copy:C:\\kestrix\\boot.ini>d:\\boot.ini",
+                            L"attrib:d:\\BOOTFONT.BIN",
+                            L"copy:C:\\kestrix\\BOOTFONT.BIN>d:\\BOOTFONT.BIN",
+                            L"attrib:d:\\NTLDR",
+                            L"copy:C:\\kestrix\\NTLDR>d:\\NTLDR",
+                            L"attrib:d:\\NTDETECT.COM",
+                            L"copy:C:\\kestrix\\NTDETECT.COM>d:\\NTDETECT.COM",
+                        }));
+    EXPECT_EQ(ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
+}
+
+TEST_F(BootMenu, ProgramInADriveRootJoinsWithOneBackslash) {
+    files.ownFolder = L"C:\\";
+    files.Put(L"C:\\boot.ini", 100);
+    Windows5(L"e:");
+    Repair({L"e:"});
+    EXPECT_EQ(Copies().at(1), L"copy:C:\\boot.ini>d:\\boot.ini");
+}
+
+TEST_F(BootMenu, NoDrivesGivesOnlyTheScanLines) {
+    Repair({});
+    EXPECT_EQ(ch2Window.log, (Lines{kScan6, kScan5, L"", kDone}));
+    EXPECT_EQ(ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
+}
+
+TEST_F(BootMenu, TheBootDriveItselfHoldingVista) {
+    Windows6(L"d:");
+    Repair({L"c:", L"d:"});
+    EXPECT_EQ(ToolRuns().front(), L"bcdboot.exe d:\\windows /l zh-cn /s d:");
+}
+
+TEST_F(BootMenu, ACloseBetweenStepsEndsTheRepairThere) {
+    Windows6(L"e:");
+    int rounds = 0;
+    session.onEvents = [&] {
+        if (++rounds == 2) {
+            app.ch2.Form_QueryUnload();
+        }
+    };
+    EXPECT_TRUE(Ends([&] { Repair({L"e:"}); }));
+    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中..."}));
+    EXPECT_TRUE(launcher.requests.empty());
+}
+
+}  // namespace
+}  // namespace kestrix
