@@ -1,9 +1,74 @@
 #include "partitions/partition_scan.h"
 
+#include "exec/tool_commands.h"
+#include "platform/text.h"
+
 namespace kestrix {
 
-// The disk listing arrives with the partition lister; until then no partition is offered and the
-// user gives one with "-d" or types it in.
-void PartitionScan::ScanActivePartitions() {}
+namespace {
+
+constexpr wchar_t kListingFile[] = L"dinf.txt";
+constexpr wchar_t kEndOfDisks[] = L"open disk error!";
+
+}  // namespace
+
+std::wstring NormaliseListingLine(std::wstring_view line) {
+    std::wstring current = ToLower(TrimSpaces(line));
+    for (;;) {
+        std::wstring collapsed = ReplaceAll(current, L"  ", L" ");
+        if (collapsed == current) {
+            return current;
+        }
+        current = std::move(collapsed);
+    }
+}
+
+std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
+    const auto fields = SplitAll(line, L" ");
+    if (fields.size() < 9) {
+        return std::nullopt;
+    }
+    const std::size_t last = fields.size() - 1;
+    const std::wstring& drive = fields[1];
+    if (fields[last - 4] != L"yes" || drive.empty() || drive.back() != L':') {
+        return std::nullopt;
+    }
+    return drive + L"  容量:" + fields[last - 1] + L"MB";
+}
+
+void PartitionScan::AddPartitionLine(const std::wstring& line) {
+    if (const auto entry = PartitionEntryFor(line)) {
+        ch2_.AddPartition(*entry);
+    }
+}
+
+void PartitionScan::ScanActivePartitions() {
+    bool stop = false;
+    for (int disk = 0; disk <= kLastDisk && !stop; ++disk) {
+        // A listing that could not be made must not leave the previous disk's listing to be read.
+        files_.DeleteFileAt(kListingFile);
+        runner_.RunTool(ListingCommand(disk));
+        const auto lines = files_.ReadTextLines(kListingFile);
+        if (!lines) {
+            continue;
+        }
+        for (const auto& raw : *lines) {
+            const auto line = NormaliseListingLine(raw);
+            if (line == kEndOfDisks) {
+                stop = true;
+                break;
+            }
+            if (!line.empty()) {
+                AddPartitionLine(line);
+            }
+        }
+    }
+    if (ch2_.PartitionCount() >= 1) {
+        ch2_.SelectPartition(0);
+        return;
+    }
+    session_.ShowMessage(L"出错了！没找到活动分区！", MessageButtons::Ok, MessageIcon::Exclamation);
+    ch2_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
+}
 
 }  // namespace kestrix

@@ -1,23 +1,38 @@
 #pragma once
-// Fills the selection list with the active partitions that have a drive letter.
+// Fills the selection list with the active partitions that have a drive letter, from the listing
+// tool's output for disks 0 to 10.
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "exec/run_and_wait.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 
 namespace kestrix {
 
+// Trims spaces (not tabs), lower-cases and collapses runs of spaces into one.
+std::wstring NormaliseListingLine(std::wstring_view line);
+
+// The entry a normalised listing line offers, or nothing when the line does not qualify: at least
+// nine fields, field 1 ending in ":" and the fifth field from the end "yes".
+std::optional<std::wstring> PartitionEntryFor(const std::wstring& line);
+
 class PartitionScan {
 public:
+    static constexpr int kLastDisk = 10;
+
     PartitionScan(SelectionWindow& ch2, Session& session, FileSystem& files, CommandRunner& runner)
         : ch2_(ch2), session_(session), files_(files), runner_(runner) {}
 
     void ScanActivePartitions();
+    void AddPartitionLine(const std::wstring& line);
 
 private:
-    [[maybe_unused]] SelectionWindow& ch2_;
-    [[maybe_unused]] Session& session_;
-    [[maybe_unused]] FileSystem& files_;
-    [[maybe_unused]] CommandRunner& runner_;
+    SelectionWindow& ch2_;
+    Session& session_;
+    FileSystem& files_;
+    CommandRunner& runner_;
 };
 
 }  // namespace kestrix

@@ -17,7 +17,9 @@ TEST_F(Startup, MakesTheOwnFolderCurrentAndPreparesBothWindows) {
     EXPECT_FALSE(ch2Window.visible);
     EXPECT_TRUE(ch1Window.visible);
     EXPECT_FALSE(app.ch1.Aup);
-    EXPECT_TRUE(launcher.requests.empty());
+    // Without "-d" the disks are listed; nothing else runs.
+    EXPECT_EQ(launcher.requests.size(), 11u);
+    EXPECT_EQ(launcher.requests[0].file, L"cmd.exe");
 }
 
 TEST_F(Startup, ANetworkFolderSkipsTheDriveChangeAndStillTriesTheFolder) {
@@ -53,7 +55,7 @@ TEST_F(Startup, SilentWithoutAnEntryShowsTheSelectionAndWaits) {
     EXPECT_FALSE(ch1Window.visible);
     EXPECT_TRUE(ch2Window.visible);
     EXPECT_FALSE(ch2Window.logVisible);
-    EXPECT_TRUE(launcher.requests.empty());
+    EXPECT_EQ(launcher.requests.back().file, L"cmd.exe");
 }
 
 TEST_F(Startup, HandOverWithOneEntryStartsTheRepairAtOnce) {
