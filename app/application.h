@@ -1,8 +1,11 @@
 #pragma once
-// The whole program put together over the platform's windows, files and process start.
+// The whole program put together over the platform's windows, files, clock and process start.
 #include "app/forms.h"
+#include "app/logged_session.h"
 #include "exec/run_and_wait.h"
+#include "exec/run_log.h"
 #include "partitions/partition_scan.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/windows.h"
@@ -11,14 +14,18 @@
 namespace kestrix {
 
 struct Application {
-    Application(MainWindow& mainWindow, SelectionWindow& selectionWindow, Session& session,
-                FileSystem& files, ProcessLauncher& launcher)
-        : runner(launcher, files),
-          repair(mainWindow, selectionWindow, session, files, runner),
-          scan(selectionWindow, session, files, runner),
-          ch1(mainWindow, selectionWindow, ch2, session, files, scan),
+    Application(MainWindow& mainWindow, SelectionWindow& selectionWindow, Session& platformSession,
+                FileSystem& files, ProcessLauncher& launcher, const Clock& clock)
+        : log(files, clock),
+          session(platformSession, log),
+          runner(launcher, files),
+          repair(mainWindow, selectionWindow, session, files, runner, log),
+          scan(selectionWindow, session, files, runner, log),
+          ch1(mainWindow, selectionWindow, ch2, session, files, scan, repair),
           ch2(selectionWindow, session, repair, ch1.Aup) {}
 
+    RunLog log;
+    LoggedSession session;
     CommandRunner runner;
     RepairEngine repair;
     PartitionScan scan;

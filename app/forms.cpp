@@ -8,7 +8,7 @@ namespace kestrix {
 void SelectionForm::e_t1_Timer() {
     window_.SetTimerEnabled(false);
     if (aup_) {
-        session_.EndProgram(kExitDone);
+        session_.EndProgram(repair_.ExitCode());
     }
 }
 
@@ -31,6 +31,9 @@ void MainForm::Form_Load() {
     if (options.silent) {
         window_.Hide();
         silent = true;
+        // Unattended: the program closes itself two seconds after the repair, unless the click
+        // spot is clicked, and its exit code tells the script the outcome.
+        Aup = true;
     }
     if (options.bootSectorOnly) {
         window_.SetBootOnlyValue(1);

@@ -19,7 +19,7 @@ public:
     void an1_Click() { repair_.an1_Click(); }
     void e_t1_Timer();
     void Label2_Click() { window_.SetTimerEnabled(false); }
-    void Form_QueryUnload() { session_.EndProgram(kExitDone); }
+    void Form_QueryUnload() { session_.EndProgram(repair_.ExitCode()); }
 
 private:
     SelectionWindow& window_;
@@ -32,20 +32,21 @@ private:
 class MainForm {
 public:
     MainForm(MainWindow& window, SelectionWindow& ch2Window, SelectionForm& ch2, Session& session,
-             FileSystem& files, PartitionScan& scan)
+             FileSystem& files, PartitionScan& scan, const RepairEngine& repair)
         : window_(window),
           ch2Window_(ch2Window),
           ch2_(ch2),
           session_(session),
           files_(files),
-          scan_(scan) {}
+          scan_(scan),
+          repair_(repair) {}
 
     // Runs the load, then shows the window unless silent mode has taken over.
     void Start();
 
     void Form_Load();
     void Command2_Click();
-    void Form_QueryUnload() { session_.EndProgram(kExitDone); }
+    void Form_QueryUnload() { session_.EndProgram(repair_.ExitCode()); }
 
     // End the program when the auto-close timer fires.
     bool Aup = false;
@@ -57,6 +58,7 @@ private:
     Session& session_;
     FileSystem& files_;
     PartitionScan& scan_;
+    const RepairEngine& repair_;
     bool silentStart_ = false;
 };
 

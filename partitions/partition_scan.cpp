@@ -47,7 +47,7 @@ void PartitionScan::ScanActivePartitions() {
     for (int disk = 0; disk <= kLastDisk && !stop; ++disk) {
         // A listing that could not be made must not leave the previous disk's listing to be read.
         files_.DeleteFileAt(kListingFile);
-        runner_.RunTool(ListingCommand(disk));
+        log_.RunTool(runner_, ListingCommand(disk));
         const auto lines = files_.ReadTextLines(kListingFile);
         if (!lines) {
             continue;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "exec/run_and_wait.h"
+#include "exec/run_log.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 
@@ -22,8 +23,9 @@ class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(SelectionWindow& ch2, Session& session, FileSystem& files, CommandRunner& runner)
-        : ch2_(ch2), session_(session), files_(files), runner_(runner) {}
+    PartitionScan(SelectionWindow& ch2, Session& session, FileSystem& files, CommandRunner& runner,
+                  RunLog& log)
+        : ch2_(ch2), session_(session), files_(files), runner_(runner), log_(log) {}
 
     void ScanActivePartitions();
     void AddPartitionLine(const std::wstring& line);
@@ -33,6 +35,7 @@ private:
     Session& session_;
     FileSystem& files_;
     CommandRunner& runner_;
+    RunLog& log_;
 };
 
 }  // namespace kestrix

@@ -7,6 +7,16 @@
 
 namespace kestrix {
 
+// The outcome of one file operation, with the platform's error code and text on failure.
+struct FileResult {
+    bool ok = false;
+    std::uint32_t error = 0;
+    std::wstring errorText;
+
+    explicit operator bool() const { return ok; }
+    static FileResult Success() { return {true, 0, {}}; }
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -20,14 +30,23 @@ public:
     // Length in bytes; empty for a missing or unreadable file or a drive without medium.
     virtual std::optional<std::int64_t> FileLength(const std::wstring& path) const = 0;
     // Clears read-only, hidden, system and archive.
-    virtual bool SetNormalAttributes(const std::wstring& path) = 0;
+    virtual FileResult SetNormalAttributes(const std::wstring& path) = 0;
     // Copies over an existing target.
-    virtual bool CopyFileOver(const std::wstring& source, const std::wstring& target) = 0;
+    virtual FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) = 0;
     virtual bool DeleteFileAt(const std::wstring& path) = 0;
-    // The lines of a text file in the system's ANSI code page; a line ends at CR LF or a lone
-    // CR (a lone LF too). Empty when the file cannot be opened.
+    // The lines of a text file in the system's ANSI code page; a line ends at CR LF, a lone CR or
+    // a lone LF. Empty when the file cannot be opened.
     virtual std::optional<std::vector<std::wstring>> ReadTextLines(
         const std::wstring& path) const = 0;
+    // Fails when the folder exists already.
+    virtual FileResult CreateFolder(const std::wstring& path) = 0;
+    // Appends bytes, creating the file when it is missing.
+    virtual FileResult AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
+    // Writes a new file, replacing an existing one.
+    virtual FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) = 0;
+    // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
+    virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+                                       std::string& bytes) = 0;
 };
 
 }  // namespace kestrix

@@ -37,6 +37,7 @@ public:
     // l2, the progress log; its visibility marks a started repair.
     virtual bool IsLogVisible() const = 0;
     virtual void ShowLog() = 0;
+    virtual void HideLog() = 0;
     virtual void AppendLogLine(const std::wstring& line) = 0;
 
     // d1, the machine's drives as listed when the window was created.

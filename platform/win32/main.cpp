@@ -2,6 +2,7 @@
 #include <objbase.h>
 
 #include "app/application.h"
+#include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_windows.h"
@@ -25,7 +26,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Session session(ch1, ch2);
     Win32FileSystem files;
     Win32ProcessLauncher launcher;
-    kestrix::Application app(ch1, ch2, session, files, launcher);
+    Win32Clock clock;
+    kestrix::Application app(ch1, ch2, session, files, launcher, clock);
 
     ch1.onCommand2 = [&] { app.ch1.Command2_Click(); };
     ch1.onQueryUnload = [&] { app.ch1.Form_QueryUnload(); };

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/text.h"
+#include "platform/win32/error_text.h"
 #include "platform/win32/unique_handle.h"
 
 namespace kestrix::win32 {
@@ -71,19 +74,114 @@ bool Win32FileSystem::SetCurrentFolder(const std::wstring& folder) {
 
 std::optional<std::int64_t> Win32FileSystem::FileLength(const std::wstring& path) const {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(NativePath(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return std::nullopt;
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool Win32FileSystem::SetNormalAttributes(const std::wstring& path) {
-    return SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
+namespace {
+
+FileResult LastError() {
+    const DWORD error = GetLastError();
+    return {false, error, ErrorText(error)};
 }
 
-bool Win32FileSystem::CopyFileOver(const std::wstring& source, const std::wstring& target) {
-    return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+FileResult Check(BOOL ok) { return ok ? FileResult::Success() : LastError(); }
+
+FileResult WriteAll(HANDLE file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD wrote = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
+            return LastError();
+        }
+        done += wrote;
+    }
+    return FileResult::Success();
+}
+
+}  // namespace
+
+bool IsWow64() {
+    static const bool wow64 = [] {
+        BOOL result = FALSE;
+        using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+        return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &result) &&
+               result != FALSE;
+    }();
+    return wow64;
+}
+
+std::wstring NativePath(const std::wstring& path) {
+    if (!IsWow64()) {
+        return path;
+    }
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return path;
+    }
+    const std::wstring system32 = ToLower(std::wstring(windows, length) + L"\\system32");
+    const std::wstring lower = ToLower(path);
+    if (lower.compare(0, system32.size(), system32) != 0 ||
+        (lower.size() > system32.size() && lower[system32.size()] != L'\\')) {
+        return path;
+    }
+    return std::wstring(windows, length) + L"\\Sysnative" + path.substr(system32.size());
+}
+
+FileResult Win32FileSystem::SetNormalAttributes(const std::wstring& path) {
+    return Check(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+FileResult Win32FileSystem::CopyFileOver(const std::wstring& source, const std::wstring& target) {
+    return Check(CopyFileW(source.c_str(), target.c_str(), FALSE));
+}
+
+FileResult Win32FileSystem::CreateFolder(const std::wstring& path) {
+    return Check(CreateDirectoryW(path.c_str(), nullptr));
+}
+
+FileResult Win32FileSystem::AppendToFile(const std::wstring& path, const std::string& bytes) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    return WriteAll(file.get(), bytes);
+}
+
+FileResult Win32FileSystem::WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    return WriteAll(file.get(), bytes);
+}
+
+FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size_t length,
+                                            std::string& bytes) {
+    const std::wstring device = L"\\\\.\\" + drive;
+    UniqueFileHandle volume(CreateFileW(device.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    if (!volume) {
+        return LastError();
+    }
+    // Raw volume reads must be whole sectors; the length asked for is a multiple of 4096.
+    bytes.assign(length, '\0');
+    DWORD got = 0;
+    if (!ReadFile(volume.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr)) {
+        return LastError();
+    }
+    bytes.resize(got);
+    return FileResult::Success();
 }
 
 bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {

@@ -10,11 +10,21 @@ public:
     bool SetCurrentDrive(const std::wstring& drive) override;
     bool SetCurrentFolder(const std::wstring& folder) override;
     std::optional<std::int64_t> FileLength(const std::wstring& path) const override;
-    bool SetNormalAttributes(const std::wstring& path) override;
-    bool CopyFileOver(const std::wstring& source, const std::wstring& target) override;
+    FileResult SetNormalAttributes(const std::wstring& path) override;
+    FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override;
     bool DeleteFileAt(const std::wstring& path) override;
     std::optional<std::vector<std::wstring>> ReadTextLines(const std::wstring& path) const override;
+    FileResult CreateFolder(const std::wstring& path) override;
+    FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override;
+    FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
+    FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+                               std::string& bytes) override;
 };
+
+// A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the
+// marker files live in the real System32, which it reaches through Sysnative.
+bool IsWow64();
+std::wstring NativePath(const std::wstring& path);
 
 // The text after the program's own name in a raw command line.
 std::wstring ArgumentsOf(const wchar_t* commandLine);

@@ -422,6 +422,11 @@ void Win32SelectionWindow::ShowLog() {
     SetWindowPos(l2_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
+void Win32SelectionWindow::HideLog() {
+    ShowWindow(l2_, SW_HIDE);
+    SetFocus(l1_);
+}
+
 void Win32SelectionWindow::AppendLogLine(const std::wstring& line) {
     const LRESULT index = SendMessageW(l2_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     // The user cannot scroll a disabled list, so the newest line is kept in view for them.

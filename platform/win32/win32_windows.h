@@ -90,6 +90,7 @@ public:
     void SetInstruction(const std::wstring& text) override;
     bool IsLogVisible() const override;
     void ShowLog() override;
+    void HideLog() override;
     void AppendLogLine(const std::wstring& line) override;
     int DriveCount() const override;
     std::wstring DriveEntry(int index) const override;

@@ -8,13 +8,21 @@ namespace kestrix::testing {
 
 // The whole program over recording doubles.
 struct AppFixture : ::testing::Test {
+    AppFixture() {
+        // Every drive of the simulated machine has a volume whose start can be saved.
+        for (wchar_t letter = L'c'; letter <= L'h'; ++letter) {
+            files.volumes[std::wstring(1, letter) + L":"] = std::string(8192, static_cast<char>(letter));
+        }
+    }
+
     Events events;
     FakeMainWindow ch1Window{events};
     FakeSelectionWindow ch2Window{events};
     FakeSession session{events};
     FakeFileSystem files{events};
     FakeLauncher launcher{events};
-    Application app{ch1Window, ch2Window, session, files, launcher};
+    FakeClock clock;
+    Application app{ch1Window, ch2Window, session, files, launcher, clock};
 
     // Starts the program as the process start does; true when it ended the process.
     bool Start(const std::wstring& arguments) {

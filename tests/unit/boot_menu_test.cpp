@@ -81,7 +81,8 @@ TEST_F(BootMenu, AssemblyBranches) {
         FakeSession session(events);
         FakeFileSystem files(events);
         FakeLauncher launcher(events);
-        Application app(ch1, ch2, session, files, launcher);
+        testing::FakeClock clock;
+        Application app(ch1, ch2, session, files, launcher, clock);
         if (c.six) {
             files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         }
@@ -89,6 +90,7 @@ TEST_F(BootMenu, AssemblyBranches) {
             files.Put(L"e:\\windows\\regedit.exe", 100);
             files.Put(L"d:\\boot.ini", 100);
         }
+        files.volumes[L"d:"] = std::string(8192, 'd');
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
         app.ch2.an1_Click();
@@ -124,7 +126,9 @@ TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {
     EXPECT_EQ(ch2Window.log,
               (Lines{kScan6, kScan5, L"  在 e: 发现5.x系统，修复中...", kBuild,
                      L"  在 f: 发现5.x系统，修复中...", kKeep, L"", kDone}));
+    // The 5-byte boot.ini is saved before it is replaced.
     EXPECT_EQ(Copies(), (Lines{
+                            L"copy:d:\\boot.ini>C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
                             L"attrib:d:\\boot.ini",
                             L"copy:C:\\kestrix\\boot.ini>d:\\boot.ini",
                             L"attrib:d:\\BOOTFONT.BIN",

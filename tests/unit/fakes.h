@@ -6,9 +6,11 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -67,6 +69,7 @@ public:
     void SetInstruction(const std::wstring& text) override { instruction = text; }
     bool IsLogVisible() const override { return logVisible; }
     void ShowLog() override { logVisible = true; }
+    void HideLog() override { logVisible = false; }
     void AppendLogLine(const std::wstring& line) override {
         log.push_back(line);
         events_.push_back(L"log:" + line);
@@ -164,18 +167,74 @@ public:
         }
         return static_cast<std::int64_t>(it->second.size());
     }
-    bool SetNormalAttributes(const std::wstring& path) override {
+    FileResult SetNormalAttributes(const std::wstring& path) override {
         events_.push_back(L"attrib:" + path);
-        return files.count(ToLower(path)) != 0;
+        if (files.count(ToLower(path)) == 0) {
+            return Failure(2);
+        }
+        return Writable(path) ? FileResult::Success() : Failure(5);
     }
-    bool CopyFileOver(const std::wstring& source, const std::wstring& target) override {
+    FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override {
         events_.push_back(L"copy:" + source + L">" + target);
         const auto it = files.find(ToLower(source));
         if (it == files.end()) {
-            return false;
+            return Failure(2);
+        }
+        if (!Writable(target)) {
+            return Failure(5);
         }
         files[ToLower(target)] = it->second;
+        return FileResult::Success();
+    }
+    FileResult CreateFolder(const std::wstring& path) override {
+        events_.push_back(L"mkdir:" + path);
+        if (!Writable(path) || folders.count(ToLower(path)) != 0) {
+            return Failure(183);
+        }
+        folders.insert(ToLower(path));
+        return FileResult::Success();
+    }
+    FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override {
+        if (!Writable(path)) {
+            return Failure(5);
+        }
+        files[ToLower(path)] += bytes;
+        return FileResult::Success();
+    }
+    FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override {
+        if (!Writable(path)) {
+            return Failure(5);
+        }
+        files[ToLower(path)] = bytes;
+        return FileResult::Success();
+    }
+    FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+                               std::string& bytes) override {
+        const auto it = volumes.find(ToLower(drive));
+        if (it == volumes.end()) {
+            return Failure(2);
+        }
+        bytes = it->second.substr(0, length);
+        return FileResult::Success();
+    }
+
+    // Paths under a read-only prefix (a drive or a folder, lower case) refuse every write.
+    bool Writable(const std::wstring& path) const {
+        const auto lower = ToLower(path);
+        for (const auto& prefix : readOnly) {
+            if (lower.rfind(prefix, 0) == 0) {
+                return false;
+            }
+        }
         return true;
+    }
+    static FileResult Failure(std::uint32_t error) {
+        return {false, error, L"error " + std::to_wstring(error)};
+    }
+    // The text of a file as written, for checking logs.
+    std::wstring Text(const std::wstring& path) const {
+        const auto it = files.find(ToLower(path));
+        return it == files.end() ? L"" : FromUtf8(it->second);
     }
     bool DeleteFileAt(const std::wstring& path) override {
         events_.push_back(L"delete:" + path);
@@ -202,9 +261,22 @@ public:
     bool failDrive = false;
     bool failFolder = false;
     std::map<std::wstring, std::string> files;
+    std::set<std::wstring> folders;
+    std::map<std::wstring, std::string> volumes;
+    std::vector<std::wstring> readOnly;
 
 private:
     Events& events_;
+};
+
+// Time stands still unless a test moves it; each reading of the counter advances it 10 ms.
+class FakeClock final : public Clock {
+public:
+    LocalTime Now() const override { return now; }
+    std::uint64_t Milliseconds() const override { return ticks += 10; }
+
+    LocalTime now{2026, 12, 7, 10, 30, 26, 123};
+    mutable std::uint64_t ticks = 0;
 };
 
 class FakeLauncher final : public ProcessLauncher {

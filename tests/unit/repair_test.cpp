@@ -18,6 +18,8 @@ struct BootSectorCase {
     Lines runs;
 };
 
+void PrintTo(const BootSectorCase& c, std::ostream* os) { *os << c.name; }
+
 class BootSectorRepair : public AppFixture,
                          public ::testing::WithParamInterface<BootSectorCase> {};
 

@@ -1,0 +1,48 @@
+#pragma once
+// The run's own record: a folder per run, beside the program when that folder is writable and
+// otherwise on the boot drive, holding the backups and kestrix.log. Lines written before the
+// folder exists are kept and written when it is opened.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "exec/run_and_wait.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace kestrix {
+
+class RunLog {
+public:
+    RunLog(FileSystem& files, const Clock& clock) : files_(files), clock_(clock) {}
+
+    // A timestamped line of kestrix.log.
+    void Write(std::wstring_view text);
+    // Runs one tool the program's way and records its command line, exit code and run time.
+    RunResult RunTool(CommandRunner& runner, const std::wstring& commandLine);
+
+    // Creates the run's folder once; false when neither place could hold it.
+    bool Open(const std::wstring& bootDrive);
+    // At the end of the run: a run that never got a folder leaves its log beside the program.
+    void Close();
+    const std::wstring& Folder() const { return folder_; }
+
+private:
+    bool TryCreate(const std::wstring& parent);
+    void WritePending();
+
+    FileSystem& files_;
+    const Clock& clock_;
+    std::wstring folder_;
+    std::string pending_;
+    bool triedOwnFolder_ = false;
+};
+
+// "20261207-103026", for names that sort by time.
+std::wstring CompactTimestamp(const LocalTime& time);
+// "2026-12-07 10:30:26.123"
+std::wstring LogTimestamp(const LocalTime& time);
+// Joins a folder and a name with exactly one backslash.
+std::wstring JoinPath(const std::wstring& folder, std::wstring_view name);
+
+}  // namespace kestrix

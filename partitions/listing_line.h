@@ -1,0 +1,73 @@
+#pragma once
+// The partition listing that the boot-partition scan reads, one line per partition:
+//
+//   <number> <drive|-> <mbr|gpt> <type> <file system|-> <label|-> <yes|no> <start> <end> <size> MB
+//
+// Start, end (exclusive) and size are whole MiB. The scan normalises a line (trim, lower case,
+// one space between words), takes the drive from the second word and the active flag and size
+// from the fifth and second words from the end, so only the label may hold spaces and every
+// missing value still takes a word ("-").
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "partitions/partition_table.h"
+
+namespace kestrix {
+
+// What Windows knows of the volume on a partition; all empty when it has none.
+struct VolumeInfo {
+    std::wstring drive;  // "C:"
+    std::wstring fileSystem;
+    std::wstring label;
+};
+
+// A volume with a drive letter and where it starts.
+struct MountedVolume {
+    std::uint32_t disk = 0;
+    std::uint64_t startBytes = 0;
+    VolumeInfo info;
+};
+
+inline constexpr wchar_t kOpenDiskError[] = L"open disk error!";
+
+// "07" for MBR types, a name or the GUID for GPT ones.
+std::wstring PartitionTypeWord(const PartitionInfo& partition);
+
+// One line, without its line end.
+std::wstring ListingLine(const PartitionInfo& partition, const VolumeInfo& volume);
+
+// Unused slots and extended containers (which Windows' layout also reports) are not listed.
+bool IsListedPartition(const PartitionInfo& partition);
+
+// The volume that starts where the partition does on the same disk, or none.
+VolumeInfo VolumeOf(const std::vector<MountedVolume>& volumes, std::uint32_t disk,
+                    const PartitionInfo& partition);
+
+// The disk number from "N /find:all /getid": switches are ignored, the number is decimal.
+std::optional<std::uint32_t> ListingDiskArgument(const std::vector<std::wstring>& arguments);
+
+// The disks as the listing program sees them.
+class DiskSource {
+public:
+    virtual ~DiskSource() = default;
+    // Nothing when the disk cannot be opened; an opened disk whose layout is unreadable gives an
+    // empty list.
+    virtual std::optional<std::vector<PartitionInfo>> Partitions(std::uint32_t disk) = 0;
+    virtual bool DiskExists(std::uint32_t disk) = 0;
+    virtual std::vector<MountedVolume> Volumes() = 0;
+};
+
+struct Listing {
+    std::vector<std::wstring> lines;
+    int exitCode = 0;
+};
+
+// How far past a missing disk to look for a higher one: removing disks leaves gaps in the
+// numbering, and only the end of all disks may print the marker that stops the scan.
+inline constexpr std::uint32_t kDiskProbeSpan = 32;
+
+Listing MakeListing(std::uint32_t disk, DiskSource& source);
+
+}  // namespace kestrix
