@@ -17,9 +17,8 @@
 namespace kestrix::testing {
 
 class FileSectorReader final : public SectorReader {
-public:
-    explicit FileSectorReader(const std::filesystem::path& path)
-        : file_(path, std::ios::binary) {}
+  public:
+    explicit FileSectorReader(const std::filesystem::path& path) : file_(path, std::ios::binary) {}
 
     bool Read(std::uint64_t offset, std::span<std::uint8_t> out) override {
         file_.clear();
@@ -28,12 +27,12 @@ public:
         return file_.gcount() == static_cast<std::streamsize>(out.size());
     }
 
-private:
+  private:
     std::ifstream file_;
 };
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kestrix-disk-XXXXXX");
         if (::mkdtemp(pattern.data()) == nullptr) {
@@ -49,13 +48,13 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // An image file of the given size with the partition table the script describes.
 class DiskImage {
-public:
+  public:
     // sfdisk's input format ("label: dos", "start=2048, size=4096, type=7, bootable"...).
     static constexpr const char* kSfdisk =
         "sfdisk --no-reread --no-tell-kernel --wipe never --quiet";
@@ -104,13 +103,13 @@ public:
         return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
     }
     void SetLe32At(std::uint64_t offset, std::uint32_t value) const {
-        const std::uint8_t b[] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                  static_cast<std::uint8_t>(value >> 16),
-                                  static_cast<std::uint8_t>(value >> 24)};
+        const std::uint8_t b[] = {
+            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
         Write(offset, b);
     }
 
-private:
+  private:
     std::filesystem::path path_;
     bool ok_ = false;
 };

@@ -76,7 +76,9 @@ TEST(PartitionTable, MbrLayoutsFromSfdisk) {
         std::vector<Row> rows;
     };
     const Case cases[] = {
-        {"one active primary", 8, "label: dos\nstart=2048, size=4096, type=7, bootable\n",
+        {"one active primary",
+         8,
+         "label: dos\nstart=2048, size=4096, type=7, bootable\n",
          {{1, 2048, 4096, true, 0x07, false}}},
         {"four primaries, the third active",
          8,
@@ -97,7 +99,8 @@ TEST(PartitionTable, MbrLayoutsFromSfdisk) {
          {{1, 2048, 2048, true, 0x07, false},
           {2, 6144, 2048, false, 0x0b, true},
           {3, 10240, 4096, false, 0x07, true}}},
-        {"extended partition of type 85 only", 8,
+        {"extended partition of type 85 only",
+         8,
          "label: dos\nstart=2048, size=8192, type=85\nstart=4096, size=2048, type=7\n",
          {{1, 4096, 2048, false, 0x07, true}}},
         {"empty MBR", 8, "label: dos\n", {}},
@@ -137,8 +140,8 @@ TEST(PartitionTable, GptOf4KSectorsNeedsTheRightSectorSize) {
     ASSERT_TRUE(image.ok());
     const DiskLayout layout = image.Decode(4096);
     EXPECT_EQ(layout.style, PartitionStyle::kGpt);
-    EXPECT_EQ(Rows(layout, 4096), (std::vector<Row>{{1, 256, 512, false, -1, false},
-                                                     {2, 768, 256, false, -1, false}}));
+    EXPECT_EQ(Rows(layout, 4096),
+              (std::vector<Row>{{1, 256, 512, false, -1, false}, {2, 768, 256, false, -1, false}}));
     ASSERT_EQ(layout.partitions.size(), 2u);
     EXPECT_EQ(layout.partitions[0].startBytes, 1u << 20);
     EXPECT_EQ(GptTypeName(layout.partitions[0].gptType), L"efi-system");
@@ -219,22 +222,30 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
          PartitionStyle::kMbr, withLogicals({kLogical1})},
         {"logical runs past the container", kExtendedScript,
          [](const DiskImage& d) { d.SetLe32At(kExtendedStart * kSector + 446 + 12, 0xFFFFFFF0u); },
-         PartitionStyle::kMbr, withLogicals({{3, 10240, 2048, false, 0x0c, true},
-                                             {4, 14336, 4096, false, 0x83, true}})},
+         PartitionStyle::kMbr,
+         withLogicals({{3, 10240, 2048, false, 0x0c, true}, {4, 14336, 4096, false, 0x83, true}})},
         {"second EBR lost its 55 AA mark", kExtendedScript,
-         [](const DiskImage& d) { d.Write(SecondEbr(d) * kSector + 510, std::vector<std::uint8_t>{0, 0}); },
+         [](const DiskImage& d) {
+             d.Write(SecondEbr(d) * kSector + 510, std::vector<std::uint8_t>{0, 0});
+         },
          PartitionStyle::kMbr, withLogicals({kLogical1})},
         {"image ends inside the chain", kExtendedScript,
          [](const DiskImage& d) {
              std::filesystem::resize_file(d.path(), SecondEbr(d) * kSector + 100);
          },
          PartitionStyle::kMbr, withLogicals({kLogical1})},
-        {"MBR lost its 55 AA mark", kExtendedScript,
-         [](const DiskImage& d) { d.Write(510, std::vector<std::uint8_t>{0x55, 0x00}); },
-         PartitionStyle::kRaw, {}},
-        {"empty file", kExtendedScript,
+        {"MBR lost its 55 AA mark",
+         kExtendedScript,
+         [](const DiskImage& d) {
+             d.Write(510, std::vector<std::uint8_t>{0x55, 0x00});
+         },
+         PartitionStyle::kRaw,
+         {}},
+        {"empty file",
+         kExtendedScript,
          [](const DiskImage& d) { std::filesystem::resize_file(d.path(), 0); },
-         PartitionStyle::kRaw, {}},
+         PartitionStyle::kRaw,
+         {}},
         {"GPT header changed without its checksum", kGptScript,
          [](const DiskImage& d) { d.SetLe32At(kSector + 40, 34); }, PartitionStyle::kMbr,
          kProtectiveOnly},
@@ -253,19 +264,23 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
              FixGptChecksums(d);
          },
          PartitionStyle::kMbr, kProtectiveOnly},
-        {"GPT entry ends past the disk, checksums right", kGptScript,
+        {"GPT entry ends past the disk, checksums right",
+         kGptScript,
          [](const DiskImage& d) {
              d.SetLe32At(2 * kSector + 128 + 40, 0xFFFFFFFFu);
              d.SetLe32At(2 * kSector + 128 + 44, 0xFFFFFFFFu);
              FixGptChecksums(d);
          },
-         PartitionStyle::kGpt, {{1, 2048, 2048, false, -1, false}, {2, 6144, 8192, false, -1, false}}},
-        {"GPT entry ends before it starts, checksums right", kGptScript,
+         PartitionStyle::kGpt,
+         {{1, 2048, 2048, false, -1, false}, {2, 6144, 8192, false, -1, false}}},
+        {"GPT entry ends before it starts, checksums right",
+         kGptScript,
          [](const DiskImage& d) {
              d.SetLe32At(2 * kSector + 40, 100);
              FixGptChecksums(d);
          },
-         PartitionStyle::kGpt, {{1, 4096, 256, false, -1, false}, {2, 6144, 8192, false, -1, false}}},
+         PartitionStyle::kGpt,
+         {{1, 4096, 256, false, -1, false}, {2, 6144, 8192, false, -1, false}}},
     };
     TempFolder folder;
     int index = 0;
@@ -287,7 +302,7 @@ TEST(PartitionTable, GptNamesAreUtf16WithSurrogatePairs) {
     // "数据 😀": sfdisk only takes ASCII names, so the UTF-16LE goes in by hand.
     const std::vector<std::uint8_t> name = {0x70, 0x65, 0x6E, 0x63, 0x20, 0x00,
                                             0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};
-    image.Write(2 * kSector + 2 * 128 + 56, name);
+    image.Write(2 * kSector + 3 * 128 + 56, name);
     FixGptChecksums(image);
     const DiskLayout layout = image.Decode();
     ASSERT_EQ(layout.partitions.size(), 3u);

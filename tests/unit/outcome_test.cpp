@@ -1,0 +1,265 @@
+#include "app_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+using testing::Events;
+
+const std::wstring kFolder = L"C:\\kestrix\\kestrix-20261207-103026";
+
+struct Outcome : testing::AppFixture {
+    Outcome() {
+        files.ownFolder = L"C:\\kestrix";
+        for (const wchar_t* name : {L"boot.ini", L"BOOTFONT.BIN", L"NTLDR", L"NTDETECT.COM"}) {
+            files.Put(std::wstring(L"C:\\kestrix\\") + name, 100);
+        }
+        // Tools fail with the exit code set for their command line.
+        launcher.onLaunch = [this](const LaunchRequest& request) {
+            const auto line = request.file + L" " + request.parameters;
+            launcher.result = {true, 0, L"", 0u};
+            for (const auto& [command, code] : exitCodes) {
+                if (line == command) {
+                    launcher.result.exitCode = code;
+                }
+            }
+            if (notStarted.count(request.file) != 0) {
+                launcher.result = {false, 2, L"找不到文件", std::nullopt};
+            }
+        };
+    }
+
+    // XP with a boot.ini on d:, Windows 7 on e:.
+    void BothGenerations() {
+        files.Put(L"d:\\windows\\regedit.exe", 100);
+        files.Put(L"d:\\boot.ini", 100);
+        files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        ch2Window.drives = {L"d:", L"e:"};
+    }
+
+    std::map<std::wstring, std::uint32_t> exitCodes;
+    std::set<std::wstring> notStarted;
+};
+
+TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
+    struct Case {
+        const char* name;
+        std::map<std::wstring, std::uint32_t> exitCodes;
+        std::set<std::wstring> notStarted;
+        Lines failureLines;
+    };
+    const Case cases[] = {
+        {"all succeed", {}, {}, {}},
+        {"creations fail as they do after bcdboot",
+         {{L"bcdedit.exe /store d:\\boot\\bcd /create {bootmgr} /d \"Windows Boot Manager\"", 1},
+          {L"bcdedit.exe /store d:\\boot\\bcd /create {ntldr} /d \"Windows XP/2003\"", 1}},
+         {},
+         {}},
+        {"a setting fails",
+         {{L"bcdedit.exe /store d:\\boot\\bcd /set {ntldr} path \\ntldr", 1}},
+         {},
+         {L"  失败：bcdedit.exe /store d:\\boot\\bcd /set {ntldr} path \\ntldr 返回 1"}},
+        {"bcdboot and bootsect fail",
+         {{L"bcdboot.exe e:\\windows /l zh-cn /s d:", 87}, {L"bootsect.exe /nt60 d:", 2}},
+         {},
+         {L"  失败：bcdboot.exe e:\\windows /l zh-cn /s d: 返回 87",
+          L"  失败：bootsect.exe /nt60 d: 返回 2"}},
+        {"bcdedit missing",
+         {},
+         {L"bcdedit.exe"},
+         Lines(5, L"")},
+    };
+    for (const auto& c : cases) {
+        Events events;
+        testing::FakeMainWindow ch1(events);
+        testing::FakeSelectionWindow ch2(events);
+        testing::FakeSession session(events);
+        testing::FakeFileSystem fs(events);
+        testing::FakeClock clock;
+        testing::FakeLauncher tools(events);
+        Application program(ch1, ch2, session, fs, tools, clock);
+        fs.volumes[L"d:"] = std::string(8192, 'd');
+        fs.Put(L"d:\\windows\\regedit.exe", 100);
+        fs.Put(L"d:\\boot.ini", 100);
+        fs.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        ch2.drives = {L"d:", L"e:"};
+        ch2.partitionText = L"d:";
+        tools.onLaunch = [&](const LaunchRequest& request) {
+            const auto line = request.file + L" " + request.parameters;
+            tools.result = {true, 0, L"", 0u};
+            if (const auto it = c.exitCodes.find(line); it != c.exitCodes.end()) {
+                tools.result.exitCode = it->second;
+            }
+            if (c.notStarted.count(request.file) != 0) {
+                tools.result = {false, 2, L"找不到文件", std::nullopt};
+            }
+        };
+        program.ch2.an1_Click();
+        Lines failures;
+        for (const auto& line : ch2.log) {
+            if (line.find(L"失败：") != std::wstring::npos) {
+                failures.push_back(line);
+            }
+        }
+        if (c.notStarted.empty()) {
+            EXPECT_EQ(failures, c.failureLines) << c.name;
+        } else {
+            // Every bcdedit.exe run but the two creations.
+            ASSERT_EQ(failures.size(), c.failureLines.size()) << c.name;
+            EXPECT_EQ(failures[0].rfind(L"  失败：无法启动 bcdedit.exe /store d:\\boot\\bcd /set", 0), 0u)
+                << c.name;
+            EXPECT_NE(failures[0].find(L"（错误 2：找不到文件）"), std::wstring::npos) << c.name;
+        }
+        const auto n = failures.size();
+        EXPECT_EQ(ch2.log.back(), n == 0 ? L"引导菜单修复完成！请关闭。"
+                                         : L"引导菜单修复结束，但有 " + std::to_wstring(n) +
+                                               L" 个步骤失败！请查看上面的记录。")
+            << c.name;
+        EXPECT_EQ(program.repair.ExitCode(), n == 0 ? 0 : 1) << c.name;
+        EXPECT_TRUE(ch2.timerEnabled) << c.name;
+    }
+}
+
+TEST_F(Outcome, BootSectorFailureIsNotReportedAsSuccess) {
+    files.Put(L"d:\\boot\\bcd", 100);
+    exitCodes[L"bootsect.exe /nt60 d:"] = 1;
+    Start(L"-f -n -d d:");
+    EXPECT_EQ(ch2Window.log, (Lines{L"先检测出BCD，正在建立Win6.x引导...", L"  失败：bootsect.exe /nt60 d: 返回 1", L"",
+                                    L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
+    EXPECT_EQ(app.repair.ExitCode(), 1);
+}
+
+TEST_F(Outcome, MissingLoaderFilesAndAReadOnlyBootDrive) {
+    files.files.erase(L"c:\\kestrix\\ntldr");
+    files.Put(L"e:\\windows\\regedit.exe", 100);
+    files.Put(L"d:\\NTDETECT.COM", 50);
+    files.readOnly = {L"d:"};
+    ch2Window.drives = {L"e:"};
+    ch2Window.partitionText = L"d:";
+    app.ch2.an1_Click();
+    EXPECT_EQ(ch2Window.log,
+              (Lines{L"正在扫描分区中的6.x系统...", L"正在扫描分区中的5.x系统...",
+                     L"  在 e: 发现5.x系统，修复中...", L"    不存在Boot.ini正在建立通用boot.ini ...",
+                     L"    失败：无法复制 C:\\kestrix\\boot.ini 到 d:\\boot.ini（错误 5：error 5）",
+                     L"    失败：无法复制 C:\\kestrix\\BOOTFONT.BIN 到 d:\\BOOTFONT.BIN（错误 5：error 5）",
+                     L"    失败：程序目录中缺少 C:\\kestrix\\NTLDR",
+                     L"    失败：无法清除 d:\\NTDETECT.COM 的属性（错误 5：error 5）",
+                     L"    失败：无法复制 C:\\kestrix\\NTDETECT.COM 到 d:\\NTDETECT.COM（错误 5：error 5）",
+                     L"", L"引导菜单修复结束，但有 5 个步骤失败！请查看上面的记录。"}));
+    // The file about to be replaced was saved first, even though the copy then failed.
+    EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\d\\NTDETECT.COM")).size(), 50u);
+}
+
+TEST_F(Outcome, BackupsComeBeforeEveryOverwrite) {
+    BothGenerations();
+    files.Put(L"d:\\boot\\bcd", 300);
+    files.volumes[L"d:"] = std::string(8192, 'v');
+    // The tools change what they touch, so a late backup would hold the new bytes.
+    launcher.onLaunch = [this](const LaunchRequest& request) {
+        if (request.file == L"bcdboot.exe") {
+            files.Put(L"d:\\boot\\bcd", 999);
+        }
+        if (request.file == L"bootsect.exe") {
+            files.volumes[L"d:"] = std::string(8192, 'n');
+        }
+    };
+    ch2Window.partitionText = L"d:";
+    app.ch2.an1_Click();
+    EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\d\\boot\\bcd")).size(), 300u);
+    EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\volume-d-first8k.bin")), std::string(8192, 'v'));
+    EXPECT_EQ(ch2Window.log.back(), L"引导菜单修复完成！请关闭。");
+}
+
+TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
+    files.Put(L"d:\\boot\\bcd", 100);
+    files.readOnly = {L"c:\\kestrix"};
+    Start(L"-f -n -d d:");
+    EXPECT_EQ(files.files.count(L"d:\\kestrix-20261207-103026\\volume-d-first8k.bin"), 1u);
+    EXPECT_EQ(ch2Window.log.back(), L"纯引导修复完成！请关闭。");
+
+    Events events;
+    testing::FakeMainWindow ch1(events);
+    testing::FakeSelectionWindow ch2(events);
+    testing::FakeSession session(events);
+    testing::FakeFileSystem fs(events);
+    testing::FakeClock clock;
+    testing::FakeLauncher tools(events);
+    Application program(ch1, ch2, session, fs, tools, clock);
+    fs.readOnly = {L"c:", L"d:"};
+    fs.ownFolder = L"C:\\kestrix";
+    fs.volumes[L"d:"] = "x";
+    fs.Put(L"d:\\ntldr", 100);
+    ch1.bootOnly = 1;
+    ch2.partitionText = L"d:";
+    program.ch2.an1_Click();
+    EXPECT_EQ(ch2.log, (Lines{L"检测出ntldr，正在建立Win5.x引导...",
+                              L"  失败：无法备份 d: 的引导扇区（没有可写的备份目录）", L"",
+                              L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
+}
+
+TEST_F(Outcome, TheLogFileHoldsEveryLineAndCommand) {
+    files.Put(L"d:\\boot\\bcd", 100);
+    exitCodes[L"bootsect.exe /nt60 d:"] = 3;
+    Start(L"-f -n -d d:");
+    const auto log = files.Text(kFolder + L"\\kestrix.log");
+    EXPECT_EQ(log.rfind(L"\xFEFF", 0), 0u);
+    for (const std::wstring& expected : Lines{
+             L"2026-12-07 10:30:26.123  记录：先检测出BCD，正在建立Win6.x引导...\r\n",
+          L"  命令：bootsect.exe /nt60 d: → 退出码 3，用时 10 毫秒\r\n",
+          L"  备份：d: 卷的前 8192 字节 → " + kFolder + L"\\volume-d-first8k.bin\r\n",
+          L"  记录：纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。\r\n"}) {
+        EXPECT_NE(log.find(expected), std::wstring::npos) << ToUtf8(expected);
+    }
+    // Closing the window ends the run's log with the exit code.
+    EXPECT_TRUE(Ends([&] { app.ch2.Form_QueryUnload(); }));
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(files.Text(kFolder + L"\\kestrix.log").find(L"程序结束，退出码 1"), std::wstring::npos);
+}
+
+TEST_F(Outcome, ExitCodes) {
+    // No repair yet.
+    Start(L"-d d:");
+    EXPECT_TRUE(Ends([&] { app.ch1.Form_QueryUnload(); }));
+    EXPECT_EQ(exitCode, 2);
+    // Cancelled question.
+    ch1Window.bootOnly = 1;
+    session.answers = {MessageAnswer::Cancel};
+    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
+    EXPECT_EQ(exitCode, 2);
+}
+
+TEST_F(Outcome, ClosedInTheMiddleOfARepairIsAFailure) {
+    BothGenerations();
+    ch2Window.partitionText = L"d:";
+    session.onEvents = [&] {
+        if (launcher.requests.size() == 1) {
+            app.ch2.Form_QueryUnload();
+        }
+    };
+    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
+    EXPECT_EQ(exitCode, 1);
+}
+
+TEST_F(Outcome, SilentRunClosesItselfWithTheOutcome) {
+    files.Put(L"d:\\boot\\bcd", 100);
+    Start(L"-f -n -d d:");
+    EXPECT_TRUE(app.ch1.Aup);
+    EXPECT_TRUE(ch2Window.timerEnabled);
+    EXPECT_TRUE(Ends([&] { app.ch2.e_t1_Timer(); }));
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST_F(Outcome, ARejectedEntryCanBeCorrectedInTheSameRun) {
+    files.Put(L"e:\\boot\\bcd", 100);
+    Start(L"-f -n -d e");
+    EXPECT_EQ(session.messages.at(0).text, L"卷标非法！");
+    EXPECT_FALSE(ch2Window.logVisible);
+    EXPECT_EQ(app.repair.ExitCode(), 2);
+    ch2Window.partitionText = L"e:";
+    app.ch2.an1_Click();
+    EXPECT_EQ(ch2Window.log.back(), L"纯引导修复完成！请关闭。");
+    EXPECT_EQ(app.repair.ExitCode(), 0);
+}
+
+}  // namespace
+}  // namespace kestrix
