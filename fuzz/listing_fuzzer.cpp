@@ -1,0 +1,27 @@
+// Any listing line must normalise to a line with no leading, trailing or doubled space (and
+// normalising again changes nothing), and an entry is only ever made from a drive field with a
+// colon.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "partitions/partition_scan.h"
+#include "platform/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto raw = kestrix::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    const auto line = kestrix::NormaliseListingLine(raw);
+    if (line.find(L"  ") != std::wstring::npos || kestrix::NormaliseListingLine(line) != line ||
+        (!line.empty() && (line.front() == L' ' || line.back() == L' '))) {
+        std::abort();
+    }
+    if (const auto entry = kestrix::PartitionEntryFor(line)) {
+        const auto colon = entry->find(L"  容量:");
+        if (colon == std::wstring::npos || colon == 0 || (*entry)[colon - 1] != L':' ||
+            entry->size() < 2 || entry->substr(entry->size() - 2) != L"MB") {
+            std::abort();
+        }
+    }
+    return 0;
+}
