@@ -11,7 +11,9 @@ namespace {
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr wchar_t kNone[] = L"-";
 
-bool IsControl(wchar_t c) { return c < 0x20 || c == 0x7F; }
+bool IsControl(wchar_t c) {
+    return c < 0x20 || c == 0x7F;
+}
 
 // A value that must stay one word: inner spaces and controls become "_", nothing becomes "-".
 std::wstring Word(std::wstring_view text) {
@@ -59,9 +61,10 @@ std::wstring ListingLine(const PartitionInfo& partition, const VolumeInfo& volum
     const std::uint64_t size = partition.lengthBytes / kMiB;
     std::wstring line = std::to_wstring(partition.number);
     for (const std::wstring& word :
-         {Word(volume.drive), std::wstring(gpt ? L"gpt" : L"mbr"), Word(PartitionTypeWord(partition)),
-          Word(volume.fileSystem), LabelWords(volume.label), std::wstring(active ? L"yes" : L"no"),
-          std::to_wstring(start), std::to_wstring(end), std::to_wstring(size), std::wstring(L"MB")}) {
+         {Word(volume.drive), std::wstring(gpt ? L"gpt" : L"mbr"),
+          Word(PartitionTypeWord(partition)), Word(volume.fileSystem), LabelWords(volume.label),
+          std::wstring(active ? L"yes" : L"no"), std::to_wstring(start), std::to_wstring(end),
+          std::to_wstring(size), std::wstring(L"MB")}) {
         line += L' ';
         line += word;
     }
@@ -119,8 +122,9 @@ Listing MakeListing(std::uint32_t disk, DiskSource& source) {
     if (partitions->empty()) {
         return listing;
     }
-    std::stable_sort(partitions->begin(), partitions->end(),
-                     [](const PartitionInfo& a, const PartitionInfo& b) { return a.number < b.number; });
+    std::stable_sort(
+        partitions->begin(), partitions->end(),
+        [](const PartitionInfo& a, const PartitionInfo& b) { return a.number < b.number; });
     const auto volumes = source.Volumes();
     for (const auto& partition : *partitions) {
         listing.lines.push_back(ListingLine(partition, VolumeOf(volumes, disk, partition)));

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 #include <set>
+#include <string_view>
 
 namespace kestrix {
 
@@ -25,7 +26,8 @@ constexpr std::size_t kGptNameUnits = 36;
 
 std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 std::uint64_t Le64(std::span<const std::uint8_t> b, std::size_t at) {
@@ -218,8 +220,9 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
     for (int i = 0; i < 4; ++i) {
         entries[i] = EntryAt(*mbr, i);
     }
-    const bool protective = std::any_of(std::begin(entries), std::end(entries),
-                                        [](const MbrEntry& e) { return e.type == kProtectiveType; });
+    const bool protective =
+        std::any_of(std::begin(entries), std::end(entries),
+                    [](const MbrEntry& e) { return e.type == kProtectiveType; });
     if (protective) {
         if (auto gpt = ReadGpt(disk, sectorSize)) {
             layout.style = PartitionStyle::kGpt;
@@ -248,7 +251,8 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
 
 std::wstring GuidText(const Guid& guid) {
     // The first three groups are stored little-endian, the last two as they read.
-    static constexpr int kOrder[] = {3, 2, 1, 0, -1, 5, 4, -1, 7, 6, -1, 8, 9, -1, 10, 11, 12, 13, 14, 15};
+    static constexpr int kOrder[] = {3,  2, 1, 0,  -1, 5,  4,  -1, 7,  6,
+                                     -1, 8, 9, -1, 10, 11, 12, 13, 14, 15};
     static constexpr wchar_t kHex[] = L"0123456789abcdef";
     std::wstring text;
     for (const int index : kOrder) {

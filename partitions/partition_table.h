@@ -2,11 +2,9 @@
 // Decodes the partition table of a raw disk (MBR with its extended chains, or GPT behind a
 // protective MBR), so the partitions can be listed without the operating system's help.
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kestrix {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@
 namespace kestrix::testing {
 
 class FileSectorReader final : public SectorReader {
-  public:
+public:
     explicit FileSectorReader(const std::filesystem::path& path) : file_(path, std::ios::binary) {}
 
     bool Read(std::uint64_t offset, std::span<std::uint8_t> out) override {
@@ -27,12 +28,12 @@ class FileSectorReader final : public SectorReader {
         return file_.gcount() == static_cast<std::streamsize>(out.size());
     }
 
-  private:
+private:
     std::ifstream file_;
 };
 
 class TempFolder {
-  public:
+public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kestrix-disk-XXXXXX");
         if (::mkdtemp(pattern.data()) == nullptr) {
@@ -48,13 +49,13 @@ class TempFolder {
     }
     const std::filesystem::path& path() const { return path_; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
 // An image file of the given size with the partition table the script describes.
 class DiskImage {
-  public:
+public:
     // sfdisk's input format ("label: dos", "start=2048, size=4096, type=7, bootable"...).
     static constexpr const char* kSfdisk =
         "sfdisk --no-reread --no-tell-kernel --wipe never --quiet";
@@ -109,7 +110,7 @@ class DiskImage {
         Write(offset, b);
     }
 
-  private:
+private:
     std::filesystem::path path_;
     bool ok_ = false;
 };

@@ -186,7 +186,7 @@ TEST(ListingLineFormat, DiskArgument) {
 }
 
 class FakeDisks final : public DiskSource {
-  public:
+public:
     std::optional<std::vector<PartitionInfo>> Partitions(std::uint32_t disk) override {
         const auto it = disks.find(disk);
         if (it == disks.end()) {
@@ -250,7 +250,7 @@ TEST(ListingLineFormat, ListingSkipsContainersAndMatchesVolumesByDiskAndStart) {
 
 // A disk image decoded and listed end to end, read back by the scan.
 class ImageDisks final : public DiskSource {
-  public:
+public:
     explicit ImageDisks(DiskLayout layout) : layout_(std::move(layout)) {}
     std::optional<std::vector<PartitionInfo>> Partitions(std::uint32_t disk) override {
         if (disk != 0) {
@@ -263,7 +263,7 @@ class ImageDisks final : public DiskSource {
 
     std::vector<MountedVolume> volumes;
 
-  private:
+private:
     DiskLayout layout_;
 };
 

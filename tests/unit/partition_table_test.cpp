@@ -299,7 +299,7 @@ TEST(PartitionTable, GptNamesAreUtf16WithSurrogatePairs) {
     TempFolder folder;
     const DiskImage image(folder, "gptname", 8, DiskImage::kSfdisk, kGptScript);
     ASSERT_TRUE(image.ok());
-    // "数据 😀": sfdisk only takes ASCII names, so the UTF-16LE goes in by hand.
+    // "数据 😀" into the basic-data entry (the fourth slot): sfdisk only takes ASCII names.
     const std::vector<std::uint8_t> name = {0x70, 0x65, 0x6E, 0x63, 0x20, 0x00,
                                             0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};
     image.Write(2 * kSector + 3 * 128 + 56, name);
