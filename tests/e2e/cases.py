@@ -1,0 +1,352 @@
+"""The end-to-end cases, one table.
+
+An "app" case starts kestrix.exe with an exact command-line tail, drives it through its steps and
+compares what it logged, which tools it ran, which message boxes it showed and how it ended.
+A "tool" case runs the stand-in tools directly, to prove the test's own tooling before it is
+trusted with the program.
+
+Files are laid out as {"d:/path": size-or-content}: an int is a size (filler bytes), str is
+UTF-8 text, bytes are written as they are. Drive letters other than c: become folders mapped
+into the Wine prefix; c:/kestrix is the program's folder.
+"""
+
+from dataclasses import dataclass, field
+
+DONE = "纯引导修复完成！请关闭。"
+BCD_FOUND = "先检测出BCD，正在建立Win6.x引导..."
+NTLDR_FOUND = "检测出ntldr，正在建立Win5.x引导..."
+CHOSE_6 = "正在建立Win6.x引导..."
+CHOSE_5 = "正在建立Win5.x引导..."
+# The program joins the question's lines with CR alone.
+QUESTION = ("未检测出有效的引导文件，请手工选择引导方案：\r"
+            "点“是”建立Win6.x引导。\r"
+            "点“否”建立Win5.x引导。")
+BAD_VOLUME = "卷标非法！"
+
+NT60_LOG = [BCD_FOUND, "", DONE]
+
+# What \\.\X: reads as when a case says nothing else: an NTFS-looking boot sector, then filler.
+STANDARD_VOLUME = (b"\xebR\x90NTFS    " + b"\0" * 495 + b"\x55\xaa"
+                   + bytes(range(256)) * 254)
+
+
+@dataclass(frozen=True)
+class Step:
+    kind: str
+    arg: object = None
+
+
+# What a step may be; the runner refuses any other kind.
+STEP_KINDS = {
+    "wait_log",      # a line appears in l2 (fails at once if a message box is open instead)
+    "wait_state",    # every given probe value matches (polled)
+    "wait_msgbox",   # a message box is open and painted
+    "wait_exit",     # the process ends by itself
+    "answer",        # click ok|yes|no|cancel in the open message box; waits for it to close
+    "press",         # command2|an1
+    "close",         # ch1|ch2
+    "click",         # label2
+    "settle",        # wait this many seconds; the process must still be running
+    "snap",          # where --screenshot takes its picture
+}
+
+
+def wait_log(line):
+    return Step("wait_log", line)
+
+
+def wait_state(**values):
+    # Probe keys have dots (ch1.visible); keyword names use underscores instead.
+    return Step("wait_state", {k.replace("_", "."): _probe_value(v) for k, v in values.items()})
+
+
+def wait_msgbox():
+    return Step("wait_msgbox")
+
+
+def wait_exit():
+    return Step("wait_exit")
+
+
+def answer(button):
+    return Step("answer", button)
+
+
+def press(button):
+    return Step("press", button)
+
+
+def close(window):
+    return Step("close", window)
+
+
+def click(label):
+    return Step("click", label)
+
+
+def settle(seconds):
+    return Step("settle", seconds)
+
+
+def snap():
+    return Step("snap")
+
+
+def _probe_value(value):
+    if isinstance(value, bool):
+        return "1" if value else "0"
+    return str(value)
+
+
+@dataclass(frozen=True)
+class Box:
+    """A message box that must have been shown; icon None leaves the icon unchecked."""
+    text: str
+    buttons: tuple
+    icon: object = None
+
+
+@dataclass(frozen=True)
+class Run:
+    """One direct start of a stand-in (tool cases). exe is a Windows path or a bare name in
+    C:\\kestrix; folder is the current folder (default: the exe's)."""
+    exe: str
+    tail: str
+    exit_code: int = 0
+    folder: object = None
+
+
+@dataclass(frozen=True)
+class Case:
+    name: str
+    tail: str = ""
+    files: dict = field(default_factory=dict)
+    # Extra files in the program's folder: <stem>.exitcode, dsptw-N.txt.
+    program_files: dict = field(default_factory=dict)
+    # Drive letters to map even when no file is laid out on them.
+    drives: tuple = ()
+    # Raw volume contents behind \\.\X: ({"d": size-or-bytes}); the letter is mapped too.
+    # Every other mapped drive gets STANDARD_VOLUME; None leaves a drive without a volume.
+    volumes: dict = field(default_factory=dict)
+    steps: tuple = ()
+    runs: tuple = ()
+    # Expectations; None leaves one unchecked (an app case must end all the same: its last
+    # step is wait_exit).
+    log: object = None
+    journal: object = None
+    boxes: object = None
+    exit_code: object = 0
+    # {"d:/path": None (absent) | int (size) | str/bytes (content) | True (present)}
+    files_after: dict = field(default_factory=dict)
+
+    @property
+    def kind(self):
+        return "tool" if self.runs else "app"
+
+
+def held(line=DONE):
+    """Waits for the line, then clicks the click spot: a silent run closes itself two seconds
+    after the repair unless it is clicked, and the steps after this need the window."""
+    return (wait_log(line), click("label2"))
+
+
+def _question_case(name, button, log, journal):
+    return Case(
+        name=name,
+        tail="-f -n -d d:",
+        drives=("d",),
+        steps=(wait_msgbox(), snap(), answer(button), *held(), close("ch2"), wait_exit()),
+        log=log,
+        journal=journal,
+        boxes=[Box(QUESTION, ("yes", "no", "cancel"))],
+    )
+
+
+CASES = [
+    Case(
+        name="bcd_nt60",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(*held(),
+               wait_state(ch1_visible=False, ch2_visible=True, fx1=1, l1_text="d:"),
+               snap(), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        name="ntldr_nt52",
+        tail="-f -n -d d:",
+        files={"d:/ntldr": 100},
+        steps=(*held(), wait_state(ch1_visible=False, ch2_visible=True), snap(),
+               close("ch2"), wait_exit()),
+        log=[NTLDR_FOUND, "", DONE],
+        journal=["bootsect.exe /nt52 d:"],
+        boxes=[],
+    ),
+    Case(
+        # Five bytes is not enough for a boot store: the loader file decides.
+        name="short_bcd_ntldr_nt52",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 5, "d:/ntldr": 100},
+        steps=(*held(), snap(), close("ch2"), wait_exit()),
+        log=[NTLDR_FOUND, "", DONE],
+        journal=["bootsect.exe /nt52 d:"],
+        boxes=[],
+    ),
+    Case(
+        name="six_byte_bcd_nt60",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 6, "d:/ntldr": 100},
+        steps=(*held(), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    _question_case("ask_yes_nt60", "yes", [CHOSE_6, "", DONE], ["bootsect.exe /nt60 d:"]),
+    _question_case("ask_no_nt52", "no", [CHOSE_5, "", DONE], ["bootsect.exe /nt52 d:"]),
+    Case(
+        name="ask_cancel_ends",
+        tail="-f -n -d d:",
+        drives=("d",),
+        steps=(wait_msgbox(), snap(), answer("cancel"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[Box(QUESTION, ("yes", "no", "cancel"))],
+        # Nothing was repaired.
+        exit_code=2,
+    ),
+    Case(
+        # "c" has no colon: the volume is refused and the window stays for another try.
+        name="bad_volume_refused",
+        tail="-f -d c -d e:",
+        drives=("e",),
+        steps=(wait_msgbox(), snap(), answer("ok"), settle(1.5),
+               wait_state(ch2_visible=True, l2_visible=False), close("ch2"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")],
+        exit_code=2,
+    ),
+    Case(
+        name="messy_tail_upper_case",
+        tail="  -F   -N  -D D:  ",
+        files={"d:/boot/bcd": 100},
+        steps=(*held(), wait_state(ch1_visible=False, ch2_visible=True, l1_text="d:"),
+               close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        name="interactive_command2",
+        tail="-n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_state(ch1_visible=True, ch2_visible=False, fx1=1), snap(),
+               settle(0.5), wait_state(l2_visible=False),
+               press("command2"), wait_log(DONE), wait_state(ch1_visible=False, ch2_visible=True),
+               close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        # A second press after the repair ends the program instead of repairing again.
+        name="an1_after_repair_ends",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(*held(), press("an1"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        name="silent_closes_itself",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_log(DONE), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        # Well past the two seconds after which an unclicked silent run closes itself.
+        name="label2_keeps_window_open",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(*held(), settle(3.5), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    Case(
+        name="close_ch1_ends",
+        tail="-n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_state(ch1_visible=True), close("ch1"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[],
+        exit_code=2,
+    ),
+    Case(
+        # A failing tool is run once, not retried, and asks nothing; the empty line comes
+        # before the closing line whatever that says.
+        name="bootsect_failure_runs_once",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        program_files={"bootsect.exitcode": "5"},
+        steps=(*held("纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"), settle(0.5),
+               close("ch2"), wait_exit()),
+        log=[BCD_FOUND, "  失败：bootsect.exe /nt60 d: 返回 5", "",
+             "纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"],
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+        exit_code=1,
+    ),
+
+    # The stand-ins themselves.
+    Case(
+        name="tools_journal_and_exit_codes",
+        program_files={"bcdedit.exitcode": "3\r\n", "bootsect.exitcode": "-2"},
+        runs=(Run("bootsect.exe", "/nt60 d:", exit_code=-2),
+              Run("bcdedit.exe", '/store d:\\boot\\bcd /create {bootmgr} /d "Windows Boot Manager"',
+                  exit_code=3),
+              Run("bcdboot.exe", "\t  d:\\windows  /l zh-cn /s e:"),
+              Run("bcdboot.exe", "")),
+        drives=("d", "e"),
+        journal=["bootsect.exe /nt60 d:",
+                 'bcdedit.exe /store d:\\boot\\bcd /create {bootmgr} /d "Windows Boot Manager"',
+                 "bcdboot.exe d:\\windows  /l zh-cn /s e:",
+                 "bcdboot.exe"],
+        files_after={"e:/boot/bcd": True, "d:/boot/bcd": None},
+    ),
+    Case(
+        name="tools_bcdboot_failure_leaves_no_store",
+        program_files={"bcdboot.exitcode": "1", "bootsect.exitcode": "seven"},
+        runs=(Run("bcdboot.exe", "c:\\windows /s d:", exit_code=1),
+              Run("bootsect.exe", "/nt52 d:", exit_code=255)),
+        drives=("d",),
+        journal=["bcdboot.exe c:\\windows /s d:", "bootsect.exe /nt52 d:"],
+        files_after={"d:/boot/bcd": None},
+    ),
+    Case(
+        # The way the program asks for a disk listing: through cmd, redirected beside the tools.
+        name="tools_dsptw_through_cmd",
+        program_files={"dsptw-0.txt": b"disk 0\r\n  volume 1 id=07\r\n"},
+        runs=(Run("C:\\windows\\system32\\cmd.exe", "/c dsptw 0 /find:all /getid>dinf.txt",
+                  folder="C:\\kestrix"),
+              Run("C:\\windows\\system32\\cmd.exe", "/c dsptw 1 /find:all /getid>dinf1.txt",
+                  folder="C:\\kestrix")),
+        journal=["dsptw 0 /find:all /getid", "dsptw 1 /find:all /getid"],
+        files_after={"c:/kestrix/dinf.txt": b"disk 0\r\n  volume 1 id=07\r\n",
+                     "c:/kestrix/dinf1.txt": b"open disk error!\r\n"},
+    ),
+]
+
+
+def find(name):
+    for case in CASES:
+        if case.name == name:
+            return case
+    raise KeyError(name)

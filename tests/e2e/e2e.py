@@ -1,0 +1,916 @@
+#!/usr/bin/env python3
+"""End-to-end runner: runs cases from cases.py against kestrix.exe under Wine.
+
+  e2e.py --list
+  e2e.py --make-template [--template DIR]
+  e2e.py --build-dir build/win64 --case bcd_nt60 [--arch x64] [--template DIR]
+  e2e.py --build-dir build/win32 --arch x86 --all
+
+Each case gets its own copy of a prepared Wine prefix, its own drive folders, its own
+wineserver and (unless DISPLAY is set) its own Xvfb. kprobe.exe starts the program with the exact
+command-line tail and reads its windows; the stand-in tools record every run in journal.txt.
+"""
+
+import argparse
+import dataclasses
+import difflib
+import fcntl
+import hashlib
+import os
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+# Keeps the source tree free of __pycache__ folders.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import cases as case_table  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parent.parent
+DEFAULT_TEMPLATE = REPO / "build" / "native" / "wine-template"
+
+# The loaders themselves: /usr/bin/wine starts 64-bit programs through start.exe, which would
+# hide the program's exit code.
+LOADERS = {
+    "x64": os.environ.get("KESTRIX_WINE64", "/usr/lib/wine/wine64"),
+    "x86": os.environ.get("KESTRIX_WINE32", "/usr/lib/wine/wine"),
+}
+PROGRAM_FOLDER = "C:\\kestrix"
+PROGRAM_FOLDER_IN_PREFIX = "drive_c/kestrix"
+TOOLS = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw.exe", "kprobe.exe")
+# Large and never written by a run: shared with the template through hard links.
+HARD_LINKED = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
+TEMPLATE_MARK = "kestrix-template.ok"
+POLL_SECONDS = 0.15
+PROBE_TIMEOUT = 20
+BUTTON_NAMES = {1: "ok", 2: "cancel", 3: "abort", 4: "retry", 5: "ignore", 6: "yes", 7: "no"}
+FILLER = b"k"
+
+# Without a window manager Wine must draw captions itself, or screenshots show bare client
+# areas; a crash must end the process rather than wait on a dialog nobody answers.
+TEMPLATE_SETTINGS = """REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Decorated"="N"
+"Managed"="N"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
+"ShowCrashDialog"=dword:00000000
+"""
+
+
+class CaseFailure(Exception):
+    pass
+
+
+# ---------------------------------------------------------------------------------------------
+# Probe output
+
+
+def unescape(value):
+    """Undoes kprobe's escapes: \\\\ \\r \\n \\t and \\xNN."""
+    out = []
+    i = 0
+    while i < len(value):
+        c = value[i]
+        if c != "\\" or i + 1 >= len(value):
+            out.append(c)
+            i += 1
+            continue
+        nxt = value[i + 1]
+        if nxt == "x" and i + 4 <= len(value):
+            out.append(chr(int(value[i + 2:i + 4], 16)))
+            i += 4
+            continue
+        out.append({"\\": "\\", "r": "\r", "n": "\n", "t": "\t"}.get(nxt, "\\" + nxt))
+        i += 2
+    return "".join(out)
+
+
+LIST_KEYS = ("l1.entry", "l2.line", "d1.entry")
+
+
+@dataclass
+class State:
+    values: dict = field(default_factory=dict)
+    lists: dict = field(default_factory=dict)
+    boxes: list = field(default_factory=list)
+    raw: str = ""
+
+    @property
+    def running(self):
+        return self.values.get("running") == "1"
+
+    @property
+    def busy(self):
+        return self.values.get("busy") == "1"
+
+    @property
+    def log(self):
+        return self.lists.get("l2.line", [])
+
+    def get(self, key):
+        if key in LIST_KEYS:
+            return self.lists.get(key, [])
+        return self.values.get(key)
+
+
+def parse_state(text):
+    """kprobe state output -> State. A "msgbox" line opens a new box; its "msgbox.*" lines
+    that follow belong to it."""
+    state = State(raw=text)
+    for line in text.splitlines():
+        if "=" not in line:
+            continue
+        key, value = line.split("=", 1)
+        value = unescape(value)
+        if key == "msgbox":
+            state.boxes.append({"text": value})
+        elif key.startswith("msgbox.") and state.boxes:
+            state.boxes[-1][key[len("msgbox."):]] = value
+        elif key in LIST_KEYS:
+            state.lists.setdefault(key, []).append(value)
+        else:
+            state.values[key] = value
+    return state
+
+
+def button_names(ids_text):
+    names = []
+    for part in ids_text.split(","):
+        part = part.strip()
+        if part:
+            names.append(BUTTON_NAMES.get(int(part), part))
+    return tuple(names)
+
+
+# ---------------------------------------------------------------------------------------------
+# Files
+
+
+def read_journal(path):
+    if not path.exists():
+        return []
+    text = path.read_bytes().decode("utf-8")
+    lines = text.split("\r\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    return lines
+
+
+def content_bytes(contents):
+    if isinstance(contents, int) and not isinstance(contents, bool):
+        return FILLER * contents
+    if isinstance(contents, str):
+        return contents.encode("utf-8")
+    if isinstance(contents, bytes):
+        return contents
+    raise TypeError(f"unsupported file content: {contents!r}")
+
+
+def split_drive_path(key):
+    """"d:/boot/bcd" -> ("d", "boot/bcd")."""
+    if len(key) < 2 or key[1] != ":" or not key[0].isalpha():
+        raise ValueError(f"not a drive path: {key!r}")
+    return key[0].lower(), key[2:].lstrip("/\\").replace("\\", "/")
+
+
+def drive_letters(case):
+    letters = {split_drive_path(k)[0] for k in list(case.files) + list(case.files_after)}
+    letters.update(d.lower() for d in case.drives)
+    letters.update(v.lower() for v in case.volumes)
+    letters.discard("c")
+    return sorted(letters)
+
+
+def volume_images(case):
+    """{letter: contents} of the raw volumes to map: every mapped drive's unless the case says
+    otherwise."""
+    wanted = {letter: case_table.STANDARD_VOLUME for letter in drive_letters(case)}
+    for letter, contents in case.volumes.items():
+        wanted[letter.lower()] = contents
+    return {letter: contents for letter, contents in sorted(wanted.items()) if contents is not None}
+
+
+def host_path(prefix, drives, key):
+    letter, rest = split_drive_path(key)
+    base = prefix / "drive_c" if letter == "c" else drives[letter]
+    return base / rest if rest else base
+
+
+def lay_out(prefix, drives, files):
+    for key, contents in files.items():
+        path = host_path(prefix, drives, key)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content_bytes(contents))
+
+
+def check_files(prefix, drives, expected):
+    """Mismatch messages for files_after: None absent, True present, int size, else content."""
+    problems = []
+    for key, want in expected.items():
+        path = host_path(prefix, drives, key)
+        if want is None:
+            if path.exists():
+                problems.append(f"{key}: should not exist")
+            continue
+        if not path.is_file():
+            problems.append(f"{key}: missing")
+            continue
+        if want is True:
+            continue
+        if isinstance(want, int):
+            size = path.stat().st_size
+            if size != want:
+                problems.append(f"{key}: size {size}, expected {want}")
+            continue
+        got = path.read_bytes()
+        if got != content_bytes(want):
+            problems.append(f"{key}: content {got!r}, expected {content_bytes(want)!r}")
+    return problems
+
+
+def copy_prefix(template, dest):
+    """A private prefix: registry and small files copied (Wine rewrites them), the big system
+    folders hard-linked, and no z: drive so nothing outside the case is reachable."""
+    template = Path(template)
+    dest = Path(dest)
+    linked = {template / rel for rel in HARD_LINKED}
+
+    def ignore(folder, names):
+        folder = Path(folder)
+        return [n for n in names
+                if folder / n in linked or (folder == template and n == TEMPLATE_MARK)]
+
+    shutil.copytree(template, dest, symlinks=True, ignore=ignore)
+    for rel in HARD_LINKED:
+        if (template / rel).is_dir():
+            shutil.copytree(template / rel, dest / rel, symlinks=True, copy_function=os.link)
+    z = dest / "dosdevices" / "z:"
+    if z.is_symlink() or z.exists():
+        z.unlink()
+
+
+# ---------------------------------------------------------------------------------------------
+# Wine
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ)
+    for name in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEDLLPATH", "DISPLAY"):
+        env.pop(name, None)
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+               LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def wine_version():
+    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True)
+    return out.stdout.strip()
+
+
+def remove_server_folder(prefix):
+    """Each prefix leaves a socket folder, named after its inode, in the Wine tmp folder that
+    the prefix's "wineserver" file names; nothing else removes it."""
+    pointer = Path(prefix) / "wineserver"
+    try:
+        info = Path(prefix).stat()
+        tmp_name = pointer.read_text().strip()
+    except OSError:
+        return
+    if not tmp_name or "/" in tmp_name:
+        return
+    shutil.rmtree(Path("/tmp") / tmp_name / f"server-{info.st_dev:x}-{info.st_ino:x}",
+                  ignore_errors=True)
+
+
+def template_stamp():
+    """What a template was made from: a new Wine or new settings make it stale."""
+    digest = hashlib.sha256(TEMPLATE_SETTINGS.encode()).hexdigest()[:16]
+    return f"{wine_version()}\nsettings {digest}\n"
+
+
+def ensure_template(path, log=print):
+    """Makes the prefix template once; concurrent callers wait for the first one."""
+    path = Path(path).resolve()
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path.parent / (path.name + ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = template_stamp()
+        mark = path / TEMPLATE_MARK
+        if mark.is_file() and mark.read_text() == stamp:
+            return path
+        log(f"making Wine prefix template {path}, about 30 s")
+        started = time.monotonic()
+        building = path.parent / (path.name + ".building")
+        shutil.rmtree(building, ignore_errors=True)
+        shutil.rmtree(path, ignore_errors=True)
+        # No display: wineboot would otherwise show its progress window.
+        env = wine_env(building, None)
+        try:
+            subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=600,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            settings = building / "drive_c" / "kestrix-settings.reg"
+            settings.write_text(TEMPLATE_SETTINGS)
+            subprocess.run([LOADERS["x64"], "regedit", "/S", "C:\\kestrix-settings.reg"],
+                           env=env, cwd=building / "drive_c", check=True, timeout=120,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+            settings.unlink()
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            remove_server_folder(building)
+        if not (building / "system.reg").is_file():
+            raise CaseFailure("wineboot made no prefix")
+        (building / TEMPLATE_MARK).write_text(stamp)
+        building.rename(path)
+        log(f"template ready in {time.monotonic() - started:.1f} s")
+        return path
+
+
+class Display:
+    """The caller's DISPLAY, or a private Xvfb picked by the X server itself."""
+
+    def __init__(self, own):
+        self.process = None
+        self.name = None if own else os.environ.get("DISPLAY")
+
+    def __enter__(self):
+        if self.name:
+            return self
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 15
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 0.5)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip():
+            self.__exit__()
+            raise CaseFailure("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+        return self
+
+    def __exit__(self, *exc):
+        if self.process is not None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+            self.process = None
+
+
+# ---------------------------------------------------------------------------------------------
+# One case
+
+
+@dataclass
+class Outcome:
+    log: list = field(default_factory=list)
+    journal: list = field(default_factory=list)
+    boxes: list = field(default_factory=list)
+    exit_code: object = None
+    run_exit_codes: list = field(default_factory=list)
+    file_problems: list = field(default_factory=list)
+    last_state: object = None
+    # Any *.log the program wrote in its folder, for the failure report.
+    program_logs: dict = field(default_factory=dict)
+
+
+@dataclass
+class Options:
+    arch: str = "x64"
+    kestrix: object = None
+    tools_dir: object = None
+    template: object = None
+    timeout: float = 60.0
+    keep: bool = False
+    screenshot: object = None
+    own_display: bool = False
+    verbose: bool = False
+    print_log: bool = False
+
+
+class Workspace:
+    """The case's prefix, drives and program folder, and the cleanup of all of it."""
+
+    def __init__(self, case, options, display):
+        self.case = case
+        self.options = options
+        self.root = Path(tempfile.mkdtemp(prefix=f"kestrix-e2e-{case.name}-"))
+        self.prefix = self.root / "prefix"
+        self.drives = {}
+        self.env = None
+        self.display = display
+        self.launched = None
+
+    def prepare(self):
+        copy_prefix(self.options.template, self.prefix)
+        for letter in drive_letters(self.case):
+            folder = self.root / f"drive_{letter}"
+            folder.mkdir()
+            self.drives[letter] = folder
+            link = self.prefix / "dosdevices" / f"{letter}:"
+            if link.is_symlink() or link.exists():
+                link.unlink()
+            link.symlink_to(folder)
+        for letter, contents in volume_images(self.case).items():
+            # Wine opens \\.\X: through dosdevices/x:: when that link exists.
+            image = self.root / f"volume_{letter}.img"
+            image.write_bytes(content_bytes(contents))
+            (self.prefix / "dosdevices" / f"{letter}::").symlink_to(image)
+        program = self.program_folder
+        program.mkdir(parents=True)
+        if self.case.kind == "app":
+            shutil.copy2(self.options.kestrix, program / "kestrix.exe")
+        for tool in TOOLS:
+            shutil.copy2(Path(self.options.tools_dir) / tool, program / tool)
+        lay_out(self.prefix, self.drives, self.case.files)
+        for name, contents in self.case.program_files.items():
+            (program / name).write_bytes(content_bytes(contents))
+        self.env = wine_env(self.prefix, self.display)
+
+    @property
+    def program_folder(self):
+        return self.prefix / PROGRAM_FOLDER_IN_PREFIX
+
+    def wine(self, *args):
+        return [LOADERS[self.options.arch], *args]
+
+    def probe(self, *args):
+        # Files, not pipes: a wineserver or helper started by this call inherits the output
+        # handles and would hold a pipe open long after kprobe has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                done = subprocess.run(self.wine(PROGRAM_FOLDER + "\\kprobe.exe", *args),
+                                      env=self.env, cwd=self.prefix / "drive_c", stdout=out,
+                                      stderr=err, stdin=subprocess.DEVNULL,
+                                      timeout=PROBE_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                raise CaseFailure(f"kprobe {' '.join(args)} did not answer in "
+                                  f"{PROBE_TIMEOUT} s") from None
+            out.seek(0)
+            err.seek(0)
+            return (done.returncode, out.read().decode("utf-8", "replace"),
+                    err.read().decode("utf-8", "replace"))
+
+    def launch(self, exe, tail, folder=None):
+        args = ["launch", exe, tail] + ([folder] if folder else [])
+        with open(self.root / "launch.stderr", "ab") as err:
+            self.launched = subprocess.Popen(
+                self.wine(PROGRAM_FOLDER + "\\kprobe.exe", *args), env=self.env,
+                cwd=self.prefix / "drive_c", stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=err)
+        return self.launched
+
+    def cleanup(self):
+        if self.env is not None:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.launched is not None and self.launched.poll() is None:
+            self.launched.kill()
+            self.launched.wait()
+        remove_server_folder(self.prefix)
+        if self.options.keep:
+            print(f"kept: {self.root}")
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Driver:
+    """Runs one app case's steps against the running program, polling kprobe state."""
+
+    def __init__(self, workspace, case, options):
+        self.ws = workspace
+        self.case = case
+        self.options = options
+        self.deadline = None
+        # Every message box seen, by window handle, in order of first sight.
+        self.seen_boxes = {}
+        self.box_order = []
+        self.last_running = None
+        self.last_state = None
+        self.exit_code = None
+        self.snaps = 0
+
+    def say(self, text):
+        if self.options.verbose:
+            print(f"  [{time.strftime('%H:%M:%S')}] {text}")
+
+    def exited(self):
+        if self.exit_code is None and self.ws.launched.poll() is not None:
+            self.exit_code = self.ws.launched.returncode
+        return self.exit_code is not None
+
+    def poll(self):
+        code, out, err = self.ws.probe("state")
+        if code != 0:
+            raise CaseFailure(f"kprobe state failed ({code}): {err.strip()}")
+        state = parse_state(out)
+        self.last_state = state
+        if state.running and not state.busy:
+            self.last_running = state
+        for box in state.boxes:
+            self._note_box(box)
+        return state
+
+    def _note_box(self, box):
+        key = box.get("hwnd") or (box.get("text"), box.get("buttons"))
+        known = self.seen_boxes.get(key)
+        if known is None:
+            self.seen_boxes[key] = dict(box)
+            self.box_order.append(key)
+            self.say(f"message box: {box.get('text')!r} buttons {box.get('buttons')} "
+                     f"icon {box.get('icon')}")
+            return
+        icon = box.get("icon")
+        if icon not in (None, "unknown") and known.get("icon") in (None, "unknown", "none"):
+            known["icon"] = icon
+
+    def remaining(self):
+        return self.deadline - time.monotonic()
+
+    def wait_until(self, what, test, fail_on_box=True):
+        last = None
+        while True:
+            if self.exited():
+                raise CaseFailure(f"the program ended (exit code {self.exit_code}) while "
+                                  f"waiting for {what}")
+            state = self.poll()
+            last = state
+            if not state.busy:
+                result = test(state)
+                if result:
+                    return state
+                if fail_on_box and state.boxes:
+                    raise CaseFailure(f"a message box is open while waiting for {what}: "
+                                      f"{state.boxes[0].get('text')!r}")
+            if self.remaining() <= 0:
+                raise CaseFailure(f"timed out waiting for {what}; last state:\n"
+                                  + indent(last.raw if last else "(none)"))
+            time.sleep(POLL_SECONDS)
+
+    def run(self):
+        self.deadline = time.monotonic() + self.options.timeout
+        for step in self.case.steps:
+            self.say(f"step {step.kind} {step.arg if step.arg is not None else ''}")
+            getattr(self, "step_" + step.kind)(step.arg)
+        if self.case.exit_code is not None and not self.exited():
+            self.step_wait_exit(None)
+
+    def step_wait_log(self, line):
+        self.wait_until(f"log line {line!r}", lambda s: s.running and line in s.log)
+
+    def step_wait_state(self, values):
+        def matches(state):
+            return state.running and all(state.get(k) == v for k, v in values.items())
+        try:
+            self.wait_until(f"state {values}", matches)
+        except CaseFailure as failure:
+            got = {k: (self.last_state.get(k) if self.last_state else None) for k in values}
+            raise CaseFailure(f"{failure}\nexpected {values}\nfound    {got}") from None
+
+    def step_wait_msgbox(self, _):
+        # Seen twice in a row: created, shown and painted before anyone answers it.
+        seen = []
+
+        def open_box(state):
+            if not state.boxes:
+                seen.clear()
+                return False
+            seen.append(state.boxes[0].get("hwnd") or state.boxes[0].get("text"))
+            return len(seen) >= 2 and seen[-1] == seen[-2]
+        self.wait_until("a message box", open_box, fail_on_box=False)
+
+    def step_answer(self, button):
+        # kprobe answers the first box it lists; the answer may well open the next one.
+        before = self.last_state.boxes if self.last_state else []
+        answered = before[0].get("hwnd") if before else None
+        code, _, err = self.ws.probe("answer", button)
+        if code != 0:
+            raise CaseFailure(f"kprobe answer {button} failed ({code}): {err.strip()}")
+        while not self.exited():
+            state = self.poll()
+            handles = [box.get("hwnd") for box in state.boxes]
+            if not state.busy and (not handles or (answered and answered not in handles)):
+                return
+            if self.remaining() <= 0:
+                raise CaseFailure(f"the message box did not close after answering {button}")
+            time.sleep(POLL_SECONDS)
+
+    def _act(self, command, arg):
+        code, _, err = self.ws.probe(command, arg)
+        if code != 0:
+            raise CaseFailure(f"kprobe {command} {arg} failed ({code}): {err.strip()}")
+
+    def step_press(self, button):
+        self._act("press", button)
+
+    def step_close(self, window):
+        self._act("close", window)
+
+    def step_click(self, label):
+        self._act("click", label)
+
+    def step_settle(self, seconds):
+        time.sleep(seconds)
+        if self.exited():
+            raise CaseFailure(f"the program ended (exit code {self.exit_code}) but should "
+                              "still be running")
+        state = self.poll()
+        if not state.running:
+            raise CaseFailure("the selection window is gone but should still be open")
+
+    def step_wait_exit(self, _):
+        while not self.exited():
+            if self.remaining() <= 0:
+                raise CaseFailure("timed out waiting for the program to end; last state:\n"
+                                  + indent(self.last_state.raw if self.last_state else ""))
+            state = self.poll()
+            if state.boxes:
+                raise CaseFailure("a message box is open while waiting for the program to "
+                                  f"end: {state.boxes[0].get('text')!r}")
+            time.sleep(POLL_SECONDS)
+
+    def step_snap(self, _):
+        self.snaps += 1
+        if not self.options.screenshot:
+            return
+        path = Path(self.options.screenshot)
+        if self.snaps > 1:
+            path = path.with_name(f"{path.stem}-{self.snaps}{path.suffix}")
+        # Give the last change time to be painted.
+        time.sleep(0.5)
+        env = dict(os.environ, DISPLAY=self.ws.display)
+        subprocess.run(["import", "-window", "root", str(path)], env=env, check=True,
+                       timeout=60)
+        print(f"screenshot: {path}")
+
+    def boxes(self):
+        found = []
+        for key in self.box_order:
+            box = self.seen_boxes[key]
+            found.append(case_table.Box(box.get("text", ""),
+                                        button_names(box.get("buttons", "")),
+                                        box.get("icon")))
+        return found
+
+
+def indent(text, by="    "):
+    return "\n".join(by + line for line in text.splitlines())
+
+
+def program_logs(folder, limit=8000):
+    logs = {}
+    for path in sorted(Path(folder).rglob("*.log")):
+        text = path.read_bytes()[:limit].decode("utf-8-sig", "replace")
+        logs[str(path.relative_to(folder))] = text
+    return logs
+
+
+def run_tool_case(ws, case):
+    codes = []
+    for run in case.runs:
+        exe = run.exe if "\\" in run.exe else PROGRAM_FOLDER + "\\" + run.exe
+        process = ws.launch(exe, run.tail, run.folder)
+        try:
+            codes.append(process.wait(timeout=60))
+        except subprocess.TimeoutExpired:
+            raise CaseFailure(f"{run.exe} {run.tail!r} did not end") from None
+    return codes
+
+
+def run_case(case, options):
+    """Runs one case; returns (Outcome, error text or None)."""
+    with Display(options.own_display) as display:
+        ws = Workspace(case, options, display.name)
+        outcome = Outcome()
+        error = None
+        try:
+            ws.prepare()
+            if case.kind == "tool":
+                outcome.run_exit_codes = run_tool_case(ws, case)
+            else:
+                ws.launch(PROGRAM_FOLDER + "\\kestrix.exe", case.tail)
+                driver = Driver(ws, case, options)
+                try:
+                    driver.run()
+                except CaseFailure as failure:
+                    error = str(failure)
+                finally:
+                    running = driver.last_running
+                    outcome.log = running.log if running else []
+                    outcome.boxes = driver.boxes()
+                    outcome.exit_code = driver.exit_code
+                    outcome.last_state = driver.last_state
+            outcome.journal = read_journal(ws.program_folder / "journal.txt")
+            outcome.program_logs = program_logs(ws.program_folder)
+            outcome.file_problems = check_files(ws.prefix, ws.drives, case.files_after)
+        except CaseFailure as failure:
+            error = str(failure)
+        finally:
+            launch_errors = ""
+            if (ws.root / "launch.stderr").exists():
+                launch_errors = (ws.root / "launch.stderr").read_text("utf-8", "replace")
+            ws.cleanup()
+        if error and launch_errors.strip():
+            error += "\nlauncher stderr:\n" + indent(launch_errors)
+        return outcome, error
+
+
+# ---------------------------------------------------------------------------------------------
+# Comparison
+
+
+def diff_lines(title, expected, actual):
+    if expected == actual:
+        return []
+    # repr() makes trailing spaces, CRs and empty lines visible.
+    lines = difflib.unified_diff([repr(x) for x in expected], [repr(x) for x in actual],
+                                 "expected", "actual", lineterm="", n=10)
+    return ["\n".join([f"{title} differs:"] + ["    " + line for line in lines])]
+
+
+def unix_exit_code(code):
+    """Wine hands a Windows exit code to Unix, which keeps its low 8 bits."""
+    return code & 0xFF
+
+
+def compare(case, outcome):
+    problems = []
+    if case.log is not None:
+        problems += diff_lines("log (l2)", list(case.log), outcome.log)
+    if case.journal is not None:
+        problems += diff_lines("journal", list(case.journal), outcome.journal)
+    if case.boxes is not None:
+        want = [(b.text, tuple(sorted(b.buttons))) for b in case.boxes]
+        got = [(b.text, tuple(sorted(b.buttons))) for b in outcome.boxes]
+        box_problems = diff_lines("message boxes", want, got)
+        problems += box_problems
+        for want_box, got_box in zip(case.boxes, outcome.boxes if not box_problems else []):
+            if want_box.icon is not None and want_box.icon != got_box.icon:
+                problems.append(f"message box {want_box.text!r}: icon {got_box.icon!r}, "
+                                f"expected {want_box.icon!r}")
+    if case.kind == "app":
+        if outcome.exit_code is None:
+            problems.append("the program did not end")
+        elif case.exit_code is not None and unix_exit_code(case.exit_code) != outcome.exit_code:
+            problems.append(f"exit code {outcome.exit_code}, expected {case.exit_code}")
+    if case.kind == "tool":
+        want = [unix_exit_code(r.exit_code) for r in case.runs]
+        problems += diff_lines("tool exit codes", want, outcome.run_exit_codes)
+    problems += [f"file {p}" for p in outcome.file_problems]
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
+# Command line
+
+
+def find_kestrix(build_dir):
+    direct = build_dir / "kestrix.exe"
+    if direct.is_file():
+        return direct
+    for path in sorted(build_dir.rglob("kestrix.exe")):
+        if "CMakeFiles" not in path.parts:
+            return path
+    return direct
+
+
+def resolve_options(args):
+    options = Options(arch=args.arch, timeout=args.timeout, keep=args.keep,
+                      screenshot=args.screenshot, own_display=args.own_display,
+                      verbose=args.verbose, print_log=args.print_log)
+    options.keep = options.keep or os.environ.get("KESTRIX_E2E_KEEP", "") not in ("", "0")
+    build = Path(args.build_dir).resolve() if args.build_dir else None
+    options.kestrix = Path(args.kestrix) if args.kestrix else (
+        find_kestrix(build) if build else None)
+    options.tools_dir = Path(args.tools_dir) if args.tools_dir else (
+        build / "tests" / "tools" if build else None)
+    options.template = Path(args.template or os.environ.get("KESTRIX_E2E_TEMPLATE")
+                            or DEFAULT_TEMPLATE)
+    if options.screenshot:
+        options.screenshot = Path(options.screenshot).resolve()
+    return options
+
+
+def missing_inputs(case, options):
+    missing = []
+    if case.kind == "app" and (options.kestrix is None or not options.kestrix.is_file()):
+        missing.append(f"kestrix.exe ({options.kestrix}); build the Windows tree first")
+    if options.tools_dir is None:
+        missing.append("--build-dir or --tools-dir")
+    else:
+        missing += [str(options.tools_dir / t) for t in TOOLS
+                    if not (options.tools_dir / t).is_file()]
+    if not Path(LOADERS[options.arch]).exists():
+        missing.append(LOADERS[options.arch])
+    return missing
+
+
+def run_named(case, options):
+    label = f"{options.arch} {case.name}"
+    missing = missing_inputs(case, options)
+    if missing:
+        print(f"FAIL {label}: missing " + ", ".join(missing))
+        return False
+    started = time.monotonic()
+    outcome, error = run_case(case, options)
+    problems = ([error] if error else []) + compare(case, outcome)
+    took = time.monotonic() - started
+    if options.print_log:
+        print(f"l2 of {case.name}:")
+        for line in outcome.log:
+            print("    " + line)
+    if not problems:
+        print(f"PASS {label} ({took:.1f} s)")
+        return True
+    print(f"FAIL {label} ({took:.1f} s)")
+    for problem in problems:
+        print(indent(problem, "  "))
+    if error and outcome.last_state is not None and outcome.last_state.raw not in error:
+        print("  last probe state:")
+        print(indent(outcome.last_state.raw, "    "))
+    for name, text in outcome.program_logs.items():
+        print(f"  program's {name}:")
+        print(indent(text, "    "))
+    return False
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--list", action="store_true", help="print the case names and stop")
+    parser.add_argument("--make-template", action="store_true",
+                        help="make the Wine prefix template if needed and stop")
+    parser.add_argument("--template", help="prefix template folder "
+                        f"(default $KESTRIX_E2E_TEMPLATE or {DEFAULT_TEMPLATE})")
+    parser.add_argument("--build-dir", "--exe-dir", dest="build_dir",
+                        help="a Windows build folder (build/win64): kestrix.exe and "
+                        "tests/tools/*.exe are taken from it")
+    parser.add_argument("--kestrix", help="kestrix.exe to test (overrides --build-dir)")
+    parser.add_argument("--tools-dir", help="folder of the stand-ins and kprobe.exe")
+    parser.add_argument("--arch", choices=sorted(LOADERS), default="x64")
+    parser.add_argument("--case", action="append", default=[], help="case to run (repeatable)")
+    parser.add_argument("--all", action="store_true", help="run every case")
+    parser.add_argument("--timeout", type=float, default=60.0, help="seconds per case")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the case's folders (also KESTRIX_E2E_KEEP=1)")
+    parser.add_argument("--screenshot", help="save a screenshot at the case's snap point")
+    parser.add_argument("--print-log", action="store_true", help="print the l2 lines")
+    parser.add_argument("--own-display", action="store_true",
+                        help="start a private Xvfb even when DISPLAY is set")
+    parser.add_argument("--verbose", "-v", action="store_true", help="narrate each step")
+    args = parser.parse_args(argv)
+
+    if args.list:
+        for case in case_table.CASES:
+            print(case.name)
+        return 0
+    options = resolve_options(args)
+    if args.make_template:
+        ensure_template(options.template)
+        return 0
+    names = [c.name for c in case_table.CASES] if args.all else args.case
+    if not names:
+        parser.error("give --case NAME, --all or --list")
+    try:
+        selected = [case_table.find(name) for name in names]
+    except KeyError as unknown:
+        parser.error(f"unknown case {unknown}")
+    ensure_template(options.template)
+    results = []
+    for case in selected:
+        case_options = options
+        if options.screenshot and len(selected) > 1:
+            shot = options.screenshot
+            case_options = dataclasses.replace(
+                options, screenshot=shot.with_name(f"{shot.stem}-{case.name}{shot.suffix}"))
+        results.append(run_named(case, case_options))
+    passed = sum(results)
+    if len(results) > 1:
+        print(f"{passed} passed, {len(results) - passed} failed")
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

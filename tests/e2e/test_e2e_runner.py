@@ -1,0 +1,460 @@
+"""Tests of the end-to-end runner's own logic and of the case table; no Wine needed."""
+
+import contextlib
+import dataclasses
+import io
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import cases  # noqa: E402
+import e2e  # noqa: E402
+
+
+class ProbeOutputTest(unittest.TestCase):
+    def test_unescape(self):
+        table = [
+            ("plain", "plain"),
+            ("", ""),
+            ("a\\\\b", "a\\b"),
+            ("c:\\\\boot\\\\bcd", "c:\\boot\\bcd"),
+            ("one\\rtwo\\nthree\\tfour", "one\rtwo\nthree\tfour"),
+            ("\\x01\\x1f", "\x01\x1f"),
+            ("trailing\\", "trailing\\"),
+            ("\\\\r", "\\r"),
+            ("未检测出\\r点“是”", "未检测出\r点“是”"),
+        ]
+        for raw, want in table:
+            with self.subTest(raw=raw):
+                self.assertEqual(e2e.unescape(raw), want)
+
+    def test_parse_state_keeps_lines_in_order_with_empty_ones(self):
+        state = e2e.parse_state(
+            "running=1\nch1.visible=0\nl2.line=first\nl2.line=\nl2.line=last\n"
+            "d1.entry=c:\nd1.entry=d:\nl1.text=d:\n")
+        self.assertTrue(state.running)
+        self.assertEqual(state.log, ["first", "", "last"])
+        self.assertEqual(state.get("d1.entry"), ["c:", "d:"])
+        self.assertEqual(state.get("ch1.visible"), "0")
+        self.assertEqual(state.get("l1.text"), "d:")
+        self.assertEqual(state.get("l1.entry"), [])
+        self.assertEqual(state.boxes, [])
+
+    def test_parse_state_groups_message_box_fields(self):
+        state = e2e.parse_state(
+            "running=1\nmsgbox=one\\rtwo\nmsgbox.hwnd=10\nmsgbox.buttons=6,7,2\n"
+            "msgbox.icon=none\nmsgbox=second=with equals\nmsgbox.buttons=1\n")
+        self.assertEqual(state.boxes, [
+            {"text": "one\rtwo", "hwnd": "10", "buttons": "6,7,2", "icon": "none"},
+            {"text": "second=with equals", "buttons": "1"},
+        ])
+
+    def test_parse_state_flags(self):
+        table = [
+            ("running=0\n", False, False),
+            ("running=1\nbusy=1\n", True, True),
+            ("", False, False),
+            ("garbage line\nrunning=1\n", True, False),
+        ]
+        for raw, running, busy in table:
+            with self.subTest(raw=raw):
+                state = e2e.parse_state(raw)
+                self.assertEqual(state.running, running)
+                self.assertEqual(state.busy, busy)
+
+    def test_button_names(self):
+        table = [("6,7,2", ("yes", "no", "cancel")), ("1", ("ok",)), ("", ()),
+                 ("1, 99", ("ok", "99"))]
+        for raw, want in table:
+            with self.subTest(raw=raw):
+                self.assertEqual(e2e.button_names(raw), want)
+
+
+class FileTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="e2e-selftest-"))
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def test_read_journal(self):
+        table = [
+            (None, []),
+            (b"", []),
+            (b"bootsect.exe /nt60 d:\r\n", ["bootsect.exe /nt60 d:"]),
+            (b"a\r\nb\r\n", ["a", "b"]),
+            (b"a\r\nno end", ["a", "no end"]),
+            (b"x.exe  spaced  \r\n", ["x.exe  spaced  "]),
+            ("dsptw 0 中\r\n".encode(), ["dsptw 0 中"]),
+        ]
+        for raw, want in table:
+            with self.subTest(raw=raw):
+                path = self.tmp / "journal.txt"
+                if path.exists():
+                    path.unlink()
+                if raw is not None:
+                    path.write_bytes(raw)
+                self.assertEqual(e2e.read_journal(path), want)
+
+    def test_content_bytes(self):
+        table = [(0, b""), (5, b"kkkkk"), ("中", "中".encode()), (b"\x00\x01", b"\x00\x01")]
+        for contents, want in table:
+            with self.subTest(contents=contents):
+                self.assertEqual(e2e.content_bytes(contents), want)
+        for bad in (True, None, 1.5):
+            with self.subTest(bad=bad), self.assertRaises(TypeError):
+                e2e.content_bytes(bad)
+
+    def test_split_drive_path(self):
+        table = [
+            ("d:/boot/bcd", ("d", "boot/bcd")),
+            ("D:\\ntldr", ("d", "ntldr")),
+            ("e:", ("e", "")),
+            ("c:/kestrix/dinf.txt", ("c", "kestrix/dinf.txt")),
+        ]
+        for key, want in table:
+            with self.subTest(key=key):
+                self.assertEqual(e2e.split_drive_path(key), want)
+        for bad in ("boot/bcd", "", "1:/x", "d"):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                e2e.split_drive_path(bad)
+
+    def test_drive_letters(self):
+        case = cases.Case(name="x", files={"d:/a": 1, "c:/kestrix/b": 1},
+                          files_after={"F:/c": None}, drives=("E",))
+        self.assertEqual(e2e.drive_letters(case), ["d", "e", "f"])
+
+    def test_lay_out_and_check_files(self):
+        prefix = self.tmp / "prefix"
+        drives = {"d": self.tmp / "drive_d"}
+        e2e.lay_out(prefix, drives, {"d:/boot/bcd": 100, "d:/ntldr": "text",
+                                     "c:/kestrix/dsptw-0.txt": b"raw"})
+        self.assertEqual((self.tmp / "drive_d/boot/bcd").stat().st_size, 100)
+        self.assertEqual((prefix / "drive_c/kestrix/dsptw-0.txt").read_bytes(), b"raw")
+        table = [
+            ({"d:/boot/bcd": True}, []),
+            ({"d:/boot/bcd": 100}, []),
+            ({"d:/ntldr": "text"}, []),
+            ({"d:/missing": None}, []),
+            ({"d:/boot/bcd": 5}, ["d:/boot/bcd: size 100, expected 5"]),
+            ({"d:/ntldr": None}, ["d:/ntldr: should not exist"]),
+            ({"d:/missing": True}, ["d:/missing: missing"]),
+            ({"d:/boot": True}, ["d:/boot: missing"]),
+            ({"d:/ntldr": b"other"}, ["d:/ntldr: content b'text', expected b'other'"]),
+        ]
+        for expected, problems in table:
+            with self.subTest(expected=expected):
+                self.assertEqual(e2e.check_files(prefix, drives, expected), problems)
+
+    def test_copy_prefix_links_system_folders_and_drops_z(self):
+        template = self.tmp / "template"
+        for rel in ("drive_c/windows/system32/a.dll", "drive_c/windows/syswow64/b.dll",
+                    "drive_c/windows/winsxs/m/c.manifest", "drive_c/windows/win.ini",
+                    "system.reg"):
+            (template / rel).parent.mkdir(parents=True, exist_ok=True)
+            (template / rel).write_text(rel)
+        (template / "dosdevices").mkdir()
+        os.symlink("../drive_c", template / "dosdevices/c:")
+        os.symlink("/", template / "dosdevices/z:")
+        (template / e2e.TEMPLATE_MARK).write_text("wine-8.0")
+
+        dest = self.tmp / "copy"
+        e2e.copy_prefix(template, dest)
+
+        def same_file(rel):
+            return (template / rel).stat().st_ino == (dest / rel).stat().st_ino
+
+        for rel in ("drive_c/windows/system32/a.dll", "drive_c/windows/syswow64/b.dll",
+                    "drive_c/windows/winsxs/m/c.manifest"):
+            with self.subTest(linked=rel):
+                self.assertTrue(same_file(rel))
+        for rel in ("system.reg", "drive_c/windows/win.ini"):
+            with self.subTest(copied=rel):
+                self.assertFalse(same_file(rel))
+                self.assertEqual((dest / rel).read_text(), rel)
+        self.assertEqual(os.readlink(dest / "dosdevices/c:"), "../drive_c")
+        self.assertFalse(os.path.lexists(dest / "dosdevices/z:"))
+        self.assertFalse((dest / e2e.TEMPLATE_MARK).exists())
+
+
+class ServerFolderTest(unittest.TestCase):
+    def test_removes_only_the_prefix_own_socket_folder(self):
+        wine_tmp = Path(tempfile.mkdtemp(prefix="e2e-selftest-wine-", dir="/tmp"))
+        self.addCleanup(shutil.rmtree, wine_tmp, True)
+        prefix = wine_tmp / "prefix"
+        prefix.mkdir()
+        (prefix / "wineserver").write_text(wine_tmp.name)
+        info = prefix.stat()
+        own = wine_tmp / f"server-{info.st_dev:x}-{info.st_ino:x}"
+        other = wine_tmp / "server-1-2"
+        for folder in (own, other):
+            folder.mkdir()
+            (folder / "lock").write_text("")
+        e2e.remove_server_folder(prefix)
+        self.assertFalse(own.exists())
+        self.assertTrue(other.exists())
+
+    def test_ignores_a_missing_or_odd_pointer(self):
+        prefix = Path(tempfile.mkdtemp(prefix="e2e-selftest-"))
+        self.addCleanup(shutil.rmtree, prefix, True)
+        e2e.remove_server_folder(prefix)
+        (prefix / "wineserver").write_text("../etc")
+        e2e.remove_server_folder(prefix)
+        self.assertTrue(prefix.exists())
+
+
+def case_with(**changes):
+    base = cases.Case(name="t", log=["a"], journal=["bootsect.exe /nt60 d:"],
+                      boxes=[cases.Box("q", ("yes", "no"), "exclamation")], exit_code=0)
+    return dataclasses.replace(base, **changes)
+
+
+def outcome_with(**changes):
+    base = e2e.Outcome(log=["a"], journal=["bootsect.exe /nt60 d:"],
+                       boxes=[cases.Box("q", ("no", "yes"), "exclamation")], exit_code=0)
+    return dataclasses.replace(base, **changes)
+
+
+class CompareTest(unittest.TestCase):
+    def test_compare(self):
+        table = [
+            ("all equal", case_with(), outcome_with(), []),
+            ("log", case_with(), outcome_with(log=["b"]), ["log (l2) differs:"]),
+            ("empty log line counts", case_with(log=["a", ""]), outcome_with(),
+             ["log (l2) differs:"]),
+            ("unchecked log", case_with(log=None), outcome_with(log=["b"]), []),
+            ("journal", case_with(), outcome_with(journal=[]), ["journal differs:"]),
+            ("trailing space", case_with(), outcome_with(journal=["bootsect.exe /nt60 d: "]),
+             ["journal differs:"]),
+            ("box text", case_with(), outcome_with(boxes=[cases.Box("r", ("yes", "no"))]),
+             ["message boxes differs:"]),
+            ("box missing", case_with(), outcome_with(boxes=[]), ["message boxes differs:"]),
+            ("box buttons", case_with(), outcome_with(boxes=[cases.Box("q", ("ok",))]),
+             ["message boxes differs:"]),
+            ("icon", case_with(),
+             outcome_with(boxes=[cases.Box("q", ("yes", "no"), "none")]),
+             ["message box 'q': icon 'none', expected 'exclamation'"]),
+            ("icon unchecked", case_with(boxes=[cases.Box("q", ("yes", "no"))]),
+             outcome_with(boxes=[cases.Box("q", ("yes", "no"), "hand")]), []),
+            ("exit code", case_with(), outcome_with(exit_code=1), ["exit code 1, expected 0"]),
+            ("still running", case_with(), outcome_with(exit_code=None),
+             ["the program did not end"]),
+            ("any exit code", case_with(exit_code=None), outcome_with(exit_code=3), []),
+            ("must end even with any exit code", case_with(exit_code=None),
+             outcome_with(exit_code=None), ["the program did not end"]),
+            ("negative exit code wraps", case_with(exit_code=-2), outcome_with(exit_code=254),
+             []),
+            ("files", case_with(), outcome_with(file_problems=["d:/x: missing"]),
+             ["file d:/x: missing"]),
+        ]
+        for title, case, outcome, starts in table:
+            with self.subTest(title):
+                problems = e2e.compare(case, outcome)
+                self.assertEqual(len(problems), len(starts), problems)
+                for problem, start in zip(problems, starts):
+                    self.assertTrue(problem.startswith(start), problem)
+
+    def test_tool_case_exit_codes(self):
+        case = cases.Case(name="t", runs=(cases.Run("a.exe", "", 0), cases.Run("b.exe", "", -2)))
+        self.assertEqual(e2e.compare(case, e2e.Outcome(run_exit_codes=[0, 254])), [])
+        [problem] = e2e.compare(case, e2e.Outcome(run_exit_codes=[0, 2]))
+        self.assertTrue(problem.startswith("tool exit codes differs:"), problem)
+
+    def test_diff_shows_invisible_differences(self):
+        [text] = e2e.diff_lines("journal", ["x d:"], ["x d: "])
+        self.assertIn("\n    -'x d:'\n", text)
+        self.assertTrue(text.endswith("\n    +'x d: '"), text)
+        self.assertEqual(e2e.diff_lines("journal", ["a"], ["a"]), [])
+
+    def test_unix_exit_code(self):
+        for code, want in [(0, 0), (1, 1), (255, 255), (256, 0), (-1, 255), (0xC0000005, 5)]:
+            with self.subTest(code=code):
+                self.assertEqual(e2e.unix_exit_code(code), want)
+
+
+class FakeProcess:
+    def __init__(self):
+        self.returncode = None
+
+    def poll(self):
+        return self.returncode
+
+
+class FakeWorkspace:
+    """Answers kprobe calls from a script: each "state" call takes the next reading (the
+    last one repeats); "EXIT" ends the program with code 0."""
+
+    def __init__(self, readings):
+        self.readings = list(readings)
+        self.launched = FakeProcess()
+        self.calls = []
+        self.display = ":0"
+
+    def probe(self, *args):
+        self.calls.append(args)
+        if args[0] != "state":
+            return 0, "", ""
+        reading = self.readings.pop(0) if len(self.readings) > 1 else self.readings[0]
+        if reading == "EXIT":
+            self.launched.returncode = 0
+            return 0, "running=0\n", ""
+        return 0, reading, ""
+
+
+RUNNING = "running=1\nch1.visible=0\nch2.visible=1\n"
+BOX = RUNNING + "msgbox=q\nmsgbox.hwnd=7\nmsgbox.buttons=6,7,2\nmsgbox.icon=none\n"
+DONE_LOG = RUNNING + "l2.line=x\nl2.line=\nl2.line=done\n"
+
+
+class DriverTest(unittest.TestCase):
+    def setUp(self):
+        self.poll = e2e.POLL_SECONDS
+        e2e.POLL_SECONDS = 0
+        self.addCleanup(setattr, e2e, "POLL_SECONDS", self.poll)
+
+    def drive(self, readings, steps, exit_code=0, timeout=5.0):
+        ws = FakeWorkspace(readings)
+        case = cases.Case(name="t", steps=tuple(steps), exit_code=exit_code)
+        driver = e2e.Driver(ws, case, e2e.Options(timeout=timeout))
+        return ws, driver
+
+    def test_wait_log_then_close_and_exit(self):
+        ws, driver = self.drive([RUNNING, DONE_LOG, DONE_LOG, "EXIT"],
+                                [cases.wait_log("done"), cases.close("ch2"), cases.wait_exit()])
+        driver.run()
+        self.assertEqual(driver.exit_code, 0)
+        self.assertEqual(driver.last_running.log, ["x", "", "done"])
+        self.assertIn(("close", "ch2"), ws.calls)
+
+    def test_wait_log_fails_fast_on_an_unexpected_box(self):
+        _, driver = self.drive([RUNNING, BOX], [cases.wait_log("done")], timeout=30)
+        with self.assertRaisesRegex(e2e.CaseFailure, "message box is open"):
+            driver.run()
+
+    def test_wait_log_fails_when_the_program_ends(self):
+        _, driver = self.drive([RUNNING, "EXIT"], [cases.wait_log("done")])
+        with self.assertRaisesRegex(e2e.CaseFailure, "the program ended"):
+            driver.run()
+
+    def test_wait_msgbox_needs_two_sightings_of_the_same_box(self):
+        ws, driver = self.drive([RUNNING, BOX, RUNNING, BOX, BOX, RUNNING],
+                                [cases.wait_msgbox()], exit_code=None)
+        driver.run()
+        self.assertEqual(len(ws.calls), 5)
+
+    def test_answer_waits_for_the_box_to_close(self):
+        ws, driver = self.drive([BOX, BOX, BOX, DONE_LOG],
+                                [cases.answer("yes"), cases.wait_log("done")], exit_code=None)
+        driver.run()
+        self.assertEqual(ws.calls[0], ("answer", "yes"))
+        self.assertEqual([b.text for b in driver.boxes()], ["q"])
+        self.assertEqual(driver.boxes()[0].buttons, ("yes", "no", "cancel"))
+
+    def test_an_answer_that_opens_the_next_box_is_done(self):
+        second = RUNNING + "msgbox=r\nmsgbox.hwnd=8\nmsgbox.buttons=1\n"
+        ws, driver = self.drive([BOX, BOX, BOX, second, second, second, RUNNING],
+                                [cases.wait_msgbox(), cases.answer("yes"), cases.wait_msgbox(),
+                                 cases.answer("ok")], exit_code=None, timeout=2)
+        driver.run()
+        self.assertEqual(ws.readings, [RUNNING])
+        self.assertEqual([b.text for b in driver.boxes()], ["q", "r"])
+
+    def test_box_icon_reading_is_upgraded_once_painted(self):
+        painted = BOX.replace("msgbox.icon=none", "msgbox.icon=exclamation")
+        _, driver = self.drive([BOX, painted, painted], [cases.wait_msgbox()], exit_code=None)
+        driver.run()
+        self.assertEqual(driver.boxes()[0].icon, "exclamation")
+
+    def test_wait_state_reports_what_differs(self):
+        _, driver = self.drive([RUNNING], [cases.wait_state(ch1_visible=True)], timeout=0.2)
+        with self.assertRaisesRegex(e2e.CaseFailure, r"found    \{'ch1.visible': '0'\}"):
+            driver.run()
+
+    def test_busy_readings_are_not_taken_as_the_log(self):
+        busy = RUNNING + "l2.line=partial\nbusy=1\n"
+        _, driver = self.drive([busy, DONE_LOG], [cases.wait_log("done")], exit_code=None)
+        driver.run()
+        self.assertEqual(driver.last_running.log, ["x", "", "done"])
+
+    def test_settle_fails_when_the_program_ended(self):
+        _, driver = self.drive([RUNNING, "EXIT"], [cases.settle(0)], exit_code=None)
+        driver.poll()
+        driver.poll()
+        with self.assertRaisesRegex(e2e.CaseFailure, "should still be running"):
+            driver.run()
+
+    def test_an_expected_exit_is_awaited_after_the_steps(self):
+        _, driver = self.drive([RUNNING, "EXIT"], [], exit_code=0)
+        driver.run()
+        self.assertEqual(driver.exit_code, 0)
+
+    def test_a_program_that_never_ends_times_out(self):
+        _, driver = self.drive([RUNNING], [cases.wait_exit()], timeout=0.2)
+        with self.assertRaisesRegex(e2e.CaseFailure, "timed out waiting for the program to end"):
+            driver.run()
+
+
+class CaseTableTest(unittest.TestCase):
+    def test_names_are_unique_and_fit_a_test_name(self):
+        names = [c.name for c in cases.CASES]
+        self.assertEqual(len(names), len(set(names)))
+        for name in names:
+            with self.subTest(name=name):
+                self.assertRegex(name, r"^[a-z0-9_]+$")
+
+    def test_every_step_kind_is_known_and_handled(self):
+        for kind in cases.STEP_KINDS:
+            with self.subTest(kind=kind):
+                self.assertTrue(callable(getattr(e2e.Driver, "step_" + kind, None)))
+        for case in cases.CASES:
+            for step in case.steps:
+                with self.subTest(case=case.name, step=step):
+                    self.assertIn(step.kind, cases.STEP_KINDS)
+
+    def test_step_arguments_are_ones_kprobe_takes(self):
+        allowed = {"answer": {"ok", "yes", "no", "cancel"}, "press": {"command2", "an1"},
+                   "close": {"ch1", "ch2"}, "click": {"label2"}}
+        for case in cases.CASES:
+            for step in case.steps:
+                if step.kind in allowed:
+                    with self.subTest(case=case.name, step=step):
+                        self.assertIn(step.arg, allowed[step.kind])
+
+    def test_app_cases_end_the_program(self):
+        for case in cases.CASES:
+            if case.kind != "app":
+                continue
+            with self.subTest(case=case.name):
+                self.assertTrue(case.steps)
+                self.assertEqual(case.steps[-1].kind, "wait_exit")
+
+    def test_tool_cases_drive_no_windows(self):
+        for case in cases.CASES:
+            if case.kind == "tool":
+                with self.subTest(case=case.name):
+                    self.assertEqual(case.steps, ())
+                    self.assertEqual(case.tail, "")
+
+    def test_journal_lines_name_a_stand_in(self):
+        tools = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw")
+        for case in cases.CASES:
+            for line in case.journal or []:
+                with self.subTest(case=case.name, line=line):
+                    self.assertTrue(line.split(" ")[0] in tools, line)
+
+    def test_question_lines_are_joined_by_cr_alone(self):
+        self.assertNotIn("\n", cases.QUESTION)
+        self.assertEqual(cases.QUESTION.count("\r"), 2)
+
+    def test_list_prints_every_case(self):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            self.assertEqual(e2e.main(["--list"]), 0)
+        self.assertEqual(out.getvalue().split(), [c.name for c in cases.CASES])
+
+
+if __name__ == "__main__":
+    unittest.main()

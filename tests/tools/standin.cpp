@@ -1,0 +1,273 @@
+// One stand-in for every outside tool the program starts, built once under each tool's name; the
+// name it runs under picks what it does. Each run leaves a line in journal.txt beside it, so a
+// test sees which tools ran, with which arguments, in which order.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+enum class Tool { Bootsect, Bcdboot, Bcdedit, Dsptw, Other };
+
+struct Self {
+    std::wstring folder;  // with its trailing backslash
+    std::wstring stem;    // the file name as on disk, without ".exe"
+    Tool tool = Tool::Other;
+};
+
+std::wstring Lower(std::wstring_view text) {
+    std::wstring out(text);
+    for (auto& c : out) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return out;
+}
+
+std::wstring ModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+Self WhoAmI() {
+    const std::wstring path = ModulePath();
+    const auto slash = path.find_last_of(L"\\/");
+    Self self;
+    self.folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    if (Lower(name).ends_with(L".exe")) {
+        name.resize(name.size() - 4);
+    }
+    self.stem = name;
+    const std::wstring key = Lower(name);
+    if (key == L"bootsect") {
+        self.tool = Tool::Bootsect;
+    } else if (key == L"bcdboot") {
+        self.tool = Tool::Bcdboot;
+    } else if (key == L"bcdedit") {
+        self.tool = Tool::Bcdedit;
+    } else if (key == L"dsptw") {
+        self.tool = Tool::Dsptw;
+    }
+    return self;
+}
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// Skips the program token the way the C runtime does (a quoted one ends at the next quote, a bare
+// one at the first blank), then the blanks after it; the rest is kept exactly.
+std::wstring_view ArgumentsOf(std::wstring_view line) {
+    std::size_t i = 0;
+    if (!line.empty() && line[0] == L'"') {
+        const auto close = line.find(L'"', 1);
+        i = close == std::wstring_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !IsBlank(line[i])) {
+            ++i;
+        }
+    }
+    while (i < line.size() && IsBlank(line[i])) {
+        ++i;
+    }
+    return line.substr(i);
+}
+
+// Blank-separated tokens; quotes group blanks and are dropped.
+std::vector<std::wstring> Tokens(std::wstring_view args) {
+    std::vector<std::wstring> tokens;
+    std::wstring current;
+    bool quoted = false;
+    bool any = false;
+    for (const wchar_t c : args) {
+        if (c == L'"') {
+            quoted = !quoted;
+            any = true;
+        } else if (IsBlank(c) && !quoted) {
+            if (any) {
+                tokens.push_back(current);
+            }
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+            any = true;
+        }
+    }
+    if (any) {
+        tokens.push_back(current);
+    }
+    return tokens;
+}
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& out) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    out.clear();
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        out.append(buffer, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool WriteAll(HANDLE handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD wrote = 0;
+        if (!WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
+            wrote == 0) {
+            return false;
+        }
+        bytes.remove_prefix(wrote);
+    }
+    return true;
+}
+
+// Append-only access makes every write land at the end even when another run has the file open,
+// and a sharing clash (a run still closing it) is waited out rather than losing the line.
+void AppendJournal(const std::wstring& folder, std::string_view line) {
+    const std::wstring path = folder + L"journal.txt";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            WriteAll(file, line);
+            CloseHandle(file);
+            return;
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION) {
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+// A set-up file that cannot be read as a number must not pass as success.
+constexpr DWORD kBadExitCodeFile = 255;
+
+DWORD ChosenExitCode(const Self& self) {
+    std::string text;
+    if (!ReadWholeFile(self.folder + self.stem + L".exitcode", text)) {
+        return 0;
+    }
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return kBadExitCodeFile;
+    }
+    std::string_view digits(text.data() + first, last - first + 1);
+    bool negative = false;
+    if (digits.front() == '-') {
+        negative = true;
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() || digits.size() > 10) {
+        return kBadExitCodeFile;
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return kBadExitCodeFile;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > 0xFFFFFFFFull) {
+        return kBadExitCodeFile;
+    }
+    const auto code = static_cast<DWORD>(value);
+    return negative ? static_cast<DWORD>(0u - code) : code;
+}
+
+// bcdboot leaves a boot store on the drive named after /s, as the real tool would.
+void WriteBootStore(std::wstring_view args) {
+    const auto tokens = Tokens(args);
+    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (Lower(tokens[i]) != L"/s") {
+            continue;
+        }
+        std::wstring drive = tokens[i + 1];
+        while (!drive.empty() && (drive.back() == L'\\' || drive.back() == L'/')) {
+            drive.pop_back();
+        }
+        const std::wstring folder = drive + L"\\boot";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const HANDLE file = CreateFileW((folder + L"\\bcd").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            WriteAll(file, "stand-in boot store\r\n");
+            CloseHandle(file);
+        }
+        return;
+    }
+}
+
+// dsptw prints a prepared listing of disk N, or the real tool's complaint about a missing disk.
+void PrintDiskListing(const Self& self, std::wstring_view args) {
+    const auto tokens = Tokens(args);
+    const std::wstring disk = tokens.empty() ? L"" : tokens.front();
+    std::string listing;
+    if (!ReadWholeFile(self.folder + L"dsptw-" + disk + L".txt", listing)) {
+        listing = "open disk error!\r\n";
+    }
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), listing);
+}
+
+}  // namespace
+
+int wmain(int, wchar_t**) {
+    const Self self = WhoAmI();
+    const std::wstring_view args = ArgumentsOf(GetCommandLineW());
+
+    const std::wstring shown =
+        self.tool == Tool::Dsptw ? Lower(self.stem) : Lower(self.stem) + L".exe";
+    std::wstring line = shown;
+    if (!args.empty()) {
+        line += L' ';
+        line += args;
+    }
+    AppendJournal(self.folder, Utf8(line + L"\r\n"));
+
+    const DWORD exitCode = ChosenExitCode(self);
+    if (exitCode == 0) {
+        if (self.tool == Tool::Bcdboot) {
+            WriteBootStore(args);
+        } else if (self.tool == Tool::Dsptw) {
+            PrintDiskListing(self, args);
+        }
+    }
+    ExitProcess(exitCode);
+}
