@@ -11,6 +11,7 @@ into the Wine prefix; c:/kestrix is the program's folder.
 """
 
 from dataclasses import dataclass, field
+from pathlib import Path
 
 DONE = "纯引导修复完成！请关闭。"
 BCD_FOUND = "先检测出BCD，正在建立Win6.x引导..."
@@ -138,6 +139,10 @@ class Case:
     exit_code: object = 0
     # {"d:/path": None (absent) | int (size) | str/bytes (content) | True (present)}
     files_after: dict = field(default_factory=dict)
+    # {"d:/path": "rhs"}: read-only, hidden, system, set after the files are laid out.
+    attributes: dict = field(default_factory=dict)
+    # The same flags as they must stand after the run ("" for none of them).
+    attributes_after: dict = field(default_factory=dict)
 
     @property
     def kind(self):
@@ -342,6 +347,93 @@ CASES = [
         files_after={"c:/kestrix/dinf.txt": b"disk 0\r\n  volume 1 id=07\r\n",
                      "c:/kestrix/dinf1.txt": b"open disk error!\r\n"},
     ),
+]
+
+# The boot-menu repair (no -n): every drive is scanned for installed systems.
+SCAN6 = "正在扫描分区中的6.x系统..."
+SCAN5 = "正在扫描分区中的5.x系统..."
+MENU_DONE = "引导菜单修复完成！请关闭。"
+KEEP_BOOT_INI = "    存在Boot.ini保留并继续。"
+BUILD_BOOT_INI = "    不存在Boot.ini正在建立通用boot.ini ..."
+GENERIC_BOOT_INI = (Path(__file__).resolve().parents[2] / "data" / "boot.ini").read_bytes()
+XP = {"windows/regedit.exe": 100}
+SEVEN = {"windows/system32/slmgr.vbs": 100}
+# Stand-ins for the XP loader files the user copies beside the exe.
+LOADER_FILES = {"NTLDR": b"stand-in NTLDR\r\n", "NTDETECT.COM": b"stand-in NTDETECT\r\n",
+                "BOOTFONT.BIN": b"stand-in BOOTFONT\r\n"}
+
+
+def found6(drive):
+    return f"  在 {drive} 发现6.x系统，修复中..."
+
+
+def found5(drive):
+    return f"  在 {drive} 发现5.x系统，修复中..."
+
+
+def on(drive, files):
+    return {f"{drive}/{path}": contents for path, contents in files.items()}
+
+
+def store(drive, tail):
+    return f"bcdedit.exe /store {drive}\\boot\\bcd {tail}"
+
+
+def menu_store_commands(drive):
+    return [store(drive, '/create {bootmgr} /d "Windows Boot Manager"'),
+            store(drive, '/create {ntldr} /d "Windows XP/2003"'),
+            store(drive, f"/set {{bootmgr}} device partition={drive}"),
+            store(drive, f"/set {{ntldr}} device partition={drive}"),
+            store(drive, "/set {ntldr} path \\ntldr"),
+            store(drive, "/displayorder {ntldr} /addlast"),
+            store(drive, "/timeout 7")]
+
+
+def menu_case(name, files, log, journal, **more):
+    return Case(name=name, tail="-f -d d:", files=files, drives=("d",),
+                steps=(*held(MENU_DONE), snap(), close("ch2"), wait_exit()),
+                log=log, journal=journal, boxes=[], **more)
+
+
+CASES += [
+    # XP with its boot.ini on d:, Windows 7 on e:.
+    menu_case("menu_xp_and_seven",
+              {**on("d:", XP), "d:/boot.ini": b"[boot loader]\r\n", **on("e:", SEVEN)},
+              [SCAN6, found6("e:"), SCAN5, found5("d:"), KEEP_BOOT_INI, "", MENU_DONE],
+              ["bcdboot.exe e:\\windows /l zh-cn /s d:", *menu_store_commands("d:"),
+               "bootsect.exe /nt60 d:"],
+              files_after={"d:/boot/bcd": True, "d:/boot.ini": b"[boot loader]\r\n"}),
+    menu_case("menu_only_seven", on("e:", SEVEN),
+              [SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+              ["bcdboot.exe e:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),
+               "bootsect.exe /nt60 d:"]),
+    menu_case("menu_only_xp_gets_the_loader_set", on("e:", XP),
+              [SCAN6, SCAN5, found5("e:"), BUILD_BOOT_INI, "", MENU_DONE],
+              ["bootsect.exe /nt52 d:"],
+              program_files=LOADER_FILES,
+              files_after={"d:/boot.ini": GENERIC_BOOT_INI,
+                           **{f"d:/{name}": data for name, data in LOADER_FILES.items()}}),
+    menu_case("menu_protected_ntldr_replaced",
+              {**on("e:", XP), "d:/NTLDR": b"old loader, read-only hidden system\r\n"},
+              [SCAN6, SCAN5, found5("e:"), BUILD_BOOT_INI, "", MENU_DONE],
+              ["bootsect.exe /nt52 d:"],
+              program_files=LOADER_FILES, attributes={"d:/NTLDR": "rhs"},
+              files_after={"d:/NTLDR": LOADER_FILES["NTLDR"]}, attributes_after={"d:/NTLDR": ""}),
+    menu_case("menu_two_xp_copy_once", {**on("e:", XP), **on("f:", XP)},
+              [SCAN6, SCAN5, found5("e:"), BUILD_BOOT_INI, found5("f:"), KEEP_BOOT_INI, "",
+               MENU_DONE],
+              ["bootsect.exe /nt52 d:"],
+              program_files=LOADER_FILES, files_after={"d:/boot.ini": GENERIC_BOOT_INI}),
+    # A 5-byte slmgr.vbs beside regedit.exe makes the drive neither generation.
+    menu_case("menu_five_byte_slmgr_is_neither",
+              {"e:/windows/regedit.exe": 100, "e:/windows/system32/slmgr.vbs": 5},
+              [SCAN6, SCAN5, "", MENU_DONE], ["bootsect.exe /nt52 d:"]),
+    menu_case("menu_no_installation", {}, [SCAN6, SCAN5, "", MENU_DONE],
+              ["bootsect.exe /nt52 d:"], files_after={"d:/boot.ini": None}),
+    menu_case("menu_boot_drive_holds_seven", on("d:", SEVEN),
+              [SCAN6, found6("d:"), SCAN5, "", MENU_DONE],
+              ["bcdboot.exe d:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),
+               "bootsect.exe /nt60 d:"]),
 ]
 
 

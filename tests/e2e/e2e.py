@@ -211,6 +211,44 @@ def lay_out(prefix, drives, files):
         path.write_bytes(content_bytes(contents))
 
 
+# Wine keeps hidden and system in this extended attribute and read-only in the write bits.
+DOS_ATTRIBUTE_BITS = {"h": 0x2, "s": 0x4}
+
+
+def set_attributes(prefix, drives, attributes):
+    """{"d:/NTLDR": "rhs"}: read-only, hidden and system as Windows would see them."""
+    for key, flags in attributes.items():
+        path = host_path(prefix, drives, key)
+        bits = sum(DOS_ATTRIBUTE_BITS[f] for f in flags if f in DOS_ATTRIBUTE_BITS)
+        if bits:
+            os.setxattr(path, "user.DOSATTRIB", f"0x{bits:x}".encode())
+        if "r" in flags:
+            path.chmod(0o444)
+
+
+def read_attributes(path):
+    """The flags of "rhs" that Windows would report for the file."""
+    flags = "" if path.stat().st_mode & 0o222 else "r"
+    try:
+        bits = int(os.getxattr(path, "user.DOSATTRIB").split(b"\0")[0], 16)
+    except OSError:
+        bits = 0
+    return flags + "".join(f for f, bit in DOS_ATTRIBUTE_BITS.items() if bits & bit)
+
+
+def check_attributes(prefix, drives, expected):
+    problems = []
+    for key, want in expected.items():
+        path = host_path(prefix, drives, key)
+        if not path.is_file():
+            problems.append(f"{key}: missing")
+            continue
+        got = read_attributes(path)
+        if sorted(got) != sorted(want):
+            problems.append(f"{key}: attributes {got!r}, expected {want!r}")
+    return problems
+
+
 def check_files(prefix, drives, expected):
     """Mismatch messages for files_after: None absent, True present, int size, else content."""
     problems = []
@@ -442,11 +480,19 @@ class Workspace:
         program.mkdir(parents=True)
         if self.case.kind == "app":
             shutil.copy2(self.options.kestrix, program / "kestrix.exe")
+            # The generic boot.ini ships beside the exe.
+            shipped = Path(self.options.kestrix).parent / "boot.ini"
+            if shipped.is_file():
+                shutil.copy2(shipped, program / "boot.ini")
+            # A fresh prefix's C:\windows\regedit.exe would make c: look like an XP
+            # installation: the drives hold only what the case lays out.
+            (self.prefix / "drive_c" / "windows" / "regedit.exe").unlink(missing_ok=True)
         for tool in TOOLS:
             shutil.copy2(Path(self.options.tools_dir) / tool, program / tool)
         lay_out(self.prefix, self.drives, self.case.files)
         for name, contents in self.case.program_files.items():
             (program / name).write_bytes(content_bytes(contents))
+        set_attributes(self.prefix, self.drives, self.case.attributes)
         self.env = wine_env(self.prefix, self.display)
 
     @property
@@ -724,7 +770,9 @@ def run_case(case, options):
                     outcome.last_state = driver.last_state
             outcome.journal = read_journal(ws.program_folder / "journal.txt")
             outcome.program_logs = program_logs(ws.program_folder)
-            outcome.file_problems = check_files(ws.prefix, ws.drives, case.files_after)
+            outcome.file_problems = (
+                check_files(ws.prefix, ws.drives, case.files_after)
+                + check_attributes(ws.prefix, ws.drives, case.attributes_after))
         except CaseFailure as failure:
             error = str(failure)
         finally:
