@@ -436,6 +436,64 @@ CASES += [
                "bootsect.exe /nt60 d:"]),
 ]
 
+# Finding the boot partition: without -d the program lists disks 0 to 10 with the listing tool.
+NOT_FOUND = "出错了！没找到活动分区！"
+
+
+def listing_runs(count):
+    return [f"dsptw {n} /find:all /getid" for n in range(count)]
+
+
+def listings(**per_disk):
+    """dsptw-N.txt for the stand-in: disk N's listing (a missing disk prints the marker)."""
+    return {f"dsptw-{name[1:]}.txt": text for name, text in per_disk.items()}
+
+
+CASES += [
+    # One qualifying line as the tool may print it (upper case, runs of spaces), the marker on
+    # the next disk: one entry, so the silent run repairs it at once.
+    Case(
+        name="scan_one_partition_repairs_at_once",
+        tail="-f -n",
+        files={"d:/boot/bcd": 100},
+        program_files=listings(
+            d0="  1   D:   MBR  07  NTFS   System  Disk   YES  1  20481  20480  MB  \r\n"
+               "2 E: mbr 07 NTFS - no 20481 40961 20480 MB\r\n",
+            d1="open disk error!\r\n"),
+        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    # Two active partitions on disks 0 and 2 and no marker: all eleven disks are listed, the
+    # lower letter is selected, and nothing is repaired without the user's choice.
+    Case(
+        name="scan_two_partitions_wait_for_the_user",
+        tail="-f",
+        drives=("d", "f"),
+        program_files={**{f"dsptw-{n}.txt": "" for n in range(11)},
+                       **listings(d0="1 F: mbr 07 NTFS - yes 1 301 300 MB\r\n",
+                                  d2="1 D: mbr 07 NTFS - yes 1 101 100 MB\r\n")},
+        steps=(wait_state(ch2_visible=True, l1_text="d:  容量:100MB"), settle(1.0),
+               wait_state(l2_visible=False), snap(), close("ch2"), wait_exit()),
+        log=[],
+        journal=listing_runs(11),
+        boxes=[],
+        exit_code=2,
+    ),
+    Case(
+        name="scan_nothing_found_says_so",
+        tail="-f",
+        program_files=listings(d0="open disk error!\r\n"),
+        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(ch2_visible=True, l1_text=""),
+               close("ch2"), wait_exit()),
+        log=[],
+        journal=listing_runs(1),
+        boxes=[Box(NOT_FOUND, ("ok",), "exclamation")],
+        exit_code=2,
+    ),
+]
+
 
 def find(name):
     for case in CASES:
