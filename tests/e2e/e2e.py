@@ -485,8 +485,10 @@ class Workspace:
             if shipped.is_file():
                 shutil.copy2(shipped, program / "boot.ini")
             # A fresh prefix's C:\windows\regedit.exe would make c: look like an XP
-            # installation: the drives hold only what the case lays out.
-            (self.prefix / "drive_c" / "windows" / "regedit.exe").unlink(missing_ok=True)
+            # installation: the drives hold only what the case lays out. A 32-bit program is
+            # shown the SysWOW64 copy in its place (unlinking it leaves the template's alone).
+            for folder in ("windows", "windows/syswow64"):
+                (self.prefix / "drive_c" / folder / "regedit.exe").unlink(missing_ok=True)
         for tool in TOOLS:
             shutil.copy2(Path(self.options.tools_dir) / tool, program / tool)
         lay_out(self.prefix, self.drives, self.case.files)
