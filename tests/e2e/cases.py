@@ -495,6 +495,133 @@ CASES += [
 ]
 
 
+# What the windows look like at 96 DPI, read by kprobe layout: rectangles in twips as designed
+# (the runner turns them into pixels), flags, texts, and fonts as the screen shows them.
+CASES += [
+    Case(
+        name="layout_main_window",
+        tail="-n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_state(ch1_visible=True),
+               Step("layout", {
+                   "screen.dpi": 96,
+                   "ch1.title": "KestrixV1.0   Tobrin制作",
+                   "ch1.client": (3765, 2505), "ch1.centred": True, "ch1.topmost": False,
+                   "ch1.fx1.rect": (420, 630, 3405, 435), "ch1.fx1.text": "只修复引导",
+                   "ch1.fx1.visible": True, "ch1.fx1.enabled": True,
+                   "ch1.command2.rect": (210, 1140, 3345, 525),
+                   "ch1.command2.text": "自动修复Windows引导",
+                   "ch1.command2.visible": True, "ch1.command2.enabled": True,
+                   "ch1.label2.rect": (270, 1860, 3375, 525), "ch1.label2.ink": "ff0000",
+                   "ch1.label1.rect": (840, 210, 2355, 375), "ch1.label1.text": "Kestrix",
+                   "ch1.label1.font": "song-12-bold",
+                   # Placed and made topmost at the start, long before it is shown.
+                   "ch2.client": (4515, 2175), "ch2.centred": True, "ch2.topmost": True,
+               }),
+               Step("snap", "main"), close("ch1"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[],
+        exit_code=2,
+    ),
+    # Two active partitions found by the scan: the choice is the user's, then the log covers it.
+    Case(
+        name="layout_selection_then_progress",
+        tail="-n",
+        files={"c:/boot/bcd": 100},
+        volumes={"c": STANDARD_VOLUME},
+        program_files=listings(d0="1 C: mbr 07 NTFS - yes 1 101 100 MB\r\n"
+                                  "2 D: mbr 07 NTFS - yes 101 201 100 MB\r\n",
+                               d1="open disk error!\r\n"),
+        drives=("d",),
+        steps=(wait_state(ch1_visible=True), press("command2"),
+               wait_state(ch1_visible=False, ch2_visible=True),
+               Step("layout", {
+                   "screen.dpi": 96,
+                   "ch2.title": "引导修复  By Tobrin",
+                   "ch2.client": (4515, 2175), "ch2.centred": True, "ch2.topmost": True,
+                   "ch1.topmost": False,
+                   "l1.entry": ["c:  容量:100MB", "d:  容量:100MB"],
+                   "ch2.l2.rect": (60, 90, 4395, 2010),
+                   "ch2.l2.visible": False, "ch2.l2.enabled": False,
+                   "ch2.d1.rect": (1890, 2670, 2025, 300), "ch2.d1.visible": False,
+                   "ch2.an1.rect": (1200, 1260, 1995, 525), "ch2.an1.text": "确定",
+                   "ch2.an1.font": "song-10.5-bold",
+                   # A drop-down combo box is as tall as its font makes the field.
+                   "ch2.l1.rect": (300, 720, 3855, None), "ch2.l1.text": "c:  容量:100MB",
+                   "ch2.l1.font": "song-10.5",
+                   "ch2.label2.rect": (4050, 600, 375, 615), "ch2.label2.text": "",
+                   "ch2.label2.visible": True,
+                   "ch2.label1.rect": (240, 120, 4065, 525), "ch2.label1.ink": "ff0000",
+               }),
+               Step("snap", "selection"), press("an1"), wait_log(DONE),
+               Step("layout", {
+                   "ch2.l2.rect": (60, 90, 4395, 2010),
+                   "ch2.l2.visible": True, "ch2.l2.enabled": False,
+                   "ch2.l2.last_in_view": True, "ch2.topmost": True,
+               }),
+               Step("snap", "progress"), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=[*listing_runs(2), "bootsect.exe /nt60 c:"],
+        boxes=[],
+    ),
+    # More lines than l2 shows: the newest one is scrolled into view.
+    Case(
+        name="layout_long_log_shows_newest_line",
+        tail="-f -d d:",
+        files={k: v for x in "efghijkl" for k, v in on(f"{x}:", SEVEN).items()},
+        drives=("d",),
+        steps=(*held(MENU_DONE),
+               Step("layout", {"ch2.l2.visible": True, "ch2.l2.scrolled": True,
+                               "ch2.l2.last_in_view": True}),
+               Step("snap", "long-log"), close("ch2"), wait_exit()),
+        log=[SCAN6, *(found6(f"{x}:") for x in "efghijkl"), SCAN5, "", MENU_DONE],
+        journal=[*(f"bcdboot.exe {x}:\\windows /l zh-cn /s d:" for x in "efghijkl"),
+                 store("d:", "/timeout 7"), "bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    # One entry per mapped drive in letter order, lower case, with the volume label if any.
+    # Wine reads the label of a folder drive from its .windows-label file, but from the raw
+    # volume instead when the drive has one (d: here, whose NTFS-like volume it cannot read).
+    Case(
+        name="drive_list_letters_and_labels",
+        tail="-n -d d:",
+        files={"c:/.windows-label": "SYS", "d:/.windows-label": "IGNORED",
+               "e:/.windows-label": "数据盘", "g:/.windows-label": "BACKUP\n"},
+        drives=("f",),
+        volumes={"e": None, "f": None, "g": None},
+        steps=(wait_state(ch1_visible=True),
+               Step("layout", {"d1.entry": ["c: [SYS]", "d:", "e: [数据盘]", "f:",
+                                            "g: [BACKUP]"]}),
+               close("ch1"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[],
+        exit_code=2,
+    ),
+    # Without -f the timer still fires after the repair, and does nothing.
+    Case(
+        name="timer_without_f_leaves_window_open",
+        tail="-n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_state(ch1_visible=True), press("command2"), wait_log(DONE), settle(3.5),
+               wait_state(ch2_visible=True, l2_visible=True), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+    # The silent run's timer: two seconds after the repair, not at once and not much later.
+    Case(
+        name="silent_closes_two_seconds_after",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        steps=(wait_log(DONE), Step("wait_exit", (1.4, 3.5))),
+        log=NT60_LOG,
+        journal=["bootsect.exe /nt60 d:"],
+        boxes=[],
+    ),
+]
+
 def find(name):
     for case in CASES:
         if case.name == name:

@@ -51,14 +51,32 @@ POLL_SECONDS = 0.15
 PROBE_TIMEOUT = 20
 BUTTON_NAMES = {1: "ok", 2: "cancel", 3: "abort", 4: "retry", 5: "ignore", 6: "yes", 7: "no"}
 FILLER = b"k"
+# Steps the runner knows beyond the table's own: "layout" checks what kprobe layout reads
+# against {key: expected} (see layout_problems).
+STEP_KINDS = frozenset(case_table.STEP_KINDS | {"layout"})
+TWIPS_PER_INCH = 1440
+# Twips become whole pixels: a rectangle may be off by one either way.
+PIXEL_TOLERANCE = 1
+# Long enough for a window that was just shown to be painted.
+LAYOUT_SETTLE_SECONDS = 5.0
 
 # Without a window manager Wine must draw captions itself, or screenshots show bare client
-# areas; a crash must end the process rather than wait on a dialog nobody answers.
+# areas; a crash must end the process rather than wait on a dialog nobody answers. The layout
+# cases measure pixels at 96 DPI, so that is set rather than left to Wine's default.
 TEMPLATE_SETTINGS = """REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Decorated"="N"
 "Managed"="N"
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=dword:00000060
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Fonts]
+"LogPixels"=dword:00000060
+
+[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts]
+"LogPixels"=dword:00000060
 
 [HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
 "ShowCrashDialog"=dword:00000000
@@ -148,6 +166,104 @@ def button_names(ids_text):
         if part:
             names.append(BUTTON_NAMES.get(int(part), part))
     return tuple(names)
+
+
+def numbers(text):
+    """"28,42,227,29" -> [28, 42, 227, 29]; anything else -> []."""
+    try:
+        return [int(part) for part in text.split(",")] if text else []
+    except ValueError:
+        return []
+
+
+def to_pixels(twips, dpi):
+    return round(twips * dpi / TWIPS_PER_INCH)
+
+
+def centre_offset(frame, area):
+    """How far (dx, dy) the centre of frame is from the centre of area; both left,top,w,h."""
+    return ((2 * frame[0] + frame[2] - 2 * area[0] - area[2]) / 2,
+            (2 * frame[1] + frame[3] - 2 * area[1] - area[3]) / 2)
+
+
+def derived_layout(values):
+    """What the runner works out from a layout reading: "<window>.centred" (on the work area
+    the window's monitor reports, or on the whole screen where Wine's work area differs), with
+    "<window>.offcentre" for the report, and whether l2's newest line is in view."""
+    out = {}
+    size = numbers(values.get("screen.size", ""))
+    for window in ("ch1", "ch2"):
+        frame = numbers(values.get(f"{window}.frame", ""))
+        if len(frame) != 4:
+            continue
+        areas = [a for a in (numbers(values.get(f"{window}.work", "")),
+                             [0, 0, *size] if len(size) == 2 else []) if len(a) == 4]
+        offsets = [centre_offset(frame, area) for area in areas]
+        centred = any(abs(dx) <= PIXEL_TOLERANCE and abs(dy) <= PIXEL_TOLERANCE
+                      for dx, dy in offsets)
+        out[f"{window}.centred"] = "1" if centred else "0"
+        out[f"{window}.offcentre"] = " ".join(f"{dx:g},{dy:g}" for dx, dy in offsets)
+    top, count, rows = (values.get(f"ch2.l2.{k}") for k in ("top", "count", "rows"))
+    if None not in (top, count, rows):
+        top, count, rows = int(top), int(count), int(rows)
+        last = count - 1
+        out["ch2.l2.last_in_view"] = "1" if count == 0 or top <= last < top + rows else "0"
+        out["ch2.l2.scrolled"] = "1" if top > 0 else "0"
+    return out
+
+
+def layout_problems(expected, values, lists):
+    """Mismatch messages for a layout step. Expected values: a tuple is in twips (left, top,
+    width, height or width, height; None leaves one unchecked), turned into pixels at the
+    reading's screen.dpi and allowed PIXEL_TOLERANCE; a bool is a flag; a list is a list key
+    (d1.entry, l1.entry, l2.line); for a ".font" key the name must be among the fonts kprobe
+    could not tell apart; anything else must equal the reading as text."""
+    problems = []
+    dpi = int(values.get("screen.dpi") or 0)
+    for key, want in expected.items():
+        if isinstance(want, list):
+            got = lists.get(key, [])
+            if got != want:
+                problems.append(f"{key}: {got!r}, expected {want!r}")
+            continue
+        got = values.get(key)
+        if got is None:
+            problems.append(f"{key}: not read")
+            continue
+        if isinstance(want, bool):
+            if got != ("1" if want else "0"):
+                extra = ""
+                if key.endswith(".centred"):
+                    extra = f" (centre off by {values.get(key[:-len('centred')] + 'offcentre')})"
+                problems.append(f"{key}: {got}, expected {int(want)}{extra}")
+        elif isinstance(want, tuple):
+            pixels = [None if t is None else to_pixels(t, dpi) for t in want]
+            have = numbers(got)
+            if not dpi or len(have) != len(pixels) or any(
+                    p is not None and abs(h - p) > PIXEL_TOLERANCE for h, p in zip(have, pixels)):
+                shown = ",".join("*" if p is None else str(p) for p in pixels)
+                problems.append(f"{key}: {got} px, expected {shown} px ({want} twips at "
+                                f"{dpi} dpi)")
+        elif key.endswith(".font"):
+            if want not in got.split("|"):
+                detail = ", ".join(f"{k.rsplit('.', 1)[1]} {values[k]}%" for k in
+                                   (key + ".mismatch", key + ".next") if k in values)
+                problems.append(f"{key}: {got}, expected {want}" + (f" ({detail})" if detail
+                                                                       else ""))
+        elif got != str(want):
+            problems.append(f"{key}: {got!r}, expected {str(want)!r}")
+    return problems
+
+
+def capture_screen(display, path, crop=None):
+    """Saves the X screen, or the (left, top, width, height) part of it, as a picture."""
+    args = ["import", "-window", "root"]
+    if crop:
+        left, top, width, height = crop
+        args += ["-crop", f"{width}x{height}+{left}+{top}", "+repage"]
+    path.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(args + [str(path)], env=dict(os.environ, DISPLAY=display), check=True,
+                   timeout=60)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -443,6 +559,8 @@ class Options:
     timeout: float = 60.0
     keep: bool = False
     screenshot: object = None
+    # Where a named snap saves its picture of the program's window.
+    artifacts: object = None
     own_display: bool = False
     verbose: bool = False
     print_log: bool = False
@@ -559,6 +677,9 @@ class Driver:
         self.last_state = None
         self.exit_code = None
         self.snaps = 0
+        self.last_layout = None
+        # When the last step ended: a timed wait_exit counts from there.
+        self.step_ended = time.monotonic()
 
     def say(self, text):
         if self.options.verbose:
@@ -619,9 +740,16 @@ class Driver:
 
     def run(self):
         self.deadline = time.monotonic() + self.options.timeout
+        self.step_ended = time.monotonic()
         for step in self.case.steps:
-            self.say(f"step {step.kind} {step.arg if step.arg is not None else ''}")
+            if step.kind not in STEP_KINDS:
+                raise CaseFailure(f"unknown step kind {step.kind!r}")
+            arg = step.arg if step.arg is not None else ""
+            if isinstance(arg, dict) and step.kind == "layout":
+                arg = f"({len(arg)} checks)"
+            self.say(f"step {step.kind} {arg}")
             getattr(self, "step_" + step.kind)(step.arg)
+            self.step_ended = time.monotonic()
         if self.case.exit_code is not None and not self.exited():
             self.step_wait_exit(None)
 
@@ -688,7 +816,8 @@ class Driver:
         if not state.running:
             raise CaseFailure("the selection window is gone but should still be open")
 
-    def step_wait_exit(self, _):
+    def step_wait_exit(self, window):
+        """window: (least, most) seconds after the previous step ended, or None for any time."""
         while not self.exited():
             if self.remaining() <= 0:
                 raise CaseFailure("timed out waiting for the program to end; last state:\n"
@@ -698,20 +827,77 @@ class Driver:
                 raise CaseFailure("a message box is open while waiting for the program to "
                                   f"end: {state.boxes[0].get('text')!r}")
             time.sleep(POLL_SECONDS)
+        if window is not None:
+            took = time.monotonic() - self.step_ended
+            least, most = window
+            self.say(f"ended {took:.2f} s after the previous step")
+            if not least <= took <= most:
+                raise CaseFailure(f"the program ended {took:.2f} s after the previous step, "
+                                  f"expected between {least} and {most} s")
 
-    def step_snap(self, _):
+    def read_layout(self):
+        """One state and one layout reading merged, with the derived keys; None while the
+        program is too busy to answer every question."""
+        state = self.poll()
+        code, out, err = self.ws.probe("layout")
+        if code != 0:
+            raise CaseFailure(f"kprobe layout failed ({code}): {err.strip()}")
+        reading = parse_state(out)
+        if state.busy or reading.busy:
+            return None
+        values = dict(state.values)
+        values.update(reading.values)
+        values.update(derived_layout(values))
+        self.last_layout = values
+        return values, state.lists
+
+    def step_layout(self, expected):
+        # A window that was just shown may not be painted yet, and fonts are read off the screen.
+        settle = min(self.deadline, time.monotonic() + LAYOUT_SETTLE_SECONDS)
+        problems = ["no complete reading"]
+        while True:
+            if self.exited():
+                raise CaseFailure(f"the program ended (exit code {self.exit_code}) before "
+                                  "its layout was read")
+            read = self.read_layout()
+            if read is not None:
+                problems = layout_problems(expected, *read)
+                if not problems:
+                    return
+            if time.monotonic() >= settle:
+                raise CaseFailure("layout differs:\n" + indent("\n".join(problems)))
+            time.sleep(POLL_SECONDS)
+
+    def shown_window_frame(self):
+        """left, top, width, height of the window the program shows (ch2 before ch1)."""
+        state = self.poll()
+        read = self.read_layout()
+        if read is None:
+            return None
+        for window in ("ch2", "ch1"):
+            frame = numbers(read[0].get(f"{window}.frame", ""))
+            if state.get(f"{window}.visible") == "1" and len(frame) == 4:
+                return frame
+        return None
+
+    def step_snap(self, name):
+        """The whole screen for --screenshot; a named snap also saves the shown window as
+        <artifacts>/<arch>-<case>-<name>.png."""
         self.snaps += 1
-        if not self.options.screenshot:
+        if not self.options.screenshot and not (name and self.options.artifacts):
             return
-        path = Path(self.options.screenshot)
-        if self.snaps > 1:
-            path = path.with_name(f"{path.stem}-{self.snaps}{path.suffix}")
         # Give the last change time to be painted.
         time.sleep(0.5)
-        env = dict(os.environ, DISPLAY=self.ws.display)
-        subprocess.run(["import", "-window", "root", str(path)], env=env, check=True,
-                       timeout=60)
-        print(f"screenshot: {path}")
+        if self.options.screenshot:
+            path = Path(self.options.screenshot)
+            if self.snaps > 1:
+                path = path.with_name(f"{path.stem}-{self.snaps}{path.suffix}")
+            capture_screen(self.ws.display, path)
+            print(f"screenshot: {path}")
+        if name and self.options.artifacts:
+            path = Path(self.options.artifacts) / f"{self.options.arch}-{self.case.name}-{name}.png"
+            capture_screen(self.ws.display, path, self.shown_window_frame())
+            print(f"artifact: {path}")
 
     def boxes(self):
         found = []
@@ -848,8 +1034,9 @@ def find_kestrix(build_dir):
 
 def resolve_options(args):
     options = Options(arch=args.arch, timeout=args.timeout, keep=args.keep,
-                      screenshot=args.screenshot, own_display=args.own_display,
-                      verbose=args.verbose, print_log=args.print_log)
+                      screenshot=args.screenshot, artifacts=args.artifacts,
+                      own_display=args.own_display, verbose=args.verbose,
+                      print_log=args.print_log)
     options.keep = options.keep or os.environ.get("KESTRIX_E2E_KEEP", "") not in ("", "0")
     build = Path(args.build_dir).resolve() if args.build_dir else None
     options.kestrix = Path(args.kestrix) if args.kestrix else (
@@ -860,6 +1047,8 @@ def resolve_options(args):
                             or DEFAULT_TEMPLATE)
     if options.screenshot:
         options.screenshot = Path(options.screenshot).resolve()
+    # Beside the template, which is in the build folder: CTest's runs leave them there too.
+    options.artifacts = Path(options.artifacts or options.template.parent / "e2e-artifacts")
     return options
 
 
@@ -926,6 +1115,8 @@ def main(argv=None):
     parser.add_argument("--keep", action="store_true",
                         help="keep the case's folders (also KESTRIX_E2E_KEEP=1)")
     parser.add_argument("--screenshot", help="save a screenshot at the case's snap point")
+    parser.add_argument("--artifacts", help="folder for the window pictures of named snaps "
+                        "(default: e2e-artifacts beside the template)")
     parser.add_argument("--print-log", action="store_true", help="print the l2 lines")
     parser.add_argument("--own-display", action="store_true",
                         help="start a private Xvfb even when DISPLAY is set")

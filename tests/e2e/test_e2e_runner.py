@@ -4,6 +4,7 @@ import contextlib
 import dataclasses
 import io
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -275,6 +276,89 @@ class CompareTest(unittest.TestCase):
                 self.assertEqual(e2e.unix_exit_code(code), want)
 
 
+class LayoutTest(unittest.TestCase):
+    READING = {"screen.dpi": "96", "ch1.client": "251,167", "ch1.fx1.rect": "28,42,227,29",
+               "ch1.topmost": "0", "ch1.title": "K 制作", "ch1.centred": "0",
+               "ch1.offcentre": "3,0 3,0", "ch1.label1.font": "message|song-9",
+               "ch1.label1.font.mismatch": "0", "ch1.label1.font.next": "80"}
+    LISTS = {"d1.entry": ["c:", "d: [X]"]}
+
+    def test_layout_problems(self):
+        table = [
+            ({"ch1.client": (3765, 2505)}, []),
+            # One pixel either way is rounding.
+            ({"ch1.client": (3765, 2520)}, []),
+            ({"ch1.client": (3765, 2535)},
+             ["ch1.client: 251,167 px, expected 251,169 px ((3765, 2535) twips at 96 dpi)"]),
+            ({"ch1.fx1.rect": (420, 630, 3405, None)}, []),
+            ({"ch1.fx1.rect": (420, 630, 3405, 9999)}, ["ch1.fx1.rect: 28,42,227,29 px"]),
+            ({"ch1.fx1.rect": (420, 630, 3405)}, ["ch1.fx1.rect: 28,42,227,29 px"]),
+            ({"ch1.topmost": False, "screen.dpi": 96, "ch1.title": "K 制作"}, []),
+            ({"ch1.topmost": True}, ["ch1.topmost: 0, expected 1"]),
+            ({"ch1.title": "K"}, ["ch1.title: 'K 制作', expected 'K'"]),
+            ({"ch1.centred": True}, ["ch1.centred: 0, expected 1 (centre off by 3,0 3,0)"]),
+            # Fonts that draw the text alike cannot be told apart: either name is right.
+            ({"ch1.label1.font": "song-9"}, []),
+            ({"ch1.label1.font": "message"}, []),
+            ({"ch1.label1.font": "song-9-bold"},
+             ["ch1.label1.font: message|song-9, expected song-9-bold (mismatch 0%, next 80%)"]),
+            ({"d1.entry": ["c:", "d: [X]"]}, []),
+            ({"d1.entry": ["c:"]}, ["d1.entry: ['c:', 'd: [X]'], expected ['c:']"]),
+            ({"l2.line": []}, []),
+            ({"ch2.frame": (1, 2, 3, 4)}, ["ch2.frame: not read"]),
+        ]
+        for expected, starts in table:
+            with self.subTest(expected=expected):
+                problems = e2e.layout_problems(expected, self.READING, self.LISTS)
+                self.assertEqual(len(problems), len(starts), problems)
+                for problem, start in zip(problems, starts):
+                    self.assertTrue(problem.startswith(start), problem)
+
+    def test_twips_follow_the_screen_dpi(self):
+        reading = dict(self.READING, **{"screen.dpi": "144", "ch1.client": "377,251"})
+        self.assertEqual(e2e.layout_problems({"ch1.client": (3765, 2505)}, reading, {}), [])
+        without = {k: v for k, v in reading.items() if k != "screen.dpi"}
+        self.assertEqual(len(e2e.layout_problems({"ch1.client": (3765, 2505)}, without, {})), 1)
+
+    def test_centred_on_the_work_area_or_the_screen(self):
+        screen = {"screen.size": "1280,1024"}
+        table = [
+            ({"ch1.frame": "511,416,257,192", "ch1.work": "0,0,1280,1024"}, "1"),
+            ({"ch1.frame": "511,416,257,192"}, "1"),
+            ({"ch1.frame": "513,416,257,192", "ch1.work": "0,0,1280,1024"}, "0"),
+            ({"ch1.frame": "511,414,257,192", "ch1.work": "0,0,1280,1024"}, "0"),
+            # A panel at the top: centred on what is left, or on the whole screen.
+            ({"ch1.frame": "511,431,257,192", "ch1.work": "0,30,1280,994"}, "1"),
+            ({"ch1.frame": "511,416,257,192", "ch1.work": "0,30,1280,994"}, "1"),
+            ({"ch1.frame": "511,424,257,192", "ch1.work": "0,30,1280,994"}, "0"),
+        ]
+        for values, centred in table:
+            with self.subTest(values=values):
+                derived = e2e.derived_layout(dict(screen, **values))
+                self.assertEqual(derived["ch1.centred"], centred, derived)
+        self.assertNotIn("ch2.centred", e2e.derived_layout(screen))
+
+    def test_newest_log_line_in_view(self):
+        table = [
+            # top, count, rows -> last line in view, scrolled
+            ((0, 0, 9), "1", "0"),
+            ((0, 3, 9), "1", "0"),
+            ((0, 9, 9), "1", "0"),
+            ((0, 10, 9), "0", "0"),
+            ((1, 10, 9), "1", "1"),
+            ((3, 12, 9), "1", "1"),
+            ((2, 12, 9), "0", "1"),
+            ((12, 12, 9), "0", "1"),
+        ]
+        for (top, count, rows), in_view, scrolled in table:
+            with self.subTest(top=top, count=count, rows=rows):
+                derived = e2e.derived_layout(
+                    {"ch2.l2.top": str(top), "ch2.l2.count": str(count), "ch2.l2.rows": str(rows)})
+                self.assertEqual((derived["ch2.l2.last_in_view"], derived["ch2.l2.scrolled"]),
+                                 (in_view, scrolled))
+        self.assertNotIn("ch2.l2.last_in_view", e2e.derived_layout({"ch2.l2.top": "0"}))
+
+
 class FakeProcess:
     def __init__(self):
         self.returncode = None
@@ -285,16 +369,20 @@ class FakeProcess:
 
 class FakeWorkspace:
     """Answers kprobe calls from a script: each "state" call takes the next reading (the
-    last one repeats); "EXIT" ends the program with code 0."""
+    last one repeats); "EXIT" ends the program with code 0. "layout" calls take theirs from
+    layouts the same way."""
 
-    def __init__(self, readings):
+    def __init__(self, readings, layouts=("",)):
         self.readings = list(readings)
+        self.layouts = list(layouts)
         self.launched = FakeProcess()
         self.calls = []
         self.display = ":0"
 
     def probe(self, *args):
         self.calls.append(args)
+        if args[0] == "layout":
+            return 0, self.layouts.pop(0) if len(self.layouts) > 1 else self.layouts[0], ""
         if args[0] != "state":
             return 0, "", ""
         reading = self.readings.pop(0) if len(self.readings) > 1 else self.readings[0]
@@ -315,10 +403,10 @@ class DriverTest(unittest.TestCase):
         e2e.POLL_SECONDS = 0
         self.addCleanup(setattr, e2e, "POLL_SECONDS", self.poll)
 
-    def drive(self, readings, steps, exit_code=0, timeout=5.0):
-        ws = FakeWorkspace(readings)
+    def drive(self, readings, steps, exit_code=0, timeout=5.0, layouts=("",), **options):
+        ws = FakeWorkspace(readings, layouts)
         case = cases.Case(name="t", steps=tuple(steps), exit_code=exit_code)
-        driver = e2e.Driver(ws, case, e2e.Options(timeout=timeout))
+        driver = e2e.Driver(ws, case, e2e.Options(timeout=timeout, **options))
         return ws, driver
 
     def test_wait_log_then_close_and_exit(self):
@@ -391,6 +479,58 @@ class DriverTest(unittest.TestCase):
         driver.run()
         self.assertEqual(driver.exit_code, 0)
 
+    def test_layout_waits_for_a_complete_reading(self):
+        complete = "screen.dpi=96\nch1.client=251,167\n"
+        ws, driver = self.drive([RUNNING], [cases.Step("layout", {"ch1.client": (3765, 2505)})],
+                                exit_code=None, layouts=["busy=1\n", complete])
+        driver.run()
+        self.assertEqual(ws.calls.count(("layout",)), 2)
+
+    def test_layout_reports_every_difference_once_settled(self):
+        self.addCleanup(setattr, e2e, "LAYOUT_SETTLE_SECONDS", e2e.LAYOUT_SETTLE_SECONDS)
+        e2e.LAYOUT_SETTLE_SECONDS = 0.05
+        step = cases.Step("layout", {"ch1.client": (3765, 2505), "ch1.topmost": False,
+                                     "ch2.visible": True})
+        _, driver = self.drive([RUNNING], [step], exit_code=None,
+                               layouts=["screen.dpi=96\nch1.client=250,160\nch1.topmost=1\n"])
+        with self.assertRaises(e2e.CaseFailure) as caught:
+            driver.run()
+        text = str(caught.exception)
+        self.assertIn("ch1.client: 250,160 px", text)
+        self.assertIn("ch1.topmost: 1, expected 0", text)
+        self.assertNotIn("ch2.visible", text)
+
+    def test_timed_exit(self):
+        _, driver = self.drive([RUNNING, "EXIT"], [cases.Step("wait_exit", (0, 5))])
+        driver.run()
+        _, driver = self.drive([RUNNING, "EXIT"], [cases.Step("wait_exit", (1.5, 5))])
+        with self.assertRaisesRegex(e2e.CaseFailure, r"ended 0\.\d\d s after the previous "
+                                    r"step, expected between 1\.5 and 5 s"):
+            driver.run()
+
+    def test_unknown_step_kind_is_refused(self):
+        _, driver = self.drive([RUNNING], [cases.Step("wait_forever")], exit_code=None)
+        with self.assertRaisesRegex(e2e.CaseFailure, "unknown step kind 'wait_forever'"):
+            driver.run()
+
+    def test_named_snap_saves_the_shown_window(self):
+        shots = []
+        self.addCleanup(setattr, e2e, "capture_screen", e2e.capture_screen)
+        e2e.capture_screen = lambda display, path, crop=None: shots.append((path, crop))
+        frames = "screen.dpi=96\nch1.frame=1,2,3,4\nch2.frame=486,427,307,170\n"
+        folder = Path("/nowhere/artifacts")
+        _, driver = self.drive([RUNNING], [cases.snap(), cases.Step("snap", "selection")],
+                               exit_code=None, layouts=[frames], artifacts=folder, arch="x86")
+        with contextlib.redirect_stdout(io.StringIO()):
+            driver.run()
+        self.assertEqual(shots, [(folder / "x86-t-selection.png", [486, 427, 307, 170])])
+        # No folder for them: nothing is saved.
+        shots.clear()
+        _, driver = self.drive([RUNNING], [cases.Step("snap", "selection")], exit_code=None,
+                               layouts=[frames])
+        driver.run()
+        self.assertEqual(shots, [])
+
     def test_a_program_that_never_ends_times_out(self):
         _, driver = self.drive([RUNNING], [cases.wait_exit()], timeout=0.2)
         with self.assertRaisesRegex(e2e.CaseFailure, "timed out waiting for the program to end"):
@@ -406,13 +546,38 @@ class CaseTableTest(unittest.TestCase):
                 self.assertRegex(name, r"^[a-z0-9_]+$")
 
     def test_every_step_kind_is_known_and_handled(self):
-        for kind in cases.STEP_KINDS:
+        self.assertLessEqual(cases.STEP_KINDS, e2e.STEP_KINDS)
+        for kind in e2e.STEP_KINDS:
             with self.subTest(kind=kind):
                 self.assertTrue(callable(getattr(e2e.Driver, "step_" + kind, None)))
         for case in cases.CASES:
             for step in case.steps:
                 with self.subTest(case=case.name, step=step):
-                    self.assertIn(step.kind, cases.STEP_KINDS)
+                    self.assertIn(step.kind, e2e.STEP_KINDS)
+
+    def test_layout_and_timed_exit_arguments_are_well_formed(self):
+        # The font names kprobe can report, read from its own table.
+        probe = (Path(__file__).resolve().parents[1] / "tools" / "probe.cpp").read_text()
+        fonts = set(re.findall(r'\{L"([a-z0-9.-]+)", \d+, FW_', probe))
+        self.assertIn("song-12-bold", fonts)
+        sizes = {".rect": 4, ".field": 4, ".client": 2}
+        for case in cases.CASES:
+            for step in case.steps:
+                if step.kind == "wait_exit" and step.arg is not None:
+                    with self.subTest(case=case.name, step=step):
+                        least, most = step.arg
+                        self.assertLess(least, most)
+                if step.kind != "layout":
+                    continue
+                for key, want in step.arg.items():
+                    with self.subTest(case=case.name, key=key):
+                        if isinstance(want, tuple):
+                            suffix = "." + key.rsplit(".", 1)[1]
+                            self.assertEqual(len(want), sizes.get(suffix), "twips")
+                        elif isinstance(want, list):
+                            self.assertIn(key, e2e.LIST_KEYS)
+                        elif key.endswith(".font"):
+                            self.assertIn(want, fonts)
 
     def test_step_arguments_are_ones_kprobe_takes(self):
         allowed = {"answer": {"ok", "yes", "no", "cancel"}, "press": {"command2", "an1"},

@@ -2,7 +2,10 @@
 // outside, for the end-to-end runner. Everything it prints is UTF-8 key=value lines.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -242,15 +245,86 @@ std::wstring MessageText(Asker& asker, HWND box) {
     return {};
 }
 
+// A memory device context over a top-down 32-bit picture whose pixels the probe reads directly.
+class Canvas {
+  public:
+    Canvas(int width, int height) : width_(width), height_(height) {
+        dc_ = CreateCompatibleDC(nullptr);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        if (dc_ != nullptr && width > 0 && height > 0) {
+            bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        }
+        if (bitmap_ != nullptr) {
+            old_ = SelectObject(dc_, bitmap_);
+        }
+    }
+    ~Canvas() {
+        if (bitmap_ != nullptr) {
+            SelectObject(dc_, old_);
+            DeleteObject(bitmap_);
+        }
+        if (dc_ != nullptr) {
+            DeleteDC(dc_);
+        }
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    bool Ok() const { return bitmap_ != nullptr && bits_ != nullptr; }
+    HDC Dc() const { return dc_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    std::size_t Count() const {
+        return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+    }
+    // GDI may batch its drawing; the pixels are read only after it has finished.
+    const std::uint32_t* Pixels() const {
+        GdiFlush();
+        return static_cast<const std::uint32_t*>(bits_);
+    }
+    void CopyScreen(POINT origin) {
+        const HDC screen = GetDC(nullptr);
+        BitBlt(dc_, 0, 0, width_, height_, screen, origin.x, origin.y, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    }
+    void Fill(COLORREF colour) {
+        const HBRUSH brush = CreateSolidBrush(colour);
+        RECT all{0, 0, width_, height_};
+        FillRect(dc_, &all, brush);
+        DeleteObject(brush);
+    }
+
+  private:
+    int width_;
+    int height_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    void* bits_ = nullptr;
+};
+
+// Sum of the per-channel differences of two pixels.
+int Distance(std::uint32_t a, std::uint32_t b) {
+    int sum = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int x = static_cast<int>((a >> shift) & 0xFF);
+        const int y = static_cast<int>((b >> shift) & 0xFF);
+        sum += x > y ? x - y : y - x;
+    }
+    return sum;
+}
+
 // Sum of the per-channel differences of two pictures of the same size.
 std::uint64_t Distance(const std::uint32_t* a, const std::uint32_t* b, std::size_t count) {
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int x = static_cast<int>((a[i] >> shift) & 0xFF);
-            const int y = static_cast<int>((b[i] >> shift) & 0xFF);
-            sum += static_cast<std::uint64_t>(x > y ? x - y : y - x);
-        }
+        sum += static_cast<std::uint64_t>(Distance(a[i], b[i]));
     }
     return sum;
 }
@@ -282,29 +356,13 @@ std::wstring MessageIcon(Asker& asker, HWND box) {
     POINT origin{0, 0};
     ClientToScreen(iconControl, &origin);
 
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    const HBITMAP canvas = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (canvas == nullptr || bits == nullptr) {
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
+    Canvas canvas(width, height);
+    if (!canvas.Ok()) {
         return L"unknown";
     }
-    const HGDIOBJ old = SelectObject(memory, canvas);
-    const auto* pixels = static_cast<const std::uint32_t*>(bits);
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-
-    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    const std::vector<std::uint32_t> shown(pixels, pixels + count);
+    canvas.CopyScreen(origin);
+    const std::size_t count = canvas.Count();
+    const std::vector<std::uint32_t> shown(canvas.Pixels(), canvas.Pixels() + count);
     // A corner of an icon is transparent, so it shows the background.
     const std::uint32_t background = shown.front() & 0xFFFFFF;
     // How far the picture is from a plain background: the yardstick for a close enough match.
@@ -323,24 +381,16 @@ std::wstring MessageIcon(Asker& asker, HWND box) {
                                     {L"asterisk", IDI_ASTERISK}};
     std::wstring best = L"unknown";
     std::uint64_t bestScore = ~0ull;
-    const HBRUSH brush = CreateSolidBrush(fill);
     for (const auto& candidate : candidates) {
-        RECT all{0, 0, width, height};
-        FillRect(memory, &all, brush);
-        DrawIconEx(memory, 0, 0, LoadIconW(nullptr, candidate.id), width, height, 0, nullptr,
+        canvas.Fill(fill);
+        DrawIconEx(canvas.Dc(), 0, 0, LoadIconW(nullptr, candidate.id), width, height, 0, nullptr,
                    DI_NORMAL);
-        GdiFlush();
-        const std::uint64_t score = Distance(shown.data(), pixels, count);
+        const std::uint64_t score = Distance(shown.data(), canvas.Pixels(), count);
         if (score < bestScore) {
             bestScore = score;
             best = candidate.name;
         }
     }
-    DeleteObject(brush);
-    SelectObject(memory, old);
-    DeleteObject(canvas);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     if (blankScore == 0) {
         return L"none";
     }
@@ -407,6 +457,442 @@ void DescribeSelection(Report& report, Asker& asker, HWND ch2) {
             report.Add("d1.entry", entry);
         }
     }
+}
+
+// Layout: where each window and control is, what it shows and in which font.
+
+std::wstring Numbers(std::initializer_list<long long> values) {
+    std::wstring out;
+    for (const long long value : values) {
+        if (!out.empty()) {
+            out += L',';
+        }
+        out += std::to_wstring(value);
+    }
+    return out;
+}
+
+// left,top,width,height
+std::wstring Box(const RECT& r) {
+    return Numbers({r.left, r.top, r.right - r.left, r.bottom - r.top});
+}
+
+// A control's rectangle in its window's client coordinates.
+RECT PlaceIn(HWND window, HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Which pixels carry ink: those at least half as far from the most common colour as the most
+// distinct pixel is, so red text on grey and black text on white give the same shapes.
+struct Mask {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> ink;
+
+    bool operator==(const Mask&) const = default;
+    bool Empty() const { return Count() == 0; }
+    int Count() const {
+        int n = 0;
+        for (const auto i : ink) {
+            n += i;
+        }
+        return n;
+    }
+};
+
+// Below this the picture is taken as plain: no text to compare.
+constexpr int kLeastContrast = 60;
+
+// inkColour, when given, receives the colour of the most distinct pixel: the text's own colour.
+Mask InkOf(const Canvas& canvas, std::uint32_t* inkColour = nullptr) {
+    const std::size_t count = canvas.Count();
+    const std::uint32_t* pixels = canvas.Pixels();
+    std::vector<std::uint32_t> sorted(pixels, pixels + count);
+    for (auto& pixel : sorted) {
+        pixel &= 0xFFFFFF;
+    }
+    std::sort(sorted.begin(), sorted.end());
+    std::uint32_t background = 0;
+    std::size_t bestRun = 0;
+    for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t j = i;
+        while (j < sorted.size() && sorted[j] == sorted[i]) {
+            ++j;
+        }
+        if (j - i > bestRun) {
+            bestRun = j - i;
+            background = sorted[i];
+        }
+        i = j;
+    }
+    int farthest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const int distance = Distance(pixels[i] & 0xFFFFFF, background);
+        if (distance > farthest) {
+            farthest = distance;
+            if (inkColour != nullptr) {
+                *inkColour = pixels[i] & 0xFFFFFF;
+            }
+        }
+    }
+    Mask mask{canvas.Width(), canvas.Height(), std::vector<std::uint8_t>(count, 0)};
+    if (farthest < kLeastContrast) {
+        return mask;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        mask.ink[i] = Distance(pixels[i] & 0xFFFFFF, background) * 2 > farthest ? 1 : 0;
+    }
+    return mask;
+}
+
+// The smallest part of a mask that holds all its ink.
+Mask Cropped(const Mask& mask) {
+    int left = mask.width;
+    int top = mask.height;
+    int right = -1;
+    int bottom = -1;
+    for (int y = 0; y < mask.height; ++y) {
+        for (int x = 0; x < mask.width; ++x) {
+            if (mask.ink[static_cast<std::size_t>(y * mask.width + x)]) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    Mask out;
+    if (right < 0) {
+        return out;
+    }
+    out.width = right - left + 1;
+    out.height = bottom - top + 1;
+    out.ink.resize(static_cast<std::size_t>(out.width * out.height));
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            out.ink[static_cast<std::size_t>(y * out.width + x)] =
+                mask.ink[static_cast<std::size_t>((y + top) * mask.width + x + left)];
+        }
+    }
+    return out;
+}
+
+// The fonts the windows are meant to use: the system's message font, and 宋体 in the GB2312
+// character set made the way the program makes it.
+struct FontCandidate {
+    const wchar_t* name;
+    int decipoints;  // 0: the message font
+    int weight;
+};
+
+constexpr FontCandidate kFontCandidates[] = {
+    {L"message", 0, FW_NORMAL},        {L"song-9", 90, FW_NORMAL},
+    {L"song-9-bold", 90, FW_BOLD},     {L"song-10.5", 105, FW_NORMAL},
+    {L"song-10.5-bold", 105, FW_BOLD}, {L"song-12", 120, FW_NORMAL},
+    {L"song-12-bold", 120, FW_BOLD},
+};
+
+HFONT CreateCandidate(const FontCandidate& candidate, int dpi) {
+    if (candidate.decipoints == 0) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+            return nullptr;
+        }
+        return CreateFontIndirectW(&metrics.lfMessageFont);
+    }
+    return CreateFontW(-MulDiv(candidate.decipoints, dpi, 720), 0, 0, 0, candidate.weight, FALSE,
+                       FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
+}
+
+// The text drawn here in black on white, cropped to its ink.
+Mask DrawnText(const std::wstring& text, HFONT font, UINT format, int wrapWidth) {
+    RECT size{0, 0, wrapWidth, 0};
+    {
+        Canvas measure(1, 1);
+        SelectObject(measure.Dc(), font);
+        DrawTextW(measure.Dc(), text.c_str(), -1, &size, format | DT_CALCRECT);
+    }
+    constexpr int kMargin = 4;
+    Canvas canvas(size.right + 2 * kMargin, size.bottom + 2 * kMargin);
+    if (!canvas.Ok()) {
+        return {};
+    }
+    canvas.Fill(RGB(255, 255, 255));
+    SelectObject(canvas.Dc(), font);
+    SetTextColor(canvas.Dc(), RGB(0, 0, 0));
+    SetBkMode(canvas.Dc(), TRANSPARENT);
+    RECT at{kMargin, kMargin, kMargin + size.right, kMargin + size.bottom};
+    DrawTextW(canvas.Dc(), text.c_str(), -1, &at, format);
+    return Cropped(InkOf(canvas));
+}
+
+// The share of the drawn text's ink, in percent, that differs from the shown ink where the
+// drawing fits best; -1 when it fits nowhere.
+int Mismatch(const Mask& shown, const Mask& drawn) {
+    const int ink = drawn.Count();
+    if (ink == 0 || drawn.width > shown.width || drawn.height > shown.height) {
+        return -1;
+    }
+    int best = std::numeric_limits<int>::max();
+    for (int top = 0; top + drawn.height <= shown.height; ++top) {
+        for (int left = 0; left + drawn.width <= shown.width; ++left) {
+            int differ = 0;
+            for (int y = 0; y < drawn.height && differ < best; ++y) {
+                const std::uint8_t* a =
+                    &shown.ink[static_cast<std::size_t>((top + y) * shown.width + left)];
+                const std::uint8_t* b = &drawn.ink[static_cast<std::size_t>(y * drawn.width)];
+                for (int x = 0; x < drawn.width; ++x) {
+                    differ += a[x] != b[x];
+                }
+            }
+            best = std::min(best, differ);
+        }
+    }
+    return static_cast<int>(static_cast<long long>(best) * 100 / ink);
+}
+
+// A match is named only when it is close and clearly closer than any other font.
+constexpr int kMostMismatch = 25;
+constexpr int kLeastLead = 15;
+
+// Whether the control is what the screen shows at its centre and corners: no other window above
+// its own, and no sibling above it or above any of its parents within that window.
+bool Uncovered(HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    const POINT points[] = {{(r.left + r.right) / 2, (r.top + r.bottom) / 2},
+                            {r.left + 1, r.top + 1},
+                            {r.right - 2, r.top + 1},
+                            {r.left + 1, r.bottom - 2},
+                            {r.right - 2, r.bottom - 2}};
+    const HWND root = GetAncestor(control, GA_ROOT);
+    for (const POINT& point : points) {
+        const HWND there = WindowFromPoint(point);
+        if (there == nullptr || GetAncestor(there, GA_ROOT) != root) {
+            return false;
+        }
+        for (HWND child = control; child != root;) {
+            const HWND parent = GetParent(child);
+            POINT inParent = point;
+            ScreenToClient(parent, &inParent);
+            if (parent == nullptr ||
+                ChildWindowFromPointEx(parent, inParent, CWP_SKIPINVISIBLE) != child) {
+                return false;
+            }
+            child = parent;
+        }
+    }
+    return true;
+}
+
+// The font a control's text is shown in, judged from the screen: a font handle of another
+// process cannot be read (Wine does not even pass WM_GETFONT between processes), so the pixels
+// are compared with the same text drawn here in each candidate font. Candidates that draw this
+// text identically cannot be told apart and are named together, joined by "|".
+void DescribeFont(Report& report, const std::string& key, HWND shown, const std::wstring& text,
+                  UINT format, int dpi) {
+    if (text.empty()) {
+        return;
+    }
+    if (!IsWindowVisible(shown) || !Uncovered(shown)) {
+        report.Add(key + ".font", L"unseen");
+        return;
+    }
+    RECT client{};
+    GetClientRect(shown, &client);
+    POINT origin{0, 0};
+    ClientToScreen(shown, &origin);
+    Canvas screen(client.right, client.bottom);
+    if (!screen.Ok()) {
+        report.Add(key + ".font", L"unseen");
+        return;
+    }
+    screen.CopyScreen(origin);
+    std::uint32_t inkColour = 0;
+    const Mask shownInk = InkOf(screen, &inkColour);
+    if (shownInk.Empty()) {
+        report.Add(key + ".font", L"unseen");
+        return;
+    }
+    wchar_t colour[8] = {};
+    wsprintfW(colour, L"%06x", static_cast<unsigned>(inkColour));
+    report.Add(key + ".ink", colour);
+
+    struct Group {
+        std::wstring names;
+        Mask drawn;
+        int mismatch;
+    };
+    std::vector<Group> groups;
+    for (const auto& candidate : kFontCandidates) {
+        const HFONT font = CreateCandidate(candidate, dpi);
+        if (font == nullptr) {
+            continue;
+        }
+        const int wrap = (format & DT_WORDBREAK) ? client.right : 4096;
+        Mask drawn = DrawnText(text, font, format, wrap);
+        DeleteObject(font);
+        bool joined = false;
+        for (auto& group : groups) {
+            if (group.drawn == drawn) {
+                group.names += L'|';
+                group.names += candidate.name;
+                joined = true;
+                break;
+            }
+        }
+        if (!joined) {
+            const int mismatch = Mismatch(shownInk, drawn);
+            groups.push_back({candidate.name, std::move(drawn), mismatch});
+        }
+    }
+    const Group* best = nullptr;
+    int next = -1;
+    for (const auto& group : groups) {
+        if (group.mismatch < 0) {
+            continue;
+        }
+        if (best == nullptr || group.mismatch < best->mismatch) {
+            if (best != nullptr) {
+                next = best->mismatch;
+            }
+            best = &group;
+        } else if (next < 0 || group.mismatch < next) {
+            next = group.mismatch;
+        }
+    }
+    const bool clear = best != nullptr && best->mismatch <= kMostMismatch &&
+                       (next < 0 || next - best->mismatch >= kLeastLead);
+    report.Add(key + ".font", clear ? best->names : std::wstring(L"unclear"));
+    if (best != nullptr) {
+        report.Add(key + ".font.mismatch", best->mismatch);
+    }
+    if (next >= 0) {
+        report.Add(key + ".font.next", next);
+    }
+}
+
+UINT TextFormatOf(HWND control) {
+    const std::wstring name = ClassOf(control);
+    if (name == L"Static") {
+        const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
+        return DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    }
+    if (name == L"Edit") {
+        return DT_SINGLELINE | DT_NOPREFIX;
+    }
+    return DT_SINGLELINE;
+}
+
+struct ControlName {
+    const char* name;
+    int id;
+};
+
+constexpr ControlName kMainNames[] = {{"fx1", IDC_FX1},
+                                      {"command2", IDC_COMMAND2},
+                                      {"label1", IDC_CH1_LABEL1},
+                                      {"label2", IDC_CH1_LABEL2}};
+constexpr ControlName kSelectionNames[] = {{"l2", IDC_L2},
+                                           {"d1", IDC_D1},
+                                           {"an1", IDC_AN1},
+                                           {"l1", IDC_L1},
+                                           {"label2", IDC_CH2_LABEL2},
+                                           {"label1", IDC_CH2_LABEL1}};
+
+void DescribeControl(Report& report, Asker& asker, HWND window, const std::string& key,
+                     HWND control, int dpi) {
+    report.Add(key + ".rect", Box(PlaceIn(window, control)));
+    // The control's own flag: a control of a hidden window is still meant to be seen.
+    report.Flag(key + ".visible", (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0);
+    report.Flag(key + ".enabled", IsWindowEnabled(control));
+    const std::wstring kind = ClassOf(control);
+    if (kind == L"ListBox") {
+        LRESULT top = 0;
+        LRESULT count = 0;
+        LRESULT itemHeight = 0;
+        RECT client{};
+        GetClientRect(control, &client);
+        if (asker.Ask(control, LB_GETTOPINDEX, 0, 0, top) &&
+            asker.Ask(control, LB_GETCOUNT, 0, 0, count) &&
+            asker.Ask(control, LB_GETITEMHEIGHT, 0, 0, itemHeight) && itemHeight > 0) {
+            report.Add(key + ".top", top);
+            report.Add(key + ".count", count);
+            // Rows shown whole; a part row at the bottom does not count.
+            report.Add(key + ".rows", client.bottom / itemHeight);
+        }
+        return;
+    }
+    if (kind == L"ComboBox") {
+        // A drop-down combo box is its edit field plus a list that hangs below when opened.
+        LRESULT fieldHeight = 0;
+        if (asker.Ask(control, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0, fieldHeight)) {
+            report.Add(key + ".field_height", fieldHeight);
+        }
+        if (const HWND field = FindWindowExW(control, nullptr, L"Edit", nullptr)) {
+            report.Add(key + ".field", Box(PlaceIn(window, field)));
+            const std::wstring text = asker.Text(field);
+            report.Add(key + ".text", text);
+            DescribeFont(report, key, field, text, TextFormatOf(field), dpi);
+        }
+        return;
+    }
+    const std::wstring text = asker.Text(control);
+    report.Add(key + ".text", text);
+    DescribeFont(report, key, control, text, TextFormatOf(control), dpi);
+}
+
+template <std::size_t N>
+void DescribeLayout(Report& report, Asker& asker, const std::string& prefix, HWND window,
+                    const ControlName (&names)[N], int dpi) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    RECT client{};
+    GetClientRect(window, &client);
+    report.Add(prefix + ".frame", Box(frame));
+    report.Add(prefix + ".client", Numbers({client.right, client.bottom}));
+    report.Flag(prefix + ".topmost", (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        report.Add(prefix + ".work", Box(monitor.rcWork));
+    }
+    for (const auto& control : names) {
+        const std::string key = prefix + "." + control.name;
+        if (const HWND handle = GetDlgItem(window, control.id)) {
+            DescribeControl(report, asker, window, key, handle, dpi);
+        } else {
+            report.Flag(key + ".exists", false);
+        }
+    }
+}
+
+int Layout() {
+    Report report;
+    Asker asker;
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    report.Add("screen.dpi", dpi);
+    report.Add("screen.size",
+               Numbers({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}));
+    const Windows program = FindProgram();
+    if (program.ch1 != nullptr) {
+        DescribeLayout(report, asker, "ch1", program.ch1, kMainNames, dpi);
+    }
+    if (program.ch2 != nullptr) {
+        DescribeLayout(report, asker, "ch2", program.ch2, kSelectionNames, dpi);
+    }
+    if (asker.Missed()) {
+        report.Flag("busy", true);
+    }
+    report.Write();
+    return program.ch1 == nullptr && program.ch2 == nullptr ? kNotFound : kOk;
 }
 
 int State() {
@@ -548,6 +1034,7 @@ int Usage() {
     Complain(
         L"usage: kprobe launch <exe> <command-line tail> [<current folder>]\n"
         L"       kprobe state\n"
+        L"       kprobe layout\n"
         L"       kprobe answer ok|yes|no|cancel\n"
         L"       kprobe close ch1|ch2\n"
         L"       kprobe press command2|an1\n"
@@ -555,9 +1042,20 @@ int Usage() {
     return kUsage;
 }
 
+// The program is aware of per-monitor DPI; the probe too, so both count in the screen's pixels.
+void UsePhysicalPixels() {
+    using SetContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (setContext == nullptr || !setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
+        SetProcessDPIAware();
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    UsePhysicalPixels();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.empty()) {
         return Usage();
@@ -568,6 +1066,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"state" && args.size() == 1) {
         return State();
+    }
+    if (command == L"layout" && args.size() == 1) {
+        return Layout();
     }
     if (args.size() == 2) {
         if (command == L"answer") {
