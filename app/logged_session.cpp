@@ -1,4 +1,5 @@
 #include "app/logged_session.h"
+#include "platform/text.h"
 
 #include <cstdlib>
 
@@ -32,7 +33,7 @@ MessageAnswer LoggedSession::ShowMessage(const std::wstring& text, MessageButton
 }
 
 void LoggedSession::EndProgram(int exitCode) {
-    log_.Write(L"程序结束，退出码 " + std::to_wstring(exitCode));
+    log_.Write(L"程序结束，退出码 " + DecimalText(exitCode));
     log_.Close();
     inner_.EndProgram(exitCode);
     // The inner session never returns either; the compiler cannot see through the virtual call.

@@ -11,7 +11,7 @@ constexpr wchar_t kLogName[] = L"kestrix.log";
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 std::wstring Digits(int value, int width) {
-    std::wstring text = std::to_wstring(value);
+    std::wstring text = DecimalText(value);
     while (static_cast<int>(text.size()) < width) {
         text.insert(text.begin(), L'0');
     }
@@ -25,7 +25,7 @@ std::wstring DescribeRun(const RunResult& result) {
         case RunStatus::FolderFailed:
             return L"无法进入程序目录，未启动";
         case RunStatus::NotStarted:
-            return L"无法启动（错误 " + std::to_wstring(result.error) + L"：" + result.errorText +
+            return L"无法启动（错误 " + DecimalText(result.error) + L"：" + result.errorText +
                    L"）";
         case RunStatus::Finished:
             break;
@@ -33,7 +33,7 @@ std::wstring DescribeRun(const RunResult& result) {
     if (!result.exitCode) {
         return L"已结束，退出码无法读取";
     }
-    return L"退出码 " + std::to_wstring(*result.exitCode);
+    return L"退出码 " + DecimalText(*result.exitCode);
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ RunResult RunLog::RunTool(CommandRunner& runner, const std::wstring& commandLine
     const auto result = runner.RunTool(commandLine);
     const auto elapsed = clock_.Milliseconds() - started;
     Write(L"命令：" + commandLine + L" → " + DescribeRun(result) + L"，用时 " +
-          std::to_wstring(elapsed) + L" 毫秒");
+          DecimalText(elapsed) + L" 毫秒");
     return result;
 }
 
@@ -79,7 +79,7 @@ bool RunLog::TryCreate(const std::wstring& parent) {
     const auto base = JoinPath(parent, L"kestrix-" + CompactTimestamp(clock_.Now()));
     // Two runs in the same second get folders of their own.
     for (int attempt = 1; attempt <= 9; ++attempt) {
-        const auto candidate = attempt == 1 ? base : base + L"-" + std::to_wstring(attempt);
+        const auto candidate = attempt == 1 ? base : base + L"-" + DecimalText(attempt);
         if (!files_.CreateFolder(candidate)) {
             continue;
         }

@@ -1,4 +1,5 @@
 #include "exec/tool_commands.h"
+#include "platform/text.h"
 
 namespace kestrix {
 
@@ -11,7 +12,7 @@ std::wstring StoreCommand(std::wstring_view bootDrive, std::wstring_view tail) {
 }  // namespace
 
 std::wstring ListingCommand(int disk) {
-    return L"cmd.exe /c dsptw " + std::to_wstring(disk) + L" /find:all /getid>dinf.txt";
+    return L"cmd.exe /c dsptw " + DecimalText(disk) + L" /find:all /getid>dinf.txt";
 }
 
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive) {

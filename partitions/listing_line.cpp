@@ -59,12 +59,12 @@ std::wstring ListingLine(const PartitionInfo& partition, const VolumeInfo& volum
     const std::uint64_t start = partition.startBytes / kMiB;
     const std::uint64_t end = (partition.startBytes + partition.lengthBytes) / kMiB;
     const std::uint64_t size = partition.lengthBytes / kMiB;
-    std::wstring line = std::to_wstring(partition.number);
+    std::wstring line = DecimalText(partition.number);
     for (const std::wstring& word :
          {Word(volume.drive), std::wstring(gpt ? L"gpt" : L"mbr"),
           Word(PartitionTypeWord(partition)), Word(volume.fileSystem), LabelWords(volume.label),
-          std::wstring(active ? L"yes" : L"no"), std::to_wstring(start), std::to_wstring(end),
-          std::to_wstring(size), std::wstring(L"MB")}) {
+          std::wstring(active ? L"yes" : L"no"), DecimalText(start), DecimalText(end),
+          DecimalText(size), std::wstring(L"MB")}) {
         line += L' ';
         line += word;
     }

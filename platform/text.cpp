@@ -2,6 +2,22 @@
 
 namespace kestrix {
 
+std::wstring DecimalText(long long value) {
+    const bool negative = value < 0;
+    // Works on the magnitude as unsigned, so the most negative value needs no special case.
+    unsigned long long magnitude =
+        negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) {
+        digits.insert(digits.begin(), L'-');
+    }
+    return digits;
+}
+
 std::wstring TrimSpaces(std::wstring_view text) {
     const auto first = text.find_first_not_of(L' ');
     if (first == std::wstring_view::npos) {

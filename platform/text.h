@@ -7,6 +7,10 @@
 
 namespace kestrix {
 
+// Decimal digits of a number. Ours rather than the library's, which would bring the whole
+// printf machinery into the exe.
+std::wstring DecimalText(long long value);
+
 // Strips leading and trailing U+0020 only: tabs and other white space stay.
 std::wstring TrimSpaces(std::wstring_view text);
 

@@ -26,7 +26,7 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
     result = files_.WriteNewFile(target, bytes);
     if (result) {
         saved_.insert(key);
-        log_.Write(L"备份：" + drive + L" 卷的前 " + std::to_wstring(bytes.size()) + L" 字节 → " +
+        log_.Write(L"备份：" + drive + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +
                    target);
     }
     return result;

@@ -16,7 +16,7 @@ std::wstring Reason(const FileResult& result) {
     if (result.error == 0) {
         return L"（" + result.errorText + L"）";
     }
-    return L"（错误 " + std::to_wstring(result.error) + L"：" + result.errorText + L"）";
+    return L"（错误 " + DecimalText(result.error) + L"：" + result.errorText + L"）";
 }
 
 std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& result) {
@@ -25,9 +25,9 @@ std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& resul
             if (!result.exitCode) {
                 return L"  失败：" + commandLine + L" 的退出码无法读取";
             }
-            return L"  失败：" + commandLine + L" 返回 " + std::to_wstring(*result.exitCode);
+            return L"  失败：" + commandLine + L" 返回 " + DecimalText(*result.exitCode);
         case RunStatus::NotStarted:
-            return L"  失败：无法启动 " + commandLine + L"（错误 " + std::to_wstring(result.error) +
+            return L"  失败：无法启动 " + commandLine + L"（错误 " + DecimalText(result.error) +
                    L"：" + result.errorText + L"）";
         case RunStatus::InvalidCommand:
         case RunStatus::FolderFailed:
@@ -203,7 +203,7 @@ void RepairEngine::Complete(const std::wstring& successLine, const std::wstring&
         Log(successLine);
     } else {
         state_ = State::Failed;
-        Log(kind + L"结束，但有 " + std::to_wstring(failures_) + L" 个步骤失败！请查看上面的记录。");
+        Log(kind + L"结束，但有 " + DecimalText(failures_) + L" 个步骤失败！请查看上面的记录。");
     }
     ch2_.SetTimerEnabled(true);
 }

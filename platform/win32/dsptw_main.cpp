@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "partitions/listing_line.h"
+#include "platform/text.h"
 #include "platform/win32/unique_handle.h"
 
 namespace kestrix::win32 {
@@ -24,7 +25,7 @@ UniqueFileHandle OpenDevice(const std::wstring& path) {
 }
 
 std::wstring DiskPath(std::uint32_t disk) {
-    return L"\\\\.\\PhysicalDrive" + std::to_wstring(disk);
+    return L"\\\\.\\PhysicalDrive" + DecimalText(disk);
 }
 
 // A device answer of unknown length: the buffer doubles until it fits. Kept in 8-byte units so

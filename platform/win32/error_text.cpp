@@ -1,4 +1,5 @@
 #include "platform/win32/error_text.h"
+#include "platform/text.h"
 
 namespace kestrix::win32 {
 
@@ -16,7 +17,7 @@ std::wstring ErrorText(DWORD error) {
         text.pop_back();
     }
     if (text.empty()) {
-        text = L"error " + std::to_wstring(error);
+        text = L"error " + DecimalText(error);
     }
     return text;
 }

@@ -1,9 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/text.h"
 
 namespace kestrix {
 namespace {
+
+TEST(Text, DecimalText) {
+    EXPECT_EQ(DecimalText(0), L"0");
+    EXPECT_EQ(DecimalText(20480), L"20480");
+    EXPECT_EQ(DecimalText(-2), L"-2");
+    EXPECT_EQ(DecimalText(4294967295LL), L"4294967295");
+    EXPECT_EQ(DecimalText(std::numeric_limits<long long>::min()), L"-9223372036854775808");
+}
 
 TEST(Text, TrimSpacesStripsOnlyU0020) {
     EXPECT_EQ(TrimSpaces(L"  a b  "), L"a b");
