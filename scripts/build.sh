@@ -2,7 +2,7 @@
 # Builds the Windows program for x64 and x86 and the Linux unit tests, into build/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build_type=${BUILD_TYPE:-Release}
+build_type=${BUILD_TYPE:-MinSizeRel}
 werror=ON
 jobs=${JOBS:-2}
 

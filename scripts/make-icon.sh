@@ -12,8 +12,8 @@ convert -size 256x256 xc:none \
   -draw 'polygon 100,128 170,48 212,48 132,128 212,208 170,208' \
   -fill '#ff9a1f' -draw 'polygon 150,150 236,150 236,236' \
   "$tmp/icon.png"
-for size in 16 24 32 48 64; do
+for size in 16 24 32 48; do
   convert "$tmp/icon.png" -resize ${size}x${size} "$tmp/icon-$size.png"
 done
 convert "$tmp/icon-16.png" "$tmp/icon-24.png" "$tmp/icon-32.png" "$tmp/icon-48.png" \
-  "$tmp/icon-64.png" "$tmp/icon.png" "$root/platform/win32/kestrix.ico"
+  "$tmp/icon.png" "$root/platform/win32/kestrix.ico"
