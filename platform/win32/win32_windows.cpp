@@ -209,6 +209,34 @@ void FormWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+LRESULT FormWindow::HandleShared(UINT message, WPARAM wParam, LPARAM lParam,
+                                 const std::function<void()>& onQueryUnload) {
+    switch (message) {
+        case WM_CTLCOLORSTATIC:
+            if (IsRed(reinterpret_cast<HWND>(lParam))) {
+                return RedText(wParam);
+            }
+            break;
+        case WM_DPICHANGED:
+            OnDpiChanged(wParam, lParam);
+            return 0;
+        case WM_ENDSESSION:
+            if (wParam == FALSE) {
+                break;
+            }
+            [[fallthrough]];
+        case WM_CLOSE:
+            // Closing, logging off or shutting down ends the program at once.
+            if (onQueryUnload) {
+                onQueryUnload();
+            }
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
 bool FormWindow::IsRed(HWND control) const {
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         if (controls_[i] == control) {
@@ -288,28 +316,10 @@ LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
             break;
         case DM_GETDEFID:
             return MAKELRESULT(IDC_COMMAND2, DC_HASDEFID);
-        case WM_CTLCOLORSTATIC:
-            if (form_.IsRed(reinterpret_cast<HWND>(lParam))) {
-                return RedText(wParam);
-            }
-            break;
-        case WM_DPICHANGED:
-            form_.OnDpiChanged(wParam, lParam);
-            return 0;
-        case WM_ENDSESSION:
-            if (wParam == FALSE) {
-                break;
-            }
-            [[fallthrough]];
-        case WM_CLOSE:
-            if (onQueryUnload) {
-                onQueryUnload();
-            }
-            return 0;
         default:
             break;
     }
-    return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return form_.HandleShared(message, wParam, lParam, onQueryUnload);
 }
 
 // ch2
@@ -495,28 +505,10 @@ LRESULT Win32SelectionWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM 
                 return 0;
             }
             break;
-        case WM_CTLCOLORSTATIC:
-            if (form_.IsRed(reinterpret_cast<HWND>(lParam))) {
-                return RedText(wParam);
-            }
-            break;
-        case WM_DPICHANGED:
-            form_.OnDpiChanged(wParam, lParam);
-            return 0;
-        case WM_ENDSESSION:
-            if (wParam == FALSE) {
-                break;
-            }
-            [[fallthrough]];
-        case WM_CLOSE:
-            if (onQueryUnload) {
-                onQueryUnload();
-            }
-            return 0;
         default:
             break;
     }
-    return DefWindowProcW(hwnd_, message, wParam, lParam);
+    return form_.HandleShared(message, wParam, lParam, onQueryUnload);
 }
 
 // Session

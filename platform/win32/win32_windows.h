@@ -37,6 +37,9 @@ public:
     bool IsRed(HWND control) const;
     UINT Dpi() const { return dpi_; }
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    // The events both windows handle alike: red labels, DPI changes, close requests.
+    LRESULT HandleShared(UINT message, WPARAM wParam, LPARAM lParam,
+                         const std::function<void()>& onQueryUnload);
 
 private:
     void ApplyDpi(UINT dpi);

@@ -7,8 +7,8 @@
 namespace kestrix::testing {
 
 // The whole program over recording doubles.
-struct AppFixture : ::testing::Test {
-    AppFixture() {
+struct Machine {
+    Machine() {
         // Every drive of the simulated machine has a volume whose start can be saved.
         for (wchar_t letter = L'c'; letter <= L'h'; ++letter) {
             files.volumes[std::wstring(1, letter) + L":"] = std::string(8192, static_cast<char>(letter));
@@ -54,5 +54,7 @@ struct AppFixture : ::testing::Test {
 
     std::optional<int> exitCode;
 };
+
+struct AppFixture : ::testing::Test, Machine {};
 
 }  // namespace kestrix::testing

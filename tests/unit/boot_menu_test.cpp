@@ -4,12 +4,6 @@ namespace kestrix {
 namespace {
 
 using Lines = std::vector<std::wstring>;
-using testing::Events;
-using testing::FakeFileSystem;
-using testing::FakeLauncher;
-using testing::FakeMainWindow;
-using testing::FakeSelectionWindow;
-using testing::FakeSession;
 
 const std::wstring kScan6 = L"正在扫描分区中的6.x系统...";
 const std::wstring kScan5 = L"正在扫描分区中的5.x系统...";
@@ -75,14 +69,11 @@ TEST_F(BootMenu, AssemblyBranches) {
         {false, false, {L"bootsect.exe /nt52 d:"}},
     };
     for (const auto& c : cases) {
-        Events events;
-        FakeMainWindow ch1(events);
-        FakeSelectionWindow ch2(events);
-        FakeSession session(events);
-        FakeFileSystem files(events);
-        FakeLauncher launcher(events);
-        testing::FakeClock clock;
-        Application app(ch1, ch2, session, files, launcher, clock);
+        testing::Machine m;
+        auto& ch2 = m.ch2Window;
+        auto& files = m.files;
+        auto& launcher = m.launcher;
+        auto& app = m.app;
         if (c.six) {
             files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         }
@@ -90,7 +81,6 @@ TEST_F(BootMenu, AssemblyBranches) {
             files.Put(L"e:\\windows\\regedit.exe", 100);
             files.Put(L"d:\\boot.ini", 100);
         }
-        files.volumes[L"d:"] = std::string(8192, 'd');
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
         app.ch2.an1_Click();

@@ -70,15 +70,11 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
          Lines(5, L"")},
     };
     for (const auto& c : cases) {
-        Events events;
-        testing::FakeMainWindow ch1(events);
-        testing::FakeSelectionWindow ch2(events);
-        testing::FakeSession session(events);
-        testing::FakeFileSystem fs(events);
-        testing::FakeClock clock;
-        testing::FakeLauncher tools(events);
-        Application program(ch1, ch2, session, fs, tools, clock);
-        fs.volumes[L"d:"] = std::string(8192, 'd');
+        testing::Machine m;
+        auto& ch2 = m.ch2Window;
+        auto& fs = m.files;
+        auto& tools = m.launcher;
+        auto& program = m.app;
         fs.Put(L"d:\\windows\\regedit.exe", 100);
         fs.Put(L"d:\\boot.ini", 100);
         fs.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
@@ -177,14 +173,11 @@ TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
     EXPECT_EQ(files.files.count(L"d:\\kestrix-20261207-103026\\volume-d-first8k.bin"), 1u);
     EXPECT_EQ(ch2Window.log.back(), L"纯引导修复完成！请关闭。");
 
-    Events events;
-    testing::FakeMainWindow ch1(events);
-    testing::FakeSelectionWindow ch2(events);
-    testing::FakeSession session(events);
-    testing::FakeFileSystem fs(events);
-    testing::FakeClock clock;
-    testing::FakeLauncher tools(events);
-    Application program(ch1, ch2, session, fs, tools, clock);
+    testing::Machine m;
+    auto& ch1 = m.ch1Window;
+    auto& ch2 = m.ch2Window;
+    auto& fs = m.files;
+    auto& program = m.app;
     fs.readOnly = {L"c:", L"d:"};
     fs.ownFolder = L"C:\\kestrix";
     fs.volumes[L"d:"] = "x";
