@@ -24,6 +24,14 @@ struct Machine {
     FakeClock clock;
     Application app{ch1Window, ch2Window, session, files, launcher, clock};
 
+    // The program in C:\kestrix with the generic boot.ini and the XP loader files beside it.
+    void InstallInKestrixFolder() {
+        files.ownFolder = L"C:\\kestrix";
+        for (const wchar_t* name : {L"boot.ini", L"BOOTFONT.BIN", L"NTLDR", L"NTDETECT.COM"}) {
+            files.Put(std::wstring(L"C:\\kestrix\\") + name, 100);
+        }
+    }
+
     // Starts the program as the process start does; true when it ended the process.
     bool Start(const std::wstring& arguments) {
         files.arguments = arguments;

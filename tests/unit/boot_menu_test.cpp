@@ -13,10 +13,7 @@ const std::wstring kBuild = L"    不存在Boot.ini正在建立通用boot.ini ..
 
 struct BootMenu : testing::AppFixture {
     BootMenu() {
-        files.ownFolder = L"C:\\kestrix";
-        for (const wchar_t* name : {L"boot.ini", L"BOOTFONT.BIN", L"NTLDR", L"NTDETECT.COM"}) {
-            files.Put(std::wstring(L"C:\\kestrix\\") + name, 100);
-        }
+        InstallInKestrixFolder();
     }
 
     void Repair(const Lines& drives, const std::wstring& bootDrive = L"d:") {

@@ -10,10 +10,7 @@ const std::wstring kFolder = L"C:\\kestrix\\kestrix-20261207-103026";
 
 struct Outcome : testing::AppFixture {
     Outcome() {
-        files.ownFolder = L"C:\\kestrix";
-        for (const wchar_t* name : {L"boot.ini", L"BOOTFONT.BIN", L"NTLDR", L"NTDETECT.COM"}) {
-            files.Put(std::wstring(L"C:\\kestrix\\") + name, 100);
-        }
+        InstallInKestrixFolder();
         // Tools fail with the exit code set for their command line.
         launcher.onLaunch = [this](const LaunchRequest& request) {
             const auto line = request.file + L" " + request.parameters;
