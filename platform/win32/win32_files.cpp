@@ -174,14 +174,20 @@ FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size
     if (!volume) {
         return LastError();
     }
-    // Raw volume reads must be whole sectors; the length asked for is a multiple of 4096.
-    bytes.assign(length, '\0');
-    DWORD got = 0;
-    if (!ReadFile(volume.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr)) {
+    // Raw volume reads go straight to the device: whole sectors into a sector-aligned buffer
+    // (the length asked for is a multiple of 4096; pages are aligned for any sector size).
+    void* buffer = VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (buffer == nullptr) {
         return LastError();
     }
-    bytes.resize(got);
-    return FileResult::Success();
+    DWORD got = 0;
+    const BOOL ok = ReadFile(volume.get(), buffer, static_cast<DWORD>(length), &got, nullptr);
+    const FileResult result = ok ? FileResult::Success() : LastError();
+    if (ok) {
+        bytes.assign(static_cast<const char*>(buffer), got);
+    }
+    VirtualFree(buffer, 0, MEM_RELEASE);
+    return result;
 }
 
 bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {
