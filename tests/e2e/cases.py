@@ -27,7 +27,7 @@ BAD_VOLUME = "卷标非法！"
 NT60_LOG = [BCD_FOUND, "", DONE]
 
 # What \\.\X: reads as when a case says nothing else: an NTFS-looking boot sector, then filler.
-STANDARD_VOLUME = (b"\xebR\x90NTFS    " + b"\0" * 495 + b"\x55\xaa"
+STANDARD_VOLUME = (b"\xebR\x90NTFS    " + b"\0" * 499 + b"\x55\xaa"
                    + bytes(range(256)) * 254)
 
 
@@ -47,6 +47,8 @@ STEP_KINDS = {
     "press",         # command2|an1
     "close",         # ch1|ch2
     "click",         # label2
+    "settext",       # (control, text): puts text in a control as if typed (l1)
+    "wait_journal",  # a stand-in has recorded this line (it runs, or has run)
     "settle",        # wait this many seconds; the process must still be running
     "snap",          # where --screenshot takes its picture
 }
@@ -83,6 +85,14 @@ def close(window):
 
 def click(label):
     return Step("click", label)
+
+
+def settext(control, text):
+    return Step("settext", (control, text))
+
+
+def wait_journal(line):
+    return Step("wait_journal", line)
 
 
 def settle(seconds):
@@ -122,7 +132,8 @@ class Case:
     name: str
     tail: str = ""
     files: dict = field(default_factory=dict)
-    # Extra files in the program's folder: <stem>.exitcode, dsptw-N.txt.
+    # Extra files in the program's folder: a stand-in's <stem>.exitcode, .fail-when and .delay-ms
+    # (see tests/tools/standin.cpp), dsptw-N.txt.
     program_files: dict = field(default_factory=dict)
     # Drive letters to map even when no file is laid out on them.
     drives: tuple = ()
@@ -143,10 +154,50 @@ class Case:
     attributes: dict = field(default_factory=dict)
     # The same flags as they must stand after the run ("" for none of them).
     attributes_after: dict = field(default_factory=dict)
+    # The architectures the case makes sense for.
+    arches: tuple = ("x64", "x86")
+    # Where the stand-ins are: "program" (beside kestrix.exe) or "system32" (the 64-bit
+    # C:\windows\system32); their journal is read there. kprobe stays beside the program.
+    tools_in: str = "program"
+    # Stand-ins left out, so that the program cannot find them.
+    missing_tools: tuple = ()
+    # What even root cannot write (chattr +i): a drive letter (its folder and raw volume) or a
+    # folder ("c:/kestrix").
+    read_only: tuple = ()
+    # What the run may change, as "d:/path" (that file or folder and what is under it) or
+    # volume("d"); everything else on every drive, c: included, must be as it was. The journal
+    # and, when backups are checked, the run's backup folder are allowed besides. None: unchecked.
+    changes: object = None
+    # What the run's one backup folder (kestrix-*) in backup_in must hold besides kestrix.log, as
+    # volume("d") (its first 8 KiB) or "d:/path", each with the bytes from before the run; the
+    # log's l2 lines, notes and closing exit code are checked with it. None: unchecked.
+    backups: object = None
+    backup_in: str = "c:/kestrix"
+    # The l2 lines kestrix.log must record, when the program ends before l2 can be read whole.
+    logged: object = None
+    # Entries (without the timestamp) kestrix.log must have, in this order.
+    log_notes: tuple = ()
+    # {"d": bytes}: what the raw volume must hold after the run.
+    volumes_after: dict = field(default_factory=dict)
 
     @property
     def kind(self):
         return "tool" if self.runs else "app"
+
+    @property
+    def checks_drives(self):
+        return self.changes is not None or self.backups is not None or bool(self.volumes_after)
+
+
+def volume(letter):
+    """The raw volume \\\\.\\X: in changes and backups."""
+    return f"volume:{letter.lower()}"
+
+
+def standin_boot_record(generation):
+    """What the bootsect stand-in writes over the first sector: a jump, its tag, the signature."""
+    tag = f"KESTRIX-STANDIN-{generation}".encode()
+    return b"\xeb\x76\x90" + tag + b"\0" * (507 - len(tag)) + b"\x55\xaa"
 
 
 def held(line=DONE):
@@ -621,6 +672,13 @@ CASES += [
         boxes=[],
     ),
 ]
+
+# The failure cases: tools that fail or are missing, read-only drives, interrupted repairs, bad
+# partition names; they also check backups and that nothing else on any drive changed.
+from fault_cases import FAULT_CASES  # noqa: E402
+
+CASES += FAULT_CASES
+
 
 def find(name):
     for case in CASES:

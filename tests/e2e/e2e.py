@@ -17,6 +17,7 @@ import difflib
 import fcntl
 import hashlib
 import os
+import re
 import select
 import shutil
 import subprocess
@@ -44,6 +45,9 @@ LOADERS = {
 PROGRAM_FOLDER = "C:\\kestrix"
 PROGRAM_FOLDER_IN_PREFIX = "drive_c/kestrix"
 TOOLS = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw.exe", "kprobe.exe")
+# Where a case's tools_in puts the stand-ins (kprobe always stays beside the program).
+TOOL_FOLDERS = {"program": PROGRAM_FOLDER_IN_PREFIX, "system32": "drive_c/windows/system32"}
+ARCHES = ("x64", "x86")
 # Large and never written by a run: shared with the template through hard links.
 HARD_LINKED = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 TEMPLATE_MARK = "kestrix-template.ok"
@@ -54,6 +58,14 @@ FILLER = b"k"
 # Steps the runner knows beyond the table's own: "layout" checks what kprobe layout reads
 # against {key: expected} (see layout_problems).
 STEP_KINDS = frozenset(case_table.STEP_KINDS | {"layout"})
+# What the program calls a run's backup folder, and what it writes in its log.
+BACKUP_FOLDER = re.compile(r"kestrix-\d{8}-\d{6}(-\d)?")
+LOG_NAME = "kestrix.log"
+LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  (.*)")
+LOGGED_L2 = "记录："
+VOLUME_START = 8192
+# How changes and backups name a raw volume: volume("d") in the table.
+VOLUME = case_table.volume("")
 TWIPS_PER_INCH = 1440
 # Twips become whole pixels: a rectangle may be off by one either way.
 PIXEL_TOLERANCE = 1
@@ -390,6 +402,187 @@ def check_files(prefix, drives, expected):
     return problems
 
 
+# ---------------------------------------------------------------------------------------------
+# What a run changed on the drives
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def snapshot_folder(base, letter):
+    """{"d:/path": ("dir",) | ("file", sha256) | ("linked", inode, size, mtime)} for everything
+    under base. Files with other hard links are the template's system files, shared with every
+    case: they are known by inode and times instead of gigabytes of hashing, which still shows a
+    replacement or a write in place."""
+    entries = {}
+    for folder, dirs, files in os.walk(base):
+        rel = os.path.relpath(folder, base)
+        prefix = f"{letter}:/" if rel == "." else f"{letter}:/{rel}/"
+        for name in dirs:
+            entries[prefix + name] = ("dir",)
+        for name in files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            if os.path.islink(path):
+                entries[prefix + name] = ("symlink", os.readlink(path))
+            elif info.st_nlink > 1:
+                entries[prefix + name] = ("linked", info.st_ino, info.st_size, info.st_mtime_ns)
+            else:
+                entries[prefix + name] = ("file", file_digest(path))
+    return entries
+
+
+def snapshot(prefix, drives, images):
+    """Every mapped drive's folders and files, c: included, and every raw volume's digest."""
+    entries = snapshot_folder(prefix / "drive_c", "c")
+    for letter, folder in sorted(drives.items()):
+        entries.update(snapshot_folder(folder, letter))
+    for letter, image in sorted(images.items()):
+        entries[case_table.volume(letter)] = ("file", file_digest(image))
+    return entries
+
+
+def allowed(key, patterns):
+    """Whether a changed entry is one the case names: the path itself, anything under it, or a
+    folder on the way to it (bcdboot makes \\boot for its store)."""
+    key = key.lower()
+    for pattern in patterns:
+        pattern = pattern.lower().rstrip("/")
+        if key == pattern or key.startswith(pattern + "/") or pattern.startswith(key + "/"):
+            return True
+    return False
+
+
+def unexpected_changes(before, after, patterns):
+    problems = []
+    for key in sorted(set(before) | set(after)):
+        old, new = before.get(key), after.get(key)
+        if old == new or allowed(key, patterns):
+            continue
+        what = "created" if old is None else "removed" if new is None else "changed"
+        problems.append(f"{key}: {what}, but the case allows no change there")
+    return problems
+
+
+def backup_name(item):
+    """What the program calls the backup of "volume:d" or "d:/boot/bcd" in its folder."""
+    if item.startswith(VOLUME):
+        return f"volume-{item[len(VOLUME):]}-first8k.bin"
+    letter, rest = split_drive_path(item)
+    return f"{letter}/{rest}"
+
+
+def find_backup_folder(parent, shown):
+    """The one kestrix-* folder a run made in parent (a Path, shown as shown), or a problem."""
+    found = sorted(p for p in parent.iterdir() if p.is_dir() and p.name.startswith("kestrix-")) \
+        if parent.is_dir() else []
+    if len(found) != 1:
+        return None, f"{len(found)} kestrix-* folders in {shown}, expected one: " \
+            f"{[p.name for p in found]}"
+    if not BACKUP_FOLDER.fullmatch(found[0].name):
+        return None, f"backup folder {found[0].name!r} is not named kestrix-YYYYMMDD-HHMMSS"
+    return found[0], None
+
+
+def files_under(folder):
+    return sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file())
+
+
+def backup_problems(folder, items, before, volume_starts):
+    """The folder holds the log and exactly the items' backups, each with the bytes from before
+    the run: a volume's first 8 KiB, a file's whole content."""
+    problems = []
+    want = {backup_name(item): item for item in items}
+    have = files_under(folder)
+    extra = sorted(set(have) - set(want) - {LOG_NAME})
+    missing = sorted(set(want) - set(have))
+    if extra:
+        problems.append(f"backup folder holds {extra}, which the case does not expect")
+    if missing:
+        problems.append(f"backup folder lacks {missing}")
+    for name, item in sorted(want.items()):
+        if name in missing:
+            continue
+        got = file_digest(folder / name)
+        if item.startswith(VOLUME):
+            start = volume_starts.get(item[len(VOLUME):])
+            expected = hashlib.sha256(start).hexdigest() if start is not None else None
+        else:
+            entry = before.get(next((k for k in before if k.lower() == item.lower()), item))
+            expected = entry[1] if entry and entry[0] == "file" else None
+        if expected is None:
+            problems.append(f"backup {name}: the case names {item}, which did not exist before")
+        elif got != expected:
+            problems.append(f"backup {name}: not the bytes of {item} from before the run")
+    return problems
+
+
+def read_program_log(path):
+    """kestrix.log -> (entries without their timestamps, problems)."""
+    if not path.is_file():
+        return [], [f"{path.name} is missing"]
+    raw = path.read_bytes()
+    problems = []
+    if not raw.startswith(b"\xef\xbb\xbf"):
+        problems.append(f"{path.name} does not start with the UTF-8 byte order mark")
+    try:
+        text = raw.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        return [], problems + [f"{path.name} is not UTF-8: {error}"]
+    entries = []
+    lines = text.split("\r\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    for line in lines:
+        match = LOG_LINE.fullmatch(line)
+        if match is None:
+            problems.append(f"{path.name}: line without a timestamp: {line!r}")
+        else:
+            entries.append(match.group(1))
+    return entries, problems
+
+
+def program_log_problems(entries, l2, logged, notes, exit_code):
+    """The lines the log says the window showed must be l2's (or the case's logged lines, when
+    the program ended before l2 could be read in full), the notes must be there in order, and the
+    last entry must record the exit code."""
+    problems = []
+    shown = [e[len(LOGGED_L2):] for e in entries if e.startswith(LOGGED_L2)]
+    problems += diff_lines("l2 lines in kestrix.log", list(logged if logged is not None else l2),
+                           shown)
+    if logged is not None and shown[:len(l2)] != list(l2):
+        problems.append(f"l2 as last read {l2!r} does not begin the lines in kestrix.log")
+    rest = iter(entries)
+    for note in notes:
+        if not any(note == entry for entry in rest):
+            problems.append(f"kestrix.log lacks {note!r} (or has it out of order)")
+    if exit_code is not None:
+        last = entries[-1] if entries else None
+        want = f"程序结束，退出码 {exit_code}"
+        if last != want:
+            problems.append(f"kestrix.log ends with {last!r}, expected {want!r}")
+    return problems
+
+
+def set_immutable(paths, on):
+    """chattr +i / -i: even root cannot write, create or delete there, which is how a read-only
+    drive is simulated. Returns an error message or None."""
+    flag = "+i" if on else "-i"
+    try:
+        done = subprocess.run(["chattr", "-R", flag, *map(str, paths)], capture_output=True,
+                              text=True, timeout=60)
+    except OSError as error:
+        return f"chattr {flag}: {error}"
+    if done.returncode != 0:
+        return f"chattr {flag} failed ({done.returncode}): {done.stderr.strip()}"
+    return None
+
+
 def copy_prefix(template, dest):
     """A private prefix: registry and small files copied (Wine rewrites them), the big system
     folders hard-linked, and no z: drive so nothing outside the case is reachable."""
@@ -545,6 +738,8 @@ class Outcome:
     exit_code: object = None
     run_exit_codes: list = field(default_factory=list)
     file_problems: list = field(default_factory=list)
+    # Changes outside what the case allows, the backup folder's and the program log's problems.
+    drive_problems: list = field(default_factory=list)
     last_state: object = None
     # Any *.log the program wrote in its folder, for the failure report.
     program_logs: dict = field(default_factory=dict)
@@ -575,9 +770,61 @@ class Workspace:
         self.root = Path(tempfile.mkdtemp(prefix=f"kestrix-e2e-{case.name}-"))
         self.prefix = self.root / "prefix"
         self.drives = {}
+        self.images = {}
         self.env = None
         self.display = display
         self.launched = None
+        # Made immutable for the case; always made writable again by cleanup.
+        self.immutable = []
+        self.before = {}
+        self.volume_starts = {}
+
+    @property
+    def tools_folder(self):
+        return self.prefix / TOOL_FOLDERS[self.case.tools_in]
+
+    @property
+    def journal_path(self):
+        return self.tools_folder / "journal.txt"
+
+    def place_tools(self):
+        program = self.program_folder
+        shutil.copy2(Path(self.options.tools_dir) / "kprobe.exe", program / "kprobe.exe")
+        for tool in TOOLS:
+            if tool == "kprobe.exe" or tool in self.case.missing_tools:
+                continue
+            target = self.tools_folder / tool
+            # The system folders are hard links to the template: a file of its own is added,
+            # an existing one is never written through.
+            if target.exists():
+                raise CaseFailure(f"{target} exists already; the stand-in would replace it")
+            shutil.copy2(Path(self.options.tools_dir) / tool, target)
+
+    def make_read_only(self):
+        """read_only entries: a letter (the drive's folder and its raw volume) or a folder."""
+        for entry in self.case.read_only:
+            if ":" in entry:
+                paths = [host_path(self.prefix, self.drives, entry)]
+            else:
+                paths = [self.drives[entry.lower()]]
+                if entry.lower() in self.images:
+                    paths.append(self.images[entry.lower()])
+            self.immutable += paths
+            problem = set_immutable(paths, True)
+            if problem:
+                raise CaseFailure(f"cannot make {entry} read-only: {problem}")
+            # Root writes anywhere unless the flag took: prove that it did.
+            try:
+                (paths[0] / ".kestrix-write-test").write_bytes(b"")
+            except PermissionError:
+                continue
+            raise CaseFailure(f"{entry} is still writable after chattr +i; this file system "
+                              "cannot simulate a read-only drive")
+
+    def take_snapshot(self):
+        self.before = snapshot(self.prefix, self.drives, self.images)
+        self.volume_starts = {letter: image.read_bytes()[:VOLUME_START]
+                              for letter, image in self.images.items()}
 
     def prepare(self):
         copy_prefix(self.options.template, self.prefix)
@@ -594,6 +841,7 @@ class Workspace:
             image = self.root / f"volume_{letter}.img"
             image.write_bytes(content_bytes(contents))
             (self.prefix / "dosdevices" / f"{letter}::").symlink_to(image)
+            self.images[letter] = image
         program = self.program_folder
         program.mkdir(parents=True)
         if self.case.kind == "app":
@@ -607,13 +855,15 @@ class Workspace:
             # shown the SysWOW64 copy in its place (unlinking it leaves the template's alone).
             for folder in ("windows", "windows/syswow64"):
                 (self.prefix / "drive_c" / folder / "regedit.exe").unlink(missing_ok=True)
-        for tool in TOOLS:
-            shutil.copy2(Path(self.options.tools_dir) / tool, program / tool)
+        self.place_tools()
         lay_out(self.prefix, self.drives, self.case.files)
         for name, contents in self.case.program_files.items():
             (program / name).write_bytes(content_bytes(contents))
         set_attributes(self.prefix, self.drives, self.case.attributes)
+        self.make_read_only()
         self.env = wine_env(self.prefix, self.display)
+        if self.case.checks_drives:
+            self.take_snapshot()
 
     @property
     def program_folder(self):
@@ -648,6 +898,38 @@ class Workspace:
                 stdout=subprocess.DEVNULL, stderr=err)
         return self.launched
 
+    def drive_problems(self, exit_code, l2):
+        """What the run changed outside what the case allows, and what its backup folder and
+        log hold."""
+        case = self.case
+        journal = self.journal_path.relative_to(self.prefix / "drive_c").as_posix()
+        patterns = [*(case.changes or ()), "c:/" + journal]
+        problems = []
+        if case.backups is not None:
+            parent = host_path(self.prefix, self.drives, case.backup_in)
+            folder, problem = find_backup_folder(parent, case.backup_in)
+            if problem:
+                problems.append(problem)
+            else:
+                patterns.append(case.backup_in.rstrip("/") + "/" + folder.name)
+                problems += backup_problems(folder, case.backups, self.before,
+                                            self.volume_starts)
+                entries, log_problems = read_program_log(folder / LOG_NAME)
+                problems += log_problems
+                problems += program_log_problems(entries, l2, case.logged, case.log_notes,
+                                                 exit_code)
+        if case.changes is not None:
+            after = snapshot(self.prefix, self.drives, self.images)
+            problems += unexpected_changes(self.before, after, patterns)
+        for letter, want in case.volumes_after.items():
+            got = self.images[letter].read_bytes()
+            if got != want:
+                at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b),
+                          min(len(got), len(want)))
+                problems.append(f"volume {letter}: differs from the expected bytes from offset "
+                                f"{at}: {got[at:at + 24]!r}")
+        return problems
+
     def cleanup(self):
         if self.env is not None:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
@@ -655,6 +937,10 @@ class Workspace:
         if self.launched is not None and self.launched.poll() is None:
             self.launched.kill()
             self.launched.wait()
+        if self.immutable:
+            problem = set_immutable(self.immutable, False)
+            if problem:
+                print(f"warning: {problem}; remove {self.root} by hand after chattr -R -i")
         remove_server_folder(self.prefix)
         if self.options.keep:
             print(f"kept: {self.root}")
@@ -807,6 +1093,23 @@ class Driver:
     def step_click(self, label):
         self._act("click", label)
 
+    def step_settext(self, arg):
+        control, text = arg
+        code, _, err = self.ws.probe("settext", control, text)
+        if code != 0:
+            raise CaseFailure(f"kprobe settext {control} {text!r} failed ({code}): {err.strip()}")
+
+    def step_wait_journal(self, line):
+        """Until a stand-in has recorded the line: it is running (or has run) by then."""
+        while line not in read_journal(self.ws.journal_path):
+            if self.exited():
+                raise CaseFailure(f"the program ended (exit code {self.exit_code}) before "
+                                  f"{line!r} was run")
+            if self.remaining() <= 0:
+                raise CaseFailure(f"timed out waiting for {line!r} to be run; journal: "
+                                  f"{read_journal(self.ws.journal_path)!r}")
+            time.sleep(POLL_SECONDS)
+
     def step_settle(self, seconds):
         time.sleep(seconds)
         if self.exited():
@@ -956,11 +1259,13 @@ def run_case(case, options):
                     outcome.boxes = driver.boxes()
                     outcome.exit_code = driver.exit_code
                     outcome.last_state = driver.last_state
-            outcome.journal = read_journal(ws.program_folder / "journal.txt")
+            outcome.journal = read_journal(ws.journal_path)
             outcome.program_logs = program_logs(ws.program_folder)
             outcome.file_problems = (
                 check_files(ws.prefix, ws.drives, case.files_after)
                 + check_attributes(ws.prefix, ws.drives, case.attributes_after))
+            if case.checks_drives:
+                outcome.drive_problems = ws.drive_problems(outcome.exit_code, outcome.log)
         except CaseFailure as failure:
             error = str(failure)
         finally:
@@ -1015,6 +1320,7 @@ def compare(case, outcome):
         want = [unix_exit_code(r.exit_code) for r in case.runs]
         problems += diff_lines("tool exit codes", want, outcome.run_exit_codes)
     problems += [f"file {p}" for p in outcome.file_problems]
+    problems += outcome.drive_problems
     return problems
 
 
@@ -1108,7 +1414,8 @@ def main(argv=None):
                         "tests/tools/*.exe are taken from it")
     parser.add_argument("--kestrix", help="kestrix.exe to test (overrides --build-dir)")
     parser.add_argument("--tools-dir", help="folder of the stand-ins and kprobe.exe")
-    parser.add_argument("--arch", choices=sorted(LOADERS), default="x64")
+    parser.add_argument("--arch", choices=ARCHES,
+                        help="x64 (default) or x86; with --list, only that one's cases")
     parser.add_argument("--case", action="append", default=[], help="case to run (repeatable)")
     parser.add_argument("--all", action="store_true", help="run every case")
     parser.add_argument("--timeout", type=float, default=60.0, help="seconds per case")
@@ -1125,19 +1432,25 @@ def main(argv=None):
 
     if args.list:
         for case in case_table.CASES:
-            print(case.name)
+            if args.arch is None or args.arch in case.arches:
+                print(case.name)
         return 0
+    args.arch = args.arch or "x64"
     options = resolve_options(args)
     if args.make_template:
         ensure_template(options.template)
         return 0
-    names = [c.name for c in case_table.CASES] if args.all else args.case
+    names = ([c.name for c in case_table.CASES if options.arch in c.arches] if args.all
+             else args.case)
     if not names:
         parser.error("give --case NAME, --all or --list")
     try:
         selected = [case_table.find(name) for name in names]
     except KeyError as unknown:
         parser.error(f"unknown case {unknown}")
+    for case in selected:
+        if options.arch not in case.arches:
+            parser.error(f"case {case.name} runs on {', '.join(case.arches)} only")
     ensure_template(options.template)
     results = []
     for case in selected:

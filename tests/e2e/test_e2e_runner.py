@@ -2,6 +2,7 @@
 
 import contextlib
 import dataclasses
+import hashlib
 import io
 import os
 import re
@@ -207,6 +208,198 @@ class ServerFolderTest(unittest.TestCase):
         self.assertTrue(prefix.exists())
 
 
+def digest(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+class DriveCheckTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="e2e-selftest-"))
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def test_allowed_paths(self):
+        patterns = ["d:/boot/bcd", "D:/NTLDR", "volume:d", "c:/kestrix/kestrix-1/"]
+        table = [
+            ("d:/boot/bcd", True),
+            ("d:/boot", True),            # a folder on the way to an allowed file
+            ("d:/boot/bcd/x", True),      # under it
+            ("d:/boot/bcd.old", False),
+            ("d:/bootx", False),
+            ("d:/ntldr", True),
+            ("d:/boot.ini", False),
+            ("volume:d", True),
+            ("volume:e", False),
+            ("c:/kestrix/kestrix-1/d/boot/bcd", True),
+            ("c:/kestrix", True),
+            ("c:/kestrix/journal.txt", False),
+        ]
+        for key, want in table:
+            with self.subTest(key=key):
+                self.assertEqual(e2e.allowed(key, patterns), want)
+
+    def test_unexpected_changes(self):
+        before = {"d:/a": ("file", "1"), "d:/b": ("file", "2"), "d:/gone": ("file", "3"),
+                  "d:/dir": ("dir",), "volume:d": ("file", "v")}
+        after = {"d:/a": ("file", "1"), "d:/b": ("file", "X"), "d:/new": ("file", "4"),
+                 "d:/dir": ("dir",), "d:/dir/made": ("dir",), "volume:d": ("file", "w")}
+        problems = e2e.unexpected_changes(before, after, [])
+        self.assertEqual([p.split(",")[0] for p in problems],
+                         ["d:/b: changed", "d:/dir/made: created", "d:/gone: removed",
+                          "d:/new: created", "volume:d: changed"])
+        allowing = ["d:/b", "d:/dir/made", "d:/gone", "d:/new", "volume:d"]
+        self.assertEqual(e2e.unexpected_changes(before, after, allowing), [])
+
+    def test_snapshot_hashes_files_and_fingerprints_shared_ones(self):
+        drive = self.tmp / "drive"
+        (drive / "boot").mkdir(parents=True)
+        (drive / "boot/bcd").write_bytes(b"store")
+        template = self.tmp / "template.dll"
+        template.write_bytes(b"system file")
+        os.link(template, drive / "shared.dll")
+        entries = e2e.snapshot_folder(drive, "d")
+        self.assertEqual(entries["d:/boot"], ("dir",))
+        self.assertEqual(entries["d:/boot/bcd"], ("file", digest(b"store")))
+        self.assertEqual(entries["d:/shared.dll"][0], "linked")
+        # A write through the shared file changes its times; a replacement its inode.
+        os.utime(drive / "shared.dll", ns=(1, 1))
+        self.assertNotEqual(e2e.snapshot_folder(drive, "d")["d:/shared.dll"],
+                            entries["d:/shared.dll"])
+        (drive / "shared.dll").unlink()
+        (drive / "shared.dll").write_bytes(b"system file")
+        self.assertEqual(e2e.snapshot_folder(drive, "d")["d:/shared.dll"][0], "file")
+        (drive / "boot/bcd").write_bytes(b"other")
+        self.assertEqual(e2e.snapshot_folder(drive, "d")["d:/boot/bcd"],
+                         ("file", digest(b"other")))
+
+    def test_backup_names(self):
+        table = [("volume:d", "volume-d-first8k.bin"), ("d:/boot/bcd", "d/boot/bcd"),
+                 ("D:/NTLDR", "d/NTLDR"), ("e:/boot.ini", "e/boot.ini")]
+        for item, want in table:
+            with self.subTest(item=item):
+                self.assertEqual(e2e.backup_name(item), want)
+
+    def test_find_backup_folder(self):
+        table = [
+            ([], None, "0 kestrix-* folders in c:/kestrix"),
+            (["kestrix-20260102-030405"], "kestrix-20260102-030405", None),
+            (["kestrix-20260102-030405-2"], "kestrix-20260102-030405-2", None),
+            (["kestrix-20260102-030405", "kestrix-20260102-030406"], None, "2 kestrix-*"),
+            (["kestrix-2026-01-02"], None, "backup folder 'kestrix-2026-01-02' is not named"),
+        ]
+        for names, want, problem in table:
+            with self.subTest(names=names):
+                parent = Path(tempfile.mkdtemp(dir=self.tmp))
+                (parent / "kestrix.exe").write_bytes(b"")
+                for name in names:
+                    (parent / name).mkdir()
+                folder, got = e2e.find_backup_folder(parent, "c:/kestrix")
+                self.assertEqual(folder.name if folder else None, want)
+                if problem is None:
+                    self.assertIsNone(got)
+                else:
+                    self.assertTrue(got.startswith(problem), got)
+
+    def test_backup_problems(self):
+        volume = bytes(range(256)) * 40
+        before = {"d:/boot/bcd": ("file", digest(b"old store")),
+                  "d:/NTLDR": ("file", digest(b"old loader"))}
+        starts = {"d": volume[:e2e.VOLUME_START]}
+        items = ("volume:d", "d:/boot/bcd", "d:/ntldr")
+        good = {"kestrix.log": b"\xef\xbb\xbf", "volume-d-first8k.bin": volume[:8192],
+                "d/boot/bcd": b"old store", "d/ntldr": b"old loader"}
+        table = [
+            ("all there", {}, []),
+            ("whole volume saved", {"volume-d-first8k.bin": volume},
+             ["backup volume-d-first8k.bin: not the bytes of volume:d"]),
+            ("new bytes", {"d/boot/bcd": b"new store"},
+             ["backup d/boot/bcd: not the bytes of d:/boot/bcd"]),
+            ("missing", {"d/ntldr": None}, ["backup folder lacks ['d/ntldr']"]),
+            ("extra", {"d/boot.ini": b"x"},
+             ["backup folder holds ['d/boot.ini'], which the case does not expect"]),
+        ]
+        for title, change, want in table:
+            with self.subTest(title):
+                folder = Path(tempfile.mkdtemp(dir=self.tmp))
+                for name, data in {**good, **change}.items():
+                    if data is not None:
+                        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+                        (folder / name).write_bytes(data)
+                problems = e2e.backup_problems(folder, items, before, starts)
+                self.assertEqual(len(problems), len(want), problems)
+                for problem, start in zip(problems, want):
+                    self.assertTrue(problem.startswith(start), problem)
+        folder = Path(tempfile.mkdtemp(dir=self.tmp))
+        (folder / "e").mkdir()
+        (folder / "e/x").write_bytes(b"")
+        [problem] = e2e.backup_problems(folder, ("e:/x",), before, starts)
+        self.assertIn("did not exist before", problem)
+
+    def test_read_program_log(self):
+        stamp = "2026-01-02 03:04:05.678  "
+        good = ("\ufeff" + stamp + "记录：a\r\n" + stamp + "记录：\r\n").encode()
+        table = [
+            ("good", good, ["记录：a", "记录："], []),
+            ("no mark", good[3:], ["记录：a", "记录："], ["does not start with the UTF-8"]),
+            ("not UTF-8", b"\xef\xbb\xbf\xb6\xaa", [], ["is not UTF-8"]),
+            ("no stamp", "\ufeffplain\r\n".encode(), [], ["line without a timestamp"]),
+            ("short stamp", ("\ufeff2026-01-02 03:04:05  x\r\n").encode(), [],
+             ["line without a timestamp"]),
+            ("missing", None, [], ["kestrix.log is missing"]),
+        ]
+        for title, raw, entries, starts in table:
+            with self.subTest(title):
+                path = self.tmp / "kestrix.log"
+                path.unlink(missing_ok=True)
+                if raw is not None:
+                    path.write_bytes(raw)
+                got, problems = e2e.read_program_log(path)
+                self.assertEqual(got, entries)
+                self.assertEqual(len(problems), len(starts), problems)
+                for problem, start in zip(problems, starts):
+                    self.assertIn(start, problem)
+
+    def test_program_log_problems(self):
+        entries = ["开始修复 d:", "记录：a", "备份：x", "记录：", "记录：done", "程序结束，退出码 1"]
+        table = [
+            ("as shown", dict(l2=["a", "", "done"]), []),
+            ("a line not logged", dict(l2=["a", "", "x", "done"]),
+             ["l2 lines in kestrix.log differs"]),
+            ("logged beyond l2", dict(l2=["a"], logged=["a", "", "done"]), []),
+            ("l2 not a beginning", dict(l2=["", "done"], logged=["a", "", "done"]),
+             ["l2 as last read"]),
+            ("notes in order", dict(l2=["a", "", "done"], notes=("开始修复 d:", "备份：x")), []),
+            ("notes out of order", dict(l2=["a", "", "done"], notes=("备份：x", "开始修复 d:")),
+             ["kestrix.log lacks '开始修复 d:'"]),
+            ("other exit code", dict(l2=["a", "", "done"], exit_code=0),
+             ["kestrix.log ends with '程序结束，退出码 1', expected '程序结束，退出码 0'"]),
+        ]
+        for title, args, starts in table:
+            with self.subTest(title):
+                problems = e2e.program_log_problems(
+                    entries, args["l2"], args.get("logged"), args.get("notes", ()),
+                    args.get("exit_code", 1))
+                self.assertEqual(len(problems), len(starts), problems)
+                for problem, start in zip(problems, starts):
+                    self.assertTrue(problem.startswith(start), problem)
+
+    def test_a_read_only_drive_that_cannot_be_made_fails_the_case(self):
+        problem = e2e.set_immutable([self.tmp / "missing"], True)
+        self.assertTrue(problem and problem.startswith("chattr +i"), problem)
+        self.addCleanup(setattr, e2e, "set_immutable", e2e.set_immutable)
+        e2e.set_immutable = lambda paths, on: "chattr +i failed (1): Operation not supported"
+        case = cases.Case(name="t", read_only=("d",))
+        ws = e2e.Workspace.__new__(e2e.Workspace)
+        ws.case, ws.drives, ws.images, ws.immutable = case, {"d": self.tmp}, {}, []
+        with self.assertRaisesRegex(e2e.CaseFailure, "cannot make d read-only: chattr"):
+            ws.make_read_only()
+        # Whatever was tried is undone by the cleanup.
+        self.assertEqual(ws.immutable, [self.tmp])
+        # A flag that does not stop root is no read-only drive either.
+        e2e.set_immutable = lambda paths, on: None
+        with self.assertRaisesRegex(e2e.CaseFailure, "still writable"):
+            ws.make_read_only()
+
+
 def case_with(**changes):
     base = cases.Case(name="t", log=["a"], journal=["bootsect.exe /nt60 d:"],
                       boxes=[cases.Box("q", ("yes", "no"), "exclamation")], exit_code=0)
@@ -378,6 +571,7 @@ class FakeWorkspace:
         self.launched = FakeProcess()
         self.calls = []
         self.display = ":0"
+        self.journal_path = Path("/nonexistent/journal.txt")
 
     def probe(self, *args):
         self.calls.append(args)
@@ -531,6 +725,29 @@ class DriverTest(unittest.TestCase):
         driver.run()
         self.assertEqual(shots, [])
 
+    def test_settext_names_control_and_text(self):
+        ws, driver = self.drive([RUNNING], [cases.settext("l1", "d:")], exit_code=None)
+        driver.run()
+        self.assertEqual(ws.calls, [("settext", "l1", "d:")])
+
+    def test_wait_journal(self):
+        folder = Path(tempfile.mkdtemp(prefix="e2e-selftest-"))
+        self.addCleanup(shutil.rmtree, folder, True)
+        ws, driver = self.drive([RUNNING], [cases.wait_journal("bcdboot.exe x")],
+                                exit_code=None, timeout=0.2)
+        ws.journal_path = folder / "journal.txt"
+        with self.assertRaisesRegex(e2e.CaseFailure, "timed out waiting for 'bcdboot.exe x'"):
+            driver.run()
+        ws.journal_path.write_bytes(b"bootsect.exe y\r\nbcdboot.exe x\r\n")
+        ws, driver = self.drive([RUNNING], [cases.wait_journal("bcdboot.exe x")],
+                                exit_code=None)
+        ws.journal_path = folder / "journal.txt"
+        driver.run()
+        _, driver = self.drive([RUNNING], [cases.wait_journal("never")], exit_code=None)
+        driver.ws.launched.returncode = 1
+        with self.assertRaisesRegex(e2e.CaseFailure, "ended .* before 'never' was run"):
+            driver.run()
+
     def test_a_program_that_never_ends_times_out(self):
         _, driver = self.drive([RUNNING], [cases.wait_exit()], timeout=0.2)
         with self.assertRaisesRegex(e2e.CaseFailure, "timed out waiting for the program to end"):
@@ -587,6 +804,41 @@ class CaseTableTest(unittest.TestCase):
                 if step.kind in allowed:
                     with self.subTest(case=case.name, step=step):
                         self.assertIn(step.arg, allowed[step.kind])
+                if step.kind == "settext":
+                    with self.subTest(case=case.name, step=step):
+                        self.assertEqual(step.arg[0], "l1")
+
+    def test_drive_checks_are_well_formed(self):
+        """Names in changes, backups and read_only must be ones the runner can find, or the
+        check they feed would pass for nothing."""
+        for case in cases.CASES:
+            with self.subTest(case=case.name):
+                letters = set(e2e.drive_letters(case)) | {"c"}
+                self.assertLessEqual(set(case.arches), set(e2e.ARCHES))
+                self.assertIn(case.tools_in, e2e.TOOL_FOLDERS)
+                self.assertLessEqual(set(case.missing_tools), set(e2e.TOOLS) - {"kprobe.exe"})
+                for item in (*(case.changes or ()), *(case.backups or ())):
+                    if item.startswith("volume:"):
+                        self.assertIn(item[len("volume:"):], letters, item)
+                    else:
+                        self.assertIn(e2e.split_drive_path(item)[0], letters, item)
+                for entry in case.read_only:
+                    letter = e2e.split_drive_path(entry)[0] if ":" in entry else entry
+                    self.assertIn(letter, letters, entry)
+                if case.backups is not None:
+                    self.assertIsNotNone(case.exit_code)
+                    self.assertIn(e2e.split_drive_path(case.backup_in)[0], letters)
+                for letter in case.volumes_after:
+                    self.assertIn(letter, e2e.volume_images(case))
+
+    def test_the_stand_in_boot_record_is_one_sector(self):
+        for generation in ("NT52", "NT60"):
+            record = cases.standin_boot_record(generation)
+            with self.subTest(generation=generation):
+                self.assertEqual(len(record), 512)
+                self.assertEqual(record[:3], b"\xeb\x76\x90")
+                self.assertEqual(record[-2:], b"\x55\xaa")
+        self.assertEqual(cases.STANDARD_VOLUME[510:512], b"\x55\xaa")
 
     def test_app_cases_end_the_program(self):
         for case in cases.CASES:
@@ -619,6 +871,23 @@ class CaseTableTest(unittest.TestCase):
         with contextlib.redirect_stdout(out):
             self.assertEqual(e2e.main(["--list"]), 0)
         self.assertEqual(out.getvalue().split(), [c.name for c in cases.CASES])
+
+    def test_list_for_one_architecture(self):
+        for arch in e2e.ARCHES:
+            out = io.StringIO()
+            with contextlib.redirect_stdout(out):
+                self.assertEqual(e2e.main(["--list", "--arch", arch]), 0)
+            with self.subTest(arch=arch):
+                self.assertEqual(out.getvalue().split(),
+                                 [c.name for c in cases.CASES if arch in c.arches])
+        self.assertTrue(any(c.arches == ("x86",) for c in cases.CASES))
+
+    def test_a_case_for_the_other_architecture_is_refused(self):
+        [x86_only] = [c for c in cases.CASES if c.arches == ("x86",)]
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err), self.assertRaises(SystemExit):
+            e2e.main(["--case", x86_only.name, "--arch", "x64", "--template", "/nonexistent"])
+        self.assertIn("runs on x86 only", err.getvalue())
 
 
 if __name__ == "__main__":

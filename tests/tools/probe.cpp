@@ -1030,6 +1030,29 @@ int Click(const std::wstring& which) {
     return kOk;
 }
 
+// As if typed: the drop-down combo box takes WM_SETTEXT into its edit field, which is what the
+// program reads back as the chosen partition.
+int SetText(const std::wstring& which, const std::wstring& text) {
+    if (which != L"l1") {
+        Complain(L"unknown control: " + which);
+        return kUsage;
+    }
+    const Windows program = FindProgram();
+    const HWND combo = program.ch2 ? GetDlgItem(program.ch2, IDC_L1) : nullptr;
+    if (combo == nullptr) {
+        Complain(L"control not found: " + which);
+        return kNotFound;
+    }
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(combo, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                             SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result) ||
+        result != TRUE) {
+        Complain(L"the program did not take the text");
+        return kNotFound;
+    }
+    return kOk;
+}
+
 int Usage() {
     Complain(
         L"usage: kprobe launch <exe> <command-line tail> [<current folder>]\n"
@@ -1038,7 +1061,8 @@ int Usage() {
         L"       kprobe answer ok|yes|no|cancel\n"
         L"       kprobe close ch1|ch2\n"
         L"       kprobe press command2|an1\n"
-        L"       kprobe click label2");
+        L"       kprobe click label2\n"
+        L"       kprobe settext l1 <text>");
     return kUsage;
 }
 
@@ -1069,6 +1093,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"layout" && args.size() == 1) {
         return Layout();
+    }
+    if (command == L"settext" && args.size() == 3) {
+        return SetText(args[1], args[2]);
     }
     if (args.size() == 2) {
         if (command == L"answer") {

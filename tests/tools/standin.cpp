@@ -1,6 +1,15 @@
 // One stand-in for every outside tool the program starts, built once under each tool's name; the
 // name it runs under picks what it does. Each run leaves a line in journal.txt beside it, so a
 // test sees which tools ran, with which arguments, in which order.
+//
+// Set-up files beside it, named after it, change one run or all of them:
+//   <stem>.exitcode   the exit code; any other than 0 skips the tool's work
+//   <stem>.fail-when  a text: only runs whose arguments contain it take <stem>.exitcode
+//   <stem>.delay-ms   how long to wait after the journal line before acting, so that a test can
+//                     act while the tool runs
+// Without an exit code file the tool does its work and fails, as the real one would, when it
+// cannot: bootsect.exe when the raw volume cannot be written, bcdboot.exe when the store cannot,
+// bcdedit.exe when its /store cannot be opened for writing.
 #include <windows.h>
 
 #include <cstdint>
@@ -178,18 +187,41 @@ void AppendJournal(const std::wstring& folder, std::string_view line) {
 
 // A set-up file that cannot be read as a number must not pass as success.
 constexpr DWORD kBadExitCodeFile = 255;
+// The tool could not do its work (a volume or store it cannot write).
+constexpr DWORD kWorkFailed = 1;
+// The arguments name nothing to work on.
+constexpr DWORD kUsageFailed = 87;
 
-DWORD ChosenExitCode(const Self& self) {
+std::string_view Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string_view(text.data() + first, last - first + 1);
+}
+
+// Whether the exit code file applies to this run: always, unless a fail-when text is set up and
+// the arguments do not contain it.
+bool ChosenToFail(const Self& self, std::wstring_view args) {
     std::string text;
-    if (!ReadWholeFile(self.folder + self.stem + L".exitcode", text)) {
+    if (!ReadWholeFile(self.folder + self.stem + L".fail-when", text)) {
+        return true;
+    }
+    const std::string_view wanted = Trimmed(text);
+    return Utf8(args).find(wanted) != std::string::npos;
+}
+
+DWORD ChosenExitCode(const Self& self, std::wstring_view args) {
+    std::string text;
+    if (!ReadWholeFile(self.folder + self.stem + L".exitcode", text) ||
+        !ChosenToFail(self, args)) {
         return 0;
     }
-    const auto first = text.find_first_not_of(" \t\r\n");
-    const auto last = text.find_last_not_of(" \t\r\n");
-    if (first == std::string::npos) {
+    std::string_view digits = Trimmed(text);
+    if (digits.empty()) {
         return kBadExitCodeFile;
     }
-    std::string_view digits(text.data() + first, last - first + 1);
     bool negative = false;
     if (digits.front() == '-') {
         negative = true;
@@ -212,27 +244,109 @@ DWORD ChosenExitCode(const Self& self) {
     return negative ? static_cast<DWORD>(0u - code) : code;
 }
 
-// bcdboot leaves a boot store on the drive named after /s, as the real tool would.
-void WriteBootStore(std::wstring_view args) {
-    const auto tokens = Tokens(args);
-    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (Lower(tokens[i]) != L"/s") {
-            continue;
-        }
-        std::wstring drive = tokens[i + 1];
-        while (!drive.empty() && (drive.back() == L'\\' || drive.back() == L'/')) {
-            drive.pop_back();
-        }
-        const std::wstring folder = drive + L"\\boot";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        const HANDLE file = CreateFileW((folder + L"\\bcd").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            WriteAll(file, "stand-in boot store\r\n");
-            CloseHandle(file);
-        }
-        return;
+// No number, or none at all: no wait.
+DWORD ChosenDelay(const Self& self) {
+    std::string text;
+    if (!ReadWholeFile(self.folder + self.stem + L".delay-ms", text)) {
+        return 0;
     }
+    DWORD ms = 0;
+    for (const char c : Trimmed(text)) {
+        if (c < '0' || c > '9' || ms > 600000) {
+            return 0;
+        }
+        ms = ms * 10 + static_cast<DWORD>(c - '0');
+    }
+    return ms;
+}
+
+// The token after the first one equal to the option (case-insensitive), or "".
+std::wstring ValueAfter(const std::vector<std::wstring>& tokens, std::wstring_view option) {
+    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (Lower(tokens[i]) == option) {
+            return tokens[i + 1];
+        }
+    }
+    return {};
+}
+
+// bcdboot leaves a boot store on the drive named after /s, as the real tool would.
+DWORD WriteBootStore(std::wstring_view args) {
+    std::wstring drive = ValueAfter(Tokens(args), L"/s");
+    if (drive.empty()) {
+        return 0;
+    }
+    while (!drive.empty() && (drive.back() == L'\\' || drive.back() == L'/')) {
+        drive.pop_back();
+    }
+    const std::wstring folder = drive + L"\\boot";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const HANDLE file = CreateFileW((folder + L"\\bcd").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return kWorkFailed;
+    }
+    const bool wrote = WriteAll(file, "stand-in boot store\r\n");
+    CloseHandle(file);
+    return wrote ? 0 : kWorkFailed;
+}
+
+// bcdedit changes the store named after /store, so it must be able to open it for writing; the
+// stand-in leaves its bytes as they are.
+DWORD OpenStore(std::wstring_view args) {
+    const std::wstring store = ValueAfter(Tokens(args), L"/store");
+    if (store.empty()) {
+        return 0;
+    }
+    const HANDLE file = CreateFileW(store.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return kWorkFailed;
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+// What bootsect writes over the volume's first sector: a jump, a tag naming the generation and
+// the boot signature, so that a test can tell it from the sector that was there before.
+std::string BootRecord(std::wstring_view generation) {
+    std::string record(512, '\0');
+    record[0] = '\xEB';
+    record[1] = '\x76';
+    record[2] = '\x90';
+    const std::string tag = "KESTRIX-STANDIN-" + Utf8(generation);
+    record.replace(3, tag.size(), tag);
+    record[510] = '\x55';
+    record[511] = '\xAA';
+    return record;
+}
+
+// bootsect /nt52 X: or /nt60 X: rewrites the boot sector of the raw volume \\.\X:.
+DWORD WriteBootSector(std::wstring_view args) {
+    const auto tokens = Tokens(args);
+    std::wstring generation;
+    std::wstring drive;
+    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+        const std::wstring option = Lower(tokens[i]);
+        if (option == L"/nt52" || option == L"/nt60") {
+            generation = L"NT" + option.substr(3);
+            drive = tokens[i + 1];
+            break;
+        }
+    }
+    if (drive.empty()) {
+        return kUsageFailed;
+    }
+    const std::wstring device = L"\\\\.\\" + drive;
+    const HANDLE volume = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+    if (volume == INVALID_HANDLE_VALUE) {
+        return kWorkFailed;
+    }
+    const bool wrote = WriteAll(volume, BootRecord(generation));
+    CloseHandle(volume);
+    return wrote ? 0 : kWorkFailed;
 }
 
 // dsptw prints a prepared listing of disk N, or the real tool's complaint about a missing disk.
@@ -246,9 +360,22 @@ void PrintDiskListing(const Self& self, std::wstring_view args) {
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), listing);
 }
 
+// A 32-bit stand-in in the 64-bit System32 (started by a 32-bit program through Sysnative) would
+// have its journal and set-up files redirected to SysWOW64: it keeps to the folder it is in.
+void KeepToOwnFolder() {
+    using DisableFn = BOOL(WINAPI*)(PVOID*);
+    const auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64DisableWow64FsRedirection")));
+    PVOID old = nullptr;
+    if (disable != nullptr) {
+        disable(&old);
+    }
+}
+
 }  // namespace
 
 int wmain(int, wchar_t**) {
+    KeepToOwnFolder();
     const Self self = WhoAmI();
     const std::wstring_view args = ArgumentsOf(GetCommandLineW());
 
@@ -260,13 +387,27 @@ int wmain(int, wchar_t**) {
         line += args;
     }
     AppendJournal(self.folder, Utf8(line + L"\r\n"));
+    if (const DWORD delay = ChosenDelay(self); delay != 0) {
+        Sleep(delay);
+    }
 
-    const DWORD exitCode = ChosenExitCode(self);
+    DWORD exitCode = ChosenExitCode(self, args);
     if (exitCode == 0) {
-        if (self.tool == Tool::Bcdboot) {
-            WriteBootStore(args);
-        } else if (self.tool == Tool::Dsptw) {
-            PrintDiskListing(self, args);
+        switch (self.tool) {
+            case Tool::Bootsect:
+                exitCode = WriteBootSector(args);
+                break;
+            case Tool::Bcdboot:
+                exitCode = WriteBootStore(args);
+                break;
+            case Tool::Bcdedit:
+                exitCode = OpenStore(args);
+                break;
+            case Tool::Dsptw:
+                PrintDiskListing(self, args);
+                break;
+            case Tool::Other:
+                break;
         }
     }
     ExitProcess(exitCode);

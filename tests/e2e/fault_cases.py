@@ -1,0 +1,321 @@
+"""The failure cases: every way a repair step can fail, and what the program must then show,
+return, save and leave alone.
+
+Besides l2, the journal and the exit code, the program cases check the backup folder (one
+kestrix-* folder holding exactly the saved items with their bytes from before the run, and
+kestrix.log, UTF-8 with its byte order mark, recording exactly the l2 lines and ending with the
+exit code) and that no file or volume on any drive changed except those the case names.
+"""
+
+from cases import (
+    BAD_VOLUME, BCD_FOUND, BUILD_BOOT_INI, CHOSE_6, DONE, GENERIC_BOOT_INI, KEEP_BOOT_INI,
+    LOADER_FILES, MENU_DONE, NTLDR_FOUND, QUESTION, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, Box,
+    Case, Run, Step, answer, close, found5, found6, held, menu_store_commands, on, press, settext,
+    standin_boot_record, store, volume, wait_exit, wait_journal, wait_log, wait_msgbox,
+    wait_state)
+
+SECTOR = "纯引导修复"
+MENU = "引导菜单修复"
+# Wine's Chinese texts for the errors the program reports.
+NOT_FOUND_TEXT = "找不到文件。"
+DENIED_TEXT = "访问被拒绝。"
+# What the stand-ins return when they cannot write (tests/tools/standin.cpp).
+WORK_FAILED = 1
+OLD_STORE = b"old boot store, before the repair\r\n"
+NEW_STORE = b"stand-in boot store\r\n"
+BOOTSECT_60 = "bootsect.exe /nt60 d:"
+BOOTSECT_52 = "bootsect.exe /nt52 d:"
+
+
+def failed(kind, count):
+    return f"{kind}结束，但有 {count} 个步骤失败！请查看上面的记录。"
+
+
+def returned(command, code):
+    return f"  失败：{command} 返回 {code}"
+
+
+def not_started(command):
+    return f"  失败：无法启动 {command}（错误 2：{NOT_FOUND_TEXT}）"
+
+
+def bcdboot(drive):
+    return f"bcdboot.exe {drive}\\windows /l zh-cn /s d:"
+
+
+def rewritten(generation):
+    """The standard volume after bootsect: the stand-in's sector, the rest as it was."""
+    return standin_boot_record(generation) + STANDARD_VOLUME[512:]
+
+
+def held_case(name, tail, closing, **more):
+    """Held open by a click once the closing line is shown, then closed: exit code by the close."""
+    return Case(name=name, tail=tail, steps=(*held(closing), close("ch2"), wait_exit()),
+                boxes=[], **more)
+
+
+# The stand-ins' own failures, before they are trusted with the program: fail-when picks runs,
+# and without an exit code file each fails only where the real tool could not work.
+STAND_INS = [
+    Case(
+        name="tools_fail_when_and_raw_volume",
+        files={"d:/boot/bcd": OLD_STORE},
+        drives=("e",),
+        volumes={"e": None},
+        program_files={"bcdedit.exitcode": "4", "bcdedit.fail-when": "/set {ntldr}"},
+        runs=(Run("bcdedit.exe", "/store d:\\boot\\bcd /set {ntldr} path \\ntldr", 4),
+              Run("bcdedit.exe", "/store d:\\boot\\bcd /timeout 7"),
+              Run("bcdedit.exe", "/store e:\\boot\\bcd /timeout 7", WORK_FAILED),
+              Run("bootsect.exe", "/nt52 d:"),
+              Run("bootsect.exe", "/NT60 e:", WORK_FAILED),
+              Run("bootsect.exe", "/mbr d:", 87)),
+        journal=["bcdedit.exe /store d:\\boot\\bcd /set {ntldr} path \\ntldr",
+                 "bcdedit.exe /store d:\\boot\\bcd /timeout 7",
+                 "bcdedit.exe /store e:\\boot\\bcd /timeout 7",
+                 "bootsect.exe /nt52 d:", "bootsect.exe /NT60 e:", "bootsect.exe /mbr d:"],
+        # bcdedit leaves the store's bytes alone; only bootsect's one volume is written.
+        volumes_after={"d": rewritten("NT52")},
+        changes=(volume("d"),)),
+]
+
+SEVEN_ON_E = {**on("e:", SEVEN), "d:/boot/bcd": OLD_STORE}
+# XP on e: with its boot.ini kept on d:, Windows 7 on f:: the whole boot menu is assembled.
+BOTH_GENERATIONS = {"d:/boot.ini": b"[boot loader]\r\n", **on("e:", XP), **on("f:", SEVEN)}
+BOTH_LOG_HEAD = [SCAN6, found6("f:"), SCAN5, found5("e:"), KEEP_BOOT_INI]
+BOTH_JOURNAL = [bcdboot("f:"), *menu_store_commands("d:"), BOOTSECT_60]
+
+# Each tool failing in turn: the failure is logged once where it happened, the repair goes on,
+# and the closing line counts it.
+TOOL_FAILURES = [
+    held_case(
+        "fail_bootsect_boot_sector_only", "-f -n -d d:", failed(SECTOR, 1),
+        files={"d:/boot/bcd": 100}, program_files={"bootsect.exitcode": "5"},
+        log=[BCD_FOUND, returned(BOOTSECT_60, 5), "", failed(SECTOR, 1)],
+        journal=[BOOTSECT_60], exit_code=1,
+        changes=(), backups=(volume("d"),)),
+    held_case(
+        "fail_bootsect_boot_menu", "-f -d d:", failed(MENU, 1),
+        files=SEVEN_ON_E, program_files={"bootsect.exitcode": "5"},
+        log=[SCAN6, found6("e:"), SCAN5, returned(BOOTSECT_60, 5), "", failed(MENU, 1)],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=("d:/boot/bcd",), backups=("d:/boot/bcd", volume("d"))),
+    held_case(
+        "fail_bcdboot", "-f -d d:", failed(MENU, 1),
+        files=SEVEN_ON_E, program_files={"bcdboot.exitcode": "1"},
+        log=[SCAN6, found6("e:"), returned(bcdboot("e:"), 1), SCAN5, "", failed(MENU, 1)],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
+        volumes_after={"d": rewritten("NT60")},
+        changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
+    held_case(
+        "fail_bcdedit_one_set", "-f -d d:", failed(MENU, 1),
+        files=BOTH_GENERATIONS,
+        program_files={"bcdedit.exitcode": "4", "bcdedit.fail-when": "/set {ntldr} device"},
+        log=[*BOTH_LOG_HEAD, returned(store("d:", "/set {ntldr} device partition=d:"), 4), "",
+             failed(MENU, 1)],
+        journal=BOTH_JOURNAL, exit_code=1,
+        # No store before the run: the one bcdboot makes is not backed up.
+        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+    # The two creations fail whenever bcdboot has made the objects already: not a failure.
+    held_case(
+        "fail_bcdedit_creates_alone_still_succeeds", "-f -d d:", MENU_DONE,
+        files=BOTH_GENERATIONS,
+        program_files={"bcdedit.exitcode": "1", "bcdedit.fail-when": "/create"},
+        log=[*BOTH_LOG_HEAD, "", MENU_DONE], journal=BOTH_JOURNAL, exit_code=0,
+        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+]
+
+# Each tool missing: it cannot be started, which is a failure with the system's reason.
+MISSING_TOOLS = [
+    held_case(
+        "missing_bootsect", "-f -n -d d:", failed(SECTOR, 1),
+        files={"d:/boot/bcd": 100}, missing_tools=("bootsect.exe",),
+        log=[BCD_FOUND, not_started(BOOTSECT_60), "", failed(SECTOR, 1)],
+        journal=[], exit_code=1, changes=(), backups=(volume("d"),)),
+    held_case(
+        "missing_bcdboot", "-f -d d:", failed(MENU, 1),
+        files=SEVEN_ON_E, missing_tools=("bcdboot.exe",),
+        log=[SCAN6, found6("e:"), not_started(bcdboot("e:")), SCAN5, "", failed(MENU, 1)],
+        journal=[store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
+        changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
+    held_case(
+        "missing_bcdedit", "-f -d d:", failed(MENU, 5),
+        files=BOTH_GENERATIONS, missing_tools=("bcdedit.exe",),
+        # The two creations are expected to fail, so only the five settings count.
+        log=[*BOTH_LOG_HEAD, *(not_started(c) for c in menu_store_commands("d:")[2:]), "",
+             failed(MENU, 5)],
+        journal=[bcdboot("f:"), BOOTSECT_60], exit_code=1,
+        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+]
+
+# The XP loader set: one file missing from the program folder, an old one replaced.
+OLD_FONT = b"old BOOTFONT.BIN on d:\r\n"
+LOADER_FAILURES = [
+    held_case(
+        "missing_loader_ntldr", "-f -d d:", failed(MENU, 1),
+        files={**on("e:", XP), "d:/BOOTFONT.BIN": OLD_FONT},
+        program_files={k: v for k, v in LOADER_FILES.items() if k != "NTLDR"},
+        log=[SCAN6, SCAN5, found5("e:"), BUILD_BOOT_INI,
+             "    失败：程序目录中缺少 C:\\kestrix\\NTLDR", "", failed(MENU, 1)],
+        journal=[BOOTSECT_52], exit_code=1,
+        files_after={"d:/NTLDR": None, "d:/boot.ini": GENERIC_BOOT_INI,
+                     "d:/BOOTFONT.BIN": LOADER_FILES["BOOTFONT.BIN"],
+                     "d:/NTDETECT.COM": LOADER_FILES["NTDETECT.COM"]},
+        changes=("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM", volume("d")),
+        backups=("d:/BOOTFONT.BIN", volume("d"))),
+]
+
+
+def copy_failed(name):
+    return f"    失败：无法复制 C:\\kestrix\\{name} 到 d:\\{name}（错误 5：{DENIED_TEXT}）"
+
+
+# Nothing on d: can be written, not even by root: every step that writes there fails, and the
+# backups (read from d:) go beside the program.
+READ_ONLY = [
+    held_case(
+        "read_only_boot_drive", "-f -d d:", failed(MENU, 12),
+        files={"d:/boot/bcd": OLD_STORE, "d:/NTLDR": b"old NTLDR on d:\r\n", **on("e:", XP),
+               **on("f:", SEVEN)},
+        program_files=LOADER_FILES, read_only=("d",),
+        log=[SCAN6, found6("f:"), returned(bcdboot("f:"), WORK_FAILED), SCAN5, found5("e:"),
+             BUILD_BOOT_INI, copy_failed("boot.ini"), copy_failed("BOOTFONT.BIN"),
+             f"    失败：无法清除 d:\\NTLDR 的属性（错误 5：{DENIED_TEXT}）",
+             copy_failed("NTLDR"), copy_failed("NTDETECT.COM"),
+             *(returned(c, WORK_FAILED) for c in menu_store_commands("d:")[2:]),
+             returned(BOOTSECT_60, WORK_FAILED), "", failed(MENU, 12)],
+        journal=BOTH_JOURNAL, exit_code=1,
+        changes=(), backups=("d:/boot/bcd", "d:/NTLDR", volume("d"))),
+    # The program's folder cannot be written: the backups and the log go to the boot drive's
+    # root. The stand-ins sit in System32 so that their journal can be written.
+    held_case(
+        "read_only_program_folder_backs_up_on_boot_drive", "-f -n -d d:", DONE,
+        files={"d:/boot/bcd": 100}, read_only=("c:/kestrix",), tools_in="system32",
+        log=[BCD_FOUND, "", DONE], journal=[BOOTSECT_60],
+        volumes_after={"d": rewritten("NT60")},
+        changes=(volume("d"),), backups=(volume("d"),), backup_in="d:"),
+    # Neither can be written: there is nowhere to save the boot sector, which is a failure too.
+    held_case(
+        "read_only_everywhere_no_backup", "-f -n -d d:", failed(SECTOR, 2),
+        files={"d:/boot/bcd": 100}, read_only=("c:/kestrix", "d"), tools_in="system32",
+        log=[BCD_FOUND, "  失败：无法备份 d: 的引导扇区（没有可写的备份目录）",
+             returned(BOOTSECT_60, WORK_FAILED), "", failed(SECTOR, 2)],
+        journal=[BOOTSECT_60], exit_code=1, changes=()),
+]
+
+# Closed while bcdboot runs (it waits 3 s before writing): the program still waits for it, then
+# ends at the next line it logs, with code 1, and runs nothing after it.
+CLOSED_MID_REPAIR = [
+    Case(
+        name="closed_while_bcdboot_runs",
+        tail="-f -d d:",
+        files={**SEVEN_ON_E, **on("f:", SEVEN)},
+        program_files={"bcdboot.delay-ms": "3000"},
+        steps=(wait_journal(bcdboot("e:")), close("ch2"), wait_exit()),
+        # l2 cannot be read while the program waits; kestrix.log has every line it showed.
+        logged=[SCAN6, found6("e:"), found6("f:")],
+        journal=[bcdboot("e:")],
+        boxes=[],
+        exit_code=1,
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=("d:/boot/bcd",), backups=("d:/boot/bcd",)),
+]
+
+
+def rejected(name, tail, shown):
+    """A -d value whose second character is not a colon: refused with a box, back to the
+    selection view with the value in l1, nothing repaired."""
+    return Case(
+        name=name, tail=tail, drives=("d",),
+        steps=(wait_msgbox(), answer("ok"),
+               wait_state(ch2_visible=True, l2_visible=False, l1_text=shown),
+               close("ch2"), wait_exit()),
+        log=[], journal=[], boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")], exit_code=2,
+        changes=(), backups=(),
+        log_notes=(f"分区 “{shown}” 被拒绝：卷标非法", f"提示：{BAD_VOLUME} → 确定"))
+
+
+BAD_PARTITIONS = [
+    rejected("bad_d_without_colon", "-f -d c", "c"),
+    # Split at " -d ", the value keeps the second space.
+    rejected("bad_d_two_spaces", "-f -d  c:", " c"),
+    rejected("bad_d_option_as_value", "-f -d -n", "-n"),
+    rejected("bad_d_colon_first", "-f -d :x", ":x"),
+    # A lone colon passes the check: nothing can be read there, so the question is asked, and
+    # both the backup and bootsect fail; the silent run still closes itself.
+    Case(
+        name="bad_d_lone_colon_is_tried_and_fails",
+        tail="-f -n -d :",
+        drives=("d",),
+        steps=(wait_msgbox(), answer("yes"), wait_log(failed(SECTOR, 2)), wait_exit()),
+        log=[CHOSE_6, f"  失败：无法备份 : 的引导扇区（错误 2：{NOT_FOUND_TEXT}）",
+             returned("bootsect.exe /nt60 :", WORK_FAILED), "", failed(SECTOR, 2)],
+        journal=["bootsect.exe /nt60 :"],
+        boxes=[Box(QUESTION, ("yes", "no", "cancel"))],
+        exit_code=1,
+        changes=(), backups=()),
+    # Refused, then corrected in l1 and confirmed: the same run repairs d:.
+    Case(
+        name="bad_d_corrected_in_the_same_run",
+        tail="-d c",
+        files=SEVEN_ON_E,
+        steps=(wait_state(ch1_visible=True), press("command2"), wait_msgbox(), answer("ok"),
+               wait_state(ch2_visible=True, l2_visible=False, l1_text="c"),
+               settext("l1", "d:"), wait_state(l1_text="d:"), press("an1"), wait_log(MENU_DONE),
+               close("ch2"), wait_exit()),
+        log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
+        boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")],
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d")),
+        log_notes=("分区 “c” 被拒绝：卷标非法", f"提示：{BAD_VOLUME} → 确定")),
+]
+
+# The raw volume: bootsect's sector lands on it, and the backup holds the sectors from before.
+RAW_VOLUME = [
+    held_case(f"raw_volume_{generation.lower()}_record", "-f -n -d d:", DONE,
+              files={marker: 100}, log=[found, "", DONE], journal=[command],
+              volumes_after={"d": rewritten(generation)},
+              changes=(volume("d"),), backups=(volume("d"),))
+    for generation, marker, found, command in (
+        ("NT60", "d:/boot/bcd", BCD_FOUND, BOOTSECT_60),
+        ("NT52", "d:/ntldr", NTLDR_FOUND, BOOTSECT_52))
+]
+
+# The 32-bit program on 64-bit Windows, the tools only in the 64-bit System32: it must reach
+# them there (through Sysnative), where a 32-bit search would look in SysWOW64 and fail.
+WOW64 = [
+    held_case(
+        "wow64_tools_only_in_native_system32", "-f -d d:", MENU_DONE,
+        arches=("x86",), tools_in="system32", files=SEVEN_ON_E,
+        log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+]
+
+# Nobody clicks: the silent run closes itself two seconds after the repair, and its exit code
+# tells the script how it went.
+SELF_CLOSING = [
+    Case(
+        name="silent_failure_closes_itself_with_1",
+        tail="-f -n -d d:",
+        files={"d:/boot/bcd": 100},
+        program_files={"bootsect.exitcode": "5"},
+        steps=(wait_log(failed(SECTOR, 1)), Step("wait_exit", (1.4, 3.5))),
+        log=[BCD_FOUND, returned(BOOTSECT_60, 5), "", failed(SECTOR, 1)],
+        journal=[BOOTSECT_60], boxes=[], exit_code=1,
+        changes=(), backups=(volume("d"),)),
+    Case(
+        name="silent_success_closes_itself_with_0",
+        tail="-f -d d:",
+        files=SEVEN_ON_E,
+        steps=(wait_log(MENU_DONE), Step("wait_exit", (1.4, 3.5))),
+        log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], boxes=[], exit_code=0,
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+]
+
+FAULT_CASES = [*STAND_INS, *TOOL_FAILURES, *MISSING_TOOLS, *LOADER_FAILURES, *READ_ONLY,
+               *CLOSED_MID_REPAIR, *BAD_PARTITIONS, *RAW_VOLUME, *WOW64, *SELF_CLOSING]
