@@ -537,6 +537,8 @@ CASES += [
         tail="-f",
         program_files=listings(d0="open disk error!\r\n"),
         steps=(wait_msgbox(), snap(), answer("ok"), wait_state(ch2_visible=True, l1_text=""),
+               Step("layout", {"ch2.label1.text":
+                               "没找到活动分区！请手工输入，如“C:”，不清楚请关闭。"}),
                close("ch2"), wait_exit()),
         log=[],
         journal=listing_runs(1),
