@@ -36,7 +36,6 @@ public:
     // What the process reports when it ends now: 0 repaired, 1 a step failed or the repair was
     // cut short, 2 nothing was repaired (no repair yet, a rejected drive, a cancelled question).
     int ExitCode() const;
-    int FailedSteps() const { return failures_; }
 
 private:
     enum class State { NotStarted, Running, Succeeded, Failed, NotRepaired };
