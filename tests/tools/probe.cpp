@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/win32/control_ids.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -24,23 +25,11 @@ constexpr UINT kReplyTimeoutMs = 3000;
 // The text control of a system message box.
 constexpr int kMessageTextId = 0xFFFF;
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 // One value per line, so line breaks, tabs and other controls are written as escapes, and the
 // backslash too so that the reader can undo them exactly.
 std::string Escape(std::wstring_view text) {
     std::string out;
-    for (const char c : Utf8(text)) {
+    for (const char c : kestrix::ToUtf8(text)) {
         switch (c) {
             case '\\':
                 out += "\\\\";
@@ -97,7 +86,7 @@ class Report {
 };
 
 void Complain(std::wstring_view text) {
-    const std::string bytes = Utf8(text) + "\n";
+    const std::string bytes = kestrix::ToUtf8(text) + "\n";
     DWORD wrote = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &wrote, nullptr);

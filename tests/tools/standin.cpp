@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace {
 
 enum class Tool { Bootsect, Bcdboot, Bcdedit, Dsptw, Other };
@@ -124,18 +126,6 @@ std::vector<std::wstring> Tokens(std::wstring_view args) {
     return tokens;
 }
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 bool ReadWholeFile(const std::wstring& path, std::string& out) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -209,7 +199,7 @@ bool ChosenToFail(const Self& self, std::wstring_view args) {
         return true;
     }
     const std::string_view wanted = Trimmed(text);
-    return Utf8(args).find(wanted) != std::string::npos;
+    return kestrix::ToUtf8(args).find(wanted) != std::string::npos;
 }
 
 DWORD ChosenExitCode(const Self& self, std::wstring_view args) {
@@ -314,7 +304,7 @@ std::string BootRecord(std::wstring_view generation) {
     record[0] = '\xEB';
     record[1] = '\x76';
     record[2] = '\x90';
-    const std::string tag = "KESTRIX-STANDIN-" + Utf8(generation);
+    const std::string tag = "KESTRIX-STANDIN-" + kestrix::ToUtf8(generation);
     record.replace(3, tag.size(), tag);
     record[510] = '\x55';
     record[511] = '\xAA';
@@ -386,7 +376,7 @@ int wmain(int, wchar_t**) {
         line += L' ';
         line += args;
     }
-    AppendJournal(self.folder, Utf8(line + L"\r\n"));
+    AppendJournal(self.folder, kestrix::ToUtf8(line + L"\r\n"));
     if (const DWORD delay = ChosenDelay(self); delay != 0) {
         Sleep(delay);
     }
