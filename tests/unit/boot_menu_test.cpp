@@ -68,24 +68,17 @@ TEST_F(BootMenu, AssemblyBranches) {
     for (const auto& c : cases) {
         testing::Machine m;
         auto& ch2 = m.ch2Window;
-        auto& files = m.files;
-        auto& launcher = m.launcher;
-        auto& app = m.app;
         if (c.six) {
-            files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+            m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         }
         if (c.five) {
-            files.Put(L"e:\\windows\\regedit.exe", 100);
-            files.Put(L"d:\\boot.ini", 100);
+            m.files.Put(L"e:\\windows\\regedit.exe", 100);
+            m.files.Put(L"d:\\boot.ini", 100);
         }
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
-        app.ch2.an1_Click();
-        Lines runs;
-        for (const auto& r : launcher.requests) {
-            runs.push_back(r.file + L" " + r.parameters);
-        }
-        EXPECT_EQ(runs, c.runs) << c.six << c.five;
+        m.app.ch2.an1_Click();
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.six << c.five;
         EXPECT_EQ(ch2.log.back(), kDone);
         EXPECT_TRUE(ch2.timerEnabled);
     }

@@ -288,12 +288,22 @@ public:
         if (onLaunch) {
             onLaunch(request);
         }
+        if (missing.count(request.file) != 0) {
+            return {false, 2, L"找不到文件", std::nullopt};
+        }
+        if (const auto it = exitCodes.find(request.file + L" " + request.parameters);
+            it != exitCodes.end()) {
+            return {true, 0, L"", it->second};
+        }
         return result;
     }
 
     std::vector<LaunchRequest> requests;
     LaunchResult result{true, 0, L"", 0u};
     std::function<void(const LaunchRequest&)> onLaunch;
+    // Scripted outcomes: the exit code of one command line, and tools that cannot be found.
+    std::map<std::wstring, std::uint32_t> exitCodes;
+    std::set<std::wstring> missing;
 
 private:
     Events& events_;

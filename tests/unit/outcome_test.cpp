@@ -11,19 +11,6 @@ const std::wstring kFolder = L"C:\\kestrix\\kestrix-20261207-103026";
 struct Outcome : testing::AppFixture {
     Outcome() {
         InstallInKestrixFolder();
-        // Tools fail with the exit code set for their command line.
-        launcher.onLaunch = [this](const LaunchRequest& request) {
-            const auto line = request.file + L" " + request.parameters;
-            launcher.result = {true, 0, L"", 0u};
-            for (const auto& [command, code] : exitCodes) {
-                if (line == command) {
-                    launcher.result.exitCode = code;
-                }
-            }
-            if (notStarted.count(request.file) != 0) {
-                launcher.result = {false, 2, L"找不到文件", std::nullopt};
-            }
-        };
     }
 
     // XP with a boot.ini on d:, Windows 7 on e:.
@@ -33,9 +20,6 @@ struct Outcome : testing::AppFixture {
         files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         ch2Window.drives = {L"d:", L"e:"};
     }
-
-    std::map<std::wstring, std::uint32_t> exitCodes;
-    std::set<std::wstring> notStarted;
 };
 
 TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
@@ -69,25 +53,14 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
     for (const auto& c : cases) {
         testing::Machine m;
         auto& ch2 = m.ch2Window;
-        auto& fs = m.files;
-        auto& tools = m.launcher;
-        auto& program = m.app;
-        fs.Put(L"d:\\windows\\regedit.exe", 100);
-        fs.Put(L"d:\\boot.ini", 100);
-        fs.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        m.files.Put(L"d:\\windows\\regedit.exe", 100);
+        m.files.Put(L"d:\\boot.ini", 100);
+        m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
-        tools.onLaunch = [&](const LaunchRequest& request) {
-            const auto line = request.file + L" " + request.parameters;
-            tools.result = {true, 0, L"", 0u};
-            if (const auto it = c.exitCodes.find(line); it != c.exitCodes.end()) {
-                tools.result.exitCode = it->second;
-            }
-            if (c.notStarted.count(request.file) != 0) {
-                tools.result = {false, 2, L"找不到文件", std::nullopt};
-            }
-        };
-        program.ch2.an1_Click();
+        m.launcher.exitCodes = c.exitCodes;
+        m.launcher.missing = c.notStarted;
+        m.app.ch2.an1_Click();
         Lines failures;
         for (const auto& line : ch2.log) {
             if (line.find(L"失败：") != std::wstring::npos) {
@@ -108,14 +81,14 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
                                          : L"引导菜单修复结束，但有 " + std::to_wstring(n) +
                                                L" 个步骤失败！请查看上面的记录。")
             << c.name;
-        EXPECT_EQ(program.repair.ExitCode(), n == 0 ? 0 : 1) << c.name;
+        EXPECT_EQ(m.app.repair.ExitCode(), n == 0 ? 0 : 1) << c.name;
         EXPECT_TRUE(ch2.timerEnabled) << c.name;
     }
 }
 
 TEST_F(Outcome, BootSectorFailureIsNotReportedAsSuccess) {
     files.Put(L"d:\\boot\\bcd", 100);
-    exitCodes[L"bootsect.exe /nt60 d:"] = 1;
+    launcher.exitCodes[L"bootsect.exe /nt60 d:"] = 1;
     Start(L"-f -n -d d:");
     EXPECT_EQ(ch2Window.log, (Lines{L"先检测出BCD，正在建立Win6.x引导...", L"  失败：bootsect.exe /nt60 d: 返回 1", L"",
                                     L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
@@ -189,7 +162,7 @@ TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
 
 TEST_F(Outcome, TheLogFileHoldsEveryLineAndCommand) {
     files.Put(L"d:\\boot\\bcd", 100);
-    exitCodes[L"bootsect.exe /nt60 d:"] = 3;
+    launcher.exitCodes[L"bootsect.exe /nt60 d:"] = 3;
     Start(L"-f -n -d d:");
     const auto log = files.Text(kFolder + L"\\kestrix.log");
     EXPECT_EQ(log.rfind(L"\xFEFF", 0), 0u);
