@@ -5,15 +5,15 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_process.h"
+#include "platform/win32/optional_functions.h"
 #include "platform/win32/win32_windows.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;
+    LoadOptionalFunctions();
     // DLLs load from the system folder only, never from the folder the exe was started in.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    if (const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")))) {
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (optionalFunctions.setDefaultDllDirectories != nullptr) {
+        optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
     // The shell's process start may use COM; it wants an apartment-threaded caller.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/control_ids.h"
+#include "platform/win32/optional_functions.h"
 #include "platform/win32/resource_ids.h"
 
 namespace kestrix::win32 {
@@ -20,9 +21,7 @@ int ToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 
 
 // Newer systems scale per monitor; older ones have one DPI for the whole screen.
 UINT DpiOf(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const auto getDpiForWindow = optionalFunctions.getDpiForWindow;
     if (getDpiForWindow != nullptr && hwnd != nullptr) {
         const UINT dpi = getDpiForWindow(hwnd);
         if (dpi != 0) {
@@ -36,9 +35,7 @@ UINT DpiOf(HWND hwnd) {
 }
 
 RECT FrameForClient(int clientWidth, int clientHeight, UINT dpi) {
-    using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    const auto adjustForDpi = optionalFunctions.adjustWindowRectExForDpi;
     RECT frame{0, 0, clientWidth, clientHeight};
     if (adjustForDpi != nullptr) {
         adjustForDpi(&frame, kFrameStyle, FALSE, 0, dpi);
