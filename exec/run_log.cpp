@@ -110,11 +110,18 @@ bool RunLog::Open(const std::wstring& bootDrive) {
     return false;
 }
 
+void RunLog::Flush() {
+    WritePending();
+    if (!folder_.empty()) {
+        files_.FlushFile(JoinPath(folder_, kLogName));
+    }
+}
+
 void RunLog::Close() {
     if (folder_.empty()) {
         Open(L"");
     }
-    WritePending();
+    Flush();
 }
 
 void RunLog::WritePending() {

@@ -23,6 +23,8 @@ public:
 
     // Creates the run's folder once; false when neither place could hold it.
     bool Open(const std::wstring& bootDrive);
+    // Writes the log to the disk, so a reboot right after the next step loses none of it.
+    void Flush();
     // At the end of the run: a run that never got a folder leaves its log beside the program.
     void Close();
     const std::wstring& Folder() const { return folder_; }

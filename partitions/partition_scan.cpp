@@ -10,6 +10,21 @@ namespace {
 constexpr wchar_t kListingFile[] = L"dinf.txt";
 constexpr wchar_t kEndOfDisks[] = L"open disk error!";
 
+const wchar_t* MediaName(DriveMedia media) {
+    switch (media) {
+        case DriveMedia::Usb:
+            return L"USB 磁盘";
+        case DriveMedia::SdCard:
+            return L"SD 卡";
+        case DriveMedia::Mmc:
+            return L"MMC 卡";
+        case DriveMedia::Removable:
+        case DriveMedia::Fixed:
+            break;
+    }
+    return L"可移动介质";
+}
+
 }  // namespace
 
 std::wstring NormaliseListingLine(std::wstring_view line) {
@@ -37,9 +52,18 @@ std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
 }
 
 void PartitionScan::AddPartitionLine(const std::wstring& line) {
-    if (const auto entry = PartitionEntryFor(line)) {
-        ch2_.AddPartition(*entry);
+    const auto entry = PartitionEntryFor(line);
+    if (!entry) {
+        return;
     }
+    // The technician's own stick is never offered: it may be the only active partition there is.
+    const auto drive = Left(*entry, 2);
+    if (const auto media = files_.MediaOf(drive); media != DriveMedia::Fixed) {
+        log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
+                   L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
+        return;
+    }
+    ch2_.AddPartition(*entry);
 }
 
 void PartitionScan::ScanActivePartitions() {

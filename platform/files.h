@@ -17,6 +17,19 @@ struct FileResult {
     static FileResult Success() { return {true, 0, {}}; }
 };
 
+// The platform's error codes that the logic tells apart.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+
+struct FolderEntry {
+    std::wstring name;
+    bool isFolder = false;
+};
+
+// What a drive lies on. Anything but a fixed disk may be the technician's own rescue medium.
+enum class DriveMedia { Fixed, Removable, Usb, SdCard, Mmc };
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -47,6 +60,13 @@ public:
     // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
     virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                        std::string& bytes) = 0;
+    // The entries of a folder, "." and ".." left out; fails for a missing or unreadable folder.
+    virtual FileResult ListFolder(const std::wstring& path,
+                                  std::vector<FolderEntry>& entries) const = 0;
+    // Writes what the system still holds of a file to the disk, so a reboot cannot lose it.
+    virtual FileResult FlushFile(const std::wstring& path) = 0;
+    // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
+    virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
 };
 
 }  // namespace kestrix

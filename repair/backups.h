@@ -1,11 +1,13 @@
 #pragma once
 // Copies of what the repair is about to overwrite, kept in the run's folder: the boot volume's
-// first 8 KiB before its boot sector is rewritten, the boot store before the first tool changes it,
-// and each loader file before it is replaced. Files keep their path under a folder named for their
-// drive (d:\boot\bcd is saved as d\boot\bcd).
-#include <set>
+// first 8 KiB before its boot sector is rewritten, the boot manager and the whole boot folder
+// before the first tool that rebuilds them, and each loader file before it is replaced. Files keep
+// their path under a folder named for their drive (d:\boot\bcd is saved as d\boot\bcd). Every
+// copy is complete and on the disk before the step that depends on it, or that step must not run.
+#include <map>
 #include <string>
 
+#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
 #include "platform/files.h"
 
@@ -15,19 +17,32 @@ class Backups {
 public:
     static constexpr std::size_t kVolumeStartLength = 8192;
 
-    Backups(FileSystem& files, RunLog& log) : files_(files), log_(log) {}
+    Backups(FileSystem& files, RunLog& log, CommandRunner& runner)
+        : files_(files), log_(log), runner_(runner) {}
 
-    // Once per drive; a failure is a value with its reason.
+    // Once per drive; a failure, a short read included, is a value with its reason.
     FileResult SaveVolumeStart(const std::wstring& drive);
     // Once per path; a missing file has nothing to save and succeeds.
     FileResult SaveFile(const std::wstring& path);
+    // \bootmgr and the \Boot folder with everything in it, once per drive. The store that the
+    // running Windows holds open cannot be copied; it is exported by the store tool instead.
+    FileResult SaveBootFiles(const std::wstring& drive);
 
 private:
     FileResult NoFolder() const;
+    FileResult SaveFolder(const std::wstring& path);
+    FileResult ExportStore(const std::wstring& path, const std::wstring& target);
+    // The backup's path for a file on a drive; creates the folders it lies in.
+    std::wstring TargetFor(const std::wstring& path);
+    // A copy made but not flushed to the disk does not count.
+    FileResult Flushed(const std::wstring& target, FileResult result);
 
     FileSystem& files_;
     RunLog& log_;
-    std::set<std::wstring> saved_;
+    CommandRunner& runner_;
+    // Each item is tried once; a later step that depends on it gets the same outcome.
+    std::map<std::wstring, FileResult> outcomes_;
+    bool storeExported_ = false;
 };
 
 }  // namespace kestrix

@@ -36,7 +36,23 @@ std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& resul
     return L"  失败：无法启动 " + commandLine;
 }
 
+const wchar_t* GenerationName(LoaderGeneration generation) {
+    return generation == LoaderGeneration::Nt6 ? L"Win6.x" : L"Win5.x";
+}
+
+constexpr char kBitLockerSignature[] = "-FVE-FS-";
+// Whole sectors for any sector size.
+constexpr std::size_t kBootSectorRead = 4096;
+
 }  // namespace
+
+bool IsDriveDesignator(std::wstring_view text) {
+    if (text.size() != 2 || text[1] != L':') {
+        return false;
+    }
+    const wchar_t letter = text[0];
+    return (letter >= L'a' && letter <= L'z') || (letter >= L'A' && letter <= L'Z');
+}
 
 int RepairEngine::ExitCode() const {
     switch (state_) {
@@ -58,7 +74,7 @@ void RepairEngine::an1_Click() {
     }
     ch2_.ShowLog();
     const auto bootDrive = Left(ch2_.PartitionText(), 2);
-    if (bootDrive.empty() || bootDrive.back() != L':') {
+    if (!IsDriveDesignator(bootDrive)) {
         state_ = State::NotRepaired;
         log_.Write(L"分区 “" + ch2_.PartitionText() + L"” 被拒绝：卷标非法");
         session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
@@ -78,14 +94,23 @@ void RepairEngine::an1_Click() {
     }
 }
 
+std::optional<LoaderGeneration> RepairEngine::LoaderOnDrive(const std::wstring& bootDrive) const {
+    if (FileLength(bootDrive + L"\\boot\\bcd") > kPresent) {
+        return LoaderGeneration::Nt6;
+    }
+    if (FileLength(bootDrive + L"\\ntldr") > kPresent) {
+        return LoaderGeneration::Nt5;
+    }
+    return std::nullopt;
+}
+
 void RepairEngine::RepairBootSector(const std::wstring& bootDrive) {
     // Any generation other than 5 writes the 6.x boot sector.
     LoaderGeneration generation = LoaderGeneration::Nt6;
-    if (FileLength(bootDrive + L"\\boot\\bcd") > kPresent) {
-        Log(L"先检测出BCD，正在建立Win6.x引导...");
-    } else if (FileLength(bootDrive + L"\\ntldr") > kPresent) {
-        Log(L"检测出ntldr，正在建立Win5.x引导...");
-        generation = LoaderGeneration::Nt5;
+    if (const auto found = LoaderOnDrive(bootDrive)) {
+        generation = *found;
+        Log(generation == LoaderGeneration::Nt6 ? L"先检测出BCD，正在建立Win6.x引导..."
+                                                : L"检测出ntldr，正在建立Win5.x引导...");
     } else {
         const auto answer = session_.ShowMessage(
             L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。",
@@ -101,15 +126,18 @@ void RepairEngine::RepairBootSector(const std::wstring& bootDrive) {
             session_.EndProgram(ExitCode());
         }
     }
-    SaveVolumeStart(bootDrive);
-    RunTool(BootSectorCommand(generation, bootDrive));
+    WriteBootSector(bootDrive, generation);
     Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
 void RepairEngine::RepairBootMenu(const std::wstring& bootDrive) {
     const bool found6 = ScanWindows6(bootDrive);
     const bool found5 = ScanWindows5(bootDrive);
-    AssembleBootMenu(bootDrive, found6, found5);
+    if (found6 || found5) {
+        AssembleBootMenu(bootDrive, found6, found5);
+    } else {
+        RepairWithoutInstallation(bootDrive);
+    }
 }
 
 bool RepairEngine::ScanWindows6(const std::wstring& bootDrive) {
@@ -121,8 +149,14 @@ bool RepairEngine::ScanWindows6(const std::wstring& bootDrive) {
         if (FileLength(scanned + L"\\windows\\system32\\slmgr.vbs") > kPresent) {
             Log(L"  在 " + ch2_.DriveEntry(i) + L" 发现6.x系统，修复中...");
             found = true;
-            SaveStore(bootDrive);
-            RunTool(BootFilesCommand(scanned, bootDrive));
+            WarnIfEncrypted(scanned);
+            RunBootFilesTool(bootDrive, BootFilesCommand(scanned, bootDrive));
+            continue;
+        }
+        // A locked volume hides its files: say so rather than count it as holding no Windows.
+        std::vector<FolderEntry> entries;
+        if (!files_.ListFolder(scanned + L"\\", entries) && HasBitLockerSignature(scanned)) {
+            Log(L"  " + scanned + L" 是BitLocker加密卷（已锁定），无法检查其中的系统。");
         }
     }
     return found;
@@ -143,6 +177,7 @@ bool RepairEngine::ScanWindows5(const std::wstring& bootDrive) {
         }
         Log(L"  在 " + ch2_.DriveEntry(i) + L" 发现5.x系统，修复中...");
         found = true;
+        WarnIfEncrypted(scanned);
         if (FileLength(bootDrive + L"\\boot.ini") > kPresent) {
             Log(L"    存在Boot.ini保留并继续。");
         } else {
@@ -162,11 +197,15 @@ void RepairEngine::CopyLoaderSet(const std::wstring& bootDrive) {
             Fail(L"    失败：程序目录中缺少 " + source);
             continue;
         }
+        if (const auto saved = backups_.SaveFile(target); !saved) {
+            Fail(L"    失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
+            continue;
+        }
         const bool targetExists = files_.FileLength(target).has_value();
-        SaveFile(target, L"    ");
         if (const auto cleared = files_.SetNormalAttributes(target); !cleared && targetExists) {
             Fail(L"    失败：无法清除 " + target + L" 的属性" + Reason(cleared));
         }
+        log_.Flush();
         if (const auto copied = files_.CopyFileOver(source, target); !copied) {
             Fail(L"    失败：无法复制 " + source + L" 到 " + target + Reason(copied));
         } else {
@@ -181,30 +220,74 @@ void RepairEngine::AssembleBootMenu(const std::wstring& bootDrive, bool found6, 
         for (std::size_t i = 0; i < commands.size(); ++i) {
             // The two creations fail when bcdboot.exe has made the object already; the settings
             // that follow fail if it is truly missing.
-            RunTool(commands[i], i < 2);
+            RunBootFilesTool(bootDrive, commands[i], i < 2);
         }
-        SaveVolumeStart(bootDrive);
-        RunTool(BootSectorCommand(LoaderGeneration::Nt6, bootDrive));
+        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt6);
     } else if (found6) {
-        RunTool(StoreTimeoutCommand(bootDrive));
-        SaveVolumeStart(bootDrive);
-        RunTool(BootSectorCommand(LoaderGeneration::Nt6, bootDrive));
+        RunBootFilesTool(bootDrive, StoreTimeoutCommand(bootDrive));
+        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt6);
     } else {
-        SaveVolumeStart(bootDrive);
-        RunTool(BootSectorCommand(LoaderGeneration::Nt5, bootDrive));
+        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt5);
     }
     Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复");
 }
 
-void RepairEngine::Complete(const std::wstring& successLine, const std::wstring& kind) {
-    Log(L"");
-    if (failures_ == 0) {
-        state_ = State::Succeeded;
-        Log(successLine);
+void RepairEngine::RepairWithoutInstallation(const std::wstring& bootDrive) {
+    const auto generation = LoaderOnDrive(bootDrive);
+    if (!generation) {
+        Log(L"  未发现任何Windows系统，" + bootDrive +
+            L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
     } else {
+        Log(L"  未发现任何Windows系统，按 " + bootDrive + L" 上已有的引导文件重写" +
+            GenerationName(*generation) + L"引导扇区。");
+        WriteBootSectorForLoader(bootDrive, *generation);
+    }
+    Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !generation);
+}
+
+void RepairEngine::WriteBootSectorForLoader(const std::wstring& bootDrive,
+                                            LoaderGeneration generation) {
+    std::wstring missing;
+    const auto required = generation == LoaderGeneration::Nt6
+                              ? std::vector<std::wstring>{L"\\bootmgr", L"\\boot\\bcd"}
+                              : std::vector<std::wstring>{L"\\ntldr"};
+    for (const auto& path : required) {
+        if (FileLength(bootDrive + path) <= kPresent) {
+            missing += (missing.empty() ? L"" : L" 和 ") + path;
+        }
+    }
+    if (!missing.empty()) {
+        Fail(L"  失败：" + bootDrive + L" 上没有 " + missing + L"，未写入" +
+             GenerationName(generation) + L"引导扇区");
+        return;
+    }
+    WriteBootSector(bootDrive, generation);
+}
+
+void RepairEngine::WriteBootSector(const std::wstring& bootDrive, LoaderGeneration generation) {
+    const auto command = BootSectorCommand(generation, bootDrive);
+    if (const auto saved = backups_.SaveVolumeStart(bootDrive); !saved) {
+        Fail(L"  失败：无法备份 " + bootDrive + L" 的引导扇区" + Reason(saved) + L"，未运行 " +
+             command);
+        return;
+    }
+    RunTool(command);
+}
+
+void RepairEngine::Complete(const std::wstring& successLine, const std::wstring& kind,
+                            bool nothingToDo) {
+    Log(L"");
+    if (failures_ != 0) {
         state_ = State::Failed;
         Log(kind + L"结束，但有 " + DecimalText(failures_) + L" 个步骤失败！请查看上面的记录。");
+    } else if (nothingToDo) {
+        state_ = State::NotRepaired;
+        Log(kind + L"结束，未做任何修改。请关闭。");
+    } else {
+        state_ = State::Succeeded;
+        Log(successLine);
     }
+    log_.Flush();
     ch2_.SetTimerEnabled(true);
 }
 
@@ -226,6 +309,8 @@ std::int64_t RepairEngine::FileLength(const std::wstring& path) const {
 }
 
 void RepairEngine::RunTool(const std::wstring& commandLine, bool failureExpected) {
+    // Every tool here overwrites something: the record of what was saved goes to the disk first.
+    log_.Flush();
     const auto result = log_.RunTool(runner_, commandLine);
     const bool ok = result.status == RunStatus::Finished && result.exitCode == 0u;
     if (!ok && !failureExpected) {
@@ -233,19 +318,26 @@ void RepairEngine::RunTool(const std::wstring& commandLine, bool failureExpected
     }
 }
 
-void RepairEngine::SaveStore(const std::wstring& bootDrive) {
-    SaveFile(bootDrive + L"\\boot\\bcd", L"  ");
-}
-
-void RepairEngine::SaveVolumeStart(const std::wstring& bootDrive) {
-    if (const auto saved = backups_.SaveVolumeStart(bootDrive); !saved) {
-        Fail(L"  失败：无法备份 " + bootDrive + L" 的引导扇区" + Reason(saved));
+void RepairEngine::RunBootFilesTool(const std::wstring& bootDrive, const std::wstring& commandLine,
+                                    bool failureExpected) {
+    if (const auto saved = backups_.SaveBootFiles(bootDrive); !saved) {
+        Fail(L"  失败：无法备份 " + bootDrive + L" 的启动文件" + Reason(saved) + L"，未运行 " +
+             commandLine);
+        return;
     }
+    RunTool(commandLine, failureExpected);
 }
 
-void RepairEngine::SaveFile(const std::wstring& path, const std::wstring& indent) {
-    if (const auto saved = backups_.SaveFile(path); !saved) {
-        Fail(indent + L"失败：无法备份 " + path + Reason(saved));
+bool RepairEngine::HasBitLockerSignature(const std::wstring& drive) {
+    std::string bytes;
+    const std::string_view signature = kBitLockerSignature;
+    return files_.ReadVolumeStart(drive, kBootSectorRead, bytes) &&
+           bytes.size() >= 3 + signature.size() && bytes.compare(3, signature.size(), signature) == 0;
+}
+
+void RepairEngine::WarnIfEncrypted(const std::wstring& drive) {
+    if (HasBitLockerSignature(drive)) {
+        Log(L"    警告：" + drive + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
     }
 }
 

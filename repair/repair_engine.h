@@ -3,7 +3,9 @@
 // (installed-system scan, then boot-menu assembly). Every step is reported as a line of the
 // progress log and of the run's log file; a step that fails is shown and counted, never hidden.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "exec/run_and_wait.h"
 #include "exec/run_log.h"
@@ -19,6 +21,9 @@ inline constexpr int kExitSucceeded = 0;
 inline constexpr int kExitStepsFailed = 1;
 inline constexpr int kExitNotRepaired = 2;
 
+// A drive designator is a letter A to Z and a colon, nothing else.
+bool IsDriveDesignator(std::wstring_view text);
+
 class RepairEngine {
 public:
     RepairEngine(const MainWindow& ch1, SelectionWindow& ch2, Session& session, FileSystem& files,
@@ -29,7 +34,7 @@ public:
           files_(files),
           runner_(runner),
           log_(log),
-          backups_(files, log) {}
+          backups_(files, log, runner) {}
 
     void an1_Click();
 
@@ -46,7 +51,14 @@ private:
     bool ScanWindows5(const std::wstring& bootDrive);
     void CopyLoaderSet(const std::wstring& bootDrive);
     void AssembleBootMenu(const std::wstring& bootDrive, bool found6, bool found5);
-    void Complete(const std::wstring& successLine, const std::wstring& kind);
+    // No installation found: the boot sector follows the boot files the drive holds, if any.
+    void RepairWithoutInstallation(const std::wstring& bootDrive);
+    // The boot-menu repair writes boot code only for a loader that is on the drive.
+    void WriteBootSectorForLoader(const std::wstring& bootDrive, LoaderGeneration generation);
+    void WriteBootSector(const std::wstring& bootDrive, LoaderGeneration generation);
+    // nothingToDo: the repair found nothing it could rightly write.
+    void Complete(const std::wstring& successLine, const std::wstring& kind,
+                  bool nothingToDo = false);
 
     void Log(const std::wstring& line);
     void Fail(const std::wstring& line);
@@ -55,9 +67,13 @@ private:
     // Runs a tool; a tool that could not start or ended with a non-zero code is a failed step
     // unless the caller expects that failure.
     void RunTool(const std::wstring& commandLine, bool failureExpected = false);
-    void SaveStore(const std::wstring& bootDrive);
-    void SaveVolumeStart(const std::wstring& bootDrive);
-    void SaveFile(const std::wstring& path, const std::wstring& indent);
+    // Runs a tool that rebuilds the boot files, only once they are all saved.
+    void RunBootFilesTool(const std::wstring& bootDrive, const std::wstring& commandLine,
+                          bool failureExpected = false);
+    // The generation that the boot files on the drive call for: \boot\bcd first, then \ntldr.
+    std::optional<LoaderGeneration> LoaderOnDrive(const std::wstring& bootDrive) const;
+    bool HasBitLockerSignature(const std::wstring& drive);
+    void WarnIfEncrypted(const std::wstring& drive);
 
     const MainWindow& ch1_;
     SelectionWindow& ch2_;

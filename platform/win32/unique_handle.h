@@ -52,6 +52,12 @@ struct FileHandleTraits {
     static void Close(Handle h) { ::CloseHandle(h); }
 };
 
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { ::FindClose(h); }
+};
+
 struct FontTraits {
     using Handle = HFONT;
     static Handle Invalid() { return nullptr; }
@@ -60,6 +66,7 @@ struct FontTraits {
 
 using UniqueProcessHandle = UniqueHandle<NullHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueFindHandle = UniqueHandle<FindTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
 
 }  // namespace kestrix::win32

@@ -1,11 +1,15 @@
 #include "platform/win32/win32_files.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 
+#include "exec/run_log.h"
 #include "platform/text.h"
 #include "platform/win32/error_text.h"
+#include "platform/win32/optional_functions.h"
 #include "platform/win32/unique_handle.h"
 
 namespace kestrix::win32 {
@@ -105,17 +109,7 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
 
 }  // namespace
 
-bool IsWow64() {
-    static const bool wow64 = [] {
-        BOOL result = FALSE;
-        using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-        const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
-        return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &result) &&
-               result != FALSE;
-    }();
-    return wow64;
-}
+bool IsWow64() { return optionalFunctions.wow64; }
 
 std::wstring NativePath(const std::wstring& path) {
     if (!IsWow64()) {
@@ -188,6 +182,75 @@ FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size
     }
     VirtualFree(buffer, 0, MEM_RELEASE);
     return result;
+}
+
+FileResult Win32FileSystem::ListFolder(const std::wstring& path,
+                                       std::vector<FolderEntry>& entries) const {
+    entries.clear();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return LastError();
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return {false, ERROR_DIRECTORY, ErrorText(ERROR_DIRECTORY)};
+    }
+    WIN32_FIND_DATAW found{};
+    UniqueFindHandle find(FindFirstFileExW(JoinPath(path, L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        // A drive's empty root has not even "." to list.
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? FileResult::Success() : LastError();
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        }
+    } while (FindNextFileW(find.get(), &found));
+    return GetLastError() == ERROR_NO_MORE_FILES ? FileResult::Success() : LastError();
+}
+
+FileResult Win32FileSystem::FlushFile(const std::wstring& path) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    return Check(FlushFileBuffers(file.get()));
+}
+
+DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
+    if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
+        return DriveMedia::Removable;
+    }
+    // Access 0 asks the device without needing it opened for reading.
+    UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    if (!volume) {
+        return DriveMedia::Fixed;
+    }
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_DEVICE_DESCRIPTOR descriptor{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(volume.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
+                         &descriptor, sizeof(descriptor), &returned, nullptr) ||
+        returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType)) {
+        return DriveMedia::Fixed;
+    }
+    switch (descriptor.BusType) {
+        case BusTypeUsb:
+            return DriveMedia::Usb;
+        case BusTypeSd:
+            return DriveMedia::SdCard;
+        case BusTypeMmc:
+            return DriveMedia::Mmc;
+        default:
+            return descriptor.RemovableMedia ? DriveMedia::Removable : DriveMedia::Fixed;
+    }
 }
 
 bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {

@@ -19,6 +19,10 @@ public:
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                std::string& bytes) override;
+    FileResult ListFolder(const std::wstring& path,
+                          std::vector<FolderEntry>& entries) const override;
+    FileResult FlushFile(const std::wstring& path) override;
+    DriveMedia MediaOf(const std::wstring& drive) const override;
 };
 
 // A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the

@@ -164,6 +164,11 @@ class Case:
     # What even root cannot write (chattr +i): a drive letter (its folder and raw volume) or a
     # folder ("c:/kestrix").
     read_only: tuple = ()
+    # Drive letters that Windows reports as removable media (Wine's drive type "floppy").
+    removable: tuple = ()
+    # Drive letters whose files cannot be read at all, as on a locked encrypted volume: the
+    # letter leads to the raw volume image instead of a folder.
+    unreadable: tuple = ()
     # What the run may change, as "d:/path" (that file or folder and what is under it) or
     # volume("d"); everything else on every drive, c: included, must be as it was. The journal
     # and, when backups are checked, the run's backup folder are allowed besides. None: unchecked.
@@ -440,9 +445,15 @@ def menu_store_commands(drive):
             store(drive, "/timeout 7")]
 
 
+NO_SYSTEM_NO_LOADER = ("  未发现任何Windows系统，d: 上也没有引导文件（\\boot\\bcd 或 \\ntldr），"
+                       "不写入任何内容。")
+NO_SYSTEM_BY_NT60 = "  未发现任何Windows系统，按 d: 上已有的引导文件重写Win6.x引导扇区。"
+MENU_NOTHING = "引导菜单修复结束，未做任何修改。请关闭。"
+
+
 def menu_case(name, files, log, journal, **more):
+    more.setdefault("steps", (*held(MENU_DONE), snap(), close("ch2"), wait_exit()))
     return Case(name=name, tail="-f -d d:", files=files, drives=("d",),
-                steps=(*held(MENU_DONE), snap(), close("ch2"), wait_exit()),
                 log=log, journal=journal, boxes=[], **more)
 
 
@@ -476,11 +487,19 @@ CASES += [
               ["bootsect.exe /nt52 d:"],
               program_files=LOADER_FILES, files_after={"d:/boot.ini": GENERIC_BOOT_INI}),
     # A 5-byte slmgr.vbs beside regedit.exe makes the drive neither generation.
+    # No installation found: the boot files on d: decide the boot sector, or nothing is written.
     menu_case("menu_five_byte_slmgr_is_neither",
               {"e:/windows/regedit.exe": 100, "e:/windows/system32/slmgr.vbs": 5},
-              [SCAN6, SCAN5, "", MENU_DONE], ["bootsect.exe /nt52 d:"]),
-    menu_case("menu_no_installation", {}, [SCAN6, SCAN5, "", MENU_DONE],
-              ["bootsect.exe /nt52 d:"], files_after={"d:/boot.ini": None}),
+              [SCAN6, SCAN5, NO_SYSTEM_NO_LOADER, "", MENU_NOTHING], [],
+              steps=(*held(MENU_NOTHING), close("ch2"), wait_exit()), exit_code=2, changes=(),
+              backups=()),
+    menu_case("menu_no_installation", {}, [SCAN6, SCAN5, NO_SYSTEM_NO_LOADER, "", MENU_NOTHING],
+              [], steps=(*held(MENU_NOTHING), close("ch2"), wait_exit()), exit_code=2,
+              changes=(), backups=()),
+    menu_case("menu_no_installation_boot_manager_there",
+              {"d:/bootmgr": 100, "d:/boot/bcd": 100},
+              [SCAN6, SCAN5, NO_SYSTEM_BY_NT60, "", MENU_DONE], ["bootsect.exe /nt60 d:"],
+              changes=(volume("d"),), backups=(volume("d"),)),
     menu_case("menu_boot_drive_holds_seven", on("d:", SEVEN),
               [SCAN6, found6("d:"), SCAN5, "", MENU_DONE],
               ["bcdboot.exe d:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),

@@ -497,9 +497,11 @@ def backup_problems(folder, items, before, volume_starts):
     """The folder holds the log and exactly the items' backups, each with the bytes from before
     the run: a volume's first 8 KiB, a file's whole content."""
     problems = []
-    want = {backup_name(item): item for item in items}
-    have = files_under(folder)
-    extra = sorted(set(have) - set(want) - {LOG_NAME})
+    # Names compare as Windows compares them: d\Boot\bcd is the backup of d:/boot/bcd.
+    want = {backup_name(item).lower(): item for item in items}
+    actual = {name.lower(): name for name in files_under(folder)}
+    have = list(actual)
+    extra = sorted(set(have) - set(want) - {LOG_NAME.lower()})
     missing = sorted(set(want) - set(have))
     if extra:
         problems.append(f"backup folder holds {extra}, which the case does not expect")
@@ -508,7 +510,7 @@ def backup_problems(folder, items, before, volume_starts):
     for name, item in sorted(want.items()):
         if name in missing:
             continue
-        got = file_digest(folder / name)
+        got = file_digest(folder / actual[name])
         if item.startswith(VOLUME):
             start = volume_starts.get(item[len(VOLUME):])
             expected = hashlib.sha256(start).hexdigest() if start is not None else None
@@ -842,6 +844,16 @@ class Workspace:
             image.write_bytes(content_bytes(contents))
             (self.prefix / "dosdevices" / f"{letter}::").symlink_to(image)
             self.images[letter] = image
+            if letter in self.case.unreadable:
+                link = self.prefix / "dosdevices" / f"{letter}:"
+                link.unlink()
+                link.symlink_to(image)
+        if self.case.removable:
+            # Read by Wine's mount manager when it starts, before the program asks.
+            with open(self.prefix / "system.reg", "a", encoding="utf-8") as reg:
+                reg.write("\n[Software\\\\Wine\\\\Drives] 1700000000\n")
+                for letter in self.case.removable:
+                    reg.write(f'"{letter}:"="floppy"\n')
         program = self.program_folder
         program.mkdir(parents=True)
         if self.case.kind == "app":

@@ -8,11 +8,11 @@ exit code) and that no file or volume on any drive changed except those the case
 """
 
 from cases import (
-    BAD_VOLUME, BCD_FOUND, BUILD_BOOT_INI, CHOSE_6, DONE, GENERIC_BOOT_INI, KEEP_BOOT_INI,
-    LOADER_FILES, MENU_DONE, NTLDR_FOUND, QUESTION, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, Box,
-    Case, Run, Step, answer, close, found5, found6, held, menu_store_commands, on, press, settext,
-    standin_boot_record, store, volume, wait_exit, wait_journal, wait_log, wait_msgbox,
-    wait_state)
+    BAD_VOLUME, BCD_FOUND, BUILD_BOOT_INI, Box, Case, DONE, GENERIC_BOOT_INI, KEEP_BOOT_INI,
+    LOADER_FILES, MENU_DONE, NTLDR_FOUND, Run, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, Step, XP,
+    answer, close, found5, found6, held, listing_runs, listings, menu_store_commands, on,
+    press, settext, standin_boot_record, store, volume, wait_exit, wait_journal, wait_log,
+    wait_msgbox, wait_state)
 
 SECTOR = "纯引导修复"
 MENU = "引导菜单修复"
@@ -37,6 +37,13 @@ def returned(command, code):
 
 def not_started(command):
     return f"  失败：无法启动 {command}（错误 2：{NOT_FOUND_TEXT}）"
+
+
+def no_loader(path, generation):
+    return f"  失败：d: 上没有 {path}，未写入{generation}引导扇区"
+
+
+NO_BOOTMGR = no_loader("\\bootmgr", "Win6.x")
 
 
 def bcdboot(drive):
@@ -99,14 +106,15 @@ TOOL_FAILURES = [
         log=[SCAN6, found6("e:"), SCAN5, returned(BOOTSECT_60, 5), "", failed(MENU, 1)],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
         files_after={"d:/boot/bcd": NEW_STORE},
-        changes=("d:/boot/bcd",), backups=("d:/boot/bcd", volume("d"))),
+        changes=("d:/boot/bcd", "d:/bootmgr"), backups=("d:/boot/bcd", volume("d"))),
     held_case(
-        "fail_bcdboot", "-f -d d:", failed(MENU, 1),
+        "fail_bcdboot", "-f -d d:", failed(MENU, 2),
         files=SEVEN_ON_E, program_files={"bcdboot.exitcode": "1"},
-        log=[SCAN6, found6("e:"), returned(bcdboot("e:"), 1), SCAN5, "", failed(MENU, 1)],
-        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
-        volumes_after={"d": rewritten("NT60")},
-        changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
+        # No boot manager on d: for the boot code to start: the boot sector is left alone.
+        log=[SCAN6, found6("e:"), returned(bcdboot("e:"), 1), SCAN5, NO_BOOTMGR, "",
+             failed(MENU, 2)],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7")], exit_code=1,
+        changes=(), backups=("d:/boot/bcd",)),
     held_case(
         "fail_bcdedit_one_set", "-f -d d:", failed(MENU, 1),
         files=BOTH_GENERATIONS,
@@ -115,14 +123,14 @@ TOOL_FAILURES = [
              failed(MENU, 1)],
         journal=BOTH_JOURNAL, exit_code=1,
         # No store before the run: the one bcdboot makes is not backed up.
-        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),
     # The two creations fail whenever bcdboot has made the objects already: not a failure.
     held_case(
         "fail_bcdedit_creates_alone_still_succeeds", "-f -d d:", MENU_DONE,
         files=BOTH_GENERATIONS,
         program_files={"bcdedit.exitcode": "1", "bcdedit.fail-when": "/create"},
         log=[*BOTH_LOG_HEAD, "", MENU_DONE], journal=BOTH_JOURNAL, exit_code=0,
-        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),
 ]
 
 # Each tool missing: it cannot be started, which is a failure with the system's reason.
@@ -133,11 +141,12 @@ MISSING_TOOLS = [
         log=[BCD_FOUND, not_started(BOOTSECT_60), "", failed(SECTOR, 1)],
         journal=[], exit_code=1, changes=(), backups=(volume("d"),)),
     held_case(
-        "missing_bcdboot", "-f -d d:", failed(MENU, 1),
+        "missing_bcdboot", "-f -d d:", failed(MENU, 2),
         files=SEVEN_ON_E, missing_tools=("bcdboot.exe",),
-        log=[SCAN6, found6("e:"), not_started(bcdboot("e:")), SCAN5, "", failed(MENU, 1)],
-        journal=[store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
-        changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
+        log=[SCAN6, found6("e:"), not_started(bcdboot("e:")), SCAN5, NO_BOOTMGR, "",
+             failed(MENU, 2)],
+        journal=[store("d:", "/timeout 7")], exit_code=1,
+        changes=(), backups=("d:/boot/bcd",)),
     held_case(
         "missing_bcdedit", "-f -d d:", failed(MENU, 5),
         files=BOTH_GENERATIONS, missing_tools=("bcdedit.exe",),
@@ -145,24 +154,25 @@ MISSING_TOOLS = [
         log=[*BOTH_LOG_HEAD, *(not_started(c) for c in menu_store_commands("d:")[2:]), "",
              failed(MENU, 5)],
         journal=[bcdboot("f:"), BOOTSECT_60], exit_code=1,
-        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),
 ]
 
 # The XP loader set: one file missing from the program folder, an old one replaced.
 OLD_FONT = b"old BOOTFONT.BIN on d:\r\n"
 LOADER_FAILURES = [
     held_case(
-        "missing_loader_ntldr", "-f -d d:", failed(MENU, 1),
+        "missing_loader_ntldr", "-f -d d:", failed(MENU, 2),
         files={**on("e:", XP), "d:/BOOTFONT.BIN": OLD_FONT},
         program_files={k: v for k, v in LOADER_FILES.items() if k != "NTLDR"},
         log=[SCAN6, SCAN5, found5("e:"), BUILD_BOOT_INI,
-             "    失败：程序目录中缺少 C:\\kestrix\\NTLDR", "", failed(MENU, 1)],
-        journal=[BOOTSECT_52], exit_code=1,
+             "    失败：程序目录中缺少 C:\\kestrix\\NTLDR", no_loader("\\ntldr", "Win5.x"), "",
+             failed(MENU, 2)],
+        journal=[], exit_code=1,
         files_after={"d:/NTLDR": None, "d:/boot.ini": GENERIC_BOOT_INI,
                      "d:/BOOTFONT.BIN": LOADER_FILES["BOOTFONT.BIN"],
                      "d:/NTDETECT.COM": LOADER_FILES["NTDETECT.COM"]},
-        changes=("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM", volume("d")),
-        backups=("d:/BOOTFONT.BIN", volume("d"))),
+        changes=("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM"),
+        backups=("d:/BOOTFONT.BIN",)),
 ]
 
 
@@ -183,9 +193,9 @@ READ_ONLY = [
              f"    失败：无法清除 d:\\NTLDR 的属性（错误 5：{DENIED_TEXT}）",
              copy_failed("NTLDR"), copy_failed("NTDETECT.COM"),
              *(returned(c, WORK_FAILED) for c in menu_store_commands("d:")[2:]),
-             returned(BOOTSECT_60, WORK_FAILED), "", failed(MENU, 12)],
-        journal=BOTH_JOURNAL, exit_code=1,
-        changes=(), backups=("d:/boot/bcd", "d:/NTLDR", volume("d"))),
+             NO_BOOTMGR, "", failed(MENU, 12)],
+        journal=BOTH_JOURNAL[:-1], exit_code=1,
+        changes=(), backups=("d:/boot/bcd", "d:/NTLDR")),
     # The program's folder cannot be written: the backups and the log go to the boot drive's
     # root. The stand-ins sit in System32 so that their journal can be written.
     held_case(
@@ -194,13 +204,20 @@ READ_ONLY = [
         log=[BCD_FOUND, "", DONE], journal=[BOOTSECT_60],
         volumes_after={"d": rewritten("NT60")},
         changes=(volume("d"),), backups=(volume("d"),), backup_in="d:"),
-    # Neither can be written: there is nowhere to save the boot sector, which is a failure too.
+    # Neither can be written: there is nowhere to save the boot sector, so it is not rewritten.
     held_case(
-        "read_only_everywhere_no_backup", "-f -n -d d:", failed(SECTOR, 2),
+        "read_only_everywhere_no_backup", "-f -n -d d:", failed(SECTOR, 1),
         files={"d:/boot/bcd": 100}, read_only=("c:/kestrix", "d"), tools_in="system32",
-        log=[BCD_FOUND, "  失败：无法备份 d: 的引导扇区（没有可写的备份目录）",
-             returned(BOOTSECT_60, WORK_FAILED), "", failed(SECTOR, 2)],
-        journal=[BOOTSECT_60], exit_code=1, changes=()),
+        log=[BCD_FOUND, f"  失败：无法备份 d: 的引导扇区（没有可写的备份目录），未运行 {BOOTSECT_60}",
+             "", failed(SECTOR, 1)],
+        journal=[], exit_code=1, changes=()),
+    # The boot drive is writable but its raw volume cannot be opened: no backup, no boot code.
+    held_case(
+        "volume_unreadable_no_backup", "-f -n -d d:", failed(SECTOR, 1),
+        files={"d:/boot/bcd": 100}, volumes={"d": None},
+        log=[BCD_FOUND, f"  失败：无法备份 d: 的引导扇区（错误 1：无效的函数。），未运行 {BOOTSECT_60}",
+             "", failed(SECTOR, 1)],
+        journal=[], exit_code=1, changes=(), backups=()),
 ]
 
 # Closed while bcdboot runs (it waits 3 s before writing): the program still waits for it, then
@@ -218,7 +235,7 @@ CLOSED_MID_REPAIR = [
         boxes=[],
         exit_code=1,
         files_after={"d:/boot/bcd": NEW_STORE},
-        changes=("d:/boot/bcd",), backups=("d:/boot/bcd",)),
+        changes=("d:/boot/bcd", "d:/bootmgr"), backups=("d:/boot/bcd",)),
 ]
 
 
@@ -241,19 +258,10 @@ BAD_PARTITIONS = [
     rejected("bad_d_two_spaces", "-f -d  c:", " c"),
     rejected("bad_d_option_as_value", "-f -d -n", "-n"),
     rejected("bad_d_colon_first", "-f -d :x", ":x"),
-    # A lone colon passes the check: nothing can be read there, so the question is asked, and
-    # both the backup and bootsect fail; the silent run still closes itself.
-    Case(
-        name="bad_d_lone_colon_is_tried_and_fails",
-        tail="-f -n -d :",
-        drives=("d",),
-        steps=(wait_msgbox(), answer("yes"), wait_log(failed(SECTOR, 2)), wait_exit()),
-        log=[CHOSE_6, f"  失败：无法备份 : 的引导扇区（错误 2：{NOT_FOUND_TEXT}）",
-             returned("bootsect.exe /nt60 :", WORK_FAILED), "", failed(SECTOR, 2)],
-        journal=["bootsect.exe /nt60 :"],
-        boxes=[Box(QUESTION, ("yes", "no", "cancel"))],
-        exit_code=1,
-        changes=(), backups=()),
+    # A drive is a letter: anything else before the colon is refused the same way.
+    rejected("bad_d_lone_colon", "-f -n -d :", ":"),
+    rejected("bad_d_digit", "-f -d 1:", "1:"),
+    rejected("bad_d_symbol", "-f -d &:", "&:"),
     # Refused, then corrected in l1 and confirmed: the same run repairs d:.
     Case(
         name="bad_d_corrected_in_the_same_run",
@@ -267,7 +275,7 @@ BAD_PARTITIONS = [
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
         boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")],
         files_after={"d:/boot/bcd": NEW_STORE},
-        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d")),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d")),
         log_notes=("分区 “c” 被拒绝：卷标非法", f"提示：{BAD_VOLUME} → 确定")),
 ]
 
@@ -291,7 +299,7 @@ WOW64 = [
         log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
         files_after={"d:/boot/bcd": NEW_STORE},
-        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d"))),
 ]
 
 # Nobody clicks: the silent run closes itself two seconds after the repair, and its exit code
@@ -314,8 +322,39 @@ SELF_CLOSING = [
         log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], boxes=[], exit_code=0,
         files_after={"d:/boot/bcd": NEW_STORE},
-        changes=("d:/boot/bcd", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+]
+
+# What a technician must never lose to a guess: the rescue stick, or a locked system volume.
+BITLOCKER_SECTOR = b"\xebX\x90-FVE-FS-" + b"\0" * 8181
+GUARDS = [
+    # Two active partitions, one on removable media: only the fixed one is offered, so the
+    # silent run repairs it at once; the stick is named in the log.
+    Case(
+        name="scan_removable_active_left_out",
+        tail="-f -n",
+        files={"d:/boot/bcd": 100},
+        drives=("e",),
+        removable=("e",),
+        program_files=listings(
+            d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"
+               "1 E: mbr 0c FAT32 STICK yes 1 7681 7680 MB\r\n",
+            d1="open disk error!\r\n"),
+        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        log=[BCD_FOUND, "", DONE],
+        journal=[*listing_runs(2), BOOTSECT_60],
+        boxes=[],
+        log_notes=("跳过 e:：位于可移动介质上，不作为候选分区（确需修复时请用 -d e: 指定）",)),
+    # The Windows volume is locked: the scan says so, and the boot manager on d: decides.
+    held_case(
+        "bitlocker_locked_volume_named", "-f -d d:", MENU_DONE,
+        files={"d:/bootmgr": 100, "d:/boot/bcd": 100},
+        volumes={"e": BITLOCKER_SECTOR}, unreadable=("e",),
+        log=[SCAN6, "  e: 是BitLocker加密卷（已锁定），无法检查其中的系统。", SCAN5,
+             "  未发现任何Windows系统，按 d: 上已有的引导文件重写Win6.x引导扇区。", "", MENU_DONE],
+        journal=[BOOTSECT_60], exit_code=0,
+        changes=(volume("d"),), backups=(volume("d"),)),
 ]
 
 FAULT_CASES = [*STAND_INS, *TOOL_FAILURES, *MISSING_TOOLS, *LOADER_FAILURES, *READ_ONLY,
-               *CLOSED_MID_REPAIR, *BAD_PARTITIONS, *RAW_VOLUME, *WOW64, *SELF_CLOSING]
+               *CLOSED_MID_REPAIR, *BAD_PARTITIONS, *RAW_VOLUME, *WOW64, *SELF_CLOSING, *GUARDS]

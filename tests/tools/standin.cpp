@@ -260,7 +260,19 @@ std::wstring ValueAfter(const std::vector<std::wstring>& tokens, std::wstring_vi
     return {};
 }
 
-// bcdboot leaves a boot store on the drive named after /s, as the real tool would.
+bool WriteFileAt(const std::wstring& path, std::string_view bytes) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool wrote = WriteAll(file, bytes);
+    CloseHandle(file);
+    return wrote;
+}
+
+// bcdboot leaves the boot manager and a boot store on the drive named after /s, as the real tool
+// would.
 DWORD WriteBootStore(std::wstring_view args) {
     std::wstring drive = ValueAfter(Tokens(args), L"/s");
     if (drive.empty()) {
@@ -271,13 +283,8 @@ DWORD WriteBootStore(std::wstring_view args) {
     }
     const std::wstring folder = drive + L"\\boot";
     CreateDirectoryW(folder.c_str(), nullptr);
-    const HANDLE file = CreateFileW((folder + L"\\bcd").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return kWorkFailed;
-    }
-    const bool wrote = WriteAll(file, "stand-in boot store\r\n");
-    CloseHandle(file);
+    const bool wrote = WriteFileAt(folder + L"\\bcd", "stand-in boot store\r\n") &&
+                       WriteFileAt(drive + L"\\bootmgr", "stand-in boot manager\r\n");
     return wrote ? 0 : kWorkFailed;
 }
 

@@ -13,6 +13,18 @@ struct Machine {
         for (wchar_t letter = L'c'; letter <= L'h'; ++letter) {
             files.volumes[std::wstring(1, letter) + L":"] = std::string(8192, static_cast<char>(letter));
         }
+        // bcdboot leaves the boot manager and a store on the drive named after /s.
+        launcher.onSuccess = [this](const LaunchRequest& request) {
+            const auto at = request.parameters.find(L"/s ");
+            if (request.file != L"bcdboot.exe" || at == std::wstring::npos) {
+                return;
+            }
+            const auto drive = request.parameters.substr(at + 3, 2);
+            files.Put(drive + L"\\bootmgr", 400);
+            if (!files.FileLength(drive + L"\\boot\\bcd")) {
+                files.Put(drive + L"\\boot\\bcd", 200);
+            }
+        };
     }
 
     Events events;

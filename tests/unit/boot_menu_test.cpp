@@ -63,7 +63,6 @@ TEST_F(BootMenu, AssemblyBranches) {
          {L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
           L"bootsect.exe /nt60 d:"}},
         {false, true, {L"bootsect.exe /nt52 d:"}},
-        {false, false, {L"bootsect.exe /nt52 d:"}},
     };
     for (const auto& c : cases) {
         testing::Machine m;
@@ -74,6 +73,7 @@ TEST_F(BootMenu, AssemblyBranches) {
         if (c.five) {
             m.files.Put(L"e:\\windows\\regedit.exe", 100);
             m.files.Put(L"d:\\boot.ini", 100);
+            m.files.Put(L"d:\\ntldr", 100);
         }
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
@@ -81,6 +81,62 @@ TEST_F(BootMenu, AssemblyBranches) {
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.six << c.five;
         EXPECT_EQ(ch2.log.back(), kDone);
         EXPECT_TRUE(ch2.timerEnabled);
+    }
+}
+
+// Boot code is written only for a loader that is on the drive; with no installation found, the
+// boot files on the drive decide, and with none nothing is written.
+TEST_F(BootMenu, BootSectorFollowsTheLoaderThatIsThere) {
+    const std::wstring none = L"  未发现任何Windows系统，d: 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。";
+    const std::wstring by6 = L"  未发现任何Windows系统，按 d: 上已有的引导文件重写Win6.x引导扇区。";
+    const std::wstring by5 = L"  未发现任何Windows系统，按 d: 上已有的引导文件重写Win5.x引导扇区。";
+    const std::wstring nothing = L"引导菜单修复结束，未做任何修改。请关闭。";
+    const std::wstring oneFailed = L"引导菜单修复结束，但有 1 个步骤失败！请查看上面的记录。";
+    struct Case {
+        const char* name;
+        Lines filesOnD;
+        Lines drives;
+        Lines log;
+        Lines runs;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"nothing at all", {}, {}, {kScan6, kScan5, none, L"", nothing}, {}, 2},
+        {"a store and its boot manager",
+         {L"boot\\bcd", L"bootmgr", L"ntldr"},
+         {},
+         {kScan6, kScan5, by6, L"", kDone},
+         {L"bootsect.exe /nt60 d:"},
+         0},
+        {"ntldr alone", {L"ntldr"}, {}, {kScan6, kScan5, by5, L"", kDone}, {L"bootsect.exe /nt52 d:"}, 0},
+        {"a store without its boot manager",
+         {L"boot\\bcd"},
+         {},
+         {kScan6, kScan5, by6, L"  失败：d: 上没有 \\bootmgr，未写入Win6.x引导扇区", L"", oneFailed},
+         {},
+         1},
+        {"XP found, no NTLDR to copy",
+         {L"boot.ini"},
+         {L"e:"},
+         {kScan6, kScan5, L"  在 e: 发现5.x系统，修复中...", kKeep,
+          L"  失败：d: 上没有 \\ntldr，未写入Win5.x引导扇区", L"", oneFailed},
+         {},
+         1},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.Put(L"e:\\windows\\regedit.exe", 100);
+        for (const auto& name : c.filesOnD) {
+            m.files.Put(L"d:\\" + name, 100);
+        }
+        m.ch2Window.drives = c.drives;
+        m.ch2Window.partitionText = L"d:";
+        m.app.ch2.an1_Click();
+        EXPECT_EQ(m.ch2Window.log, c.log) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        EXPECT_EQ(m.app.repair.ExitCode(), c.exitCode) << c.name;
+        EXPECT_TRUE(m.ch2Window.timerEnabled) << c.name;
     }
 }
 
@@ -127,12 +183,6 @@ TEST_F(BootMenu, ProgramInADriveRootJoinsWithOneBackslash) {
     Windows5(L"e:");
     Repair({L"e:"});
     EXPECT_EQ(Copies().at(1), L"copy:C:\\boot.ini>d:\\boot.ini");
-}
-
-TEST_F(BootMenu, NoDrivesGivesOnlyTheScanLines) {
-    Repair({});
-    EXPECT_EQ(ch2Window.log, (Lines{kScan6, kScan5, L"", kDone}));
-    EXPECT_EQ(ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
 }
 
 TEST_F(BootMenu, TheBootDriveItselfHoldingVista) {

@@ -176,6 +176,9 @@ public:
     }
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override {
         events_.push_back(L"copy:" + source + L">" + target);
+        if (held.count(ToLower(source)) != 0) {
+            return Failure(kErrorSharingViolation);
+        }
         const auto it = files.find(ToLower(source));
         if (it == files.end()) {
             return Failure(2);
@@ -216,6 +219,51 @@ public:
         }
         bytes = it->second.substr(0, length);
         return FileResult::Success();
+    }
+    FileResult ListFolder(const std::wstring& path,
+                          std::vector<FolderEntry>& entries) const override {
+        entries.clear();
+        auto base = ToLower(path);
+        if (!base.empty() && base.back() == L'\\') {
+            base.pop_back();
+        }
+        const auto prefix = base + L"\\";
+        for (const auto& locked : unreadable) {
+            if (prefix.rfind(locked, 0) == 0) {
+                return Failure(21);
+            }
+        }
+        std::set<std::wstring> seen;
+        auto add = [&](const std::wstring& key, bool deeperIsFolder) {
+            if (key.rfind(prefix, 0) != 0 || key.size() == prefix.size()) {
+                return;
+            }
+            const auto rest = key.substr(prefix.size());
+            const auto slash = rest.find(L'\\');
+            const auto name = rest.substr(0, slash);
+            if (seen.insert(name).second) {
+                entries.push_back({name, deeperIsFolder || slash != std::wstring::npos});
+            }
+        };
+        for (const auto& [key, bytes] : files) {
+            add(key, false);
+        }
+        for (const auto& folder : folders) {
+            add(folder, true);
+        }
+        const bool isDriveRoot = base.size() == 2 && base[1] == L':';
+        if (entries.empty() && folders.count(base) == 0 && !isDriveRoot) {
+            return Failure(kErrorPathNotFound);
+        }
+        return FileResult::Success();
+    }
+    FileResult FlushFile(const std::wstring& path) override {
+        events_.push_back(L"flush:" + path);
+        return files.count(ToLower(path)) != 0 ? FileResult::Success() : Failure(2);
+    }
+    DriveMedia MediaOf(const std::wstring& drive) const override {
+        const auto it = media.find(ToLower(drive));
+        return it == media.end() ? DriveMedia::Fixed : it->second;
     }
 
     // Paths under a read-only prefix (a drive or a folder, lower case) refuse every write.
@@ -264,6 +312,11 @@ public:
     std::set<std::wstring> folders;
     std::map<std::wstring, std::string> volumes;
     std::vector<std::wstring> readOnly;
+    // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
+    std::vector<std::wstring> unreadable;
+    // Paths whose copy fails because another program holds them open.
+    std::set<std::wstring> held;
+    std::map<std::wstring, DriveMedia> media;
 
 private:
     Events& events_;
@@ -295,12 +348,17 @@ public:
             it != exitCodes.end()) {
             return {true, 0, L"", it->second};
         }
+        if (result.exitCode == 0u && onSuccess) {
+            onSuccess(request);
+        }
         return result;
     }
 
     std::vector<LaunchRequest> requests;
     LaunchResult result{true, 0, L"", 0u};
     std::function<void(const LaunchRequest&)> onLaunch;
+    // What a tool that succeeds leaves behind.
+    std::function<void(const LaunchRequest&)> onSuccess;
     // Scripted outcomes: the exit code of one command line, and tools that cannot be found.
     std::map<std::wstring, std::uint32_t> exitCodes;
     std::set<std::wstring> missing;

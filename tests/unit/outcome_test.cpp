@@ -56,6 +56,9 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
         m.files.Put(L"d:\\windows\\regedit.exe", 100);
         m.files.Put(L"d:\\boot.ini", 100);
         m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        // A system partition that already boots: a failed bcdboot leaves its boot manager.
+        m.files.Put(L"d:\\bootmgr", 100);
+        m.files.Put(L"d:\\boot\\bcd", 100);
         ch2.drives = {L"d:", L"e:"};
         ch2.partitionText = L"d:";
         m.launcher.exitCodes = c.exitCodes;
@@ -111,7 +114,8 @@ TEST_F(Outcome, MissingLoaderFilesAndAReadOnlyBootDrive) {
                      L"    失败：程序目录中缺少 C:\\kestrix\\NTLDR",
                      L"    失败：无法清除 d:\\NTDETECT.COM 的属性（错误 5：error 5）",
                      L"    失败：无法复制 C:\\kestrix\\NTDETECT.COM 到 d:\\NTDETECT.COM（错误 5：error 5）",
-                     L"", L"引导菜单修复结束，但有 5 个步骤失败！请查看上面的记录。"}));
+                     L"  失败：d: 上没有 \\ntldr，未写入Win5.x引导扇区",
+                     L"", L"引导菜单修复结束，但有 6 个步骤失败！请查看上面的记录。"}));
     // The file about to be replaced was saved first, even though the copy then failed.
     EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\d\\NTDETECT.COM")).size(), 50u);
 }
@@ -156,7 +160,7 @@ TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
     ch2.partitionText = L"d:";
     program.ch2.an1_Click();
     EXPECT_EQ(ch2.log, (Lines{L"检测出ntldr，正在建立Win5.x引导...",
-                              L"  失败：无法备份 d: 的引导扇区（没有可写的备份目录）", L"",
+                              L"  失败：无法备份 d: 的引导扇区（没有可写的备份目录），未运行 bootsect.exe /nt52 d:", L"",
                               L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
 }
 

@@ -83,8 +83,8 @@ TEST_F(RepairStart, CancelOrClosingTheQuestionEndsWithoutAnyTool) {
     }
 }
 
-TEST_F(RepairStart, RejectsABootDriveThatDoesNotEndInAColon) {
-    for (const std::wstring text : {L"c", L"", L" c", L"-f", L"cd:"}) {
+TEST_F(RepairStart, RejectsABootDriveThatIsNotALetterAndAColon) {
+    for (const std::wstring text : {L"c", L"", L" c", L"-f", L"cd:", L":", L"1:", L"&:", L" :"}) {
         session.messages.clear();
         ch2Window.logVisible = false;
         ch2Window.partitionText = text;
@@ -106,12 +106,16 @@ TEST_F(RepairStart, SilentModeStillAsksWhenTheEntryIsRejected) {
     EXPECT_TRUE(ch2Window.visible);
 }
 
-TEST_F(RepairStart, AcceptsAnyTwoCharactersEndingInAColon) {
+TEST_F(RepairStart, AcceptsALetterOfEitherCase) {
+    files.volumes[L"z:"] = files.volumes[L"a:"] = std::string(8192, 'v');
     ch1Window.bootOnly = 1;
-    ch2Window.partitionText = L":";
-    session.answers = {MessageAnswer::No};
-    app.ch2.an1_Click();
-    EXPECT_EQ(ToolRuns(), Lines{L"bootsect.exe /nt52 :"});
+    session.answers = {MessageAnswer::No, MessageAnswer::No};
+    for (const std::wstring text : {L"Z:", L"a:  容量:100MB"}) {
+        ch2Window.logVisible = false;
+        ch2Window.partitionText = text;
+        app.ch2.an1_Click();
+    }
+    EXPECT_EQ(ToolRuns(), (Lines{L"bootsect.exe /nt52 Z:", L"bootsect.exe /nt52 a:"}));
 }
 
 TEST_F(RepairStart, ASecondPressEndsTheProgram) {
@@ -136,7 +140,7 @@ TEST_F(RepairStart, AGreyedSwitchSelectsTheBootMenuRepair) {
     ch2Window.partitionText = L"d:";
     app.ch2.an1_Click();
     ASSERT_FALSE(ch2Window.log.empty());
-    EXPECT_EQ(ch2Window.log.back(), L"引导菜单修复完成！请关闭。");
+    EXPECT_EQ(ch2Window.log.front(), L"正在扫描分区中的6.x系统...");
 }
 
 }  // namespace

@@ -1,0 +1,170 @@
+// What the repair refuses to do: overwrite without a complete backup, offer a removable disk, or
+// pass over an encrypted volume in silence.
+#include "app_fixture.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+const std::wstring kFolder = L"c:\\kestrix\\kestrix-20261207-103026";
+
+std::vector<std::wstring> Matching(const std::vector<std::wstring>& lines, const std::wstring& part) {
+    std::vector<std::wstring> found;
+    for (const auto& line : lines) {
+        if (line.find(part) != std::wstring::npos) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+// Windows 7 on e:, the boot drive d: with a boot manager and its store.
+void SevenBootingFromD(testing::Machine& m) {
+    m.InstallInKestrixFolder();
+    m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+    m.files.Put(L"d:\\bootmgr", 300);
+    m.files.Put(L"d:\\boot\\bcd", 200);
+    m.files.Put(L"d:\\boot\\fonts\\chs_boot.ttf", 50);
+    m.ch2Window.drives = {L"d:", L"e:"};
+    m.ch2Window.partitionText = L"d:";
+}
+
+TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
+    const std::wstring bcdboot = L"bcdboot.exe e:\\windows /l zh-cn /s d:";
+    struct Case {
+        const char* name;
+        std::function<void(testing::Machine&)> arrange;
+        Lines failures;
+        Lines runs;
+    };
+    const Case cases[] = {
+        {"everything saved",
+         [](testing::Machine&) {},
+         {},
+         {bcdboot, L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"a short read of the boot sector",
+         [](testing::Machine& m) { m.files.volumes[L"d:"] = std::string(512, 'v'); },
+         {L"  失败：无法备份 d: 的引导扇区（只读到 512 字节），未运行 bootsect.exe /nt60 d:"},
+         {bcdboot, L"bcdedit.exe /store d:\\boot\\bcd /timeout 7"}},
+        {"an unreadable boot folder",
+         [](testing::Machine& m) { m.files.unreadable = {L"d:\\boot\\fonts\\"}; },
+         {L"  失败：无法备份 d: 的启动文件（错误 21：d:\\Boot\\fonts：error 21），未运行 " + bcdboot,
+          L"  失败：无法备份 d: 的启动文件（错误 21：d:\\Boot\\fonts：error 21），未运行 "
+          L"bcdedit.exe /store d:\\boot\\bcd /timeout 7"},
+         {L"bootsect.exe /nt60 d:"}},
+        {"the store held by the running Windows is exported",
+         [](testing::Machine& m) {
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+                 if (request.parameters.rfind(L"/export ", 0) == 0) {
+                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+                 }
+             };
+         },
+         {},
+         {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\"", bcdboot,
+          L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"a held store that cannot be exported",
+         [](testing::Machine& m) {
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.launcher.exitCodes[L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""] = 1;
+         },
+         {L"  失败：无法备份 d: 的启动文件（错误 32：d:\\Boot\\bcd：被系统占用，且无法用 bcdedit.exe /export 导出），未运行 " +
+              bcdboot,
+          L"  失败：无法备份 d: 的启动文件（错误 32：d:\\Boot\\bcd：被系统占用，且无法用 bcdedit.exe /export 导出），未运行 "
+          L"bcdedit.exe /store d:\\boot\\bcd /timeout 7"},
+         {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\"",
+          L"bootsect.exe /nt60 d:"}},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        SevenBootingFromD(m);
+        c.arrange(m);
+        m.app.ch2.an1_Click();
+        EXPECT_EQ(Matching(m.ch2Window.log, L"失败："), c.failures) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        EXPECT_EQ(m.app.repair.ExitCode(), c.failures.empty() ? 0 : 1) << c.name;
+    }
+}
+
+TEST(Backups, SavedAndFlushedBeforeTheFirstToolThatReplacesThem) {
+    testing::Machine m;
+    SevenBootingFromD(m);
+    m.launcher.onLaunch = [&m](const LaunchRequest&) { m.files.Put(L"d:\\bootmgr", 999); };
+    m.app.ch2.an1_Click();
+    for (const auto& saved : {L"\\d\\bootmgr", L"\\d\\boot\\bcd", L"\\d\\boot\\fonts\\chs_boot.ttf"}) {
+        EXPECT_EQ(m.files.files.count(kFolder + saved), 1u) << ToUtf8(saved);
+    }
+    EXPECT_EQ(m.files.files.at(kFolder + L"\\d\\bootmgr").size(), 300u);
+    // Each backup and the log reach the disk before the first tool starts.
+    const auto firstRun = std::find_if(m.events.begin(), m.events.end(), [](const std::wstring& e) {
+        return e.rfind(L"run:", 0) == 0;
+    });
+    const testing::Events before(m.events.begin(), firstRun);
+    for (const auto& flushed : {L"flush:C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
+                                L"flush:C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd",
+                                L"flush:C:\\kestrix\\kestrix-20261207-103026\\kestrix.log"}) {
+        EXPECT_NE(std::find(before.begin(), before.end(), flushed), before.end()) << ToUtf8(flushed);
+    }
+}
+
+TEST(Backups, ALoaderFileThatCannotBeSavedIsNotReplaced) {
+    testing::Machine m;
+    m.InstallInKestrixFolder();
+    m.files.Put(L"e:\\windows\\regedit.exe", 100);
+    m.files.Put(L"d:\\NTLDR", 40);
+    m.files.readOnly = {kFolder + L"\\d"};
+    m.ch2Window.drives = {L"e:"};
+    m.ch2Window.partitionText = L"d:";
+    m.app.ch2.an1_Click();
+    EXPECT_EQ(Matching(m.ch2Window.log, L"失败："),
+              (Lines{L"    失败：无法备份 d:\\NTLDR（错误 5：error 5），未复制 C:\\kestrix\\NTLDR"}));
+    EXPECT_EQ(m.files.files.at(L"d:\\ntldr").size(), 40u);
+    EXPECT_EQ(m.ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
+}
+
+TEST(RemovableDisks, AreLeftOutOfTheScanButRepairedWhenNamed) {
+    const std::wstring listing =
+        L"1 D: mbr 07 ntfs - yes 1 20481 20480 MB\r\n2 E: mbr 07 ntfs - yes 1 2049 2048 MB\r\n";
+    for (const auto media : {DriveMedia::Removable, DriveMedia::Usb, DriveMedia::SdCard, DriveMedia::Mmc}) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.media[L"e:"] = media;
+        m.launcher.onLaunch = [&m, &listing](const LaunchRequest& request) {
+            m.files.files[L"dinf.txt"] = ToUtf8(request.parameters.find(L"dsptw 0 ") != std::wstring::npos
+                                                    ? listing
+                                                    : L"open disk error!\r\n");
+        };
+        m.Start(L"");
+        EXPECT_EQ(m.ch2Window.partitions, Lines{L"d:  容量:20480MB"});
+        m.Ends([&] { m.app.ch1.Form_QueryUnload(); });
+        EXPECT_NE(m.files.Text(kFolder + L"\\kestrix.log").find(L"跳过 e:：位于"), std::wstring::npos);
+    }
+    testing::Machine named;
+    named.files.media[L"e:"] = DriveMedia::Usb;
+    named.files.Put(L"e:\\boot\\bcd", 100);
+    named.Start(L"-f -n -d e:");
+    EXPECT_EQ(named.ToolRuns(), Lines{L"bootsect.exe /nt60 e:"});
+}
+
+TEST(BitLocker, LockedVolumesAreNamedAndUnlockedOnesWarned) {
+    const std::string encrypted = "\xEB\x58\x90-FVE-FS-" + std::string(8181, '\0');
+    testing::Machine m;
+    m.InstallInKestrixFolder();
+    m.files.volumes[L"e:"] = encrypted;
+    m.files.unreadable = {L"e:\\"};
+    m.files.volumes[L"f:"] = encrypted;
+    m.files.Put(L"f:\\windows\\system32\\slmgr.vbs", 100);
+    // A plain volume whose files cannot be read is not called encrypted.
+    m.files.unreadable.push_back(L"g:\\");
+    m.ch2Window.drives = {L"d:", L"e:", L"f:", L"g:"};
+    m.ch2Window.partitionText = L"d:";
+    m.app.ch2.an1_Click();
+    EXPECT_EQ(Matching(m.ch2Window.log, L"BitLocker"),
+              (Lines{L"  e: 是BitLocker加密卷（已锁定），无法检查其中的系统。",
+                     L"    警告：f: 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。"}));
+}
+
+}  // namespace
+}  // namespace kestrix
