@@ -95,6 +95,13 @@ TEMPLATE_SETTINGS = """REGEDIT4
 "ShowCrashDialog"=dword:00000000
 """
 
+# Wine draws the caption buttons with the Marlett symbol font. This Wine looks for its own fonts
+# through drive Z: at a path where Debian's fonts-wine does not put them, and the cases' prefixes
+# have no Z: at all; without Marlett the buttons come out in the locale's default font as "0",
+# "1" and "r". So the template gets it in C:\windows\Fonts, where Windows keeps it too.
+WINE_FONTS = Path("/usr/share/wine/fonts")
+TEMPLATE_FONTS = ("marlett.ttf",)
+
 
 class CaseFailure(Exception):
     pass
@@ -667,7 +674,7 @@ def remove_server_folder(prefix):
 def template_stamp():
     """What a template was made from: a new Wine or new settings make it stale."""
     digest = hashlib.sha256(TEMPLATE_SETTINGS.encode()).hexdigest()[:16]
-    return f"{wine_version()}\nsettings {digest}\n"
+    return f"{wine_version()}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
 
 
 def ensure_template(path, log=print):
@@ -680,6 +687,10 @@ def ensure_template(path, log=print):
         mark = path / TEMPLATE_MARK
         if mark.is_file() and mark.read_text() == stamp:
             return path
+        missing = [f for f in TEMPLATE_FONTS if not (WINE_FONTS / f).is_file()]
+        if missing:
+            raise CaseFailure(f"{', '.join(missing)} not in {WINE_FONTS}: install fonts-wine "
+                              "(scripts/install-deps.sh)")
         log(f"making Wine prefix template {path}, about 30 s")
         started = time.monotonic()
         building = path.parent / (path.name + ".building")
@@ -697,6 +708,10 @@ def ensure_template(path, log=print):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=env, timeout=120)
             settings.unlink()
+            fonts = building / "drive_c" / "windows" / "Fonts"
+            fonts.mkdir(parents=True, exist_ok=True)
+            for font in TEMPLATE_FONTS:
+                shutil.copy2(WINE_FONTS / font, fonts / font)
         finally:
             subprocess.run(["wineserver", "-k"], env=env, timeout=60,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
