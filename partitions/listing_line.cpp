@@ -45,6 +45,15 @@ std::wstring Hex2(std::uint8_t value) {
     return {kHex[value >> 4], kHex[value & 0x0F]};
 }
 
+// What is listed, in number order.
+std::vector<PartitionInfo> Listed(std::vector<PartitionInfo> partitions) {
+    std::erase_if(partitions, [](const PartitionInfo& p) { return !IsListedPartition(p); });
+    std::stable_sort(
+        partitions.begin(), partitions.end(),
+        [](const PartitionInfo& a, const PartitionInfo& b) { return a.number < b.number; });
+    return partitions;
+}
+
 }  // namespace
 
 std::wstring PartitionTypeWord(const PartitionInfo& partition) {
@@ -105,6 +114,17 @@ std::optional<std::uint32_t> ListingDiskArgument(const std::vector<std::wstring>
     return std::nullopt;
 }
 
+std::optional<std::wstring> ListingImageArgument(const std::vector<std::wstring>& arguments) {
+    constexpr std::wstring_view kSwitch = L"/image:";
+    for (const auto& argument : arguments) {
+        if (argument.size() > kSwitch.size() &&
+            ToLower(Left(argument, kSwitch.size())) == kSwitch) {
+            return argument.substr(kSwitch.size());
+        }
+    }
+    return std::nullopt;
+}
+
 Listing MakeListing(std::uint32_t disk, DiskSource& source) {
     Listing listing;
     auto partitions = source.Partitions(disk);
@@ -118,16 +138,21 @@ Listing MakeListing(std::uint32_t disk, DiskSource& source) {
         listing.exitCode = 1;
         return listing;
     }
-    std::erase_if(*partitions, [](const PartitionInfo& p) { return !IsListedPartition(p); });
-    if (partitions->empty()) {
+    const auto listed = Listed(std::move(*partitions));
+    if (listed.empty()) {
         return listing;
     }
-    std::stable_sort(
-        partitions->begin(), partitions->end(),
-        [](const PartitionInfo& a, const PartitionInfo& b) { return a.number < b.number; });
     const auto volumes = source.Volumes();
-    for (const auto& partition : *partitions) {
+    for (const auto& partition : listed) {
         listing.lines.push_back(ListingLine(partition, VolumeOf(volumes, disk, partition)));
+    }
+    return listing;
+}
+
+Listing MakeImageListing(SectorReader& image) {
+    Listing listing;
+    for (const auto& partition : Listed(DecodeDiskImage(image).partitions)) {
+        listing.lines.push_back(ListingLine(partition, {}));
     }
     return listing;
 }

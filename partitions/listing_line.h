@@ -31,6 +31,7 @@ struct MountedVolume {
 };
 
 inline constexpr wchar_t kOpenDiskError[] = L"open disk error!";
+inline constexpr wchar_t kOpenImageError[] = L"open image error!";
 
 // "07" for MBR types, a name or the GUID for GPT ones.
 std::wstring PartitionTypeWord(const PartitionInfo& partition);
@@ -47,6 +48,9 @@ VolumeInfo VolumeOf(const std::vector<MountedVolume>& volumes, std::uint32_t dis
 
 // The disk number from "N /find:all /getid": switches are ignored, the number is decimal.
 std::optional<std::uint32_t> ListingDiskArgument(const std::vector<std::wstring>& arguments);
+
+// The file from "/image:FILE" (the switch in any case, the other switches ignored), or none.
+std::optional<std::wstring> ListingImageArgument(const std::vector<std::wstring>& arguments);
 
 // The disks as the listing program sees them.
 class DiskSource {
@@ -69,5 +73,9 @@ struct Listing {
 inline constexpr std::uint32_t kDiskProbeSpan = 32;
 
 Listing MakeListing(std::uint32_t disk, DiskSource& source);
+
+// The partitions of a raw disk image, in the same lines; an image has no volumes, so no drive,
+// file system or label either.
+Listing MakeImageListing(SectorReader& image);
 
 }  // namespace kestrix

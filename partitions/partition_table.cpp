@@ -249,6 +249,20 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
     return layout;
 }
 
+DiskLayout DecodeDiskImage(SectorReader& image) {
+    DiskLayout layout = DecodePartitionTable(image, kDefaultSectorSize);
+    const bool protective =
+        std::any_of(layout.partitions.begin(), layout.partitions.end(),
+                    [](const PartitionInfo& p) { return p.mbrType == kProtectiveType; });
+    if (protective) {
+        DiskLayout large = DecodePartitionTable(image, kLargeSectorSize);
+        if (large.style == PartitionStyle::kGpt) {
+            return large;
+        }
+    }
+    return layout;
+}
+
 std::wstring GuidText(const Guid& guid) {
     // The first three groups are stored little-endian, the last two as they read.
     static constexpr int kOrder[] = {3,  2, 1, 0,  -1, 5,  4,  -1, 7,  6,

@@ -42,10 +42,15 @@ struct DiskLayout {
 };
 
 constexpr std::uint32_t kDefaultSectorSize = 512;
+constexpr std::uint32_t kLargeSectorSize = 4096;
 
 // Unused entries and extended containers are left out; primaries come first, then the logicals
 // in chain order. A damaged table yields what could be read of it, never a loop or a crash.
 DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize = kDefaultSectorSize);
+
+// A disk image does not say its sector size: 512 bytes, unless the table is a protective MBR
+// whose GPT only 4 KiB sectors find.
+DiskLayout DecodeDiskImage(SectorReader& image);
 
 // The container types whose first sector starts a chain of extended boot records.
 bool IsExtendedType(std::uint8_t mbrType);

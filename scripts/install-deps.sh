@@ -5,7 +5,7 @@ set -euo pipefail
 need_apt=0
 pkgs=(cmake g++ make libgtest-dev
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-      wine wine64 wine32:i386 xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk python3)
+      wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk python3)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386

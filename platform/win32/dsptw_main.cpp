@@ -1,5 +1,6 @@
 // dsptw N [/find:all] [/getid]: lists the partitions of physical disk N for the boot-partition
-// scan. Only the asking is done here; what is listed and how is decided in partitions/.
+// scan; dsptw /image:FILE lists those of a raw disk image the same way. Only the asking is done
+// here; what is listed and how is decided in partitions/.
 #include <windows.h>
 #include <winioctl.h>
 
@@ -8,7 +9,9 @@
 #include <cstring>
 #include <cwchar>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "partitions/listing_line.h"
@@ -153,6 +156,24 @@ private:
     }
 };
 
+// A raw disk image, read where the decoder asks.
+class ImageFile final : public SectorReader {
+public:
+    explicit ImageFile(UniqueFileHandle file) : file_(std::move(file)) {}
+
+    bool Read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        return ReadFile(file_.get(), out.data(), static_cast<DWORD>(out.size()), &read, &at) &&
+               read == out.size();
+    }
+
+private:
+    UniqueFileHandle file_;
+};
+
 // Redirected to a file (as the scan does) the text goes out in the ANSI code page the scan reads;
 // on a console it goes out wide so any label shows.
 void WriteLine(const std::wstring& text) {
@@ -178,17 +199,29 @@ void WriteLine(const std::wstring& text) {
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+Listing ListImage(const std::wstring& path) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return {{kOpenImageError}, 1};
+    }
+    ImageFile image(std::move(file));
+    return MakeImageListing(image);
+}
+
 int Run(int argc, wchar_t** argv) {
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
+    const auto image = ListingImageArgument(arguments);
     const auto disk = ListingDiskArgument(arguments);
-    if (!disk) {
-        const char usage[] = "usage: dsptw N [/find:all] [/getid]\r\n";
+    if (!image && !disk) {
+        const char usage[] = "usage: dsptw N [/find:all] [/getid]\r\n       dsptw /image:FILE\r\n";
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof(usage) - 1, &written, nullptr);
         return 2;
     }
     WindowsDisks disks;
-    const Listing listing = MakeListing(*disk, disks);
+    const Listing listing = image ? ListImage(*image) : MakeListing(*disk, disks);
     for (const auto& line : listing.lines) {
         WriteLine(line);
     }

@@ -3,7 +3,7 @@
 An "app" case starts kestrix.exe with an exact command-line tail, drives it through its steps and
 compares what it logged, which tools it ran, which message boxes it showed and how it ended.
 A "tool" case runs the stand-in tools directly, to prove the test's own tooling before it is
-trusted with the program.
+trusted with the program, or the product's own dsptw.exe on disk images.
 
 Files are laid out as {"d:/path": size-or-content}: an int is a size (filler bytes), str is
 UTF-8 text, bytes are written as they are. Drive letters other than c: become folders mapped
@@ -128,6 +128,16 @@ class Run:
 
 
 @dataclass(frozen=True)
+class DiskImage:
+    """A raw disk image made as the case is laid out: a sparse file of size_mib MiB that
+    sfdisk partitions from its input (script) or sgdisk from its arguments (script, split as a
+    shell would)."""
+    size_mib: int
+    tool: str
+    script: str
+
+
+@dataclass(frozen=True)
 class Case:
     name: str
     tail: str = ""
@@ -161,6 +171,10 @@ class Case:
     tools_in: str = "program"
     # Stand-ins left out, so that the program cannot find them.
     missing_tools: tuple = ()
+    # Tools placed as the product builds them (beside kestrix.exe) instead of their stand-ins.
+    real_tools: tuple = ()
+    # {"d:/disk.img": DiskImage(...)}: made on the drive before the run.
+    images: dict = field(default_factory=dict)
     # What even root cannot write (chattr +i): a drive letter (its folder and raw volume) or a
     # folder ("c:/kestrix").
     read_only: tuple = ()
@@ -563,6 +577,54 @@ CASES += [
         journal=listing_runs(1),
         boxes=[Box(NOT_FOUND, ("ok",), "exclamation")],
         exit_code=2,
+    ),
+]
+
+
+# The real listing program on raw disk images, run as the program runs it (through cmd, its
+# output redirected beside it): the same lines as for a physical disk, with no drive, file
+# system or label since an image has no volumes.
+def image_listing(image, out, exit_code=0):
+    return Run("C:\\windows\\system32\\cmd.exe",
+               f"/c dsptw /image:{image} /find:all /getid>{out}", exit_code, "C:\\kestrix")
+
+
+def lines(*text):
+    return "".join(line + "\r\n" for line in text).encode()
+
+
+CASES += [
+    # An active primary, another primary, then an extended partition holding two logicals,
+    # numbered after the primaries; a file that is not there is an error.
+    Case(
+        name="image_mbr_active_and_logicals",
+        real_tools=("dsptw.exe",),
+        images={"d:/mbr.img": DiskImage(64, "sfdisk", (
+            "label: dos\n"
+            "start=2048, size=32768, type=7, bootable\n"
+            "start=34816, size=16384, type=83\n"
+            "start=51200, size=79872, type=f\n"
+            "start=53248, size=16384, type=b\n"
+            "start=71680, size=20480, type=7\n"))},
+        runs=(image_listing("d:\\mbr.img", "dinf.txt"),
+              image_listing("d:\\none.img", "none.txt", exit_code=1)),
+        files_after={"c:/kestrix/dinf.txt": lines("1 - mbr 07 - - yes 1 17 16 MB",
+                                                  "2 - mbr 83 - - no 17 25 8 MB",
+                                                  "3 - mbr 0b - - no 26 34 8 MB",
+                                                  "4 - mbr 07 - - no 35 45 10 MB"),
+                     "c:/kestrix/none.txt": lines("open image error!")},
+    ),
+    # GPT as Windows lays it out: EFI system, reserved, basic data to the last usable sector.
+    Case(
+        name="image_gpt_efi_system",
+        real_tools=("dsptw.exe",),
+        images={"d:/gpt.img": DiskImage(
+            64, "sgdisk", "-n 1:2048:+20M -t 1:ef00 -c '1:EFI system partition' "
+                          "-n 2:0:+16M -t 2:0c01 -n 3:0:0 -t 3:0700")},
+        runs=(image_listing("d:\\gpt.img", "dinf.txt"),),
+        files_after={"c:/kestrix/dinf.txt": lines("1 - gpt efi-system - - no 1 21 20 MB",
+                                                  "2 - gpt msr - - no 21 37 16 MB",
+                                                  "3 - gpt basic-data - - no 37 63 26 MB")},
     ),
 ]
 

@@ -19,6 +19,7 @@ import hashlib
 import os
 import re
 import select
+import shlex
 import shutil
 import subprocess
 import sys
@@ -93,6 +94,13 @@ TEMPLATE_SETTINGS = """REGEDIT4
 [HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
 "ShowCrashDialog"=dword:00000000
 """
+
+# Wine draws the caption buttons with the Marlett symbol font. This Wine looks for its own fonts
+# through drive Z: at a path where Debian's fonts-wine does not put them, and the cases' prefixes
+# have no Z: at all; without Marlett the buttons come out in the locale's default font as "0",
+# "1" and "r". So the template gets it in C:\windows\Fonts, where Windows keeps it too.
+WINE_FONTS = Path("/usr/share/wine/fonts")
+TEMPLATE_FONTS = ("marlett.ttf",)
 
 
 class CaseFailure(Exception):
@@ -310,7 +318,8 @@ def split_drive_path(key):
 
 
 def drive_letters(case):
-    letters = {split_drive_path(k)[0] for k in list(case.files) + list(case.files_after)}
+    letters = {split_drive_path(k)[0]
+               for k in list(case.files) + list(case.files_after) + list(case.images)}
     letters.update(d.lower() for d in case.drives)
     letters.update(v.lower() for v in case.volumes)
     letters.discard("c")
@@ -337,6 +346,29 @@ def lay_out(prefix, drives, files):
         path = host_path(prefix, drives, key)
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(content_bytes(contents))
+
+
+def make_disk_image(path, image):
+    """A sparse file partitioned by util-linux's sfdisk or by sgdisk (from /usr/sbin)."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as file:
+        file.truncate(image.size_mib << 20)
+    if image.tool == "sfdisk":
+        args = ["sfdisk", "--no-reread", "--no-tell-kernel", "--wipe", "never", "--quiet"]
+        script = image.script
+    elif image.tool == "sgdisk":
+        args, script = ["sgdisk", *shlex.split(image.script)], None
+    else:
+        raise CaseFailure(f"unknown disk image tool {image.tool!r}")
+    env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+    try:
+        done = subprocess.run([*args, str(path)], input=script, env=env, text=True,
+                              capture_output=True, timeout=60)
+    except FileNotFoundError:
+        raise CaseFailure(f"{image.tool} is not installed (scripts/install-deps.sh)") from None
+    if done.returncode != 0:
+        raise CaseFailure(f"{image.tool} failed ({done.returncode}) on {path.name}: "
+                          f"{(done.stderr or done.stdout).strip()}")
 
 
 # Wine keeps hidden and system in this extended attribute and read-only in the write bits.
@@ -644,7 +676,7 @@ def remove_server_folder(prefix):
 def template_stamp():
     """What a template was made from: a new Wine or new settings make it stale."""
     digest = hashlib.sha256(TEMPLATE_SETTINGS.encode()).hexdigest()[:16]
-    return f"{wine_version()}\nsettings {digest}\n"
+    return f"{wine_version()}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
 
 
 def ensure_template(path, log=print):
@@ -657,6 +689,10 @@ def ensure_template(path, log=print):
         mark = path / TEMPLATE_MARK
         if mark.is_file() and mark.read_text() == stamp:
             return path
+        missing = [f for f in TEMPLATE_FONTS if not (WINE_FONTS / f).is_file()]
+        if missing:
+            raise CaseFailure(f"{', '.join(missing)} not in {WINE_FONTS}: install fonts-wine "
+                              "(scripts/install-deps.sh)")
         log(f"making Wine prefix template {path}, about 30 s")
         started = time.monotonic()
         building = path.parent / (path.name + ".building")
@@ -674,6 +710,10 @@ def ensure_template(path, log=print):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run(["wineserver", "-w"], env=env, timeout=120)
             settings.unlink()
+            fonts = building / "drive_c" / "windows" / "Fonts"
+            fonts.mkdir(parents=True, exist_ok=True)
+            for font in TEMPLATE_FONTS:
+                shutil.copy2(WINE_FONTS / font, fonts / font)
         finally:
             subprocess.run(["wineserver", "-k"], env=env, timeout=60,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -800,7 +840,9 @@ class Workspace:
             # an existing one is never written through.
             if target.exists():
                 raise CaseFailure(f"{target} exists already; the stand-in would replace it")
-            shutil.copy2(Path(self.options.tools_dir) / tool, target)
+            built = (Path(self.options.kestrix).parent if tool in self.case.real_tools
+                     else Path(self.options.tools_dir))
+            shutil.copy2(built / tool, target)
 
     def make_read_only(self):
         """read_only entries: a letter (the drive's folder and its raw volume) or a folder."""
@@ -869,6 +911,8 @@ class Workspace:
                 (self.prefix / "drive_c" / folder / "regedit.exe").unlink(missing_ok=True)
         self.place_tools()
         lay_out(self.prefix, self.drives, self.case.files)
+        for key, image in self.case.images.items():
+            make_disk_image(host_path(self.prefix, self.drives, key), image)
         for name, contents in self.case.program_files.items():
             (program / name).write_bytes(content_bytes(contents))
         set_attributes(self.prefix, self.drives, self.case.attributes)
@@ -1374,6 +1418,10 @@ def missing_inputs(case, options):
     missing = []
     if case.kind == "app" and (options.kestrix is None or not options.kestrix.is_file()):
         missing.append(f"kestrix.exe ({options.kestrix}); build the Windows tree first")
+    # The product's other programs are built beside kestrix.exe.
+    for tool in case.real_tools:
+        if options.kestrix is None or not (options.kestrix.parent / tool).is_file():
+            missing.append(f"{tool} beside kestrix.exe ({options.kestrix})")
     if options.tools_dir is None:
         missing.append("--build-dir or --tools-dir")
     else:

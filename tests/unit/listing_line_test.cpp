@@ -185,6 +185,21 @@ TEST(ListingLineFormat, DiskArgument) {
     }
 }
 
+TEST(ListingLineFormat, ImageArgument) {
+    using Args = std::vector<std::wstring>;
+    const std::pair<Args, std::optional<std::wstring>> cases[] = {
+        {{L"/image:d:\\disk.img", L"/find:all", L"/getid"}, L"d:\\disk.img"},
+        {{L"/IMAGE:C:\\my images\\a.img"}, L"C:\\my images\\a.img"},
+        {{L"/find:all", L"/image:x.img"}, L"x.img"},
+        {{L"/image:"}, std::nullopt},
+        {{L"image:x.img"}, std::nullopt},
+        {{L"0", L"/find:all"}, std::nullopt},
+    };
+    for (const auto& [args, file] : cases) {
+        EXPECT_EQ(ListingImageArgument(args), file) << ToUtf8(args[0]);
+    }
+}
+
 class FakeDisks final : public DiskSource {
 public:
     std::optional<std::vector<PartitionInfo>> Partitions(std::uint32_t disk) override {

@@ -152,6 +152,10 @@ TEST(PartitionTable, GptOf4KSectorsNeedsTheRightSectorSize) {
     EXPECT_EQ(wrong.style, PartitionStyle::kMbr);
     ASSERT_EQ(wrong.partitions.size(), 1u);
     EXPECT_EQ(wrong.partitions[0].mbrType, 0xEE);
+
+    // An image is tried with 4 KiB sectors when 512 finds only the protective MBR.
+    testing::FileSectorReader reader(image.path());
+    EXPECT_EQ(Rows(DecodeDiskImage(reader), 4096), Rows(layout, 4096));
 }
 
 TEST(PartitionTable, SectorSizeScalesMbrOffsets) {
