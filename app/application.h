@@ -1,7 +1,7 @@
 #pragma once
 // The whole program put together over the platform's windows, files, clock and process start.
-#include "app/forms.h"
 #include "app/logged_session.h"
+#include "app/program.h"
 #include "exec/run_and_wait.h"
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
@@ -9,28 +9,26 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/windows.h"
-#include "repair/repair_engine.h"
+#include "repair/repair_job.h"
 
 namespace kestrix {
 
 struct Application {
-    Application(MainWindow& mainWindow, SelectionWindow& selectionWindow, Session& platformSession,
+    Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
                 FileSystem& files, ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
           runner(launcher, files),
-          repair(mainWindow, selectionWindow, session, files, runner, log),
-          scan(selectionWindow, session, files, runner, log),
-          ch1(mainWindow, selectionWindow, ch2, session, files, scan, repair),
-          ch2(selectionWindow, session, repair, ch1.Aup) {}
+          job(files, runner, log),
+          scan(repairWindow, session, files, runner, log),
+          program(startWindow, repairWindow, session, files, scan, job, log) {}
 
     RunLog log;
     LoggedSession session;
     CommandRunner runner;
-    RepairEngine repair;
+    RepairJob job;
     PartitionScan scan;
-    MainForm ch1;
-    SelectionForm ch2;
+    Program program;
 };
 
 }  // namespace kestrix

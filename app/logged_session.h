@@ -1,6 +1,7 @@
 #pragma once
 // The platform's session, with every message box and the end of the program written to the run's
-// log, which is completed before the process ends.
+// log, which is completed before the process ends. Unattended, no box is shown: its text goes to
+// the log, and a question takes the answer that writes nothing.
 #include "exec/run_log.h"
 #include "platform/windows.h"
 
@@ -10,14 +11,22 @@ class LoggedSession final : public Session {
 public:
     LoggedSession(Session& inner, RunLog& log) : inner_(inner), log_(log) {}
 
+    void SetUnattended(bool unattended) { unattended_ = unattended; }
+
     MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
                               MessageIcon icon) override;
-    void ProcessPendingEvents() override { inner_.ProcessPendingEvents(); }
     [[noreturn]] void EndProgram(int exitCode) override;
+    void RunInBackground(std::function<void()> work, std::function<void()> whenDone) override {
+        inner_.RunInBackground(std::move(work), std::move(whenDone));
+    }
+    void RunOnWindowThread(const std::function<void()>& action) override {
+        inner_.RunOnWindowThread(action);
+    }
 
 private:
     Session& inner_;
     RunLog& log_;
+    bool unattended_ = false;
 };
 
 }  // namespace kestrix

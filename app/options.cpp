@@ -14,6 +14,9 @@ Options ParseOptions(std::wstring_view optionString) {
     const auto silentAt = optionString.find(L"-f");
     options.silent = silentAt != std::wstring_view::npos && silentAt >= 2;
     options.bootSectorOnly = SplitAll(optionString, L" -n").size() >= 2;
+    // Unattended implies silent.
+    options.unattended = SplitAll(optionString, L" -u").size() >= 2;
+    options.silent = options.silent || options.unattended;
     const auto pieces = SplitAll(optionString, L" -d ");
     if (pieces.size() >= 2) {
         options.partition = Left(pieces[1], 2);

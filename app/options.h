@@ -1,6 +1,6 @@
 #pragma once
-// The command line is the program's only configuration: "-f" silent, "-n" boot sector only,
-// "-d X:" the partition to repair.
+// The command line is the program's only configuration: "-f" silent, "-u" unattended (silent and
+// never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +13,7 @@ std::wstring BuildOptionString(std::wstring_view arguments);
 
 struct Options {
     bool silent = false;
+    bool unattended = false;
     bool bootSectorOnly = false;
     std::optional<std::wstring> partition;
 };

@@ -62,6 +62,7 @@ std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
 }
 
 void RunLog::Write(std::wstring_view text) {
+    const Hold hold(busy_);
     pending_ += ToUtf8(LogTimestamp(clock_.Now()) + L"  " + std::wstring(text) + L"\r\n");
     WritePending();
 }
@@ -93,6 +94,11 @@ bool RunLog::TryCreate(const std::wstring& parent) {
 }
 
 bool RunLog::Open(const std::wstring& bootDrive) {
+    const Hold hold(busy_);
+    return OpenHeld(bootDrive);
+}
+
+bool RunLog::OpenHeld(const std::wstring& bootDrive) {
     if (!folder_.empty()) {
         return true;
     }
@@ -111,6 +117,11 @@ bool RunLog::Open(const std::wstring& bootDrive) {
 }
 
 void RunLog::Flush() {
+    const Hold hold(busy_);
+    FlushHeld();
+}
+
+void RunLog::FlushHeld() {
     WritePending();
     if (!folder_.empty()) {
         files_.FlushFile(JoinPath(folder_, kLogName));
@@ -118,10 +129,11 @@ void RunLog::Flush() {
 }
 
 void RunLog::Close() {
+    const Hold hold(busy_);
     if (folder_.empty()) {
-        Open(L"");
+        OpenHeld(L"");
     }
-    Flush();
+    FlushHeld();
 }
 
 void RunLog::WritePending() {

@@ -1,7 +1,9 @@
 #pragma once
 // The run's own record: a folder per run, beside the program when that folder is writable and
 // otherwise on the boot drive, holding the backups and kestrix.log. Lines written before the
-// folder exists are kept and written when it is opened.
+// folder exists are kept and written when it is opened. The repair's thread and the window thread
+// may both write: each call holds the log alone while it runs.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,8 +32,27 @@ public:
     const std::wstring& Folder() const { return folder_; }
 
 private:
+    // A lock that needs no threads library; it is held only for a write or a flush.
+    class Hold {
+    public:
+        explicit Hold(std::atomic_flag& flag) : flag_(flag) {
+            while (flag_.test_and_set(std::memory_order_acquire)) {
+            }
+        }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        ~Hold() { flag_.clear(std::memory_order_release); }
+
+    private:
+        std::atomic_flag& flag_;
+    };
+
+    bool OpenHeld(const std::wstring& bootDrive);
+    void FlushHeld();
     bool TryCreate(const std::wstring& parent);
     void WritePending();
+
+    std::atomic_flag busy_;
 
     FileSystem& files_;
     const Clock& clock_;

@@ -63,7 +63,7 @@ void PartitionScan::AddPartitionLine(const std::wstring& line) {
                    L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
         return;
     }
-    ch2_.AddPartition(*entry);
+    window_.AddPartition(*entry);
 }
 
 void PartitionScan::ScanActivePartitions() {
@@ -87,12 +87,12 @@ void PartitionScan::ScanActivePartitions() {
             }
         }
     }
-    if (ch2_.PartitionCount() >= 1) {
-        ch2_.SelectPartition(0);
+    if (window_.PartitionCount() >= 1) {
+        window_.SelectPartition(0);
         return;
     }
     session_.ShowMessage(L"出错了！没找到活动分区！", MessageButtons::Ok, MessageIcon::Exclamation);
-    ch2_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
+    window_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
 }
 
 }  // namespace kestrix

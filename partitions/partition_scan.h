@@ -23,15 +23,15 @@ class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(SelectionWindow& ch2, Session& session, FileSystem& files, CommandRunner& runner,
+    PartitionScan(RepairWindow& window, Session& session, FileSystem& files, CommandRunner& runner,
                   RunLog& log)
-        : ch2_(ch2), session_(session), files_(files), runner_(runner), log_(log) {}
+        : window_(window), session_(session), files_(files), runner_(runner), log_(log) {}
 
     void ScanActivePartitions();
     void AddPartitionLine(const std::wstring& line);
 
 private:
-    SelectionWindow& ch2_;
+    RepairWindow& window_;
     Session& session_;
     FileSystem& files_;
     CommandRunner& runner_;

@@ -65,6 +65,9 @@ public:
                                   std::vector<FolderEntry>& entries) const = 0;
     // Writes what the system still holds of a file to the disk, so a reboot cannot lose it.
     virtual FileResult FlushFile(const std::wstring& path) = 0;
+    // The machine's drives in letter order, each "x:" followed by what the user knows it by
+    // (" [label]", or " [\\server\share]" for a network drive).
+    virtual std::vector<std::wstring> DriveEntries() const = 0;
     // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
     virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
 };

@@ -1,70 +1,71 @@
 #pragma once
 // What the logic needs of the two windows and of the desktop session. The Win32 layer implements
-// these with real windows; the tests with recording doubles.
-#include <cstddef>
+// these with real windows; the tests with recording doubles. Windows are touched on the window
+// thread only.
+#include <functional>
 #include <string>
 
 namespace kestrix {
 
-// ch1: the boot-sector-only switch and the start button.
-class MainWindow {
+// The start window: the boot-sector-only switch and the start button.
+class StartWindow {
 public:
-    virtual ~MainWindow() = default;
+    virtual ~StartWindow() = default;
     virtual void Show() = 0;
     virtual void Hide() = 0;
-    // fx1's check value: 0 clear, 1 ticked, 2 greyed.
-    virtual int BootOnlyValue() const = 0;
-    virtual void SetBootOnlyValue(int value) = 0;
+    virtual bool BootSectorOnly() const = 0;
+    virtual void SetBootSectorOnly(bool on) = 0;
 };
 
-// ch2: partition selection (l1, Label1), progress log (l2), drive list (d1), timer (e_t1).
-class SelectionWindow {
+// The repair window: first the partition choice, then the repair's progress log.
+class RepairWindow {
 public:
-    virtual ~SelectionWindow() = default;
+    virtual ~RepairWindow() = default;
     virtual void Show() = 0;
     virtual void Hide() = 0;
 
-    // l1, the sorted editable combo.
+    // The partition field: a sorted list whose text the user may also type.
     virtual void AddPartition(const std::wstring& entry) = 0;
     virtual int PartitionCount() const = 0;
     virtual std::wstring PartitionText() const = 0;
     virtual void SetPartitionText(const std::wstring& text) = 0;
     virtual void SelectPartition(int index) = 0;
 
-    // Label1, the instruction above l1.
+    // The instruction above the partition field.
     virtual void SetInstruction(const std::wstring& text) = 0;
 
-    // l2, the progress log; its visibility marks a started repair.
-    virtual bool IsLogVisible() const = 0;
-    virtual void ShowLog() = 0;
-    virtual void HideLog() = 0;
+    // The progress log covers the partition choice once a repair starts.
+    virtual bool IsProgressShown() const = 0;
+    virtual void ShowProgress() = 0;
+    virtual void ShowSelection() = 0;
     virtual void AppendLogLine(const std::wstring& line) = 0;
 
-    // d1, the machine's drives as listed when the window was created.
-    virtual int DriveCount() const = 0;
-    virtual std::wstring DriveEntry(int index) const = 0;
-
-    // e_t1, the auto-close timer.
-    virtual void SetTimerEnabled(bool enabled) = 0;
+    virtual void SetConfirmEnabled(bool enabled) = 0;
+    // Fires once, two seconds after it is armed.
+    virtual void SetAutoCloseTimer(bool armed) = 0;
 
     // Keeps the window above every window that is not topmost.
     virtual void SetTopmost() = 0;
 };
 
-enum class MessageButtons { Ok, YesNoCancel };
-enum class MessageIcon { None, Exclamation };
+// YesNo: No is the default button; YesNoCancel: Yes is.
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class MessageIcon { None, Exclamation, Warning };
 enum class MessageAnswer { Ok, Yes, No, Cancel, Closed };
 
 class Session {
 public:
     virtual ~Session() = default;
-    // A modal box without a caption of its own; Yes is the default button of a question.
+    // A modal box without a caption of its own, on the window thread.
     virtual MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
                                       MessageIcon icon) = 0;
-    // Lets the window events that are waiting run once, nested.
-    virtual void ProcessPendingEvents() = 0;
     // Ends the process at once; no further handler runs.
     [[noreturn]] virtual void EndProgram(int exitCode) = 0;
+    // Runs work on a thread of its own while the windows go on answering; whenDone then runs on
+    // the window thread.
+    virtual void RunInBackground(std::function<void()> work, std::function<void()> whenDone) = 0;
+    // From the background work: runs the action on the window thread and returns when it has.
+    virtual void RunOnWindowThread(const std::function<void()>& action) = 0;
 };
 
 }  // namespace kestrix

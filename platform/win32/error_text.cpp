@@ -1,5 +1,6 @@
 #include "platform/win32/error_text.h"
 #include "platform/text.h"
+#include "platform/win32/unique_handle.h"
 
 namespace kestrix::win32 {
 
@@ -8,10 +9,10 @@ std::wstring ErrorText(DWORD error) {
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory owner(buffer);
     std::wstring text;
     if (length != 0 && buffer != nullptr) {
         text.assign(buffer, length);
-        LocalFree(buffer);
     }
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
         text.pop_back();

@@ -2,11 +2,13 @@
 #include <objbase.h>
 
 #include "app/application.h"
+#include "platform/win32/optional_functions.h"
+#include "platform/win32/repair_window.h"
+#include "platform/win32/start_window.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_process.h"
-#include "platform/win32/optional_functions.h"
-#include "platform/win32/win32_windows.h"
+#include "platform/win32/win32_session.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;
@@ -15,28 +17,31 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (optionalFunctions.setDefaultDllDirectories != nullptr) {
         optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
+    // An empty card reader or floppy drive must never raise the system's "insert a disk" box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // The shell's process start may use COM; it wants an apartment-threaded caller.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    Win32MainWindow ch1;
-    Win32SelectionWindow ch2;
-    if (!ch1.Create(instance) || !ch2.Create(instance)) {
+    Win32StartWindow startWindow;
+    Win32RepairWindow repairWindow;
+    Win32Session session(startWindow, repairWindow);
+    if (!startWindow.Create(instance) || !repairWindow.Create(instance) ||
+        !session.Create(instance)) {
         return 1;
     }
-    Win32Session session(ch1, ch2);
     Win32FileSystem files;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
-    kestrix::Application app(ch1, ch2, session, files, launcher, clock);
+    kestrix::Application app(startWindow, repairWindow, session, files, launcher, clock);
+    auto& program = app.program;
 
-    ch1.onCommand2 = [&] { app.ch1.Command2_Click(); };
-    ch1.onQueryUnload = [&] { app.ch1.Form_QueryUnload(); };
-    ch2.onAn1 = [&] { app.ch2.an1_Click(); };
-    ch2.onTimer = [&] { app.ch2.e_t1_Timer(); };
-    ch2.onLabel2 = [&] { app.ch2.Label2_Click(); };
-    ch2.onQueryUnload = [&] { app.ch2.Form_QueryUnload(); };
+    startWindow.onStart = [&] { program.OnStartButton(); };
+    startWindow.onCloseRequest = [&] { program.OnCloseRequest(); };
+    repairWindow.onConfirm = [&] { program.OnConfirm(); };
+    repairWindow.onAutoCloseTimer = [&] { program.OnAutoCloseTimer(); };
+    repairWindow.onKeepOpenClick = [&] { program.OnKeepOpenClick(); };
+    repairWindow.onCloseRequest = [&] { program.OnCloseRequest(); };
 
-    app.ch2.Form_Load();
-    app.ch1.Start();
+    program.Start();
     return session.RunMessageLoop();
 }

@@ -64,9 +64,41 @@ struct FontTraits {
     static void Close(Handle h) { ::DeleteObject(h); }
 };
 
+// Memory that the system allocated with LocalAlloc for the caller.
+struct LocalMemoryTraits {
+    using Handle = void*;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::LocalFree(h); }
+};
+
+struct VirtualMemoryTraits {
+    using Handle = void*;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::VirtualFree(h, 0, MEM_RELEASE); }
+};
+
 using UniqueProcessHandle = UniqueHandle<NullHandleTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueFindHandle = UniqueHandle<FindTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
+
+// The screen's device context, released with the owner.
+class ScreenDC {
+public:
+    ScreenDC() : dc_(::GetDC(nullptr)) {}
+    ScreenDC(const ScreenDC&) = delete;
+    ScreenDC& operator=(const ScreenDC&) = delete;
+    ~ScreenDC() {
+        if (dc_ != nullptr) {
+            ::ReleaseDC(nullptr, dc_);
+        }
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
 
 }  // namespace kestrix::win32

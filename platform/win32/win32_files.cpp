@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <winioctl.h>
+#include <winnetwk.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -170,18 +171,17 @@ FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size
     }
     // Raw volume reads go straight to the device: whole sectors into a sector-aligned buffer
     // (the length asked for is a multiple of 4096; pages are aligned for any sector size).
-    void* buffer = VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (buffer == nullptr) {
+    const UniqueVirtualMemory buffer(
+        VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!buffer) {
         return LastError();
     }
     DWORD got = 0;
-    const BOOL ok = ReadFile(volume.get(), buffer, static_cast<DWORD>(length), &got, nullptr);
-    const FileResult result = ok ? FileResult::Success() : LastError();
-    if (ok) {
-        bytes.assign(static_cast<const char*>(buffer), got);
+    if (!ReadFile(volume.get(), buffer.get(), static_cast<DWORD>(length), &got, nullptr)) {
+        return LastError();
     }
-    VirtualFree(buffer, 0, MEM_RELEASE);
-    return result;
+    bytes.assign(static_cast<const char*>(buffer.get()), got);
+    return FileResult::Success();
 }
 
 FileResult Win32FileSystem::ListFolder(const std::wstring& path,
@@ -218,6 +218,42 @@ FileResult Win32FileSystem::FlushFile(const std::wstring& path) {
         return LastError();
     }
     return Check(FlushFileBuffers(file.get()));
+}
+
+std::wstring DescribeDrive(const std::wstring& root) {
+    std::wstring entry;
+    entry += static_cast<wchar_t>(towlower(root[0]));
+    entry += L':';
+    if (GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
+        wchar_t remote[MAX_PATH + 1] = {};
+        DWORD length = MAX_PATH;
+        if (WNetGetConnectionW(entry.c_str(), remote, &length) == NO_ERROR && remote[0] != L'\0') {
+            return entry + L" [" + remote + L"]";
+        }
+        return entry;
+    }
+    wchar_t label[MAX_PATH + 1] = {};
+    if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,
+                              nullptr, 0) &&
+        label[0] != L'\0') {
+        entry += L" [";
+        entry += label;
+        entry += L']';
+    }
+    return entry;
+}
+
+std::vector<std::wstring> Win32FileSystem::DriveEntries() const {
+    std::vector<std::wstring> entries;
+    const DWORD size = GetLogicalDriveStringsW(0, nullptr);
+    std::vector<wchar_t> buffer(size + 1, L'\0');
+    if (size == 0 || GetLogicalDriveStringsW(size, buffer.data()) == 0) {
+        return entries;
+    }
+    for (const wchar_t* root = buffer.data(); *root != L'\0'; root += wcslen(root) + 1) {
+        entries.push_back(DescribeDrive(root));
+    }
+    return entries;
 }
 
 DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {

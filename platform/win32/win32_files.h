@@ -22,6 +22,7 @@ public:
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;
+    std::vector<std::wstring> DriveEntries() const override;
     DriveMedia MediaOf(const std::wstring& drive) const override;
 };
 
@@ -29,6 +30,9 @@ public:
 // marker files live in the real System32, which it reaches through Sysnative.
 bool IsWow64();
 std::wstring NativePath(const std::wstring& path);
+
+// A drive list entry as the user knows it: "c: [label]", or the share of a network drive.
+std::wstring DescribeDrive(const std::wstring& root);
 
 // The text after the program's own name in a raw command line.
 std::wstring ArgumentsOf(const wchar_t* commandLine);

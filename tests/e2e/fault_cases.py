@@ -220,22 +220,40 @@ READ_ONLY = [
         journal=[], exit_code=1, changes=(), backups=()),
 ]
 
-# Closed while bcdboot runs (it waits 3 s before writing): the program still waits for it, then
-# ends at the next line it logs, with code 1, and runs nothing after it.
+# Closed while bcdboot runs (it waits 4 s before writing). The window answers all the while: its
+# log can be read and its confirm button rests. The close asks first: Yes ends the program once
+# bcdboot has ended, with code 1, and nothing after it runs; No lets the repair finish.
+CLOSE_QUESTION = "修复正在进行，现在退出可能使系统无法启动。仍要退出吗？"
 CLOSED_MID_REPAIR = [
     Case(
         name="closed_while_bcdboot_runs",
         tail="-f -d d:",
         files={**SEVEN_ON_E, **on("f:", SEVEN)},
-        program_files={"bcdboot.delay-ms": "3000"},
-        steps=(wait_journal(bcdboot("e:")), close("ch2"), wait_exit()),
-        # l2 cannot be read while the program waits; kestrix.log has every line it showed.
-        logged=[SCAN6, found6("e:"), found6("f:")],
+        program_files={"bcdboot.delay-ms": "4000"},
+        steps=(wait_journal(bcdboot("e:")), wait_log(found6("e:")),
+               wait_state(an1_enabled=False), close("ch2"), wait_msgbox(), answer("yes"),
+               wait_exit()),
+        logged=[SCAN6, found6("e:")],
         journal=[bcdboot("e:")],
-        boxes=[],
+        boxes=[Box(CLOSE_QUESTION, ("yes", "no"))],
         exit_code=1,
+        log_notes=(f"提示：{CLOSE_QUESTION} → 是",
+                   "修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤"),
         files_after={"d:/boot/bcd": NEW_STORE},
         changes=("d:/boot/bcd", "d:/bootmgr"), backups=("d:/boot/bcd",)),
+    Case(
+        name="closed_while_bcdboot_runs_then_kept",
+        tail="-d d:",
+        files=SEVEN_ON_E,
+        program_files={"bcdboot.delay-ms": "2000"},
+        steps=(wait_state(ch1_visible=True), press("command2"), wait_journal(bcdboot("e:")),
+               close("ch2"), wait_msgbox(), answer("no"), wait_log(MENU_DONE),
+               wait_state(an1_enabled=True), close("ch2"), wait_exit()),
+        log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+        journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
+        boxes=[Box(CLOSE_QUESTION, ("yes", "no"))],
+        exit_code=0,
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d"))),
 ]
 
 
@@ -356,5 +374,28 @@ GUARDS = [
         changes=(volume("d"),), backups=(volume("d"),)),
 ]
 
+# Unattended: nobody answers, so no box is shown and the program ends by itself.
+UNATTENDED = [
+    Case(
+        name="unattended_question_takes_cancel",
+        tail="-u -n -d d:",
+        steps=(wait_exit(),),
+        logged=[], journal=[], boxes=[], exit_code=2, changes=(), backups=(),
+        log_notes=("提示（无人值守，未显示）：未检测出有效的引导文件，请手工选择引导方案：\r"
+                   "点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。 → 取消",)),
+    Case(
+        name="unattended_two_candidates_repair_nothing",
+        tail="-u",
+        drives=("d", "e"),
+        program_files=listings(
+            d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"
+               "1 E: mbr 07 NTFS - yes 1 20481 20480 MB\r\n",
+            d1="open disk error!\r\n"),
+        steps=(wait_exit(),),
+        logged=[], journal=listing_runs(2), boxes=[], exit_code=2, changes=(), backups=(),
+        log_notes=("无人值守：有 2 个候选分区，需要人来选择，不做修复",)),
+]
+
 FAULT_CASES = [*STAND_INS, *TOOL_FAILURES, *MISSING_TOOLS, *LOADER_FAILURES, *READ_ONLY,
-               *CLOSED_MID_REPAIR, *BAD_PARTITIONS, *RAW_VOLUME, *WOW64, *SELF_CLOSING, *GUARDS]
+               *CLOSED_MID_REPAIR, *BAD_PARTITIONS, *RAW_VOLUME, *WOW64, *SELF_CLOSING, *GUARDS,
+               *UNATTENDED]

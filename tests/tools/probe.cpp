@@ -177,8 +177,8 @@ struct Windows {
 
 Windows FindProgram() {
     Windows found;
-    found.ch1 = FindWindowW(KESTRIX_MAIN_CLASS, nullptr);
-    found.ch2 = FindWindowW(KESTRIX_SELECTION_CLASS, nullptr);
+    found.ch1 = FindWindowW(KESTRIX_START_CLASS, nullptr);
+    found.ch2 = FindWindowW(KESTRIX_REPAIR_CLASS, nullptr);
     if (found.ch2 != nullptr) {
         found.pid = ProcessOf(found.ch2);
     } else if (found.ch1 != nullptr) {
@@ -413,10 +413,10 @@ void DescribeMain(Report& report, Asker& asker, HWND ch1) {
     report.Flag("ch1.visible", IsWindowVisible(ch1));
     report.Add("ch1.title", asker.Text(ch1));
     LRESULT check = 0;
-    if (asker.Ask(GetDlgItem(ch1, IDC_FX1), BM_GETCHECK, 0, 0, check)) {
+    if (asker.Ask(GetDlgItem(ch1, IDC_BOOT_SECTOR_ONLY), BM_GETCHECK, 0, 0, check)) {
         report.Add("fx1", check);
     }
-    if (const HWND command2 = GetDlgItem(ch1, IDC_COMMAND2)) {
+    if (const HWND command2 = GetDlgItem(ch1, IDC_START)) {
         report.Flag("command2.enabled", IsWindowEnabled(command2));
     }
 }
@@ -424,26 +424,21 @@ void DescribeMain(Report& report, Asker& asker, HWND ch1) {
 void DescribeSelection(Report& report, Asker& asker, HWND ch2) {
     report.Flag("ch2.visible", IsWindowVisible(ch2));
     report.Add("ch2.title", asker.Text(ch2));
-    if (const HWND l1 = GetDlgItem(ch2, IDC_L1)) {
+    if (const HWND l1 = GetDlgItem(ch2, IDC_PARTITION)) {
         report.Add("l1.text", asker.Text(l1));
         for (const auto& entry : asker.Entries(l1, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT)) {
             report.Add("l1.entry", entry);
         }
     }
-    if (const HWND an1 = GetDlgItem(ch2, IDC_AN1)) {
+    if (const HWND an1 = GetDlgItem(ch2, IDC_CONFIRM)) {
         report.Add("an1.text", asker.Text(an1));
         report.Flag("an1.enabled", IsWindowEnabled(an1));
     }
-    if (const HWND l2 = GetDlgItem(ch2, IDC_L2)) {
+    if (const HWND l2 = GetDlgItem(ch2, IDC_PROGRESS_LOG)) {
         report.Flag("l2.visible", IsWindowVisible(l2));
         report.Flag("l2.enabled", IsWindowEnabled(l2));
         for (const auto& line : asker.Entries(l2, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT)) {
             report.Add("l2.line", line);
-        }
-    }
-    if (const HWND d1 = GetDlgItem(ch2, IDC_D1)) {
-        for (const auto& entry : asker.Entries(d1, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT)) {
-            report.Add("d1.entry", entry);
         }
     }
 }
@@ -783,16 +778,15 @@ struct ControlName {
     int id;
 };
 
-constexpr ControlName kMainNames[] = {{"fx1", IDC_FX1},
-                                      {"command2", IDC_COMMAND2},
-                                      {"label1", IDC_CH1_LABEL1},
-                                      {"label2", IDC_CH1_LABEL2}};
-constexpr ControlName kSelectionNames[] = {{"l2", IDC_L2},
-                                           {"d1", IDC_D1},
-                                           {"an1", IDC_AN1},
-                                           {"l1", IDC_L1},
-                                           {"label2", IDC_CH2_LABEL2},
-                                           {"label1", IDC_CH2_LABEL1}};
+constexpr ControlName kMainNames[] = {{"fx1", IDC_BOOT_SECTOR_ONLY},
+                                      {"command2", IDC_START},
+                                      {"label1", IDC_START_TITLE},
+                                      {"label2", IDC_START_NOTICE}};
+constexpr ControlName kSelectionNames[] = {{"l2", IDC_PROGRESS_LOG},
+                                           {"an1", IDC_CONFIRM},
+                                           {"l1", IDC_PARTITION},
+                                           {"label2", IDC_KEEP_OPEN},
+                                           {"label1", IDC_INSTRUCTION}};
 
 void DescribeControl(Report& report, Asker& asker, HWND window, const std::string& key,
                      HWND control, int dpi) {
@@ -986,9 +980,9 @@ int Press(const std::wstring& which) {
     const Windows program = FindProgram();
     HWND button = nullptr;
     if (which == L"command2") {
-        button = program.ch1 ? GetDlgItem(program.ch1, IDC_COMMAND2) : nullptr;
+        button = program.ch1 ? GetDlgItem(program.ch1, IDC_START) : nullptr;
     } else if (which == L"an1") {
-        button = program.ch2 ? GetDlgItem(program.ch2, IDC_AN1) : nullptr;
+        button = program.ch2 ? GetDlgItem(program.ch2, IDC_CONFIRM) : nullptr;
     } else {
         Complain(L"unknown button: " + which);
         return kUsage;
@@ -1009,7 +1003,7 @@ int Click(const std::wstring& which) {
         return kUsage;
     }
     const Windows program = FindProgram();
-    const HWND label = program.ch2 ? GetDlgItem(program.ch2, IDC_CH2_LABEL2) : nullptr;
+    const HWND label = program.ch2 ? GetDlgItem(program.ch2, IDC_KEEP_OPEN) : nullptr;
     if (label == nullptr) {
         Complain(L"label not found: " + which);
         return kNotFound;
@@ -1027,7 +1021,7 @@ int SetText(const std::wstring& which, const std::wstring& text) {
         return kUsage;
     }
     const Windows program = FindProgram();
-    const HWND combo = program.ch2 ? GetDlgItem(program.ch2, IDC_L1) : nullptr;
+    const HWND combo = program.ch2 ? GetDlgItem(program.ch2, IDC_PARTITION) : nullptr;
     if (combo == nullptr) {
         Complain(L"control not found: " + which);
         return kNotFound;

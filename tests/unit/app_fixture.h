@@ -28,13 +28,13 @@ struct Machine {
     }
 
     Events events;
-    FakeMainWindow ch1Window{events};
-    FakeSelectionWindow ch2Window{events};
+    FakeStartWindow startWindow{events};
+    FakeRepairWindow repairWindow{events};
     FakeSession session{events};
     FakeFileSystem files{events};
     FakeLauncher launcher{events};
     FakeClock clock;
-    Application app{ch1Window, ch2Window, session, files, launcher, clock};
+    Application app{startWindow, repairWindow, session, files, launcher, clock};
 
     // The program in C:\kestrix with the generic boot.ini and the XP loader files beside it.
     void InstallInKestrixFolder() {
@@ -47,10 +47,7 @@ struct Machine {
     // Starts the program as the process start does; true when it ended the process.
     bool Start(const std::wstring& arguments) {
         files.arguments = arguments;
-        return Ends([&] {
-            app.ch2.Form_Load();
-            app.ch1.Start();
-        });
+        return Ends([&] { app.program.Start(); });
     }
 
     template <typename F>

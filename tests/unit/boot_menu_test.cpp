@@ -17,9 +17,9 @@ struct BootMenu : testing::AppFixture {
     }
 
     void Repair(const Lines& drives, const std::wstring& bootDrive = L"d:") {
-        ch2Window.drives = drives;
-        ch2Window.partitionText = bootDrive;
-        app.ch2.an1_Click();
+        files.drives = drives;
+        repairWindow.partitionText = bootDrive;
+        app.program.OnConfirm();
     }
 
     void Windows6(const std::wstring& drive) { files.Put(drive + L"\\windows\\system32\\slmgr.vbs", 100); }
@@ -41,7 +41,7 @@ TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
     files.Put(L"d:\\boot.ini", 200);
     Windows6(L"e:");
     Repair({L"c:", L"d: [XP]", L"e: [Win7]"});
-    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: [Win7] 发现6.x系统，修复中...", kScan5,
+    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: [Win7] 发现6.x系统，修复中...", kScan5,
                                     L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
     Lines expected{L"bcdboot.exe e:\\windows /l zh-cn /s d:"};
     for (const auto& command : BootMenuStoreCommands(L"d:")) {
@@ -50,7 +50,7 @@ TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
     expected.push_back(L"bootsect.exe /nt60 d:");
     EXPECT_EQ(ToolRuns(), expected);
     EXPECT_TRUE(Copies().empty());
-    EXPECT_TRUE(ch2Window.timerEnabled);
+    EXPECT_TRUE(repairWindow.autoCloseArmed);
 }
 
 TEST_F(BootMenu, AssemblyBranches) {
@@ -66,7 +66,7 @@ TEST_F(BootMenu, AssemblyBranches) {
     };
     for (const auto& c : cases) {
         testing::Machine m;
-        auto& ch2 = m.ch2Window;
+        auto& window = m.repairWindow;
         if (c.six) {
             m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         }
@@ -75,12 +75,12 @@ TEST_F(BootMenu, AssemblyBranches) {
             m.files.Put(L"d:\\boot.ini", 100);
             m.files.Put(L"d:\\ntldr", 100);
         }
-        ch2.drives = {L"d:", L"e:"};
-        ch2.partitionText = L"d:";
-        m.app.ch2.an1_Click();
+        m.files.drives = {L"d:", L"e:"};
+        window.partitionText = L"d:";
+        m.app.program.OnConfirm();
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.six << c.five;
-        EXPECT_EQ(ch2.log.back(), kDone);
-        EXPECT_TRUE(ch2.timerEnabled);
+        EXPECT_EQ(window.log.back(), kDone);
+        EXPECT_TRUE(window.autoCloseArmed);
     }
 }
 
@@ -130,13 +130,13 @@ TEST_F(BootMenu, BootSectorFollowsTheLoaderThatIsThere) {
         for (const auto& name : c.filesOnD) {
             m.files.Put(L"d:\\" + name, 100);
         }
-        m.ch2Window.drives = c.drives;
-        m.ch2Window.partitionText = L"d:";
-        m.app.ch2.an1_Click();
-        EXPECT_EQ(m.ch2Window.log, c.log) << c.name;
+        m.files.drives = c.drives;
+        m.repairWindow.partitionText = L"d:";
+        m.app.program.OnConfirm();
+        EXPECT_EQ(m.repairWindow.log, c.log) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
-        EXPECT_EQ(m.app.repair.ExitCode(), c.exitCode) << c.name;
-        EXPECT_TRUE(m.ch2Window.timerEnabled) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.exitCode) << c.name;
+        EXPECT_TRUE(m.repairWindow.autoCloseArmed) << c.name;
     }
 }
 
@@ -150,7 +150,7 @@ TEST_F(BootMenu, MarkerThresholds) {
     files.Put(L"h:\\windows\\system32\\slmgr.vbs", 4);
     files.Put(L"d:\\boot.ini", 6);
     Repair({L"d:", L"e:", L"f:", L"g:", L"h:"});
-    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中...", kScan5,
+    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中...", kScan5,
                                     L"  在 h: 发现5.x系统，修复中...", kKeep, L"", kDone}));
 }
 
@@ -159,7 +159,7 @@ TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {
     Windows5(L"f:");
     files.Put(L"d:\\boot.ini", 5);
     Repair({L"d:", L"e:", L"f:"});
-    EXPECT_EQ(ch2Window.log,
+    EXPECT_EQ(repairWindow.log,
               (Lines{kScan6, kScan5, L"  在 e: 发现5.x系统，修复中...", kBuild,
                      L"  在 f: 发现5.x系统，修复中...", kKeep, L"", kDone}));
     // The 5-byte boot.ini is saved before it is replaced.
@@ -194,13 +194,14 @@ TEST_F(BootMenu, TheBootDriveItselfHoldingVista) {
 TEST_F(BootMenu, ACloseBetweenStepsEndsTheRepairThere) {
     Windows6(L"e:");
     int rounds = 0;
-    session.onEvents = [&] {
+    session.answers = {MessageAnswer::Yes};
+    session.onWindowThread = [&] {
         if (++rounds == 2) {
-            app.ch2.Form_QueryUnload();
+            app.program.OnCloseRequest();
         }
     };
     EXPECT_TRUE(Ends([&] { Repair({L"e:"}); }));
-    EXPECT_EQ(ch2Window.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中..."}));
+    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中..."}));
     EXPECT_TRUE(launcher.requests.empty());
 }
 

@@ -24,37 +24,37 @@ struct ProgramEnded {
     int exitCode;
 };
 
-class FakeMainWindow final : public MainWindow {
+class FakeStartWindow final : public StartWindow {
 public:
-    explicit FakeMainWindow(Events& events) : events_(events) {}
+    explicit FakeStartWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
-        events_.push_back(L"ch1.show");
+        events_.push_back(L"start.show");
     }
     void Hide() override {
         visible = false;
-        events_.push_back(L"ch1.hide");
+        events_.push_back(L"start.hide");
     }
-    int BootOnlyValue() const override { return bootOnly; }
-    void SetBootOnlyValue(int value) override { bootOnly = value; }
+    bool BootSectorOnly() const override { return bootSectorOnly; }
+    void SetBootSectorOnly(bool on) override { bootSectorOnly = on; }
 
     bool visible = false;
-    int bootOnly = 0;
+    bool bootSectorOnly = false;
 
 private:
     Events& events_;
 };
 
-class FakeSelectionWindow final : public SelectionWindow {
+class FakeRepairWindow final : public RepairWindow {
 public:
-    explicit FakeSelectionWindow(Events& events) : events_(events) {}
+    explicit FakeRepairWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
-        events_.push_back(L"ch2.show");
+        events_.push_back(L"repair.show");
     }
     void Hide() override {
         visible = false;
-        events_.push_back(L"ch2.hide");
+        events_.push_back(L"repair.hide");
     }
     void AddPartition(const std::wstring& entry) override {
         // The list keeps itself in ascending order of text.
@@ -67,20 +67,20 @@ public:
         partitionText = partitions.at(static_cast<std::size_t>(index));
     }
     void SetInstruction(const std::wstring& text) override { instruction = text; }
-    bool IsLogVisible() const override { return logVisible; }
-    void ShowLog() override { logVisible = true; }
-    void HideLog() override { logVisible = false; }
+    bool IsProgressShown() const override { return progressShown; }
+    void ShowProgress() override { progressShown = true; }
+    void ShowSelection() override { progressShown = false; }
     void AppendLogLine(const std::wstring& line) override {
         log.push_back(line);
         events_.push_back(L"log:" + line);
     }
-    int DriveCount() const override { return static_cast<int>(drives.size()); }
-    std::wstring DriveEntry(int index) const override {
-        return drives.at(static_cast<std::size_t>(index));
+    void SetConfirmEnabled(bool enabled) override {
+        confirmEnabled = enabled;
+        events_.push_back(enabled ? L"confirm.on" : L"confirm.off");
     }
-    void SetTimerEnabled(bool enabled) override {
-        timerEnabled = enabled;
-        events_.push_back(enabled ? L"timer.on" : L"timer.off");
+    void SetAutoCloseTimer(bool armed) override {
+        autoCloseArmed = armed;
+        events_.push_back(armed ? L"timer.on" : L"timer.off");
     }
     void SetTopmost() override { topmost = true; }
 
@@ -88,10 +88,10 @@ public:
     std::vector<std::wstring> partitions;
     std::wstring partitionText;
     std::wstring instruction;
-    bool logVisible = false;
+    bool progressShown = false;
     std::vector<std::wstring> log;
-    std::vector<std::wstring> drives;
-    bool timerEnabled = false;
+    bool confirmEnabled = true;
+    bool autoCloseArmed = false;
     bool topmost = false;
 
 private:
@@ -112,16 +112,22 @@ public:
         answers.pop_front();
         return answer;
     }
-    void ProcessPendingEvents() override {
-        ++eventRounds;
-        events_.push_back(L"events");
-        if (onEvents) {
-            onEvents();
-        }
-    }
     [[noreturn]] void EndProgram(int exitCode) override {
         events_.push_back(L"end:" + std::to_wstring(exitCode));
         throw ProgramEnded{exitCode};
+    }
+    // The work runs at once, as if its thread took no time to start.
+    void RunInBackground(std::function<void()> work, std::function<void()> whenDone) override {
+        events_.push_back(L"background");
+        work();
+        whenDone();
+    }
+    void RunOnWindowThread(const std::function<void()>& action) override {
+        ++windowCalls;
+        if (onWindowThread) {
+            onWindowThread();
+        }
+        action();
     }
 
     struct Message {
@@ -131,9 +137,10 @@ public:
     };
     std::vector<Message> messages;
     std::deque<MessageAnswer> answers;
-    int eventRounds = 0;
-    // Runs inside an event round, as a user's click or close would.
-    std::function<void()> onEvents;
+    int windowCalls = 0;
+    // Runs on the window thread before each report of the background work, as a user's click
+    // or close between two steps would.
+    std::function<void()> onWindowThread;
 
 private:
     Events& events_;
@@ -261,6 +268,7 @@ public:
         events_.push_back(L"flush:" + path);
         return files.count(ToLower(path)) != 0 ? FileResult::Success() : Failure(2);
     }
+    std::vector<std::wstring> DriveEntries() const override { return drives; }
     DriveMedia MediaOf(const std::wstring& drive) const override {
         const auto it = media.find(ToLower(drive));
         return it == media.end() ? DriveMedia::Fixed : it->second;
@@ -317,6 +325,7 @@ public:
     // Paths whose copy fails because another program holds them open.
     std::set<std::wstring> held;
     std::map<std::wstring, DriveMedia> media;
+    std::vector<std::wstring> drives;
 
 private:
     Events& events_;

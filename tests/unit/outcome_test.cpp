@@ -18,7 +18,7 @@ struct Outcome : testing::AppFixture {
         files.Put(L"d:\\windows\\regedit.exe", 100);
         files.Put(L"d:\\boot.ini", 100);
         files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
-        ch2Window.drives = {L"d:", L"e:"};
+        files.drives = {L"d:", L"e:"};
     }
 };
 
@@ -52,20 +52,20 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
     };
     for (const auto& c : cases) {
         testing::Machine m;
-        auto& ch2 = m.ch2Window;
+        auto& window = m.repairWindow;
         m.files.Put(L"d:\\windows\\regedit.exe", 100);
         m.files.Put(L"d:\\boot.ini", 100);
         m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
         // A system partition that already boots: a failed bcdboot leaves its boot manager.
         m.files.Put(L"d:\\bootmgr", 100);
         m.files.Put(L"d:\\boot\\bcd", 100);
-        ch2.drives = {L"d:", L"e:"};
-        ch2.partitionText = L"d:";
+        m.files.drives = {L"d:", L"e:"};
+        window.partitionText = L"d:";
         m.launcher.exitCodes = c.exitCodes;
         m.launcher.missing = c.notStarted;
-        m.app.ch2.an1_Click();
+        m.app.program.OnConfirm();
         Lines failures;
-        for (const auto& line : ch2.log) {
+        for (const auto& line : window.log) {
             if (line.find(L"失败：") != std::wstring::npos) {
                 failures.push_back(line);
             }
@@ -80,12 +80,12 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
             EXPECT_NE(failures[0].find(L"（错误 2：找不到文件）"), std::wstring::npos) << c.name;
         }
         const auto n = failures.size();
-        EXPECT_EQ(ch2.log.back(), n == 0 ? L"引导菜单修复完成！请关闭。"
+        EXPECT_EQ(window.log.back(), n == 0 ? L"引导菜单修复完成！请关闭。"
                                          : L"引导菜单修复结束，但有 " + std::to_wstring(n) +
                                                L" 个步骤失败！请查看上面的记录。")
             << c.name;
-        EXPECT_EQ(m.app.repair.ExitCode(), n == 0 ? 0 : 1) << c.name;
-        EXPECT_TRUE(ch2.timerEnabled) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), n == 0 ? 0 : 1) << c.name;
+        EXPECT_TRUE(window.autoCloseArmed) << c.name;
     }
 }
 
@@ -93,9 +93,9 @@ TEST_F(Outcome, BootSectorFailureIsNotReportedAsSuccess) {
     files.Put(L"d:\\boot\\bcd", 100);
     launcher.exitCodes[L"bootsect.exe /nt60 d:"] = 1;
     Start(L"-f -n -d d:");
-    EXPECT_EQ(ch2Window.log, (Lines{L"先检测出BCD，正在建立Win6.x引导...", L"  失败：bootsect.exe /nt60 d: 返回 1", L"",
+    EXPECT_EQ(repairWindow.log, (Lines{L"先检测出BCD，正在建立Win6.x引导...", L"  失败：bootsect.exe /nt60 d: 返回 1", L"",
                                     L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
-    EXPECT_EQ(app.repair.ExitCode(), 1);
+    EXPECT_EQ(app.program.ExitCode(), 1);
 }
 
 TEST_F(Outcome, MissingLoaderFilesAndAReadOnlyBootDrive) {
@@ -103,10 +103,10 @@ TEST_F(Outcome, MissingLoaderFilesAndAReadOnlyBootDrive) {
     files.Put(L"e:\\windows\\regedit.exe", 100);
     files.Put(L"d:\\NTDETECT.COM", 50);
     files.readOnly = {L"d:"};
-    ch2Window.drives = {L"e:"};
-    ch2Window.partitionText = L"d:";
-    app.ch2.an1_Click();
-    EXPECT_EQ(ch2Window.log,
+    files.drives = {L"e:"};
+    repairWindow.partitionText = L"d:";
+    app.program.OnConfirm();
+    EXPECT_EQ(repairWindow.log,
               (Lines{L"正在扫描分区中的6.x系统...", L"正在扫描分区中的5.x系统...",
                      L"  在 e: 发现5.x系统，修复中...", L"    不存在Boot.ini正在建立通用boot.ini ...",
                      L"    失败：无法复制 C:\\kestrix\\boot.ini 到 d:\\boot.ini（错误 5：error 5）",
@@ -133,11 +133,11 @@ TEST_F(Outcome, BackupsComeBeforeEveryOverwrite) {
             files.volumes[L"d:"] = std::string(8192, 'n');
         }
     };
-    ch2Window.partitionText = L"d:";
-    app.ch2.an1_Click();
+    repairWindow.partitionText = L"d:";
+    app.program.OnConfirm();
     EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\d\\boot\\bcd")).size(), 300u);
     EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\volume-d-first8k.bin")), std::string(8192, 'v'));
-    EXPECT_EQ(ch2Window.log.back(), L"引导菜单修复完成！请关闭。");
+    EXPECT_EQ(repairWindow.log.back(), L"引导菜单修复完成！请关闭。");
 }
 
 TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
@@ -145,21 +145,19 @@ TEST_F(Outcome, BackupFolderFallsBackToTheBootDriveAndFailsVisibly) {
     files.readOnly = {L"c:\\kestrix"};
     Start(L"-f -n -d d:");
     EXPECT_EQ(files.files.count(L"d:\\kestrix-20261207-103026\\volume-d-first8k.bin"), 1u);
-    EXPECT_EQ(ch2Window.log.back(), L"纯引导修复完成！请关闭。");
+    EXPECT_EQ(repairWindow.log.back(), L"纯引导修复完成！请关闭。");
 
     testing::Machine m;
-    auto& ch1 = m.ch1Window;
-    auto& ch2 = m.ch2Window;
+    auto& window = m.repairWindow;
     auto& fs = m.files;
-    auto& program = m.app;
     fs.readOnly = {L"c:", L"d:"};
     fs.ownFolder = L"C:\\kestrix";
     fs.volumes[L"d:"] = "x";
     fs.Put(L"d:\\ntldr", 100);
-    ch1.bootOnly = 1;
-    ch2.partitionText = L"d:";
-    program.ch2.an1_Click();
-    EXPECT_EQ(ch2.log, (Lines{L"检测出ntldr，正在建立Win5.x引导...",
+    m.startWindow.bootSectorOnly = true;
+    window.partitionText = L"d:";
+    m.app.program.OnConfirm();
+    EXPECT_EQ(window.log, (Lines{L"检测出ntldr，正在建立Win5.x引导...",
                               L"  失败：无法备份 d: 的引导扇区（没有可写的备份目录），未运行 bootsect.exe /nt52 d:", L"",
                               L"纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"}));
 }
@@ -178,7 +176,7 @@ TEST_F(Outcome, TheLogFileHoldsEveryLineAndCommand) {
         EXPECT_NE(log.find(expected), std::wstring::npos) << ToUtf8(expected);
     }
     // Closing the window ends the run's log with the exit code.
-    EXPECT_TRUE(Ends([&] { app.ch2.Form_QueryUnload(); }));
+    EXPECT_TRUE(Ends([&] { app.program.OnCloseRequest(); }));
     EXPECT_EQ(exitCode, 1);
     EXPECT_NE(files.Text(kFolder + L"\\kestrix.log").find(L"程序结束，退出码 1"), std::wstring::npos);
 }
@@ -186,33 +184,51 @@ TEST_F(Outcome, TheLogFileHoldsEveryLineAndCommand) {
 TEST_F(Outcome, ExitCodes) {
     // No repair yet.
     Start(L"-d d:");
-    EXPECT_TRUE(Ends([&] { app.ch1.Form_QueryUnload(); }));
+    EXPECT_TRUE(Ends([&] { app.program.OnCloseRequest(); }));
     EXPECT_EQ(exitCode, 2);
     // Cancelled question.
-    ch1Window.bootOnly = 1;
+    startWindow.bootSectorOnly = true;
     session.answers = {MessageAnswer::Cancel};
-    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
+    EXPECT_TRUE(Ends([&] { app.program.OnConfirm(); }));
     EXPECT_EQ(exitCode, 2);
 }
 
-TEST_F(Outcome, ClosedInTheMiddleOfARepairIsAFailure) {
-    BothGenerations();
-    ch2Window.partitionText = L"d:";
-    session.onEvents = [&] {
-        if (launcher.requests.size() == 1) {
-            app.ch2.Form_QueryUnload();
+// A close during the repair asks first; No lets it go on, Yes ends the program once the tool
+// that runs has ended, with code 1, and nothing after it runs.
+TEST_F(Outcome, ClosedInTheMiddleOfARepair) {
+    for (const auto answer : {MessageAnswer::No, MessageAnswer::Yes}) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        m.files.drives = {L"e:"};
+        m.repairWindow.partitionText = L"d:";
+        m.session.answers = {answer};
+        m.session.onWindowThread = [&m] {
+            if (m.launcher.requests.size() == 1 && m.session.messages.empty()) {
+                m.app.program.OnCloseRequest();
+            }
+        };
+        const bool ended = m.Ends([&] { m.app.program.OnConfirm(); });
+        ASSERT_EQ(m.session.messages.size(), 1u);
+        EXPECT_EQ(m.session.messages[0].text, L"修复正在进行，现在退出可能使系统无法启动。仍要退出吗？");
+        EXPECT_EQ(m.session.messages[0].buttons, MessageButtons::YesNo);
+        if (answer == MessageAnswer::No) {
+            EXPECT_FALSE(ended);
+            EXPECT_EQ(m.repairWindow.log.back(), L"引导菜单修复完成！请关闭。");
+        } else {
+            EXPECT_TRUE(ended);
+            EXPECT_EQ(m.exitCode, 1);
+            EXPECT_EQ(m.ToolRuns(), Lines{L"bcdboot.exe e:\\windows /l zh-cn /s d:"});
+            EXPECT_NE(m.files.Text(kFolder + L"\\kestrix.log").find(L"修复被中止"), std::wstring::npos);
         }
-    };
-    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
-    EXPECT_EQ(exitCode, 1);
+    }
 }
 
 TEST_F(Outcome, SilentRunClosesItselfWithTheOutcome) {
     files.Put(L"d:\\boot\\bcd", 100);
     Start(L"-f -n -d d:");
-    EXPECT_TRUE(app.ch1.Aup);
-    EXPECT_TRUE(ch2Window.timerEnabled);
-    EXPECT_TRUE(Ends([&] { app.ch2.e_t1_Timer(); }));
+    EXPECT_TRUE(repairWindow.autoCloseArmed);
+    EXPECT_TRUE(Ends([&] { app.program.OnAutoCloseTimer(); }));
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -220,12 +236,12 @@ TEST_F(Outcome, ARejectedEntryCanBeCorrectedInTheSameRun) {
     files.Put(L"e:\\boot\\bcd", 100);
     Start(L"-f -n -d e");
     EXPECT_EQ(session.messages.at(0).text, L"卷标非法！");
-    EXPECT_FALSE(ch2Window.logVisible);
-    EXPECT_EQ(app.repair.ExitCode(), 2);
-    ch2Window.partitionText = L"e:";
-    app.ch2.an1_Click();
-    EXPECT_EQ(ch2Window.log.back(), L"纯引导修复完成！请关闭。");
-    EXPECT_EQ(app.repair.ExitCode(), 0);
+    EXPECT_FALSE(repairWindow.progressShown);
+    EXPECT_EQ(app.program.ExitCode(), 2);
+    repairWindow.partitionText = L"e:";
+    app.program.OnConfirm();
+    EXPECT_EQ(repairWindow.log.back(), L"纯引导修复完成！请关闭。");
+    EXPECT_EQ(app.program.ExitCode(), 0);
 }
 
 }  // namespace

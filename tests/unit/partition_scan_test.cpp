@@ -74,8 +74,8 @@ TEST_F(Scan, RunsTheListingCommandPerDiskUntilTheMarker) {
     ASSERT_EQ(ListingRuns(), 2);
     EXPECT_EQ(launcher.requests[0].file, L"cmd.exe");
     EXPECT_EQ(launcher.requests[1].parameters, L"/c dsptw 1 /find:all /getid>dinf.txt");
-    EXPECT_EQ(ch2Window.partitions, Lines{L"c:  容量:20480MB"});
-    EXPECT_EQ(ch2Window.partitionText, L"c:  容量:20480MB");
+    EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:20480MB"});
+    EXPECT_EQ(repairWindow.partitionText, L"c:  容量:20480MB");
     EXPECT_TRUE(session.messages.empty());
 }
 
@@ -84,11 +84,11 @@ TEST_F(Scan, TwoDisksWithoutMarkerListAllElevenAndSelectTheLowestLetter) {
     listings[L"2"] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
     Start(L"");
     EXPECT_EQ(ListingRuns(), 11);
-    EXPECT_EQ(ch2Window.partitions, (Lines{L"c:  容量:100MB", L"e:  容量:300MB"}));
-    EXPECT_EQ(ch2Window.partitionText, L"c:  容量:100MB");
+    EXPECT_EQ(repairWindow.partitions, (Lines{L"c:  容量:100MB", L"e:  容量:300MB"}));
+    EXPECT_EQ(repairWindow.partitionText, L"c:  容量:100MB");
     // Several entries: the user chooses, nothing is repaired.
-    app.ch1.Command2_Click();
-    EXPECT_FALSE(ch2Window.logVisible);
+    app.program.OnStartButton();
+    EXPECT_FALSE(repairWindow.progressShown);
 }
 
 TEST_F(Scan, NothingFoundTellsTheUserEvenInSilentMode) {
@@ -97,9 +97,9 @@ TEST_F(Scan, NothingFoundTellsTheUserEvenInSilentMode) {
     ASSERT_EQ(session.messages.size(), 1u);
     EXPECT_EQ(session.messages[0].text, L"出错了！没找到活动分区！");
     EXPECT_EQ(session.messages[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(ch2Window.instruction, L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
-    EXPECT_TRUE(ch2Window.visible);
-    EXPECT_TRUE(ch2Window.partitions.empty());
+    EXPECT_EQ(repairWindow.instruction, L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
+    EXPECT_TRUE(repairWindow.visible);
+    EXPECT_TRUE(repairWindow.partitions.empty());
 }
 
 TEST_F(Scan, AMarkerOnDiskZeroStopsAtOnce) {
@@ -121,7 +121,7 @@ TEST_F(Scan, AListingThatCouldNotBeMadeIsNotReadAgain) {
     Start(L"");
     EXPECT_EQ(ListingRuns(), 11);
     // Disk 0's listing was deleted before disk 1's run, so it is offered once only.
-    EXPECT_EQ(ch2Window.partitions, Lines{L"c:  容量:100MB"});
+    EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:100MB"});
     EXPECT_EQ(std::count(events.begin(), events.end(), L"delete:dinf.txt"), 11);
 }
 
@@ -134,7 +134,7 @@ TEST_F(Scan, OneEntryInSilentModeRepairsAtOnce) {
     listings[L"0"] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\nopen disk error!";
     files.Put(L"c:\\boot\\bcd", 100);
     Start(L"-f -n");
-    EXPECT_EQ(ch2Window.log.front(), L"先检测出BCD，正在建立Win6.x引导...");
+    EXPECT_EQ(repairWindow.log.front(), L"先检测出BCD，正在建立Win6.x引导...");
     EXPECT_EQ(launcher.requests.back().parameters, L"/nt60 c:");
 }
 

@@ -32,7 +32,7 @@ TEST_P(BootSectorRepair, LogsAndRunsTheBootSectorTool) {
         session.answers.push_back(*c.answer);
     }
     EXPECT_FALSE(Start(L"-f -n -d D:"));
-    EXPECT_EQ(ch2Window.log, c.log);
+    EXPECT_EQ(repairWindow.log, c.log);
     EXPECT_EQ(ToolRuns(), c.runs);
     ASSERT_EQ(session.messages.size(), c.answer ? 1u : 0u);
     if (c.answer) {
@@ -40,9 +40,7 @@ TEST_P(BootSectorRepair, LogsAndRunsTheBootSectorTool) {
         EXPECT_EQ(session.messages[0].buttons, MessageButtons::YesNoCancel);
         EXPECT_EQ(session.messages[0].icon, MessageIcon::None);
     }
-    EXPECT_TRUE(ch2Window.timerEnabled);
-    // Events run after each non-empty line, never after the separator.
-    EXPECT_EQ(session.eventRounds, 2);
+    EXPECT_TRUE(repairWindow.autoCloseArmed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,30 +69,30 @@ using RepairStart = AppFixture;
 TEST_F(RepairStart, CancelOrClosingTheQuestionEndsWithoutAnyTool) {
     for (const auto answer : {MessageAnswer::Cancel, MessageAnswer::Closed}) {
         AppFixture::launcher.requests.clear();
-        ch2Window.log.clear();
-        ch2Window.logVisible = false;
+        repairWindow.log.clear();
+        repairWindow.progressShown = false;
         session.answers = {answer};
-        ch2Window.partitionText = L"d:";
-        ch1Window.bootOnly = 1;
-        EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
-        EXPECT_TRUE(ch2Window.log.empty());
+        repairWindow.partitionText = L"d:";
+        startWindow.bootSectorOnly = true;
+        EXPECT_TRUE(Ends([&] { app.program.OnConfirm(); }));
+        EXPECT_TRUE(repairWindow.log.empty());
         EXPECT_TRUE(launcher.requests.empty());
-        EXPECT_FALSE(ch2Window.timerEnabled);
+        EXPECT_FALSE(repairWindow.autoCloseArmed);
     }
 }
 
 TEST_F(RepairStart, RejectsABootDriveThatIsNotALetterAndAColon) {
     for (const std::wstring text : {L"c", L"", L" c", L"-f", L"cd:", L":", L"1:", L"&:", L" :"}) {
         session.messages.clear();
-        ch2Window.logVisible = false;
-        ch2Window.partitionText = text;
-        EXPECT_FALSE(Ends([&] { app.ch2.an1_Click(); })) << text;
+        repairWindow.progressShown = false;
+        repairWindow.partitionText = text;
+        EXPECT_FALSE(Ends([&] { app.program.OnConfirm(); })) << text;
         ASSERT_EQ(session.messages.size(), 1u) << text;
         EXPECT_EQ(session.messages[0].text, L"卷标非法！");
         EXPECT_EQ(session.messages[0].buttons, MessageButtons::Ok);
         EXPECT_EQ(session.messages[0].icon, MessageIcon::Exclamation);
-        EXPECT_TRUE(ch2Window.log.empty());
-        EXPECT_FALSE(ch2Window.timerEnabled);
+        EXPECT_TRUE(repairWindow.log.empty());
+        EXPECT_FALSE(repairWindow.autoCloseArmed);
     }
     EXPECT_TRUE(launcher.requests.empty());
 }
@@ -103,44 +101,49 @@ TEST_F(RepairStart, SilentModeStillAsksWhenTheEntryIsRejected) {
     EXPECT_FALSE(Start(L"-f -d c -d e:"));
     ASSERT_EQ(session.messages.size(), 1u);
     EXPECT_EQ(session.messages[0].text, L"卷标非法！");
-    EXPECT_TRUE(ch2Window.visible);
+    EXPECT_TRUE(repairWindow.visible);
 }
 
-TEST_F(RepairStart, AcceptsALetterOfEitherCase) {
-    files.volumes[L"z:"] = files.volumes[L"a:"] = std::string(8192, 'v');
-    ch1Window.bootOnly = 1;
-    session.answers = {MessageAnswer::No, MessageAnswer::No};
+TEST(RepairStartTable, AcceptsALetterOfEitherCase) {
     for (const std::wstring text : {L"Z:", L"a:  容量:100MB"}) {
-        ch2Window.logVisible = false;
-        ch2Window.partitionText = text;
-        app.ch2.an1_Click();
+        testing::Machine m;
+        m.files.volumes[ToLower(Left(text, 2))] = std::string(8192, 'v');
+        m.startWindow.bootSectorOnly = true;
+        m.session.answers = {MessageAnswer::No};
+        m.repairWindow.partitionText = text;
+        m.app.program.OnConfirm();
+        EXPECT_EQ(m.ToolRuns(), Lines{L"bootsect.exe /nt52 " + Left(text, 2)});
     }
-    EXPECT_EQ(ToolRuns(), (Lines{L"bootsect.exe /nt52 Z:", L"bootsect.exe /nt52 a:"}));
 }
 
 TEST_F(RepairStart, ASecondPressEndsTheProgram) {
     files.Put(L"d:\\boot\\bcd", 100);
     Start(L"-f -n -d d:");
-    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
+    EXPECT_TRUE(Ends([&] { app.program.OnConfirm(); }));
     EXPECT_EQ(launcher.requests.size(), 1u);
 }
 
-TEST_F(RepairStart, APressDuringTheRepairEndsItBetweenTwoSteps) {
+TEST_F(RepairStart, TheConfirmButtonRestsWhileTheRepairRuns) {
     files.Put(L"d:\\boot\\bcd", 100);
-    ch1Window.bootOnly = 1;
-    ch2Window.partitionText = L"d:";
-    session.onEvents = [&] { app.ch2.an1_Click(); };
-    EXPECT_TRUE(Ends([&] { app.ch2.an1_Click(); }));
-    EXPECT_EQ(ch2Window.log, Lines{L"先检测出BCD，正在建立Win6.x引导..."});
-    EXPECT_TRUE(launcher.requests.empty());
+    startWindow.bootSectorOnly = true;
+    repairWindow.partitionText = L"d:";
+    // A press that still reaches the program while the repair runs changes nothing.
+    session.onWindowThread = [&] {
+        EXPECT_FALSE(repairWindow.confirmEnabled);
+        app.program.OnConfirm();
+    };
+    EXPECT_FALSE(Ends([&] { app.program.OnConfirm(); }));
+    EXPECT_EQ(repairWindow.log.back(), L"纯引导修复完成！请关闭。");
+    EXPECT_TRUE(repairWindow.confirmEnabled);
+    EXPECT_EQ(launcher.requests.size(), 1u);
 }
 
 TEST_F(RepairStart, AGreyedSwitchSelectsTheBootMenuRepair) {
-    ch1Window.bootOnly = 2;
-    ch2Window.partitionText = L"d:";
-    app.ch2.an1_Click();
-    ASSERT_FALSE(ch2Window.log.empty());
-    EXPECT_EQ(ch2Window.log.front(), L"正在扫描分区中的6.x系统...");
+    startWindow.bootSectorOnly = false;
+    repairWindow.partitionText = L"d:";
+    app.program.OnConfirm();
+    ASSERT_FALSE(repairWindow.log.empty());
+    EXPECT_EQ(repairWindow.log.front(), L"正在扫描分区中的6.x系统...");
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ void SevenBootingFromD(testing::Machine& m) {
     m.files.Put(L"d:\\bootmgr", 300);
     m.files.Put(L"d:\\boot\\bcd", 200);
     m.files.Put(L"d:\\boot\\fonts\\chs_boot.ttf", 50);
-    m.ch2Window.drives = {L"d:", L"e:"};
-    m.ch2Window.partitionText = L"d:";
+    m.files.drives = {L"d:", L"e:"};
+    m.repairWindow.partitionText = L"d:";
 }
 
 TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
@@ -81,10 +81,10 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
         testing::Machine m;
         SevenBootingFromD(m);
         c.arrange(m);
-        m.app.ch2.an1_Click();
-        EXPECT_EQ(Matching(m.ch2Window.log, L"失败："), c.failures) << c.name;
+        m.app.program.OnConfirm();
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
-        EXPECT_EQ(m.app.repair.ExitCode(), c.failures.empty() ? 0 : 1) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.failures.empty() ? 0 : 1) << c.name;
     }
 }
 
@@ -92,7 +92,7 @@ TEST(Backups, SavedAndFlushedBeforeTheFirstToolThatReplacesThem) {
     testing::Machine m;
     SevenBootingFromD(m);
     m.launcher.onLaunch = [&m](const LaunchRequest&) { m.files.Put(L"d:\\bootmgr", 999); };
-    m.app.ch2.an1_Click();
+    m.app.program.OnConfirm();
     for (const auto& saved : {L"\\d\\bootmgr", L"\\d\\boot\\bcd", L"\\d\\boot\\fonts\\chs_boot.ttf"}) {
         EXPECT_EQ(m.files.files.count(kFolder + saved), 1u) << ToUtf8(saved);
     }
@@ -115,10 +115,10 @@ TEST(Backups, ALoaderFileThatCannotBeSavedIsNotReplaced) {
     m.files.Put(L"e:\\windows\\regedit.exe", 100);
     m.files.Put(L"d:\\NTLDR", 40);
     m.files.readOnly = {kFolder + L"\\d"};
-    m.ch2Window.drives = {L"e:"};
-    m.ch2Window.partitionText = L"d:";
-    m.app.ch2.an1_Click();
-    EXPECT_EQ(Matching(m.ch2Window.log, L"失败："),
+    m.files.drives = {L"e:"};
+    m.repairWindow.partitionText = L"d:";
+    m.app.program.OnConfirm();
+    EXPECT_EQ(Matching(m.repairWindow.log, L"失败："),
               (Lines{L"    失败：无法备份 d:\\NTLDR（错误 5：error 5），未复制 C:\\kestrix\\NTLDR"}));
     EXPECT_EQ(m.files.files.at(L"d:\\ntldr").size(), 40u);
     EXPECT_EQ(m.ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
@@ -137,8 +137,8 @@ TEST(RemovableDisks, AreLeftOutOfTheScanButRepairedWhenNamed) {
                                                     : L"open disk error!\r\n");
         };
         m.Start(L"");
-        EXPECT_EQ(m.ch2Window.partitions, Lines{L"d:  容量:20480MB"});
-        m.Ends([&] { m.app.ch1.Form_QueryUnload(); });
+        EXPECT_EQ(m.repairWindow.partitions, Lines{L"d:  容量:20480MB"});
+        m.Ends([&] { m.app.program.OnCloseRequest(); });
         EXPECT_NE(m.files.Text(kFolder + L"\\kestrix.log").find(L"跳过 e:：位于"), std::wstring::npos);
     }
     testing::Machine named;
@@ -158,10 +158,10 @@ TEST(BitLocker, LockedVolumesAreNamedAndUnlockedOnesWarned) {
     m.files.Put(L"f:\\windows\\system32\\slmgr.vbs", 100);
     // A plain volume whose files cannot be read is not called encrypted.
     m.files.unreadable.push_back(L"g:\\");
-    m.ch2Window.drives = {L"d:", L"e:", L"f:", L"g:"};
-    m.ch2Window.partitionText = L"d:";
-    m.app.ch2.an1_Click();
-    EXPECT_EQ(Matching(m.ch2Window.log, L"BitLocker"),
+    m.files.drives = {L"d:", L"e:", L"f:", L"g:"};
+    m.repairWindow.partitionText = L"d:";
+    m.app.program.OnConfirm();
+    EXPECT_EQ(Matching(m.repairWindow.log, L"BitLocker"),
               (Lines{L"  e: 是BitLocker加密卷（已锁定），无法检查其中的系统。",
                      L"    警告：f: 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。"}));
 }

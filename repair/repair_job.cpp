@@ -1,4 +1,4 @@
-#include "repair/repair_engine.h"
+#include "repair/repair_job.h"
 
 #include "platform/text.h"
 
@@ -54,103 +54,83 @@ bool IsDriveDesignator(std::wstring_view text) {
     return (letter >= L'a' && letter <= L'z') || (letter >= L'A' && letter <= L'Z');
 }
 
-int RepairEngine::ExitCode() const {
-    switch (state_) {
-        case State::Succeeded:
-            return kExitSucceeded;
-        case State::Running:
-        case State::Failed:
-            return kExitStepsFailed;
-        case State::NotStarted:
-        case State::NotRepaired:
-            break;
-    }
-    return kExitNotRepaired;
-}
-
-void RepairEngine::an1_Click() {
-    if (ch2_.IsLogVisible()) {
-        session_.EndProgram(ExitCode());
-    }
-    ch2_.ShowLog();
-    const auto bootDrive = Left(ch2_.PartitionText(), 2);
-    if (!IsDriveDesignator(bootDrive)) {
-        state_ = State::NotRepaired;
-        log_.Write(L"分区 “" + ch2_.PartitionText() + L"” 被拒绝：卷标非法");
-        session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
-        // Back to the selection view, so a corrected entry can be confirmed in the same run.
-        ch2_.HideLog();
-        return;
-    }
-    state_ = State::Running;
+RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progress) {
+    request_ = &request;
+    progress_ = &progress;
+    bootDrive_ = request.bootDrive;
     failures_ = 0;
-    log_.Open(bootDrive);
-    log_.Write(L"开始修复 " + bootDrive + (ch1_.BootOnlyValue() == 1 ? L"（只修复引导）" : L"") +
-               L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
-    if (ch1_.BootOnlyValue() == 1) {
-        RepairBootSector(bootDrive);
-    } else {
-        RepairBootMenu(bootDrive);
+    backups_.emplace(files_, log_, runner_);
+    log_.Open(bootDrive_);
+    const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
+    log_.Write(L"开始修复 " + bootDrive_ + (sectorOnly ? L"（只修复引导）" : L"") + L"，记录目录：" +
+               (log_.Folder().empty() ? L"无" : log_.Folder()));
+    std::wstring drives;
+    for (const auto& entry : request.drives) {
+        drives += (drives.empty() ? L"" : L"、") + entry;
     }
+    log_.Write(L"驱动器：" + drives);
+    auto outcome = sectorOnly ? RepairBootSector() : RepairBootMenu();
+    if (Stopping() && outcome != RepairOutcome::Cancelled) {
+        log_.Write(L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
+        outcome = RepairOutcome::Interrupted;
+    }
+    log_.Flush();
+    return outcome;
 }
 
-std::optional<LoaderGeneration> RepairEngine::LoaderOnDrive(const std::wstring& bootDrive) const {
-    if (FileLength(bootDrive + L"\\boot\\bcd") > kPresent) {
+std::optional<LoaderGeneration> RepairJob::LoaderOnDrive() const {
+    if (FileLength(bootDrive_ + L"\\boot\\bcd") > kPresent) {
         return LoaderGeneration::Nt6;
     }
-    if (FileLength(bootDrive + L"\\ntldr") > kPresent) {
+    if (FileLength(bootDrive_ + L"\\ntldr") > kPresent) {
         return LoaderGeneration::Nt5;
     }
     return std::nullopt;
 }
 
-void RepairEngine::RepairBootSector(const std::wstring& bootDrive) {
+RepairOutcome RepairJob::RepairBootSector() {
     // Any generation other than 5 writes the 6.x boot sector.
     LoaderGeneration generation = LoaderGeneration::Nt6;
-    if (const auto found = LoaderOnDrive(bootDrive)) {
+    if (const auto found = LoaderOnDrive()) {
         generation = *found;
         Log(generation == LoaderGeneration::Nt6 ? L"先检测出BCD，正在建立Win6.x引导..."
                                                 : L"检测出ntldr，正在建立Win5.x引导...");
     } else {
-        const auto answer = session_.ShowMessage(
-            L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。",
-            MessageButtons::YesNoCancel, MessageIcon::None);
+        const auto answer = progress_->Ask(
+            L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。");
         if (answer == MessageAnswer::Yes) {
             Log(L"正在建立Win6.x引导...");
         } else if (answer == MessageAnswer::No) {
             generation = LoaderGeneration::Nt5;
             Log(L"正在建立Win5.x引导...");
         } else {
-            state_ = State::NotRepaired;
             log_.Write(L"用户取消了修复");
-            session_.EndProgram(ExitCode());
+            return RepairOutcome::Cancelled;
         }
     }
-    WriteBootSector(bootDrive, generation);
-    Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
+    WriteBootSector(generation);
+    return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
-void RepairEngine::RepairBootMenu(const std::wstring& bootDrive) {
-    const bool found6 = ScanWindows6(bootDrive);
-    const bool found5 = ScanWindows5(bootDrive);
+RepairOutcome RepairJob::RepairBootMenu() {
+    const bool found6 = ScanWindows6();
+    const bool found5 = ScanWindows5();
     if (found6 || found5) {
-        AssembleBootMenu(bootDrive, found6, found5);
-    } else {
-        RepairWithoutInstallation(bootDrive);
+        return AssembleBootMenu(found6, found5);
     }
+    return RepairWithoutInstallation();
 }
 
-bool RepairEngine::ScanWindows6(const std::wstring& bootDrive) {
+bool RepairJob::ScanWindows6() {
     bool found = false;
     Log(L"正在扫描分区中的6.x系统...");
-    const int count = ch2_.DriveCount();
-    for (int i = 0; i < count; ++i) {
-        const auto scanned = Left(ch2_.DriveEntry(i), 2);
+    for (const auto& entry : request_->drives) {
+        const auto scanned = Left(entry, 2);
         if (FileLength(scanned + L"\\windows\\system32\\slmgr.vbs") > kPresent) {
-            Log(L"  在 " + ch2_.DriveEntry(i) + L" 发现6.x系统，修复中...");
+            Log(L"  在 " + entry + L" 发现6.x系统，修复中...");
             found = true;
             WarnIfEncrypted(scanned);
-            RunBootFilesTool(bootDrive, BootFilesCommand(scanned, bootDrive));
+            RunBootFilesTool(BootFilesCommand(scanned, bootDrive_));
             continue;
         }
         // A locked volume hides its files: say so rather than count it as holding no Windows.
@@ -162,12 +142,11 @@ bool RepairEngine::ScanWindows6(const std::wstring& bootDrive) {
     return found;
 }
 
-bool RepairEngine::ScanWindows5(const std::wstring& bootDrive) {
+bool RepairJob::ScanWindows5() {
     bool found = false;
     Log(L"正在扫描分区中的5.x系统...");
-    const int count = ch2_.DriveCount();
-    for (int i = 0; i < count; ++i) {
-        const auto scanned = Left(ch2_.DriveEntry(i), 2);
+    for (const auto& entry : request_->drives) {
+        const auto scanned = Left(entry, 2);
         if (FileLength(scanned + L"\\windows\\regedit.exe") <= kPresent) {
             continue;
         }
@@ -175,29 +154,32 @@ bool RepairEngine::ScanWindows5(const std::wstring& bootDrive) {
         if (FileLength(scanned + L"\\windows\\system32\\slmgr.vbs") >= kPresent) {
             continue;
         }
-        Log(L"  在 " + ch2_.DriveEntry(i) + L" 发现5.x系统，修复中...");
+        Log(L"  在 " + entry + L" 发现5.x系统，修复中...");
         found = true;
         WarnIfEncrypted(scanned);
-        if (FileLength(bootDrive + L"\\boot.ini") > kPresent) {
+        if (FileLength(bootDrive_ + L"\\boot.ini") > kPresent) {
             Log(L"    存在Boot.ini保留并继续。");
         } else {
             Log(L"    不存在Boot.ini正在建立通用boot.ini ...");
-            CopyLoaderSet(bootDrive);
+            CopyLoaderSet();
         }
     }
     return found;
 }
 
-void RepairEngine::CopyLoaderSet(const std::wstring& bootDrive) {
+void RepairJob::CopyLoaderSet() {
     const auto ownFolder = files_.OwnFolder();
     for (const wchar_t* name : kLoaderSet) {
+        if (Stopping()) {
+            return;
+        }
         const auto source = JoinPath(ownFolder, name);
-        const auto target = bootDrive + name;
+        const auto target = bootDrive_ + name;
         if (!files_.FileLength(source)) {
             Fail(L"    失败：程序目录中缺少 " + source);
             continue;
         }
-        if (const auto saved = backups_.SaveFile(target); !saved) {
+        if (const auto saved = backups_->SaveFile(target); !saved) {
             Fail(L"    失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
             continue;
         }
@@ -214,101 +196,105 @@ void RepairEngine::CopyLoaderSet(const std::wstring& bootDrive) {
     }
 }
 
-void RepairEngine::AssembleBootMenu(const std::wstring& bootDrive, bool found6, bool found5) {
+RepairOutcome RepairJob::AssembleBootMenu(bool found6, bool found5) {
     if (found6 && found5) {
-        const auto commands = BootMenuStoreCommands(bootDrive);
+        const auto commands = BootMenuStoreCommands(bootDrive_);
         for (std::size_t i = 0; i < commands.size(); ++i) {
             // The two creations fail when bcdboot.exe has made the object already; the settings
             // that follow fail if it is truly missing.
-            RunBootFilesTool(bootDrive, commands[i], i < 2);
+            RunBootFilesTool(commands[i], i < 2);
         }
-        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt6);
+        WriteBootSectorForLoader(LoaderGeneration::Nt6);
     } else if (found6) {
-        RunBootFilesTool(bootDrive, StoreTimeoutCommand(bootDrive));
-        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt6);
+        RunBootFilesTool(StoreTimeoutCommand(bootDrive_));
+        WriteBootSectorForLoader(LoaderGeneration::Nt6);
     } else {
-        WriteBootSectorForLoader(bootDrive, LoaderGeneration::Nt5);
+        WriteBootSectorForLoader(LoaderGeneration::Nt5);
     }
-    Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复");
+    return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复");
 }
 
-void RepairEngine::RepairWithoutInstallation(const std::wstring& bootDrive) {
-    const auto generation = LoaderOnDrive(bootDrive);
+RepairOutcome RepairJob::RepairWithoutInstallation() {
+    const auto generation = LoaderOnDrive();
     if (!generation) {
-        Log(L"  未发现任何Windows系统，" + bootDrive +
+        Log(L"  未发现任何Windows系统，" + bootDrive_ +
             L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
     } else {
-        Log(L"  未发现任何Windows系统，按 " + bootDrive + L" 上已有的引导文件重写" +
+        Log(L"  未发现任何Windows系统，按 " + bootDrive_ + L" 上已有的引导文件重写" +
             GenerationName(*generation) + L"引导扇区。");
-        WriteBootSectorForLoader(bootDrive, *generation);
+        WriteBootSectorForLoader(*generation);
     }
-    Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !generation);
+    return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !generation);
 }
 
-void RepairEngine::WriteBootSectorForLoader(const std::wstring& bootDrive,
-                                            LoaderGeneration generation) {
+void RepairJob::WriteBootSectorForLoader(LoaderGeneration generation) {
     std::wstring missing;
     const auto required = generation == LoaderGeneration::Nt6
                               ? std::vector<std::wstring>{L"\\bootmgr", L"\\boot\\bcd"}
                               : std::vector<std::wstring>{L"\\ntldr"};
     for (const auto& path : required) {
-        if (FileLength(bootDrive + path) <= kPresent) {
+        if (FileLength(bootDrive_ + path) <= kPresent) {
             missing += (missing.empty() ? L"" : L" 和 ") + path;
         }
     }
     if (!missing.empty()) {
-        Fail(L"  失败：" + bootDrive + L" 上没有 " + missing + L"，未写入" +
+        Fail(L"  失败：" + bootDrive_ + L" 上没有 " + missing + L"，未写入" +
              GenerationName(generation) + L"引导扇区");
         return;
     }
-    WriteBootSector(bootDrive, generation);
+    WriteBootSector(generation);
 }
 
-void RepairEngine::WriteBootSector(const std::wstring& bootDrive, LoaderGeneration generation) {
-    const auto command = BootSectorCommand(generation, bootDrive);
-    if (const auto saved = backups_.SaveVolumeStart(bootDrive); !saved) {
-        Fail(L"  失败：无法备份 " + bootDrive + L" 的引导扇区" + Reason(saved) + L"，未运行 " +
+void RepairJob::WriteBootSector(LoaderGeneration generation) {
+    if (Stopping()) {
+        return;
+    }
+    const auto command = BootSectorCommand(generation, bootDrive_);
+    if (const auto saved = backups_->SaveVolumeStart(bootDrive_); !saved) {
+        Fail(L"  失败：无法备份 " + bootDrive_ + L" 的引导扇区" + Reason(saved) + L"，未运行 " +
              command);
         return;
     }
     RunTool(command);
 }
 
-void RepairEngine::Complete(const std::wstring& successLine, const std::wstring& kind,
-                            bool nothingToDo) {
+RepairOutcome RepairJob::Complete(const std::wstring& successLine, const std::wstring& kind,
+                                  bool nothingToDo) {
     Log(L"");
     if (failures_ != 0) {
-        state_ = State::Failed;
         Log(kind + L"结束，但有 " + DecimalText(failures_) + L" 个步骤失败！请查看上面的记录。");
-    } else if (nothingToDo) {
-        state_ = State::NotRepaired;
+        return RepairOutcome::StepsFailed;
+    }
+    if (nothingToDo) {
         Log(kind + L"结束，未做任何修改。请关闭。");
-    } else {
-        state_ = State::Succeeded;
-        Log(successLine);
+        return RepairOutcome::NothingWritten;
     }
-    log_.Flush();
-    ch2_.SetTimerEnabled(true);
+    Log(successLine);
+    return RepairOutcome::Succeeded;
 }
 
-void RepairEngine::Log(const std::wstring& line) {
-    ch2_.AppendLogLine(line);
+void RepairJob::Log(const std::wstring& line) {
+    // Once stopped, the window is closing: nothing more is reported.
+    if (Stopping()) {
+        return;
+    }
+    progress_->Line(line);
     log_.Write(L"记录：" + line);
-    if (!line.empty()) {
-        session_.ProcessPendingEvents();
-    }
 }
 
-void RepairEngine::Fail(const std::wstring& line) {
+void RepairJob::Fail(const std::wstring& line) {
     ++failures_;
     Log(line);
 }
 
-std::int64_t RepairEngine::FileLength(const std::wstring& path) const {
+std::int64_t RepairJob::FileLength(const std::wstring& path) const {
     return files_.FileLength(path).value_or(0);
 }
 
-void RepairEngine::RunTool(const std::wstring& commandLine, bool failureExpected) {
+void RepairJob::RunTool(const std::wstring& commandLine, bool failureExpected) {
+    if (Stopping()) {
+        return;
+    }
     // Every tool here overwrites something: the record of what was saved goes to the disk first.
     log_.Flush();
     const auto result = log_.RunTool(runner_, commandLine);
@@ -318,24 +304,26 @@ void RepairEngine::RunTool(const std::wstring& commandLine, bool failureExpected
     }
 }
 
-void RepairEngine::RunBootFilesTool(const std::wstring& bootDrive, const std::wstring& commandLine,
-                                    bool failureExpected) {
-    if (const auto saved = backups_.SaveBootFiles(bootDrive); !saved) {
-        Fail(L"  失败：无法备份 " + bootDrive + L" 的启动文件" + Reason(saved) + L"，未运行 " +
+void RepairJob::RunBootFilesTool(const std::wstring& commandLine, bool failureExpected) {
+    if (Stopping()) {
+        return;
+    }
+    if (const auto saved = backups_->SaveBootFiles(bootDrive_); !saved) {
+        Fail(L"  失败：无法备份 " + bootDrive_ + L" 的启动文件" + Reason(saved) + L"，未运行 " +
              commandLine);
         return;
     }
     RunTool(commandLine, failureExpected);
 }
 
-bool RepairEngine::HasBitLockerSignature(const std::wstring& drive) {
+bool RepairJob::HasBitLockerSignature(const std::wstring& drive) {
     std::string bytes;
     const std::string_view signature = kBitLockerSignature;
     return files_.ReadVolumeStart(drive, kBootSectorRead, bytes) &&
            bytes.size() >= 3 + signature.size() && bytes.compare(3, signature.size(), signature) == 0;
 }
 
-void RepairEngine::WarnIfEncrypted(const std::wstring& drive) {
+void RepairJob::WarnIfEncrypted(const std::wstring& drive) {
     if (HasBitLockerSignature(drive)) {
         Log(L"    警告：" + drive + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
     }

@@ -1,0 +1,162 @@
+#include "app/program.h"
+
+#include "app/options.h"
+#include "platform/text.h"
+
+namespace kestrix {
+
+void Program::WindowProgress::Line(const std::wstring& line) {
+    program_.session_.RunOnWindowThread([&] { program_.repairWindow_.AppendLogLine(line); });
+}
+
+MessageAnswer Program::WindowProgress::Ask(const std::wstring& question) {
+    MessageAnswer answer = MessageAnswer::Cancel;
+    program_.session_.RunOnWindowThread([&] {
+        answer = program_.session_.ShowMessage(question, MessageButtons::YesNoCancel,
+                                               MessageIcon::None);
+    });
+    return answer;
+}
+
+int Program::ExitCode() const {
+    switch (phase_) {
+        case Phase::Choosing:
+            return kExitNotRepaired;
+        case Phase::Repairing:
+            return kExitStepsFailed;
+        case Phase::Done:
+            break;
+    }
+    switch (outcome_) {
+        case RepairOutcome::Succeeded:
+            return kExitSucceeded;
+        case RepairOutcome::StepsFailed:
+        case RepairOutcome::Interrupted:
+            return kExitStepsFailed;
+        case RepairOutcome::NothingWritten:
+        case RepairOutcome::Cancelled:
+            break;
+    }
+    return kExitNotRepaired;
+}
+
+void Program::Start() {
+    // Every step's failure is a value that is passed over: start-up goes on with the next step.
+    const auto ownFolder = files_.OwnFolder();
+    files_.SetCurrentDrive(Left(ownFolder, 2));
+    files_.SetCurrentFolder(ownFolder);
+    repairWindow_.Hide();
+    repairWindow_.SetTopmost();
+    const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
+    unattended_ = options.unattended;
+    session_.SetUnattended(unattended_);
+    if (options.silent) {
+        startWindow_.Hide();
+        // The program closes itself two seconds after the repair, unless the click spot is
+        // clicked, and its exit code tells the script the outcome.
+        closeWhenDone_ = true;
+    }
+    if (options.bootSectorOnly) {
+        startWindow_.SetBootSectorOnly(true);
+    }
+    if (options.partition) {
+        repairWindow_.AddPartition(*options.partition);
+        repairWindow_.SetPartitionText(*options.partition);
+    } else {
+        scan_.ScanActivePartitions();
+    }
+    if (options.silent) {
+        OnStartButton();
+    } else {
+        startWindow_.Show();
+    }
+}
+
+void Program::OnStartButton() {
+    startWindow_.Hide();
+    repairWindow_.Show();
+    const int count = repairWindow_.PartitionCount();
+    if (count == 1) {
+        OnConfirm();
+        return;
+    }
+    if (unattended_) {
+        // Nobody is there to choose.
+        log_.Write(L"无人值守：" +
+                   (count == 0 ? std::wstring(L"没有候选分区")
+                               : L"有 " + DecimalText(count) + L" 个候选分区，需要人来选择") +
+                   L"，不做修复");
+        session_.EndProgram(ExitCode());
+    }
+}
+
+void Program::OnConfirm() {
+    if (phase_ == Phase::Done) {
+        session_.EndProgram(ExitCode());
+    }
+    if (phase_ == Phase::Repairing) {
+        return;
+    }
+    repairWindow_.ShowProgress();
+    const auto text = repairWindow_.PartitionText();
+    const auto bootDrive = Left(text, 2);
+    if (!IsDriveDesignator(bootDrive)) {
+        log_.Write(L"分区 “" + text + L"” 被拒绝：卷标非法");
+        session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
+        if (unattended_) {
+            session_.EndProgram(ExitCode());
+        }
+        // Back to the selection view, so a corrected entry can be confirmed in the same run.
+        repairWindow_.ShowSelection();
+        return;
+    }
+    phase_ = Phase::Repairing;
+    repairWindow_.SetConfirmEnabled(false);
+    request_ = {bootDrive,
+                startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
+                files_.DriveEntries()};
+    session_.RunInBackground([this] { outcome_ = job_.Run(request_, progress_); },
+                             [this] { OnRepairDone(); });
+}
+
+void Program::OnRepairDone() {
+    phase_ = Phase::Done;
+    if (endWhenRepairEnds_ || outcome_ == RepairOutcome::Cancelled || unattended_) {
+        session_.EndProgram(ExitCode());
+    }
+    repairWindow_.SetConfirmEnabled(true);
+    repairWindow_.SetAutoCloseTimer(true);
+}
+
+void Program::OnCloseRequest() {
+    if (phase_ != Phase::Repairing) {
+        session_.EndProgram(ExitCode());
+    }
+    if (endWhenRepairEnds_) {
+        return;
+    }
+    if (!unattended_) {
+        const auto answer = session_.ShowMessage(
+            L"修复正在进行，现在退出可能使系统无法启动。仍要退出吗？", MessageButtons::YesNo,
+            MessageIcon::Warning);
+        if (phase_ == Phase::Done && answer == MessageAnswer::Yes) {
+            // The repair ended while the question was open.
+            session_.EndProgram(ExitCode());
+        }
+        if (phase_ != Phase::Repairing || answer != MessageAnswer::Yes) {
+            return;
+        }
+    }
+    // A tool is never killed in the middle of a write: the program ends once the job stops.
+    endWhenRepairEnds_ = true;
+    job_.RequestStop();
+}
+
+void Program::OnAutoCloseTimer() {
+    repairWindow_.SetAutoCloseTimer(false);
+    if (closeWhenDone_) {
+        session_.EndProgram(ExitCode());
+    }
+}
+
+}  // namespace kestrix

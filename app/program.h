@@ -1,0 +1,82 @@
+#pragma once
+// The program's own logic over its two windows: start-up, the hand-over from the start window to
+// the repair window, the repair that the confirm button starts in the background, and when the
+// program ends. The Win32 layer forwards each window event to the handler named for it.
+#include "app/logged_session.h"
+#include "exec/run_log.h"
+#include "partitions/partition_scan.h"
+#include "platform/files.h"
+#include "platform/windows.h"
+#include "repair/repair_job.h"
+
+namespace kestrix {
+
+// Exit codes of the process.
+inline constexpr int kExitSucceeded = 0;
+inline constexpr int kExitStepsFailed = 1;
+inline constexpr int kExitNotRepaired = 2;
+
+class Program {
+public:
+    Program(StartWindow& startWindow, RepairWindow& repairWindow, LoggedSession& session,
+            FileSystem& files, PartitionScan& scan, RepairJob& job, RunLog& log)
+        : startWindow_(startWindow),
+          repairWindow_(repairWindow),
+          session_(session),
+          files_(files),
+          scan_(scan),
+          job_(job),
+          log_(log),
+          progress_(*this) {}
+
+    // At process start: prepares the windows, reads the options and finds the partitions; then
+    // shows the start window, or in silent mode goes on by itself.
+    void Start();
+    void OnStartButton();
+    void OnConfirm();
+    // A close request of either window, a log-off or a shutdown.
+    void OnCloseRequest();
+    void OnAutoCloseTimer();
+    void OnKeepOpenClick() { repairWindow_.SetAutoCloseTimer(false); }
+
+    // What the process reports if it ends now: 0 repaired, 1 a step failed or the repair was
+    // cut short, 2 nothing was repaired.
+    int ExitCode() const;
+
+private:
+    // Carries the job's reports from its thread to the window.
+    class WindowProgress final : public RepairProgress {
+    public:
+        explicit WindowProgress(Program& program) : program_(program) {}
+        void Line(const std::wstring& line) override;
+        MessageAnswer Ask(const std::wstring& question) override;
+
+    private:
+        Program& program_;
+    };
+
+    enum class Phase { Choosing, Repairing, Done };
+
+    void OnRepairDone();
+
+    StartWindow& startWindow_;
+    RepairWindow& repairWindow_;
+    LoggedSession& session_;
+    FileSystem& files_;
+    PartitionScan& scan_;
+    RepairJob& job_;
+    RunLog& log_;
+    WindowProgress progress_;
+
+    Phase phase_ = Phase::Choosing;
+    RepairRequest request_;
+    RepairOutcome outcome_ = RepairOutcome::NothingWritten;
+    // Silent mode: the program closes itself two seconds after the repair.
+    bool closeWhenDone_ = false;
+    // Unattended: no box waits for a person and the program always ends by itself.
+    bool unattended_ = false;
+    // The window was closed during the repair: the program ends when the job has stopped.
+    bool endWhenRepairEnds_ = false;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,50 @@
+#pragma once
+// The repair window: the partition choice, then the progress log over it.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/win32/form_window.h"
+#include "platform/windows.h"
+
+namespace kestrix::win32 {
+
+class Win32RepairWindow final : public RepairWindow {
+public:
+    bool Create(HINSTANCE instance);
+    HWND Handle() const { return form_.Handle(); }
+
+    void Show() override;
+    void Hide() override;
+    void AddPartition(const std::wstring& entry) override;
+    int PartitionCount() const override;
+    std::wstring PartitionText() const override;
+    void SetPartitionText(const std::wstring& text) override;
+    void SelectPartition(int index) override;
+    void SetInstruction(const std::wstring& text) override;
+    bool IsProgressShown() const override;
+    void ShowProgress() override;
+    void ShowSelection() override;
+    void AppendLogLine(const std::wstring& line) override;
+    void SetConfirmEnabled(bool enabled) override;
+    void SetAutoCloseTimer(bool armed) override;
+    void SetTopmost() override;
+
+    std::function<void()> onConfirm;
+    std::function<void()> onAutoCloseTimer;
+    std::function<void()> onKeepOpenClick;
+    std::function<void()> onCloseRequest;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    FormWindow form_;
+    HWND progressLog_ = nullptr;
+    HWND partition_ = nullptr;
+    HWND instruction_ = nullptr;
+    HWND confirm_ = nullptr;
+};
+
+}  // namespace kestrix::win32

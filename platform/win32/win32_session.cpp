@@ -1,0 +1,144 @@
+#include "platform/win32/win32_session.h"
+
+#include <memory>
+
+#include "platform/win32/unique_handle.h"
+
+namespace kestrix::win32 {
+
+namespace {
+
+constexpr wchar_t kAppTitle[] = L"Kestrix";
+constexpr wchar_t kMessageClass[] = L"KestrixSession";
+// lParam: the action to run, on the sender's stack.
+constexpr UINT kRunAction = WM_APP + 1;
+// lParam: the finished BackgroundTask, now owned by the window thread.
+constexpr UINT kWorkDone = WM_APP + 2;
+
+struct BackgroundTask {
+    std::function<void()> work;
+    std::function<void()> whenDone;
+    HWND notify = nullptr;
+    UniqueProcessHandle thread;
+};
+
+DWORD WINAPI RunTask(void* parameter) {
+    auto* task = static_cast<BackgroundTask*>(parameter);
+    task->work();
+    PostMessageW(task->notify, kWorkDone, 0, reinterpret_cast<LPARAM>(task));
+    return 0;
+}
+
+void Dispatch(MSG& message) {
+    HWND window = GetAncestor(message.hwnd, GA_ROOT);
+    if (window != nullptr && IsDialogMessageW(window, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+}  // namespace
+
+bool Win32Session::Create(HINSTANCE instance) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kMessageClass;
+    if (RegisterClassExW(&wc) == 0) {
+        return false;
+    }
+    messages_ = CreateWindowExW(0, kMessageClass, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                instance, nullptr);
+    windowThread_ = GetCurrentThreadId();
+    return messages_ != nullptr;
+}
+
+LRESULT CALLBACK Win32Session::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case kRunAction:
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return 0;
+        case kWorkDone: {
+            const std::unique_ptr<BackgroundTask> task(reinterpret_cast<BackgroundTask*>(lParam));
+            WaitForSingleObject(task->thread.get(), INFINITE);
+            task->whenDone();
+            return 0;
+        }
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void Win32Session::RunInBackground(std::function<void()> work, std::function<void()> whenDone) {
+    auto task = std::make_unique<BackgroundTask>();
+    task->work = std::move(work);
+    task->whenDone = std::move(whenDone);
+    task->notify = messages_;
+    // Suspended, so the handle is stored before the thread can hand the task back.
+    HANDLE thread = CreateThread(nullptr, 0, &RunTask, task.get(), CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) {
+        // No thread to spare: the work runs here, as it would have before the windows showed.
+        task->work();
+        task->whenDone();
+        return;
+    }
+    task->thread.reset(thread);
+    ResumeThread(task.release()->thread.get());
+}
+
+void Win32Session::RunOnWindowThread(const std::function<void()>& action) {
+    if (GetCurrentThreadId() == windowThread_) {
+        action();
+        return;
+    }
+    SendMessageW(messages_, kRunAction, 0, reinterpret_cast<LPARAM>(&action));
+}
+
+MessageAnswer Win32Session::ShowMessage(const std::wstring& text, MessageButtons buttons,
+                                        MessageIcon icon) {
+    UINT style = MB_OK;
+    if (buttons == MessageButtons::YesNoCancel) {
+        style = MB_YESNOCANCEL | MB_DEFBUTTON1;
+    } else if (buttons == MessageButtons::YesNo) {
+        style = MB_YESNO | MB_DEFBUTTON2;
+    }
+    if (icon == MessageIcon::Exclamation) {
+        style |= MB_ICONEXCLAMATION;
+    } else if (icon == MessageIcon::Warning) {
+        style |= MB_ICONWARNING;
+    }
+    // Owned by the visible window, so the box stands above the topmost repair window.
+    HWND owner = nullptr;
+    if (IsWindowVisible(repairWindow_.Handle())) {
+        owner = repairWindow_.Handle();
+    } else if (IsWindowVisible(startWindow_.Handle())) {
+        owner = startWindow_.Handle();
+    }
+    switch (MessageBoxW(owner, text.c_str(), kAppTitle, style | MB_SETFOREGROUND)) {
+        case IDOK:
+            return MessageAnswer::Ok;
+        case IDYES:
+            return MessageAnswer::Yes;
+        case IDNO:
+            return MessageAnswer::No;
+        case IDCANCEL:
+            return MessageAnswer::Cancel;
+        default:
+            return MessageAnswer::Closed;
+    }
+}
+
+void Win32Session::EndProgram(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
+
+int Win32Session::RunMessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        Dispatch(message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace kestrix::win32

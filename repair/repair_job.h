@@ -1,0 +1,105 @@
+#pragma once
+// The repair of one partition's boot, as a job: it takes a typed request and reports every step
+// to a progress interface (a line of the log, a question), and returns its outcome. It touches no
+// window and never ends the program; the windows are views over it. A step that fails is shown and
+// counted, never hidden.
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "exec/run_and_wait.h"
+#include "exec/run_log.h"
+#include "exec/tool_commands.h"
+#include "platform/files.h"
+#include "platform/windows.h"
+#include "repair/backups.h"
+
+namespace kestrix {
+
+// A drive designator is a letter A to Z and a colon, nothing else.
+bool IsDriveDesignator(std::wstring_view text);
+
+enum class RepairKind { BootSectorOnly, BootMenu };
+
+struct RepairRequest {
+    std::wstring bootDrive;  // a drive designator, in the letter case the user gave
+    RepairKind kind = RepairKind::BootMenu;
+    // The machine's drives ("c: [label]"), searched in this order for installed Windows.
+    std::vector<std::wstring> drives;
+};
+
+enum class RepairOutcome {
+    Succeeded,       // every step succeeded
+    StepsFailed,     // the repair ran, some step failed
+    NothingWritten,  // nothing could rightly be written
+    Cancelled,       // the user cancelled the question
+    Interrupted,     // stopped between two steps
+};
+
+class RepairProgress {
+public:
+    virtual ~RepairProgress() = default;
+    // A line of the progress log; lines of a sub-step are indented.
+    virtual void Line(const std::wstring& line) = 0;
+    // A Yes/No/Cancel question, Yes the default.
+    virtual MessageAnswer Ask(const std::wstring& question) = 0;
+};
+
+class RepairJob {
+public:
+    RepairJob(FileSystem& files, CommandRunner& runner, RunLog& log)
+        : files_(files), runner_(runner), log_(log) {}
+
+    RepairOutcome Run(const RepairRequest& request, RepairProgress& progress);
+
+    // From any thread: no further step starts; the tool that is running is let finish.
+    void RequestStop() { stopRequested_ = true; }
+
+private:
+    RepairOutcome RepairBootSector();
+    RepairOutcome RepairBootMenu();
+    bool ScanWindows6();
+    bool ScanWindows5();
+    void CopyLoaderSet();
+    RepairOutcome AssembleBootMenu(bool found6, bool found5);
+    // No installation found: the boot sector follows the boot files the drive holds, if any.
+    RepairOutcome RepairWithoutInstallation();
+    // The boot-menu repair writes boot code only for a loader that is on the drive.
+    void WriteBootSectorForLoader(LoaderGeneration generation);
+    void WriteBootSector(LoaderGeneration generation);
+    // nothingToDo: the repair found nothing it could rightly write.
+    RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
+                           bool nothingToDo = false);
+
+    bool Stopping() const { return stopRequested_; }
+    void Log(const std::wstring& line);
+    void Fail(const std::wstring& line);
+    // 0 for a missing or unreadable file.
+    std::int64_t FileLength(const std::wstring& path) const;
+    // Runs a tool; a tool that could not start or ended with a non-zero code is a failed step
+    // unless the caller expects that failure.
+    void RunTool(const std::wstring& commandLine, bool failureExpected = false);
+    // Runs a tool that rebuilds the boot files, only once they are all saved.
+    void RunBootFilesTool(const std::wstring& commandLine, bool failureExpected = false);
+    // The generation that the boot files on the drive call for: \boot\bcd first, then \ntldr.
+    std::optional<LoaderGeneration> LoaderOnDrive() const;
+    bool HasBitLockerSignature(const std::wstring& drive);
+    void WarnIfEncrypted(const std::wstring& drive);
+
+    FileSystem& files_;
+    CommandRunner& runner_;
+    RunLog& log_;
+    std::atomic<bool> stopRequested_{false};
+
+    // One run's state.
+    const RepairRequest* request_ = nullptr;
+    RepairProgress* progress_ = nullptr;
+    std::optional<Backups> backups_;
+    std::wstring bootDrive_;
+    int failures_ = 0;
+};
+
+}  // namespace kestrix
