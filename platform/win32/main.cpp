@@ -9,6 +9,9 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;
+    // An empty card reader or floppy drive must not stop anything with a "no disk" box; the tools
+    // inherit this too.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // DLLs load from the system folder only, never from the folder the exe was started in.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     if (const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
