@@ -1,7 +1,6 @@
 #pragma once
 // The handlers of the two windows. The Win32 layer forwards each window event to the handler of
 // the same name; pressing a button from code calls its handler directly, nested.
-#include "exec/run_and_wait.h"
 #include "partitions/partition_scan.h"
 #include "platform/files.h"
 #include "platform/windows.h"

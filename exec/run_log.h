@@ -2,11 +2,10 @@
 // The run's own record: a folder per run, beside the program when that folder is writable and
 // otherwise on the boot drive, holding the backups and kestrix.log. Lines written before the
 // folder exists are kept and written when it is opened.
-#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "exec/run_and_wait.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -18,8 +17,8 @@ public:
 
     // A timestamped line of kestrix.log.
     void Write(std::wstring_view text);
-    // Runs one tool the program's way and records its command line, exit code and run time.
-    RunResult RunTool(CommandRunner& runner, const std::wstring& commandLine);
+    // Several lines, written to the file at once.
+    void WriteLines(const std::vector<std::wstring>& lines);
 
     // Creates the run's folder once; false when neither place could hold it.
     bool Open(const std::wstring& bootDrive);
@@ -28,6 +27,7 @@ public:
     const std::wstring& Folder() const { return folder_; }
 
 private:
+    void Add(std::wstring_view text);
     bool TryCreate(const std::wstring& parent);
     void WritePending();
 

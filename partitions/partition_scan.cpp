@@ -7,8 +7,14 @@ namespace kestrix {
 
 namespace {
 
-constexpr wchar_t kListingFile[] = L"dinf.txt";
 constexpr wchar_t kEndOfDisks[] = L"open disk error!";
+
+// The lister ends the disks with the marker and exit code 1; any other way of not ending with 0
+// is a failure of the tool, not an answer about the disks.
+bool ListingWorked(const RunResult& result, bool endOfDisks) {
+    return result.status == RunStatus::Finished &&
+           (result.exitCode == 0u || (result.exitCode == 1u && endOfDisks));
+}
 
 }  // namespace
 
@@ -36,32 +42,34 @@ std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
     return drive + L"  容量:" + fields[last - 1] + L"MB";
 }
 
-void PartitionScan::AddPartitionLine(const std::wstring& line) {
-    if (const auto entry = PartitionEntryFor(line)) {
-        ch2_.AddPartition(*entry);
-    }
-}
-
 void PartitionScan::ScanActivePartitions() {
-    bool stop = false;
-    for (int disk = 0; disk <= kLastDisk && !stop; ++disk) {
-        // A listing that could not be made must not leave the previous disk's listing to be read.
-        files_.DeleteFileAt(kListingFile);
-        log_.RunTool(runner_, ListingCommand(disk));
-        const auto lines = files_.ReadTextLines(kListingFile);
-        if (!lines) {
-            continue;
-        }
-        for (const auto& raw : *lines) {
+    // Offered only once every listing has worked: a partial listing could hide the partition
+    // that was meant, and a single entry is repaired without asking.
+    std::vector<std::wstring> entries;
+    bool endOfDisks = false;
+    for (int disk = 0; disk <= kLastDisk && !endOfDisks; ++disk) {
+        const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
+        for (const auto& raw : SplitLines(result.output)) {
             const auto line = NormaliseListingLine(raw);
             if (line == kEndOfDisks) {
-                stop = true;
+                endOfDisks = true;
                 break;
             }
-            if (!line.empty()) {
-                AddPartitionLine(line);
+            if (auto entry = PartitionEntryFor(line)) {
+                entries.push_back(std::move(*entry));
             }
         }
+        if (!ListingWorked(result, endOfDisks)) {
+            session_.ShowMessage(
+                L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
+                MessageButtons::Ok, MessageIcon::Exclamation);
+            ch2_.SetInstruction(L"无法运行分区列表工具 " + result.file +
+                                L"！请手工输入，如“C:”，不清楚请关闭。");
+            return;
+        }
+    }
+    for (const auto& entry : entries) {
+        ch2_.AddPartition(entry);
     }
     if (ch2_.PartitionCount() >= 1) {
         ch2_.SelectPartition(0);

@@ -1,13 +1,11 @@
 #pragma once
 // Fills the selection list with the active partitions that have a drive letter, from the listing
-// tool's output for disks 0 to 10.
+// tool's output for disks 0 to 10, read from the tool's standard output.
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "exec/run_and_wait.h"
-#include "exec/run_log.h"
-#include "platform/files.h"
+#include "exec/tool_runner.h"
 #include "platform/windows.h"
 
 namespace kestrix {
@@ -23,19 +21,16 @@ class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(SelectionWindow& ch2, Session& session, FileSystem& files, CommandRunner& runner,
-                  RunLog& log)
-        : ch2_(ch2), session_(session), files_(files), runner_(runner), log_(log) {}
+    PartitionScan(SelectionWindow& ch2, Session& session, ToolRunner& runner)
+        : ch2_(ch2), session_(session), runner_(runner) {}
 
+    // A listing tool that cannot run or fails is reported as that, not as "nothing found".
     void ScanActivePartitions();
-    void AddPartitionLine(const std::wstring& line);
 
 private:
     SelectionWindow& ch2_;
     Session& session_;
-    FileSystem& files_;
-    CommandRunner& runner_;
-    RunLog& log_;
+    ToolRunner& runner_;
 };
 
 }  // namespace kestrix

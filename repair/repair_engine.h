@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
 #include "exec/tool_commands.h"
+#include "exec/tool_runner.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 #include "repair/backups.h"
@@ -22,7 +22,7 @@ inline constexpr int kExitNotRepaired = 2;
 class RepairEngine {
 public:
     RepairEngine(const MainWindow& ch1, SelectionWindow& ch2, Session& session, FileSystem& files,
-                 CommandRunner& runner, RunLog& log)
+                 ToolRunner& runner, RunLog& log)
         : ch1_(ch1),
           ch2_(ch2),
           session_(session),
@@ -63,7 +63,7 @@ private:
     SelectionWindow& ch2_;
     Session& session_;
     FileSystem& files_;
-    CommandRunner& runner_;
+    ToolRunner& runner_;
     RunLog& log_;
     Backups backups_;
     State state_ = State::NotStarted;

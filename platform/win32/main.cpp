@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <objbase.h>
 
 #include "app/application.h"
 #include "platform/win32/win32_clock.h"
@@ -18,8 +17,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")))) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    // The shell's process start may use COM; it wants an apartment-threaded caller.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     Win32MainWindow ch1;
     Win32SelectionWindow ch2;

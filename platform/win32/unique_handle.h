@@ -38,7 +38,7 @@ private:
     Handle handle_ = Traits::Invalid();
 };
 
-// Process and thread handles: NULL when absent.
+// Process, thread and pipe handles: NULL when absent.
 struct NullHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return nullptr; }
@@ -58,7 +58,7 @@ struct FontTraits {
     static void Close(Handle h) { ::DeleteObject(h); }
 };
 
-using UniqueProcessHandle = UniqueHandle<NullHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueFont = UniqueHandle<FontTraits>;
 

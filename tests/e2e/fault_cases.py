@@ -35,8 +35,9 @@ def returned(command, code):
     return f"  失败：{command} 返回 {code}"
 
 
-def not_started(command):
-    return f"  失败：无法启动 {command}（错误 2：{NOT_FOUND_TEXT}）"
+def not_found(command):
+    tool = command.split()[0]
+    return f"  失败：无法启动 {command}（程序目录和系统目录中都没有 {tool}）"
 
 
 def bcdboot(drive):
@@ -125,24 +126,25 @@ TOOL_FAILURES = [
         changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
 ]
 
-# Each tool missing: it cannot be started, which is a failure with the system's reason.
+# Each tool missing beside the program and in System32: it is not started, which is a failure
+# that says so.
 MISSING_TOOLS = [
     held_case(
         "missing_bootsect", "-f -n -d d:", failed(SECTOR, 1),
         files={"d:/boot/bcd": 100}, missing_tools=("bootsect.exe",),
-        log=[BCD_FOUND, not_started(BOOTSECT_60), "", failed(SECTOR, 1)],
+        log=[BCD_FOUND, not_found(BOOTSECT_60), "", failed(SECTOR, 1)],
         journal=[], exit_code=1, changes=(), backups=(volume("d"),)),
     held_case(
         "missing_bcdboot", "-f -d d:", failed(MENU, 1),
         files=SEVEN_ON_E, missing_tools=("bcdboot.exe",),
-        log=[SCAN6, found6("e:"), not_started(bcdboot("e:")), SCAN5, "", failed(MENU, 1)],
+        log=[SCAN6, found6("e:"), not_found(bcdboot("e:")), SCAN5, "", failed(MENU, 1)],
         journal=[store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
         changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
     held_case(
         "missing_bcdedit", "-f -d d:", failed(MENU, 5),
         files=BOTH_GENERATIONS, missing_tools=("bcdedit.exe",),
         # The two creations are expected to fail, so only the five settings count.
-        log=[*BOTH_LOG_HEAD, *(not_started(c) for c in menu_store_commands("d:")[2:]), "",
+        log=[*BOTH_LOG_HEAD, *(not_found(c) for c in menu_store_commands("d:")[2:]), "",
              failed(MENU, 5)],
         journal=[bcdboot("f:"), BOOTSECT_60], exit_code=1,
         changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),

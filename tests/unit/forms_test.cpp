@@ -5,6 +5,7 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 using testing::AppFixture;
+using testing::FakeLauncher;
 
 using Startup = AppFixture;
 
@@ -19,7 +20,7 @@ TEST_F(Startup, MakesTheOwnFolderCurrentAndPreparesBothWindows) {
     EXPECT_FALSE(app.ch1.Aup);
     // Without "-d" the disks are listed; nothing else runs.
     EXPECT_EQ(launcher.requests.size(), 11u);
-    EXPECT_EQ(launcher.requests[0].file, L"cmd.exe");
+    EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
 }
 
 TEST_F(Startup, ANetworkFolderSkipsTheDriveChangeAndStillTriesTheFolder) {
@@ -55,7 +56,7 @@ TEST_F(Startup, SilentWithoutAnEntryShowsTheSelectionAndWaits) {
     EXPECT_FALSE(ch1Window.visible);
     EXPECT_TRUE(ch2Window.visible);
     EXPECT_FALSE(ch2Window.logVisible);
-    EXPECT_EQ(launcher.requests.back().file, L"cmd.exe");
+    EXPECT_EQ(FakeLauncher::Name(launcher.requests.back()), L"dsptw.exe");
 }
 
 TEST_F(Startup, HandOverWithOneEntryStartsTheRepairAtOnce) {
