@@ -108,6 +108,8 @@ TOOL_FAILURES = [
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60], exit_code=1,
         volumes_after={"d": rewritten("NT60")},
         changes=(volume("d"),), backups=("d:/boot/bcd", volume("d"))),
+    # The log has each tool's start by full path and what it wrote to standard output and,
+    # failing, to standard error.
     held_case(
         "fail_bcdedit_one_set", "-f -d d:", failed(MENU, 1),
         files=BOTH_GENERATIONS,
@@ -116,7 +118,12 @@ TOOL_FAILURES = [
              failed(MENU, 1)],
         journal=BOTH_JOURNAL, exit_code=1,
         # No store before the run: the one bcdboot makes is not backed up.
-        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),)),
+        changes=("d:/boot/bcd", volume("d")), backups=(volume("d"),),
+        log_notes=(f"启动：C:\\kestrix\\{bcdboot('f:')}",
+                   f"输出：bcdboot.exe 替身已运行：{bcdboot('f:')[len('bcdboot.exe '):]}",
+                   "输出：bcdedit.exe 替身已运行：/store d:\\boot\\bcd /set {ntldr} device "
+                   "partition=d:",
+                   "输出：bcdedit.exe 替身失败，退出码 4")),
     # The two creations fail whenever bcdboot has made the objects already: not a failure.
     held_case(
         "fail_bcdedit_creates_alone_still_succeeds", "-f -d d:", MENU_DONE,
@@ -129,9 +136,13 @@ TOOL_FAILURES = [
 # Each tool missing beside the program and in System32: it is not started, which is a failure
 # that says so.
 MISSING_TOOLS = [
+    # Copies where a tool must never be taken from (the folder the program was started in, the
+    # Windows folder, PATH) stay unrun: one that ran would leave its journal there.
     held_case(
-        "missing_bootsect", "-f -n -d d:", failed(SECTOR, 1),
+        "missing_bootsect_planted_copies_not_run", "-f -n -d d:", failed(SECTOR, 1),
         files={"d:/boot/bcd": 100}, missing_tools=("bootsect.exe",),
+        planted=("e:/start/bootsect.exe", "c:/windows/bootsect.exe", "f:/bin/bootsect.exe"),
+        path=("f:/bin",), start_in="e:/start",
         log=[BCD_FOUND, not_found(BOOTSECT_60), "", failed(SECTOR, 1)],
         journal=[], exit_code=1, changes=(), backups=(volume("d"),)),
     held_case(
