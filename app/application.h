@@ -2,8 +2,8 @@
 // The whole program put together over the platform's windows, files, clock and process start.
 #include "app/logged_session.h"
 #include "app/program.h"
-#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
+#include "exec/tool_runner.h"
 #include "partitions/partition_scan.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -18,14 +18,14 @@ struct Application {
                 FileSystem& files, ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
-          runner(launcher, files),
+          runner(launcher, files, log, clock),
           job(files, runner, log),
           scan(repairWindow, session, files, runner, log),
           program(startWindow, repairWindow, session, files, scan, job, log) {}
 
     RunLog log;
     LoggedSession session;
-    CommandRunner runner;
+    ToolRunner runner;
     RepairJob job;
     PartitionScan scan;
     Program program;

@@ -22,7 +22,7 @@ own wineserver, on DISPLAY or a private Xvfb:
     partition scan runs) and for bare_window.exe, a plain Win32 window built the same way; the
     ratio is that of the two medians. Beside it the process's CPU time by then (schedstat), which
     other work on the machine disturbs less. Also kestrix.exe without -d, which first lists
-    disks 0 to 10 through cmd.exe and the stand-in dsptw (every disk answers, disk 0 with one
+    disks 0 to 10 with the stand-in dsptw (every disk answers, disk 0 with one
     active partition), with the listings' "用时" sum from the log it writes when closed.
 (c) Peak memory. VmHWM of the Linux process running the exe: kestrix.exe just after a full
     repair (before it closes itself), kestrix.exe and bare_window.exe half a second after their

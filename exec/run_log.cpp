@@ -1,6 +1,5 @@
 #include "exec/run_log.h"
 
-
 #include "platform/text.h"
 
 namespace kestrix {
@@ -16,24 +15,6 @@ std::wstring Digits(int value, int width) {
         text.insert(text.begin(), L'0');
     }
     return text;
-}
-
-std::wstring DescribeRun(const RunResult& result) {
-    switch (result.status) {
-        case RunStatus::InvalidCommand:
-            return L"命令行无效，未启动";
-        case RunStatus::FolderFailed:
-            return L"无法进入程序目录，未启动";
-        case RunStatus::NotStarted:
-            return L"无法启动（错误 " + DecimalText(result.error) + L"：" + result.errorText +
-                   L"）";
-        case RunStatus::Finished:
-            break;
-    }
-    if (!result.exitCode) {
-        return L"已结束，退出码无法读取";
-    }
-    return L"退出码 " + DecimalText(*result.exitCode);
 }
 
 }  // namespace
@@ -63,17 +44,20 @@ std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
 
 void RunLog::Write(std::wstring_view text) {
     const Hold hold(busy_);
-    pending_ += ToUtf8(LogTimestamp(clock_.Now()) + L"  " + std::wstring(text) + L"\r\n");
+    Add(text);
     WritePending();
 }
 
-RunResult RunLog::RunTool(CommandRunner& runner, const std::wstring& commandLine) {
-    const auto started = clock_.Milliseconds();
-    const auto result = runner.RunTool(commandLine);
-    const auto elapsed = clock_.Milliseconds() - started;
-    Write(L"命令：" + commandLine + L" → " + DescribeRun(result) + L"，用时 " +
-          DecimalText(elapsed) + L" 毫秒");
-    return result;
+void RunLog::WriteLines(const std::vector<std::wstring>& lines) {
+    const Hold hold(busy_);
+    for (const auto& line : lines) {
+        Add(line);
+    }
+    WritePending();
+}
+
+void RunLog::Add(std::wstring_view text) {
+    pending_ += ToUtf8(LogTimestamp(clock_.Now()) + L"  " + std::wstring(text) + L"\r\n");
 }
 
 bool RunLog::TryCreate(const std::wstring& parent) {

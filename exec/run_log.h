@@ -4,11 +4,10 @@
 // folder exists are kept and written when it is opened. The repair's thread and the window thread
 // may both write: each call holds the log alone while it runs.
 #include <atomic>
-#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "exec/run_and_wait.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -20,8 +19,8 @@ public:
 
     // A timestamped line of kestrix.log.
     void Write(std::wstring_view text);
-    // Runs one tool the program's way and records its command line, exit code and run time.
-    RunResult RunTool(CommandRunner& runner, const std::wstring& commandLine);
+    // Several lines, written to the file at once.
+    void WriteLines(const std::vector<std::wstring>& lines);
 
     // Creates the run's folder once; false when neither place could hold it.
     bool Open(const std::wstring& bootDrive);
@@ -49,6 +48,7 @@ private:
 
     bool OpenHeld(const std::wstring& bootDrive);
     void FlushHeld();
+    void Add(std::wstring_view text);
     bool TryCreate(const std::wstring& parent);
     void WritePending();
 

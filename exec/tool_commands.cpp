@@ -12,7 +12,7 @@ std::wstring StoreCommand(std::wstring_view bootDrive, std::wstring_view tail) {
 }  // namespace
 
 std::wstring ListingCommand(int disk) {
-    return L"cmd.exe /c dsptw " + DecimalText(disk) + L" /find:all /getid>dinf.txt";
+    return L"dsptw.exe " + DecimalText(disk) + L" /find:all /getid";
 }
 
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive) {

@@ -9,7 +9,7 @@ namespace kestrix {
 
 enum class LoaderGeneration { Nt5, Nt6 };
 
-// cmd.exe writes the listing of one disk to dinf.txt in the current folder.
+// The listing of one disk's partitions, which the lister writes to its standard output.
 std::wstring ListingCommand(int disk);
 
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive);

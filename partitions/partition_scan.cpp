@@ -7,7 +7,6 @@ namespace kestrix {
 
 namespace {
 
-constexpr wchar_t kListingFile[] = L"dinf.txt";
 constexpr wchar_t kEndOfDisks[] = L"open disk error!";
 
 const wchar_t* MediaName(DriveMedia media) {
@@ -23,6 +22,13 @@ const wchar_t* MediaName(DriveMedia media) {
             break;
     }
     return L"可移动介质";
+}
+
+// The lister ends the disks with the marker and exit code 1; any other way of not ending with 0
+// is a failure of the tool, not an answer about the disks.
+bool ListingWorked(const RunResult& result, bool endOfDisks) {
+    return result.status == RunStatus::Finished &&
+           (result.exitCode == 0u || (result.exitCode == 1u && endOfDisks));
 }
 
 }  // namespace
@@ -51,41 +57,41 @@ std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
     return drive + L"  容量:" + fields[last - 1] + L"MB";
 }
 
-void PartitionScan::AddPartitionLine(const std::wstring& line) {
-    const auto entry = PartitionEntryFor(line);
-    if (!entry) {
-        return;
-    }
-    // The technician's own stick is never offered: it may be the only active partition there is.
-    const auto drive = Left(*entry, 2);
-    if (const auto media = files_.MediaOf(drive); media != DriveMedia::Fixed) {
-        log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
-                   L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
-        return;
-    }
-    window_.AddPartition(*entry);
-}
-
 void PartitionScan::ScanActivePartitions() {
-    bool stop = false;
-    for (int disk = 0; disk <= kLastDisk && !stop; ++disk) {
-        // A listing that could not be made must not leave the previous disk's listing to be read.
-        files_.DeleteFileAt(kListingFile);
-        log_.RunTool(runner_, ListingCommand(disk));
-        const auto lines = files_.ReadTextLines(kListingFile);
-        if (!lines) {
-            continue;
-        }
-        for (const auto& raw : *lines) {
+    // Offered only once every listing has worked: a partial listing could hide the partition
+    // that was meant, and a single entry is repaired without asking.
+    std::vector<std::wstring> entries;
+    bool endOfDisks = false;
+    for (int disk = 0; disk <= kLastDisk && !endOfDisks; ++disk) {
+        const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
+        for (const auto& raw : SplitLines(result.output)) {
             const auto line = NormaliseListingLine(raw);
             if (line == kEndOfDisks) {
-                stop = true;
+                endOfDisks = true;
                 break;
             }
-            if (!line.empty()) {
-                AddPartitionLine(line);
+            if (auto entry = PartitionEntryFor(line)) {
+                entries.push_back(std::move(*entry));
             }
         }
+        if (!ListingWorked(result, endOfDisks)) {
+            session_.ShowMessage(
+                L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
+                MessageButtons::Ok, MessageIcon::Exclamation);
+            window_.SetInstruction(L"无法运行分区列表工具 " + result.file +
+                                L"！请手工输入，如“C:”，不清楚请关闭。");
+            return;
+        }
+    }
+    for (const auto& entry : entries) {
+        // The technician's own stick is never offered: it may be the only active partition.
+        const auto drive = Left(entry, 2);
+        if (const auto media = files_.MediaOf(drive); media != DriveMedia::Fixed) {
+            log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
+                       L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
+            continue;
+        }
+        window_.AddPartition(entry);
     }
     if (window_.PartitionCount() >= 1) {
         window_.SelectPartition(0);

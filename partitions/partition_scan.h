@@ -1,12 +1,12 @@
 #pragma once
 // Fills the selection list with the active partitions that have a drive letter, from the listing
-// tool's output for disks 0 to 10.
+// tool's output for disks 0 to 10, read from the tool's standard output.
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
+#include "exec/tool_runner.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 
@@ -23,18 +23,18 @@ class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(RepairWindow& window, Session& session, FileSystem& files, CommandRunner& runner,
+    PartitionScan(RepairWindow& window, Session& session, FileSystem& files, ToolRunner& runner,
                   RunLog& log)
         : window_(window), session_(session), files_(files), runner_(runner), log_(log) {}
 
+    // A listing tool that cannot run or fails is reported as that, not as "nothing found".
     void ScanActivePartitions();
-    void AddPartitionLine(const std::wstring& line);
 
 private:
     RepairWindow& window_;
     Session& session_;
     FileSystem& files_;
-    CommandRunner& runner_;
+    ToolRunner& runner_;
     RunLog& log_;
 };
 

@@ -35,6 +35,9 @@ public:
     virtual ~FileSystem() = default;
     // The folder that holds the program's executable, ending in a backslash only at a drive root.
     virtual std::wstring OwnFolder() const = 0;
+    // Where Windows' own tools are, as this process must name the folder to start them: System32,
+    // or Sysnative for a 32-bit process on 64-bit Windows. Empty when it cannot be told.
+    virtual std::wstring SystemFolder() const = 0;
     // The command-line arguments: everything after the program's own name.
     virtual std::wstring CommandLineArguments() const = 0;
     // Makes the drive named by a letter and a colon current.
@@ -46,11 +49,6 @@ public:
     virtual FileResult SetNormalAttributes(const std::wstring& path) = 0;
     // Copies over an existing target.
     virtual FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) = 0;
-    virtual bool DeleteFileAt(const std::wstring& path) = 0;
-    // The lines of a text file in the system's ANSI code page; a line ends at CR LF, a lone CR or
-    // a lone LF. Empty when the file cannot be opened.
-    virtual std::optional<std::vector<std::wstring>> ReadTextLines(
-        const std::wstring& path) const = 0;
     // Fails when the folder exists already.
     virtual FileResult CreateFolder(const std::wstring& path) = 0;
     // Appends bytes, creating the file when it is missing.

@@ -1,17 +1,22 @@
 #pragma once
-// Starting another program through the shell. The logic splits the command line itself and hands
-// over the program file and its parameters.
+// Starting an outside program by its full path, hidden, and waiting for its end on the calling
+// thread. What it writes to standard output and standard error comes back as text.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace kestrix {
 
+// The code page of a program's redirected output: console tools write the OEM one, the partition
+// lister the ANSI one.
+enum class OutputCodePage { Oem, Ansi };
+
 struct LaunchRequest {
-    std::wstring file;
+    // The exe's full path: the platform searches nothing.
+    std::wstring program;
+    // The command line after the program's name.
     std::wstring parameters;
-    int showMode = 0;
-    bool waitForExit = true;
+    OutputCodePage codePage = OutputCodePage::Oem;
 };
 
 struct LaunchResult {
@@ -19,14 +24,26 @@ struct LaunchResult {
     // Set when the start failed: the platform's error code and its text.
     std::uint32_t error = 0;
     std::wstring errorText;
-    // Set when the program was waited for and its exit code could be read.
+    // Set when the exit code could be read.
     std::optional<std::uint32_t> exitCode;
+    // Standard output and standard error together, in the order written, up to a limit.
+    std::wstring output;
+    // How many bytes of output came past that limit and were not kept.
+    std::uint64_t outputDropped = 0;
+};
+
+// What the launcher reports while it waits, on the launching thread.
+class LaunchProgress {
+public:
+    virtual ~LaunchProgress() = default;
+    // Each full minute the program is still running: 1, 2, ...
+    virtual void StillRunning(int minutes) = 0;
 };
 
 class ProcessLauncher {
 public:
     virtual ~ProcessLauncher() = default;
-    virtual LaunchResult Launch(const LaunchRequest& request) = 0;
+    virtual LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) = 0;
 };
 
 }  // namespace kestrix

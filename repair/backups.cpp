@@ -112,7 +112,7 @@ FileResult Backups::ExportStore(const std::wstring& path, const std::wstring& ta
         }
         return {false, kErrorSharingViolation, L"被系统占用"};
     }
-    const auto run = log_.RunTool(runner_, L"bcdedit.exe /export \"" + target + L"\"");
+    const auto run = runner_.Run(L"bcdedit.exe /export \"" + target + L"\"");
     if (run.status != RunStatus::Finished || run.exitCode != 0u) {
         return {false, kErrorSharingViolation, L"被系统占用，且无法用 bcdedit.exe /export 导出"};
     }

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
+#include "exec/tool_runner.h"
 #include "platform/files.h"
 
 namespace kestrix {
@@ -17,7 +17,7 @@ class Backups {
 public:
     static constexpr std::size_t kVolumeStartLength = 8192;
 
-    Backups(FileSystem& files, RunLog& log, CommandRunner& runner)
+    Backups(FileSystem& files, RunLog& log, ToolRunner& runner)
         : files_(files), log_(log), runner_(runner) {}
 
     // Once per drive; a failure, a short read included, is a value with its reason.
@@ -39,7 +39,7 @@ private:
 
     FileSystem& files_;
     RunLog& log_;
-    CommandRunner& runner_;
+    ToolRunner& runner_;
     // Each item is tried once; a later step that depends on it gets the same outcome.
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;

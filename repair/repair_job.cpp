@@ -25,12 +25,11 @@ std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& resul
             if (!result.exitCode) {
                 return L"  失败：" + commandLine + L" 的退出码无法读取";
             }
-            return L"  失败：" + commandLine + L" 返回 " + DecimalText(*result.exitCode);
+            return L"  失败：" + commandLine + L" " + RunProblem(result);
+        case RunStatus::NotFound:
         case RunStatus::NotStarted:
-            return L"  失败：无法启动 " + commandLine + L"（错误 " + DecimalText(result.error) +
-                   L"：" + result.errorText + L"）";
+            return L"  失败：无法启动 " + commandLine + L"（" + RunProblem(result) + L"）";
         case RunStatus::InvalidCommand:
-        case RunStatus::FolderFailed:
             break;
     }
     return L"  失败：无法启动 " + commandLine;
@@ -297,7 +296,7 @@ void RepairJob::RunTool(const std::wstring& commandLine, bool failureExpected) {
     }
     // Every tool here overwrites something: the record of what was saved goes to the disk first.
     log_.Flush();
-    const auto result = log_.RunTool(runner_, commandLine);
+    const auto result = runner_.Run(commandLine);
     const bool ok = result.status == RunStatus::Finished && result.exitCode == 0u;
     if (!ok && !failureExpected) {
         Fail(ToolFailure(commandLine, result));

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "exec/run_and_wait.h"
 #include "exec/run_log.h"
 #include "exec/tool_commands.h"
+#include "exec/tool_runner.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 #include "repair/backups.h"
@@ -50,7 +50,7 @@ public:
 
 class RepairJob {
 public:
-    RepairJob(FileSystem& files, CommandRunner& runner, RunLog& log)
+    RepairJob(FileSystem& files, ToolRunner& runner, RunLog& log)
         : files_(files), runner_(runner), log_(log) {}
 
     RepairOutcome Run(const RepairRequest& request, RepairProgress& progress);
@@ -90,7 +90,7 @@ private:
     void WarnIfEncrypted(const std::wstring& drive);
 
     FileSystem& files_;
-    CommandRunner& runner_;
+    ToolRunner& runner_;
     RunLog& log_;
     std::atomic<bool> stopRequested_{false};
 

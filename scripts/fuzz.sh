@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
-core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/run_and_wait.cpp
+core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp)
 for target in options listing; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <objbase.h>
 
 #include "app/application.h"
 #include "platform/win32/optional_functions.h"
@@ -13,14 +12,13 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;
     LoadOptionalFunctions();
+    // An empty card reader or floppy drive must not stop anything with a "no disk" box; the tools
+    // inherit this too.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // DLLs load from the system folder only, never from the folder the exe was started in.
     if (optionalFunctions.setDefaultDllDirectories != nullptr) {
         optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    // An empty card reader or floppy drive must never raise the system's "insert a disk" box.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    // The shell's process start may use COM; it wants an apartment-threaded caller.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     Win32StartWindow startWindow;
     Win32RepairWindow repairWindow;

@@ -38,7 +38,7 @@ private:
     Handle handle_ = Traits::Invalid();
 };
 
-// Process and thread handles: NULL when absent.
+// Process, thread and pipe handles: NULL when absent.
 struct NullHandleTraits {
     using Handle = HANDLE;
     static Handle Invalid() { return nullptr; }
@@ -77,7 +77,7 @@ struct VirtualMemoryTraits {
     static void Close(Handle h) { ::VirtualFree(h, 0, MEM_RELEASE); }
 };
 
-using UniqueProcessHandle = UniqueHandle<NullHandleTraits>;
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;

@@ -40,6 +40,19 @@ std::wstring Win32FileSystem::OwnFolder() const {
     return path;
 }
 
+std::wstring Win32FileSystem::SystemFolder() const {
+    wchar_t folder[MAX_PATH] = {};
+    // A 32-bit process on 64-bit Windows would be sent to SysWOW64, where bcdboot.exe does not
+    // exist; Sysnative names the real System32 for it.
+    const bool wow64 = IsWow64();
+    const UINT length = wow64 ? GetSystemWindowsDirectoryW(folder, MAX_PATH)
+                              : GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::wstring(folder, length) + (wow64 ? L"\\Sysnative" : L"");
+}
+
 std::wstring ArgumentsOf(const wchar_t* commandLine) {
     const wchar_t* p = commandLine;
     if (*p == L'"') {
@@ -287,35 +300,6 @@ DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
         default:
             return descriptor.RemovableMedia ? DriveMedia::Removable : DriveMedia::Fixed;
     }
-}
-
-bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {
-    return DeleteFileW(path.c_str()) != FALSE;
-}
-
-std::optional<std::vector<std::wstring>> Win32FileSystem::ReadTextLines(
-    const std::wstring& path) const {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    std::wstring text;
-    if (!bytes.empty()) {
-        const int wide = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                             nullptr, 0);
-        text.resize(static_cast<std::size_t>(wide));
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
-                            wide);
-    }
-    return SplitLines(text);
 }
 
 }  // namespace kestrix::win32

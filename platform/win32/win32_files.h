@@ -6,14 +6,13 @@ namespace kestrix::win32 {
 class Win32FileSystem final : public FileSystem {
 public:
     std::wstring OwnFolder() const override;
+    std::wstring SystemFolder() const override;
     std::wstring CommandLineArguments() const override;
     bool SetCurrentDrive(const std::wstring& drive) override;
     bool SetCurrentFolder(const std::wstring& folder) override;
     std::optional<std::int64_t> FileLength(const std::wstring& path) const override;
     FileResult SetNormalAttributes(const std::wstring& path) override;
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override;
-    bool DeleteFileAt(const std::wstring& path) override;
-    std::optional<std::vector<std::wstring>> ReadTextLines(const std::wstring& path) const override;
     FileResult CreateFolder(const std::wstring& path) override;
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override;
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;

@@ -1,117 +1,124 @@
 #include "platform/win32/win32_process.h"
 
 #include <windows.h>
-#include <shellapi.h>
+
+#include <algorithm>
 
 #include "platform/win32/error_text.h"
-#include "platform/win32/win32_files.h"
 #include "platform/win32/unique_handle.h"
 
 namespace kestrix::win32 {
 
 namespace {
 
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+// How much of a tool's output is kept for the log. The rest is still read, so that the tool never
+// blocks on a full pipe, and only counted.
+constexpr std::size_t kKeptOutput = 64 * 1024;
+constexpr DWORD kMinute = 60 * 1000;
 
-std::wstring OwnFolderPath(const std::wstring& name) {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + name;
-}
-
-// Turns file-system redirection off for a 32-bit process on 64-bit Windows while it lives.
-class RedirectionOff {
-public:
-    RedirectionOff() {
-        using DisableFn = BOOL(WINAPI*)(PVOID*);
-        const auto disable = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64DisableWow64FsRedirection")));
-        active_ = disable != nullptr && disable(&old_);
-    }
-    RedirectionOff(const RedirectionOff&) = delete;
-    RedirectionOff& operator=(const RedirectionOff&) = delete;
-    ~RedirectionOff() {
-        using RevertFn = BOOL(WINAPI*)(PVOID);
-        const auto revert = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection")));
-        if (active_ && revert != nullptr) {
-            revert(old_);
-        }
-    }
-
-private:
-    PVOID old_ = nullptr;
-    bool active_ = false;
+struct PipeReader {
+    HANDLE pipe = nullptr;
+    std::string kept;
+    std::uint64_t dropped = 0;
 };
 
-// A 32-bit process on 64-bit Windows would find System32's tools in SysWOW64, where bcdboot.exe
-// does not exist: a bare name that is not beside the program or in the current folder is started
-// from the real System32.
-struct NativeStart {
-    std::wstring file;
-    bool turnRedirectionOff = false;
-};
+// Reads until every writer has closed the pipe: the tool, and anything it handed the pipe on to.
+DWORD WINAPI ReadPipe(void* context) {
+    auto& reader = *static_cast<PipeReader*>(context);
+    char buffer[4096];
+    DWORD got = 0;
+    // A read of zero bytes is a write of zero bytes, not the end.
+    while (ReadFile(reader.pipe, buffer, sizeof(buffer), &got, nullptr)) {
+        const std::size_t keep = std::min<std::size_t>(kKeptOutput - reader.kept.size(), got);
+        reader.kept.append(buffer, keep);
+        reader.dropped += got - keep;
+    }
+    return 0;
+}
 
-NativeStart ResolveNative(const std::wstring& file) {
-    if (!IsWow64() || file.find_first_of(L"\\/:") != std::wstring::npos || Exists(file) ||
-        Exists(OwnFolderPath(file))) {
-        return {file, false};
+std::wstring Decode(const std::string& bytes, OutputCodePage codePage) {
+    const UINT page = codePage == OutputCodePage::Ansi ? CP_ACP : CP_OEMCP;
+    const int length = static_cast<int>(bytes.size());
+    const int size = MultiByteToWideChar(page, 0, bytes.data(), length, nullptr, 0);
+    if (size <= 0) {
+        return {};
     }
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return {file, false};
-    }
-    const std::wstring root(windows, length);
-    if (Exists(root + L"\\Sysnative")) {
-        const std::wstring native = root + L"\\Sysnative\\" + file;
-        return {Exists(native) ? native : file, false};
-    }
-    return {file, true};
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(page, 0, bytes.data(), length, text.data(), size);
+    return text;
+}
+
+LaunchResult NotStarted(DWORD error) {
+    LaunchResult result;
+    result.error = error != 0 ? error : ERROR_GEN_FAILURE;
+    result.errorText = ErrorText(result.error);
+    return result;
 }
 
 }  // namespace
 
-LaunchResult Win32ProcessLauncher::Launch(const LaunchRequest& request) {
+LaunchResult Win32ProcessLauncher::Launch(const LaunchRequest& request, LaunchProgress& progress) {
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
+        return NotStarted(GetLastError());
+    }
+    UniqueKernelHandle pipeRead(readEnd);
+    UniqueKernelHandle pipeWrite(writeEnd);
+    // The tool's end is the one handle it inherits: every other handle of ours is made
+    // non-inheritable, and only one tool runs at a time.
+    if (!SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+        return NotStarted(GetLastError());
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    // No input: a tool that asks reads nothing rather than waiting for an answer.
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring commandLine = L"\"" + request.program + L"\"";
+    if (!request.parameters.empty()) {
+        commandLine += L' ' + request.parameters;
+    }
+    PROCESS_INFORMATION started{};
+    // With the application name given as a full path nothing is searched.
+    const BOOL ok = CreateProcessW(request.program.c_str(), commandLine.data(), nullptr, nullptr,
+                                   TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+    const DWORD error = ok ? 0 : GetLastError();
+    // Our copy of the tool's end goes, so that the pipe ends when the tool's copies do.
+    pipeWrite.reset();
+    if (!ok) {
+        return NotStarted(error);
+    }
+    UniqueKernelHandle process(started.hProcess);
+    const UniqueKernelHandle thread(started.hThread);
+
+    PipeReader reader;
+    reader.pipe = pipeRead.get();
+    UniqueKernelHandle readerThread(CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr));
+    if (!readerThread) {
+        // Read here instead: that ends when the tool's output does.
+        ReadPipe(&reader);
+    }
+    const HANDLE waited[] = {process.get(), readerThread.get()};
+    const DWORD count = readerThread ? 2 : 1;
+    for (int minutes = 1; WaitForMultipleObjects(count, waited, TRUE, kMinute) == WAIT_TIMEOUT;
+         ++minutes) {
+        progress.StillRunning(minutes);
+    }
+    if (readerThread) {
+        // The reader works on this frame's buffer: it must be done before the frame goes.
+        WaitForSingleObject(readerThread.get(), INFINITE);
+    }
     LaunchResult result;
-    const NativeStart start = ResolveNative(request.file);
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    // NOASYNC: the start completes before we return; FLAG_NO_UI: a failed start shows no box.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = L"open";
-    info.lpFile = start.file.c_str();
-    info.lpParameters = request.parameters.c_str();
-    // No working folder: the program inherits ours.
-    info.lpDirectory = nullptr;
-    info.nShow = request.showMode;
-    BOOL ok = FALSE;
-    DWORD error = 0;
-    if (start.turnRedirectionOff) {
-        RedirectionOff off;
-        ok = ShellExecuteExW(&info);
-        error = ok ? 0 : GetLastError();
-    } else {
-        ok = ShellExecuteExW(&info);
-        error = ok ? 0 : GetLastError();
-    }
-    UniqueProcessHandle process(info.hProcess);
-    if (!process) {
-        result.error = error != 0 ? error : ERROR_FILE_NOT_FOUND;
-        result.errorText = ErrorText(result.error);
-        return result;
-    }
     result.started = true;
-    if (request.waitForExit) {
-        WaitForSingleObject(process.get(), INFINITE);
-        DWORD code = 0;
-        if (GetExitCodeProcess(process.get(), &code)) {
-            result.exitCode = code;
-        }
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.get(), &code)) {
+        result.exitCode = code;
     }
+    result.output = Decode(reader.kept, request.codePage);
+    result.outputDropped = reader.dropped;
     return result;
 }
 

@@ -3,10 +3,11 @@
 
 namespace kestrix::win32 {
 
-// Starts a program through the shell with the "open" verb and waits for it on the calling thread.
+// Starts a program by its full path with CreateProcessW, hidden, its standard output and standard
+// error in one pipe that a thread of its own reads, and waits for it on the calling thread.
 class Win32ProcessLauncher final : public ProcessLauncher {
 public:
-    LaunchResult Launch(const LaunchRequest& request) override;
+    LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override;
 };
 
 }  // namespace kestrix::win32

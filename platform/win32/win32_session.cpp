@@ -19,7 +19,7 @@ struct BackgroundTask {
     std::function<void()> work;
     std::function<void()> whenDone;
     HWND notify = nullptr;
-    UniqueProcessHandle thread;
+    UniqueKernelHandle thread;
 };
 
 DWORD WINAPI RunTask(void* parameter) {

@@ -175,6 +175,14 @@ class Case:
     real_tools: tuple = ()
     # {"d:/disk.img": DiskImage(...)}: made on the drive before the run.
     images: dict = field(default_factory=dict)
+    # Set-up files beside the stand-ins, wherever tools_in puts them (dsptw-N.txt, <stem>.exitcode).
+    tool_files: dict = field(default_factory=dict)
+    # Copies of a stand-in where the program must never take a tool from, as "f:/bin/dsptw.exe":
+    # one that runs writes its journal there, which the drive checks catch.
+    planted: tuple = ()
+    # Folders put on PATH ("f:/bin"), and the current folder the program is started in.
+    path: tuple = ()
+    start_in: object = None
     # What even root cannot write (chattr +i): a drive letter (its folder and raw volume) or a
     # folder ("c:/kestrix").
     read_only: tuple = ()
@@ -406,16 +414,12 @@ CASES = [
         files_after={"d:/boot/bcd": None},
     ),
     Case(
-        # The way the program asks for a disk listing: through cmd, redirected beside the tools.
-        name="tools_dsptw_through_cmd",
+        # A disk with a listing ends with 0; past the last disk the marker comes with 1.
+        name="tools_dsptw_exit_codes",
         program_files={"dsptw-0.txt": b"disk 0\r\n  volume 1 id=07\r\n"},
-        runs=(Run("C:\\windows\\system32\\cmd.exe", "/c dsptw 0 /find:all /getid>dinf.txt",
-                  folder="C:\\kestrix"),
-              Run("C:\\windows\\system32\\cmd.exe", "/c dsptw 1 /find:all /getid>dinf1.txt",
-                  folder="C:\\kestrix")),
+        runs=(Run("dsptw.exe", "0 /find:all /getid"),
+              Run("dsptw.exe", "1 /find:all /getid", exit_code=1)),
         journal=["dsptw 0 /find:all /getid", "dsptw 1 /find:all /getid"],
-        files_after={"c:/kestrix/dinf.txt": b"disk 0\r\n  volume 1 id=07\r\n",
-                     "c:/kestrix/dinf1.txt": b"open disk error!\r\n"},
     ),
 ]
 
@@ -522,6 +526,9 @@ CASES += [
 
 # Finding the boot partition: without -d the program lists disks 0 to 10 with the listing tool.
 NOT_FOUND = "出错了！没找到活动分区！"
+CHATTY_LISTING = "1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n" + ("-" * 98 + "\r\n") * 1024
+LISTING_TOOL_MISSING = ("出错了！无法运行分区列表工具 dsptw.exe：程序目录和系统目录中都没有 "
+                        "dsptw.exe")
 
 
 def listing_runs(count):
@@ -577,6 +584,56 @@ CASES += [
         journal=listing_runs(1),
         boxes=[Box(NOT_FOUND, ("ok",), "exclamation")],
         exit_code=2,
+    ),
+    # Read-only media (a CD, a locked stick): the listings come through a pipe, so the scan
+    # still finds the partition. The stand-ins sit in System32 so that their journal can be
+    # written; nothing is written beside the program, the backups go to the boot drive.
+    Case(
+        name="scan_from_read_only_program_folder",
+        tail="-f -n",
+        files={"d:/boot/bcd": 100},
+        read_only=("c:/kestrix",),
+        tools_in="system32",
+        tool_files=listings(d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"),
+        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
+        boxes=[],
+        changes=(volume("d"),), backups=(volume("d"),), backup_in="d:",
+    ),
+    # A chatty tool: 100 KiB written at once, far more than a pipe holds, is read while the
+    # tool runs, so neither side waits for the other; the log keeps the first 64 KiB.
+    Case(
+        name="scan_chatty_listing_tool",
+        tail="-f -n",
+        files={"d:/boot/bcd": 100},
+        program_files=listings(d0=CHATTY_LISTING),
+        steps=(*held(), close("ch2"), wait_exit()),
+        log=NT60_LOG,
+        journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
+        boxes=[],
+        changes=(volume("d"),), backups=(volume("d"),),
+        log_notes=("输出：1 D: mbr 07 NTFS - yes 1 20481 20480 MB",
+                   f"输出过长，另有 {len(CHATTY_LISTING) - 64 * 1024} 字节未记录"),
+    ),
+    # No listing tool beside the program or in System32: the box says so instead of "nothing
+    # found", and the copy on PATH is not run.
+    Case(
+        name="scan_listing_tool_missing_says_so",
+        tail="-f",
+        missing_tools=("dsptw.exe",),
+        planted=("f:/bin/dsptw.exe",),
+        path=("f:/bin",),
+        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(ch2_visible=True, l1_text=""),
+               Step("layout", {"ch2.label1.text": "无法运行分区列表工具 dsptw.exe！请手工输入，"
+                                                  "如“C:”，不清楚请关闭。"}),
+               Step("snap", "listing-tool-missing"), close("ch2"), wait_exit()),
+        log=[],
+        journal=[],
+        boxes=[Box(LISTING_TOOL_MISSING, ("ok",), "exclamation")],
+        exit_code=2,
+        changes=(), backups=(),
+        log_notes=(f"提示：{LISTING_TOOL_MISSING} → 确定",),
     ),
 ]
 

@@ -318,8 +318,9 @@ def split_drive_path(key):
 
 
 def drive_letters(case):
-    letters = {split_drive_path(k)[0]
-               for k in list(case.files) + list(case.files_after) + list(case.images)}
+    letters = {split_drive_path(k)[0] for k in
+               [*case.files, *case.files_after, *case.images, *case.planted, *case.path,
+                *([case.start_in] if case.start_in else [])]}
     letters.update(d.lower() for d in case.drives)
     letters.update(v.lower() for v in case.volumes)
     letters.discard("c")
@@ -333,6 +334,12 @@ def volume_images(case):
     for letter, contents in case.volumes.items():
         wanted[letter.lower()] = contents
     return {letter: contents for letter, contents in sorted(wanted.items()) if contents is not None}
+
+
+def windows_path(key):
+    """"e:/bin" -> "E:\\bin"."""
+    letter, rest = split_drive_path(key)
+    return f"{letter.upper()}:\\" + rest.replace("/", "\\")
 
 
 def host_path(prefix, drives, key):
@@ -644,7 +651,7 @@ def copy_prefix(template, dest):
 
 def wine_env(prefix, display):
     env = dict(os.environ)
-    for name in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEDLLPATH", "DISPLAY"):
+    for name in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEDLLPATH", "WINEPATH", "DISPLAY"):
         env.pop(name, None)
     env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
@@ -843,6 +850,12 @@ class Workspace:
             built = (Path(self.options.kestrix).parent if tool in self.case.real_tools
                      else Path(self.options.tools_dir))
             shutil.copy2(built / tool, target)
+        for name, contents in self.case.tool_files.items():
+            (self.tools_folder / name).write_bytes(content_bytes(contents))
+        for key in self.case.planted:
+            target = host_path(self.prefix, self.drives, key)
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(Path(self.options.tools_dir) / target.name, target)
 
     def make_read_only(self):
         """read_only entries: a letter (the drive's folder and its raw volume) or a folder."""
@@ -918,6 +931,12 @@ class Workspace:
         set_attributes(self.prefix, self.drives, self.case.attributes)
         self.make_read_only()
         self.env = wine_env(self.prefix, self.display)
+        if self.case.path:
+            # Wine puts these in front of the prefix's PATH.
+            self.env["WINEPATH"] = ";".join(windows_path(key) for key in self.case.path)
+        if self.case.start_in:
+            host_path(self.prefix, self.drives, self.case.start_in).mkdir(parents=True,
+                                                                          exist_ok=True)
         if self.case.checks_drives:
             self.take_snapshot()
 
@@ -1303,7 +1322,8 @@ def run_case(case, options):
             if case.kind == "tool":
                 outcome.run_exit_codes = run_tool_case(ws, case)
             else:
-                ws.launch(PROGRAM_FOLDER + "\\kestrix.exe", case.tail)
+                ws.launch(PROGRAM_FOLDER + "\\kestrix.exe", case.tail,
+                          windows_path(case.start_in) if case.start_in else None)
                 driver = Driver(ws, case, options)
                 try:
                     driver.run()

@@ -35,8 +35,9 @@ def returned(command, code):
     return f"  失败：{command} 返回 {code}"
 
 
-def not_started(command):
-    return f"  失败：无法启动 {command}（错误 2：{NOT_FOUND_TEXT}）"
+def not_found(command):
+    tool = command.split()[0]
+    return f"  失败：无法启动 {command}（程序目录和系统目录中都没有 {tool}）"
 
 
 def no_loader(path, generation):
@@ -115,6 +116,8 @@ TOOL_FAILURES = [
              failed(MENU, 2)],
         journal=[bcdboot("e:"), store("d:", "/timeout 7")], exit_code=1,
         changes=(), backups=("d:/boot/bcd",)),
+    # The log has each tool's start by full path and what it wrote to standard output and,
+    # failing, to standard error.
     held_case(
         "fail_bcdedit_one_set", "-f -d d:", failed(MENU, 1),
         files=BOTH_GENERATIONS,
@@ -123,7 +126,12 @@ TOOL_FAILURES = [
              failed(MENU, 1)],
         journal=BOTH_JOURNAL, exit_code=1,
         # No store before the run: the one bcdboot makes is not backed up.
-        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),
+        changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),),
+        log_notes=(f"启动：C:\\kestrix\\{bcdboot('f:')}",
+                   f"输出：bcdboot.exe 替身已运行：{bcdboot('f:')[len('bcdboot.exe '):]}",
+                   "输出：bcdedit.exe 替身已运行：/store d:\\boot\\bcd /set {ntldr} device "
+                   "partition=d:",
+                   "输出：bcdedit.exe 替身失败，退出码 4")),
     # The two creations fail whenever bcdboot has made the objects already: not a failure.
     held_case(
         "fail_bcdedit_creates_alone_still_succeeds", "-f -d d:", MENU_DONE,
@@ -133,17 +141,22 @@ TOOL_FAILURES = [
         changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),
 ]
 
-# Each tool missing: it cannot be started, which is a failure with the system's reason.
+# Each tool missing beside the program and in System32: it is not started, which is a failure
+# that says so.
 MISSING_TOOLS = [
+    # Copies where a tool must never be taken from (the folder the program was started in, the
+    # Windows folder, PATH) stay unrun: one that ran would leave its journal there.
     held_case(
-        "missing_bootsect", "-f -n -d d:", failed(SECTOR, 1),
+        "missing_bootsect_planted_copies_not_run", "-f -n -d d:", failed(SECTOR, 1),
         files={"d:/boot/bcd": 100}, missing_tools=("bootsect.exe",),
-        log=[BCD_FOUND, not_started(BOOTSECT_60), "", failed(SECTOR, 1)],
+        planted=("e:/start/bootsect.exe", "c:/windows/bootsect.exe", "f:/bin/bootsect.exe"),
+        path=("f:/bin",), start_in="e:/start",
+        log=[BCD_FOUND, not_found(BOOTSECT_60), "", failed(SECTOR, 1)],
         journal=[], exit_code=1, changes=(), backups=(volume("d"),)),
     held_case(
         "missing_bcdboot", "-f -d d:", failed(MENU, 2),
         files=SEVEN_ON_E, missing_tools=("bcdboot.exe",),
-        log=[SCAN6, found6("e:"), not_started(bcdboot("e:")), SCAN5, NO_BOOTMGR, "",
+        log=[SCAN6, found6("e:"), not_found(bcdboot("e:")), SCAN5, NO_BOOTMGR, "",
              failed(MENU, 2)],
         journal=[store("d:", "/timeout 7")], exit_code=1,
         changes=(), backups=("d:/boot/bcd",)),
@@ -151,7 +164,7 @@ MISSING_TOOLS = [
         "missing_bcdedit", "-f -d d:", failed(MENU, 5),
         files=BOTH_GENERATIONS, missing_tools=("bcdedit.exe",),
         # The two creations are expected to fail, so only the five settings count.
-        log=[*BOTH_LOG_HEAD, *(not_started(c) for c in menu_store_commands("d:")[2:]), "",
+        log=[*BOTH_LOG_HEAD, *(not_found(c) for c in menu_store_commands("d:")[2:]), "",
              failed(MENU, 5)],
         journal=[bcdboot("f:"), BOOTSECT_60], exit_code=1,
         changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=(volume("d"),)),

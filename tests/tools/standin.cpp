@@ -9,7 +9,9 @@
 //                     act while the tool runs
 // Without an exit code file the tool does its work and fails, as the real one would, when it
 // cannot: bootsect.exe when the raw volume cannot be written, bcdboot.exe when the store cannot,
-// bcdedit.exe when its /store cannot be opened for writing.
+// bcdedit.exe when its /store cannot be opened for writing. Like a console tool whose output is
+// redirected, each writes a line in the OEM code page to standard output, and on failure one to
+// standard error; dsptw writes only its listing.
 #include <windows.h>
 
 #include <cstdint>
@@ -346,15 +348,31 @@ DWORD WriteBootSector(std::wstring_view args) {
     return wrote ? 0 : kWorkFailed;
 }
 
-// dsptw prints a prepared listing of disk N, or the real tool's complaint about a missing disk.
-void PrintDiskListing(const Self& self, std::wstring_view args) {
+// dsptw prints a prepared listing of disk N, or, as the real tool does past the last disk, its
+// end marker with exit code 1.
+DWORD PrintDiskListing(const Self& self, std::wstring_view args) {
     const auto tokens = Tokens(args);
     const std::wstring disk = tokens.empty() ? L"" : tokens.front();
     std::string listing;
     if (!ReadWholeFile(self.folder + L"dsptw-" + disk + L".txt", listing)) {
-        listing = "open disk error!\r\n";
+        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "open disk error!\r\n");
+        return 1;
     }
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), listing);
+    return 0;
+}
+
+void Say(DWORD stream, const std::wstring& text) {
+    const std::wstring line = text + L"\r\n";
+    const int length = static_cast<int>(line.size());
+    const int size =
+        WideCharToMultiByte(CP_OEMCP, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return;
+    }
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_OEMCP, 0, line.data(), length, bytes.data(), size, nullptr, nullptr);
+    WriteAll(GetStdHandle(stream), bytes);
 }
 
 // A 32-bit stand-in in the 64-bit System32 (started by a 32-bit program through Sysnative) would
@@ -401,10 +419,15 @@ int wmain(int, wchar_t**) {
                 exitCode = OpenStore(args);
                 break;
             case Tool::Dsptw:
-                PrintDiskListing(self, args);
-                break;
+                ExitProcess(PrintDiskListing(self, args));
             case Tool::Other:
                 break;
+        }
+    }
+    if (self.tool != Tool::Dsptw) {
+        Say(STD_OUTPUT_HANDLE, shown + L" 替身已运行：" + std::wstring(args));
+        if (exitCode != 0) {
+            Say(STD_ERROR_HANDLE, shown + L" 替身失败，退出码 " + std::to_wstring(exitCode));
         }
     }
     ExitProcess(exitCode);

@@ -13,10 +13,16 @@ struct Machine {
         for (wchar_t letter = L'c'; letter <= L'h'; ++letter) {
             files.volumes[std::wstring(1, letter) + L":"] = std::string(8192, static_cast<char>(letter));
         }
+        // Windows' tools where Windows keeps them; the listing tool there too, so that it is
+        // found wherever a test puts the program.
+        for (const wchar_t* tool :
+             {L"bootsect.exe", L"bcdboot.exe", L"bcdedit.exe", L"dsptw.exe"}) {
+            files.Put(files.systemFolder + L"\\" + tool, 1000);
+        }
         // bcdboot leaves the boot manager and a store on the drive named after /s.
         launcher.onSuccess = [this](const LaunchRequest& request) {
             const auto at = request.parameters.find(L"/s ");
-            if (request.file != L"bcdboot.exe" || at == std::wstring::npos) {
+            if (FakeLauncher::Name(request) != L"bcdboot.exe" || at == std::wstring::npos) {
                 return;
             }
             const auto drive = request.parameters.substr(at + 3, 2);
@@ -64,7 +70,7 @@ struct Machine {
     std::vector<std::wstring> ToolRuns() const {
         std::vector<std::wstring> runs;
         for (const auto& request : launcher.requests) {
-            runs.push_back(request.file + L" " + request.parameters);
+            runs.push_back(FakeLauncher::Name(request) + L" " + request.parameters);
         }
         return runs;
     }

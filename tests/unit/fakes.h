@@ -150,6 +150,7 @@ class FakeFileSystem final : public FileSystem {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
     std::wstring OwnFolder() const override { return ownFolder; }
+    std::wstring SystemFolder() const override { return systemFolder; }
     std::wstring CommandLineArguments() const override { return arguments; }
     bool SetCurrentDrive(const std::wstring& drive) override {
         events_.push_back(L"drive:" + drive);
@@ -292,18 +293,6 @@ public:
         const auto it = files.find(ToLower(path));
         return it == files.end() ? L"" : FromUtf8(it->second);
     }
-    bool DeleteFileAt(const std::wstring& path) override {
-        events_.push_back(L"delete:" + path);
-        return files.erase(ToLower(path)) != 0;
-    }
-    std::optional<std::vector<std::wstring>> ReadTextLines(
-        const std::wstring& path) const override {
-        const auto it = files.find(ToLower(path));
-        if (it == files.end()) {
-            return std::nullopt;
-        }
-        return SplitLines(FromUtf8(it->second));
-    }
 
     // A file of the given length; paths compare without regard to case, as on Windows.
     void Put(const std::wstring& path, std::size_t length) {
@@ -311,6 +300,7 @@ public:
     }
 
     std::wstring ownFolder = L"C:\\tools";
+    std::wstring systemFolder = L"C:\\Windows\\System32";
     std::wstring arguments;
     std::wstring currentDrive;
     std::wstring currentFolder;
@@ -344,33 +334,50 @@ public:
 class FakeLauncher final : public ProcessLauncher {
 public:
     explicit FakeLauncher(Events& events) : events_(events) {}
-    LaunchResult Launch(const LaunchRequest& request) override {
+    LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override {
         requests.push_back(request);
-        events_.push_back(L"run:" + request.file + L"|" + request.parameters);
+        events_.push_back(L"run:" + request.program + L"|" + request.parameters);
         if (onLaunch) {
             onLaunch(request);
         }
-        if (missing.count(request.file) != 0) {
-            return {false, 2, L"找不到文件", std::nullopt};
+        for (int minute = 1; minute <= minutesRunning; ++minute) {
+            progress.StillRunning(minute);
         }
-        if (const auto it = exitCodes.find(request.file + L" " + request.parameters);
-            it != exitCodes.end()) {
-            return {true, 0, L"", it->second};
+        const auto name = Name(request);
+        if (refused.count(name) != 0) {
+            return {false, 193, L"不是有效的应用程序", std::nullopt, L"", 0};
         }
-        if (result.exitCode == 0u && onSuccess) {
+        LaunchResult launched = result;
+        const auto line = name + L" " + request.parameters;
+        if (const auto it = exitCodes.find(line); it != exitCodes.end()) {
+            launched.exitCode = it->second;
+        }
+        if (const auto it = outputs.find(line); it != outputs.end()) {
+            launched.output = it->second;
+        }
+        if (launched.exitCode == 0u && onSuccess) {
             onSuccess(request);
         }
-        return result;
+        return launched;
+    }
+
+    // The program's file name, without the folder it was started from.
+    static std::wstring Name(const LaunchRequest& request) {
+        return request.program.substr(request.program.rfind(L'\\') + 1);
     }
 
     std::vector<LaunchRequest> requests;
-    LaunchResult result{true, 0, L"", 0u};
+    LaunchResult result{true, 0, L"", 0u, L"", 0};
     std::function<void(const LaunchRequest&)> onLaunch;
     // What a tool that succeeds leaves behind.
     std::function<void(const LaunchRequest&)> onSuccess;
-    // Scripted outcomes: the exit code of one command line, and tools that cannot be found.
+    // Scripted outcomes by "name parameters": the exit code and the output of one command line.
     std::map<std::wstring, std::uint32_t> exitCodes;
-    std::set<std::wstring> missing;
+    std::map<std::wstring, std::wstring> outputs;
+    // Tools the platform refuses to start though they exist.
+    std::set<std::wstring> refused;
+    // How many full minutes each tool is reported still running.
+    int minutesRunning = 0;
 
 private:
     Events& events_;

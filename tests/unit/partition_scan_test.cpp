@@ -1,4 +1,5 @@
 #include "app_fixture.h"
+#include "exec/tool_commands.h"
 #include "partitions/partition_scan.h"
 
 namespace kestrix {
@@ -46,42 +47,34 @@ TEST(ListingLine, QualifyingLines) {
 }
 
 struct Scan : testing::AppFixture {
-    // Each listing run writes the canned listing of its disk, or nothing when none is set.
-    Scan() {
-        launcher.onLaunch = [this](const LaunchRequest& request) {
-            if (request.file != L"cmd.exe") {
-                return;
-            }
-            const auto disk = SplitAll(request.parameters, L" ").at(2);
-            const auto it = listings.find(disk);
-            if (it != listings.end()) {
-                files.files[L"dinf.txt"] = ToUtf8(it->second);
-            } else if (writeEmpty) {
-                files.files[L"dinf.txt"] = "";
-            }
-        };
+    // What the listing tool prints for a disk, and its exit code: a disk without a listing
+    // prints nothing and ends with 0.
+    void Listing(int disk, const std::wstring& output, std::uint32_t exitCode = 0) {
+        launcher.outputs[ListingCommand(disk)] = output;
+        launcher.exitCodes[ListingCommand(disk)] = exitCode;
     }
     int ListingRuns() const { return static_cast<int>(launcher.requests.size()); }
-
-    std::map<std::wstring, std::wstring> listings;
-    bool writeEmpty = true;
 };
 
-TEST_F(Scan, RunsTheListingCommandPerDiskUntilTheMarker) {
-    listings[L"0"] = L"  1   C:  MBR 07 NTFS SYS   YES 1 20481   20480 MB\r\n2 d: mbr 07 ntfs - no 1 2 3 mb\r\n";
-    listings[L"1"] = L"Open  Disk Error!\r\n1 e: mbr 07 ntfs - yes 1 2 3 mb\r\n";
+TEST_F(Scan, ReadsTheListingToolsOutputPerDiskUntilTheMarker) {
+    Listing(0,
+            L"  1   C:  MBR 07 NTFS SYS   YES 1 20481   20480 MB\r\n"
+            L"2 d: mbr 07 ntfs - no 1 2 3 mb\r\n");
+    Listing(1, L"Open  Disk Error!\r\n1 e: mbr 07 ntfs - yes 1 2 3 mb\r\n", 1);
     Start(L"");
     ASSERT_EQ(ListingRuns(), 2);
-    EXPECT_EQ(launcher.requests[0].file, L"cmd.exe");
-    EXPECT_EQ(launcher.requests[1].parameters, L"/c dsptw 1 /find:all /getid>dinf.txt");
+    EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
+    EXPECT_EQ(launcher.requests[1].parameters, L"1 /find:all /getid");
+    // Redirected, the lister writes the ANSI code page.
+    EXPECT_EQ(launcher.requests[1].codePage, OutputCodePage::Ansi);
     EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:20480MB"});
     EXPECT_EQ(repairWindow.partitionText, L"c:  容量:20480MB");
     EXPECT_TRUE(session.messages.empty());
 }
 
 TEST_F(Scan, TwoDisksWithoutMarkerListAllElevenAndSelectTheLowestLetter) {
-    listings[L"0"] = L"1 e: mbr 07 ntfs - yes 1 2 300 mb";
-    listings[L"2"] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
+    Listing(0, L"1 e: mbr 07 ntfs - yes 1 2 300 mb");
+    Listing(2, L"1 c: mbr 07 ntfs - yes 1 2 100 mb");
     Start(L"");
     EXPECT_EQ(ListingRuns(), 11);
     EXPECT_EQ(repairWindow.partitions, (Lines{L"c:  容量:100MB", L"e:  容量:300MB"}));
@@ -102,27 +95,58 @@ TEST_F(Scan, NothingFoundTellsTheUserEvenInSilentMode) {
     EXPECT_TRUE(repairWindow.partitions.empty());
 }
 
-TEST_F(Scan, AMarkerOnDiskZeroStopsAtOnce) {
-    listings[L"0"] = L"open disk error!";
+TEST_F(Scan, TheMarkerEndsTheDisksOnlyAsAWholeLine) {
+    Listing(0, L"open disk error!", 1);
     Start(L"");
     EXPECT_EQ(ListingRuns(), 1);
-    EXPECT_EQ(session.messages.size(), 1u);
+    EXPECT_EQ(session.messages.at(0).text, L"出错了！没找到活动分区！");
+
+    testing::Machine m;
+    m.launcher.outputs[ListingCommand(0)] = L"open disk error! again";
+    m.Start(L"");
+    EXPECT_EQ(m.launcher.requests.size(), 11u);
 }
 
-TEST_F(Scan, AMarkerWithMoreTextIsAnOrdinaryLine) {
-    listings[L"0"] = L"open disk error! again";
-    Start(L"");
-    EXPECT_EQ(ListingRuns(), 11);
-}
-
-TEST_F(Scan, AListingThatCouldNotBeMadeIsNotReadAgain) {
-    listings[L"0"] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
-    writeEmpty = false;
-    Start(L"");
-    EXPECT_EQ(ListingRuns(), 11);
-    // Disk 0's listing was deleted before disk 1's run, so it is offered once only.
-    EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:100MB"});
-    EXPECT_EQ(std::count(events.begin(), events.end(), L"delete:dinf.txt"), 11);
+TEST_F(Scan, AListingToolThatCannotRunOrFailsIsShownAsThat) {
+    struct Case {
+        const char* name;
+        std::function<void(testing::Machine&)> arrange;
+        std::size_t runs;
+        std::wstring reason;
+    };
+    const auto failOnDisk2 = [](std::uint32_t code, const wchar_t* output) {
+        return [=](testing::Machine& m) {
+            m.launcher.outputs[ListingCommand(0)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
+            m.launcher.outputs[ListingCommand(2)] = output;
+            m.launcher.exitCodes[ListingCommand(2)] = code;
+        };
+    };
+    const Case cases[] = {
+        {"found nowhere",
+         [](testing::Machine& m) { m.files.files.erase(L"c:\\windows\\system32\\dsptw.exe"); }, 0,
+         L"程序目录和系统目录中都没有 dsptw.exe"},
+        {"refused by the system", [](testing::Machine& m) { m.launcher.refused = {L"dsptw.exe"}; },
+         1, L"错误 193：不是有效的应用程序"},
+        // What it listed before is not offered either: a single entry would be repaired at once.
+        {"failing on a later disk", failOnDisk2(5, L""), 3, L"返回 5"},
+        {"ending with 1 without the marker", failOnDisk2(1, L"usage"), 3, L"返回 1"},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        c.arrange(m);
+        m.Start(L"-f");
+        EXPECT_EQ(m.launcher.requests.size(), c.runs) << c.name;
+        ASSERT_EQ(m.session.messages.size(), 1u) << c.name;
+        EXPECT_EQ(m.session.messages[0].text,
+                  L"出错了！无法运行分区列表工具 dsptw.exe：" + c.reason)
+            << c.name;
+        EXPECT_EQ(m.session.messages[0].icon, MessageIcon::Exclamation) << c.name;
+        EXPECT_EQ(m.repairWindow.instruction,
+                  L"无法运行分区列表工具 dsptw.exe！请手工输入，如“C:”，不清楚请关闭。")
+            << c.name;
+        EXPECT_TRUE(m.repairWindow.partitions.empty()) << c.name;
+        EXPECT_FALSE(m.repairWindow.progressShown) << c.name;
+    }
 }
 
 TEST_F(Scan, WithAGivenPartitionNothingIsListed) {
@@ -131,7 +155,7 @@ TEST_F(Scan, WithAGivenPartitionNothingIsListed) {
 }
 
 TEST_F(Scan, OneEntryInSilentModeRepairsAtOnce) {
-    listings[L"0"] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\nopen disk error!";
+    Listing(0, L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\nopen disk error!", 1);
     files.Put(L"c:\\boot\\bcd", 100);
     Start(L"-f -n");
     EXPECT_EQ(repairWindow.log.front(), L"先检测出BCD，正在建立Win6.x引导...");

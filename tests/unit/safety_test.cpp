@@ -131,11 +131,9 @@ TEST(RemovableDisks, AreLeftOutOfTheScanButRepairedWhenNamed) {
         testing::Machine m;
         m.InstallInKestrixFolder();
         m.files.media[L"e:"] = media;
-        m.launcher.onLaunch = [&m, &listing](const LaunchRequest& request) {
-            m.files.files[L"dinf.txt"] = ToUtf8(request.parameters.find(L"dsptw 0 ") != std::wstring::npos
-                                                    ? listing
-                                                    : L"open disk error!\r\n");
-        };
+        m.launcher.outputs[ListingCommand(0)] = listing;
+        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1)] = 1;
         m.Start(L"");
         EXPECT_EQ(m.repairWindow.partitions, Lines{L"d:  容量:20480MB"});
         m.Ends([&] { m.app.program.OnCloseRequest(); });

@@ -18,7 +18,7 @@ TEST_F(Startup, MakesTheOwnFolderCurrentAndPreparesBothWindows) {
     EXPECT_TRUE(startWindow.visible);
     // Without "-d" the disks are listed; nothing else runs.
     EXPECT_EQ(launcher.requests.size(), 11u);
-    EXPECT_EQ(launcher.requests[0].file, L"cmd.exe");
+    EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
 }
 
 TEST_F(Startup, ANetworkFolderSkipsTheDriveChangeAndStillTriesTheFolder) {
@@ -54,7 +54,7 @@ TEST_F(Startup, SilentWithoutAnEntryShowsTheSelectionAndWaits) {
     EXPECT_FALSE(startWindow.visible);
     EXPECT_TRUE(repairWindow.visible);
     EXPECT_FALSE(repairWindow.progressShown);
-    EXPECT_EQ(launcher.requests.back().file, L"cmd.exe");
+    EXPECT_EQ(testing::FakeLauncher::Name(launcher.requests.back()), L"dsptw.exe");
 }
 
 TEST_F(Startup, HandOverWithOneEntryStartsTheRepairAtOnce) {
@@ -119,17 +119,15 @@ TEST(Unattended, NeverWaitsForAPerson) {
         if (c.bcdOnD) {
             m.files.Put(L"d:\\boot\\bcd", 100);
         }
-        m.launcher.onLaunch = [&m, &c](const LaunchRequest& request) {
-            m.files.files[L"dinf.txt"] = ToUtf8(
-                request.parameters.find(L"dsptw 0 ") != std::wstring::npos ? c.listing
-                                                                           : L"open disk error!\r\n");
-        };
+        m.launcher.outputs[ListingCommand(0)] = c.listing;
+        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1)] = 1;
         EXPECT_TRUE(m.Start(c.arguments)) << c.name;
         EXPECT_EQ(m.exitCode, c.exitCode) << c.name;
         EXPECT_TRUE(m.session.messages.empty()) << c.name;
         Lines runs;
         for (const auto& run : m.ToolRuns()) {
-            if (run.rfind(L"cmd.exe", 0) != 0) {
+            if (run.rfind(L"dsptw.exe", 0) != 0) {
                 runs.push_back(run);
             }
         }
