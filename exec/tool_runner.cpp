@@ -61,7 +61,7 @@ std::wstring RunProblem(const RunResult& result) {
         case RunStatus::NotFound:
             return L"程序目录和系统目录中都没有 " + result.file;
         case RunStatus::NotStarted:
-            return L"错误 " + DecimalText(result.error) + L"：" + result.errorText;
+            return FailureText(result.error, result.errorText);
         case RunStatus::InvalidCommand:
             break;
     }

@@ -190,4 +190,11 @@ std::wstring FromUtf8(std::string_view text) {
     return out;
 }
 
+std::wstring FailureText(std::uint32_t error, std::wstring_view text) {
+    if (error == 0) {
+        return std::wstring(text);
+    }
+    return L"错误 " + DecimalText(error) + L"：" + std::wstring(text);
+}
+
 }  // namespace kestrix

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers shared by every subsystem. Texts are wide strings so the Win32 layer can pass
 // them to the W APIs unchanged.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ std::wstring Left(std::wstring_view text, std::size_t n);
 // Lines of a text: each ends at CR LF, a lone CR or a lone LF; the line ends are dropped and a
 // last line without an end still counts.
 std::vector<std::wstring> SplitLines(std::wstring_view text);
+
+// Why an operation failed, as every failure line puts it: "错误 5：拒绝访问。", or the text alone
+// when the platform gave no code.
+std::wstring FailureText(std::uint32_t error, std::wstring_view text);
 
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);

@@ -13,10 +13,7 @@ constexpr const wchar_t* kLoaderSet[] = {L"\\boot.ini", L"\\BOOTFONT.BIN", L"\\N
                                          L"\\NTDETECT.COM"};
 
 std::wstring Reason(const FileResult& result) {
-    if (result.error == 0) {
-        return L"（" + result.errorText + L"）";
-    }
-    return L"（错误 " + DecimalText(result.error) + L"：" + result.errorText + L"）";
+    return L"（" + FailureText(result.error, result.errorText) + L"）";
 }
 
 std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& result) {

@@ -146,5 +146,56 @@ TEST_F(RepairStart, AGreyedSwitchSelectsTheBootMenuRepair) {
     EXPECT_EQ(repairWindow.log.front(), L"正在扫描分区中的6.x系统...");
 }
 
+// The job alone, over a recording progress: its lines, its one question and its outcome.
+TEST(RepairJobAlone, ReportsToItsProgressAndReturnsItsOutcome) {
+    struct Recording final : RepairProgress {
+        void Line(const std::wstring& line) override { lines.push_back(line); }
+        MessageAnswer Ask(const std::wstring& question) override {
+            questions.push_back(question);
+            return answer;
+        }
+        Lines lines;
+        Lines questions;
+        MessageAnswer answer = MessageAnswer::Cancel;
+    };
+    struct Case {
+        const char* name;
+        bool bcd;
+        MessageAnswer answer;
+        bool stopFirst;
+        RepairOutcome outcome;
+        std::size_t questions;
+        Lines runs;
+    };
+    const Case cases[] = {
+        {"boot files decide", true, MessageAnswer::Cancel, false, RepairOutcome::Succeeded, 0,
+         {L"bootsect.exe /nt60 d:"}},
+        {"the user picks", false, MessageAnswer::No, false, RepairOutcome::Succeeded, 1,
+         {L"bootsect.exe /nt52 d:"}},
+        {"the user cancels", false, MessageAnswer::Cancel, false, RepairOutcome::Cancelled, 1, {}},
+        {"stopped before it began", true, MessageAnswer::Cancel, true, RepairOutcome::Interrupted,
+         0, {}},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        if (c.bcd) {
+            m.files.Put(L"d:\\boot\\bcd", 100);
+        }
+        Recording progress;
+        progress.answer = c.answer;
+        if (c.stopFirst) {
+            m.app.job.RequestStop();
+        }
+        const RepairRequest request{L"d:", RepairKind::BootSectorOnly, {}};
+        EXPECT_EQ(m.app.job.Run(request, progress), c.outcome) << c.name;
+        EXPECT_EQ(progress.questions.size(), c.questions) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        EXPECT_EQ(progress.lines.empty(), c.stopFirst || c.outcome == RepairOutcome::Cancelled)
+            << c.name;
+        // The job never touches a window.
+        EXPECT_TRUE(m.repairWindow.log.empty()) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace kestrix
