@@ -38,6 +38,12 @@ MessageAnswer LoggedSession::ShowMessage(const std::wstring& text, MessageButton
 }
 
 void LoggedSession::EndProgram(int exitCode) {
+    if (beforeEnd_) {
+        // Once: an end from inside it must not run it again.
+        const auto action = std::move(beforeEnd_);
+        beforeEnd_ = nullptr;
+        action();
+    }
     log_.Write(L"程序结束，退出码 " + DecimalText(exitCode));
     log_.Close();
     inner_.EndProgram(exitCode);

@@ -12,6 +12,8 @@ public:
     LoggedSession(Session& inner, RunLog& log) : inner_(inner), log_(log) {}
 
     void SetUnattended(bool unattended) { unattended_ = unattended; }
+    // Runs just before the program ends, whichever way it ends.
+    void SetBeforeEnd(std::function<void()> action) { beforeEnd_ = std::move(action); }
 
     MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
                               MessageIcon icon) override;
@@ -27,6 +29,7 @@ private:
     Session& inner_;
     RunLog& log_;
     bool unattended_ = false;
+    std::function<void()> beforeEnd_;
 };
 
 }  // namespace kestrix

@@ -50,6 +50,7 @@ void Program::Start() {
     const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
+    session_.SetBeforeEnd([this] { scan_.RemoveAssignedLetters(); });
     if (options.silent) {
         startWindow_.Hide();
         // The program closes itself two seconds after the repair, unless the click spot is
@@ -112,9 +113,11 @@ void Program::OnConfirm() {
     }
     phase_ = Phase::Repairing;
     repairWindow_.SetConfirmEnabled(false);
+    // An EFI system partition, as the scan offered it or as its partition type says.
+    const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive);
     request_ = {bootDrive,
                 startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-                files_.DriveEntries()};
+                files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios};
     session_.RunInBackground([this] { outcome_ = job_.Run(request_, progress_); },
                              [this] { OnRepairDone(); });
 }

@@ -43,4 +43,33 @@ std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
     return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
 }
 
+std::wstring UefiBootFilesCommand(std::wstring_view scannedDrive, std::wstring_view efiDrive) {
+    return BootFilesCommand(scannedDrive, efiDrive) + L" /f UEFI";
+}
+
+std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
+    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
+}
+
+std::wstring DiskpartCommand(std::wstring_view scriptPath) {
+    return L"diskpart.exe /s \"" + std::wstring(scriptPath) + L"\"";
+}
+
+namespace {
+
+std::wstring LetterScript(int disk, int partition, const wchar_t* action, wchar_t letter) {
+    return L"select disk " + DecimalText(disk) + L"\r\nselect partition " + DecimalText(partition) +
+           L"\r\n" + action + L" letter=" + std::wstring(1, letter) + L"\r\n";
+}
+
+}  // namespace
+
+std::wstring AssignLetterScript(int disk, int partition, wchar_t letter) {
+    return LetterScript(disk, partition, L"assign", letter);
+}
+
+std::wstring RemoveLetterScript(int disk, int partition, wchar_t letter) {
+    return LetterScript(disk, partition, L"remove", letter);
+}
+
 }  // namespace kestrix

@@ -22,4 +22,17 @@ std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
 
 std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
 
+// The UEFI boot files of the installation on scannedDrive, onto the EFI system partition.
+std::wstring UefiBootFilesCommand(std::wstring_view scannedDrive, std::wstring_view efiDrive);
+
+// The boot menu's timeout in the EFI system partition's store.
+std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);
+
+// diskpart.exe running the script at scriptPath.
+std::wstring DiskpartCommand(std::wstring_view scriptPath);
+
+// The script that gives partition M of disk N the letter ("S"), or takes it away again.
+std::wstring AssignLetterScript(int disk, int partition, wchar_t letter);
+std::wstring RemoveLetterScript(int disk, int partition, wchar_t letter);
+
 }  // namespace kestrix

@@ -44,6 +44,16 @@ std::wstring NormaliseListingLine(std::wstring_view line) {
     }
 }
 
+namespace {
+
+constexpr std::size_t kTypeField = 3;
+
+bool IsEfiSystemType(const std::vector<std::wstring>& fields) {
+    return fields[kTypeField] == L"efi-system" || (fields[2] == L"mbr" && fields[kTypeField] == L"ef");
+}
+
+}  // namespace
+
 std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
     const auto fields = SplitAll(line, L" ");
     if (fields.size() < 9) {
@@ -51,16 +61,102 @@ std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
     }
     const std::size_t last = fields.size() - 1;
     const std::wstring& drive = fields[1];
-    if (fields[last - 4] != L"yes" || drive.empty() || drive.back() != L':') {
+    if (drive.empty() || drive.back() != L':') {
         return std::nullopt;
     }
-    return drive + L"  容量:" + fields[last - 1] + L"MB";
+    const auto entry = drive + L"  容量:" + fields[last - 1] + L"MB";
+    if (IsEfiSystemType(fields)) {
+        return entry + L"（UEFI）";
+    }
+    if (fields[last - 4] != L"yes") {
+        return std::nullopt;
+    }
+    return entry;
+}
+
+std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line) {
+    const auto fields = SplitAll(line, L" ");
+    if (fields.size() < 9 || fields[1] != L"-" || !IsEfiSystemType(fields)) {
+        return std::nullopt;
+    }
+    int number = 0;
+    for (const wchar_t c : fields[0]) {
+        if (c < L'0' || c > L'9' || number > 1000) {
+            return std::nullopt;
+        }
+        number = number * 10 + (c - L'0');
+    }
+    return UnletteredEfiPartition{number, fields[fields.size() - 2]};
+}
+
+std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+                                      const std::wstring& taken) {
+    for (wchar_t letter = L'z'; letter >= L'c'; --letter) {
+        bool used = taken.find(letter) != std::wstring::npos;
+        for (const auto& entry : driveEntries) {
+            used = used || (!entry.empty() && ToLower(entry.substr(0, 1))[0] == letter);
+        }
+        if (!used) {
+            return letter;
+        }
+    }
+    return std::nullopt;
+}
+
+bool PartitionScan::RunDiskpart(const std::wstring& script) {
+    const auto path = JoinPath(files_.TempFolder(), L"kestrix-diskpart.txt");
+    if (!files_.WriteNewFile(path, ToUtf8(script))) {
+        log_.Write(L"无法写入 diskpart 脚本 " + path);
+        return false;
+    }
+    const auto result = runner_.Run(DiskpartCommand(path));
+    files_.DeleteFileAt(path);
+    return result.status == RunStatus::Finished && result.exitCode == 0u;
+}
+
+void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& partition) {
+    const auto where = L"磁盘 " + DecimalText(disk) + L" 的分区 " + DecimalText(partition.number);
+    if (const auto media = files_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
+        log_.Write(L"跳过 " + where + L"：位于" + MediaName(media) + L"上，不作为候选分区");
+        return;
+    }
+    std::wstring taken;
+    for (const auto& given : assigned_) {
+        taken += given.letter;
+    }
+    const auto letter = LastFreeLetter(files_.DriveEntries(), taken);
+    if (!letter) {
+        log_.Write(L"没有空闲的盘符可分配给 " + where + L"（EFI系统分区）");
+        return;
+    }
+    const wchar_t upper = static_cast<wchar_t>(*letter - L'a' + L'A');
+    if (!RunDiskpart(AssignLetterScript(disk, partition.number, upper))) {
+        log_.Write(L"无法为 " + where + L"（EFI系统分区）分配盘符 " + std::wstring(1, upper) + L":");
+        return;
+    }
+    assigned_.push_back({disk, partition.number, upper});
+    log_.Write(L"已为 " + where + L"（EFI系统分区）分配盘符 " + std::wstring(1, upper) +
+               L":，程序结束时收回");
+    window_.AddPartition(std::wstring(1, *letter) + L":  容量:" + partition.size + L"MB（UEFI）");
+}
+
+void PartitionScan::RemoveAssignedLetters() {
+    for (const auto& given : assigned_) {
+        const auto text = std::wstring(1, given.letter) + L":";
+        if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.letter))) {
+            log_.Write(L"已收回盘符 " + text);
+        } else {
+            log_.Write(L"无法收回盘符 " + text + L"，请用 diskpart 手工删除");
+        }
+    }
+    assigned_.clear();
 }
 
 void PartitionScan::ScanActivePartitions() {
     // Offered only once every listing has worked: a partial listing could hide the partition
     // that was meant, and a single entry is repaired without asking.
     std::vector<std::wstring> entries;
+    std::vector<std::pair<int, UnletteredEfiPartition>> unlettered;
     bool endOfDisks = false;
     for (int disk = 0; disk <= kLastDisk && !endOfDisks; ++disk) {
         const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
@@ -72,6 +168,8 @@ void PartitionScan::ScanActivePartitions() {
             }
             if (auto entry = PartitionEntryFor(line)) {
                 entries.push_back(std::move(*entry));
+            } else if (auto partition = UnletteredEfiPartitionFor(line)) {
+                unlettered.emplace_back(disk, std::move(*partition));
             }
         }
         if (!ListingWorked(result, endOfDisks)) {
@@ -92,6 +190,9 @@ void PartitionScan::ScanActivePartitions() {
             continue;
         }
         window_.AddPartition(entry);
+    }
+    for (const auto& [disk, partition] : unlettered) {
+        OfferUnlettered(disk, partition);
     }
     if (window_.PartitionCount() >= 1) {
         window_.SelectPartition(0);

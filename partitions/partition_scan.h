@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
@@ -16,8 +17,20 @@ namespace kestrix {
 std::wstring NormaliseListingLine(std::wstring_view line);
 
 // The entry a normalised listing line offers, or nothing when the line does not qualify: at least
-// nine fields, field 1 ending in ":" and the fifth field from the end "yes".
+// nine fields, field 1 ending in ":", and the fifth field from the end "yes" or the type that of an
+// EFI system partition (GPT "efi-system", MBR "ef"), whose entry ends in "（UEFI）".
 std::optional<std::wstring> PartitionEntryFor(const std::wstring& line);
+
+// An EFI system partition without a drive letter: its number on the disk and its size in MiB.
+struct UnletteredEfiPartition {
+    int number = 0;
+    std::wstring size;
+};
+std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line);
+
+// The letter an unlettered partition gets: the last free one counting down from Z, or none.
+std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+                                      const std::wstring& taken);
 
 class PartitionScan {
 public:
@@ -29,8 +42,20 @@ public:
 
     // A listing tool that cannot run or fails is reported as that, not as "nothing found".
     void ScanActivePartitions();
+    // Takes back the letters the scan gave, when the program ends.
+    void RemoveAssignedLetters();
 
 private:
+    struct AssignedLetter {
+        int disk;
+        int partition;
+        wchar_t letter;
+    };
+    // Runs one diskpart script; true when it succeeded.
+    bool RunDiskpart(const std::wstring& script);
+    void OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
+
+    std::vector<AssignedLetter> assigned_;
     RepairWindow& window_;
     Session& session_;
     FileSystem& files_;

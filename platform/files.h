@@ -27,6 +27,9 @@ struct FolderEntry {
     bool isFolder = false;
 };
 
+// How the running Windows was started.
+enum class Firmware { Unknown, Bios, Uefi };
+
 // What a drive lies on. Anything but a fixed disk may be the technician's own rescue medium.
 enum class DriveMedia { Fixed, Removable, Usb, SdCard, Mmc };
 
@@ -57,7 +60,7 @@ public:
     virtual FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) = 0;
     // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
     virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
-                                       std::string& bytes) = 0;
+                                       std::string& bytes) const = 0;
     // The entries of a folder, "." and ".." left out; fails for a missing or unreadable folder.
     virtual FileResult ListFolder(const std::wstring& path,
                                   std::vector<FolderEntry>& entries) const = 0;
@@ -68,6 +71,18 @@ public:
     virtual std::vector<std::wstring> DriveEntries() const = 0;
     // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
     virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
+    // The same for physical disk N, whose partitions may have no drive letter.
+    virtual DriveMedia DiskMediaOf(int disk) const = 0;
+    // Whether the partition behind a drive is an EFI system partition: by its partition type, or
+    // where that cannot be asked, a FAT volume holding an \EFI folder.
+    virtual bool IsEfiSystemPartition(const std::wstring& drive) const = 0;
+    virtual Firmware RunningFirmware() const = 0;
+    // The first bytes of a file (fewer when it is shorter).
+    virtual FileResult ReadFileStart(const std::wstring& path, std::size_t length,
+                                     std::string& bytes) const = 0;
+    // The folder for short-lived files of this user.
+    virtual std::wstring TempFolder() const = 0;
+    virtual bool DeleteFileAt(const std::wstring& path) = 0;
 };
 
 }  // namespace kestrix

@@ -144,17 +144,30 @@ FileResult Backups::SaveFolder(const std::wstring& path) {
     return FileResult::Success();
 }
 
-FileResult Backups::SaveBootFiles(const std::wstring& drive) {
-    const auto key = L"bootfiles:" + ToLower(drive);
+FileResult Backups::SaveOnce(const std::wstring& key,
+                             std::initializer_list<std::pair<std::wstring, bool>> items) {
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
     }
-    auto result = SaveFile(drive + L"\\bootmgr");
-    if (result) {
-        result = SaveFolder(drive + L"\\Boot");
+    auto result = FileResult::Success();
+    for (const auto& [path, isFolder] : items) {
+        result = isFolder ? SaveFolder(path) : SaveFile(path);
+        if (!result) {
+            break;
+        }
     }
     outcomes_[key] = result;
     return result;
+}
+
+FileResult Backups::SaveBootFiles(const std::wstring& drive) {
+    return SaveOnce(L"bootfiles:" + ToLower(drive),
+                    {{drive + L"\\bootmgr", false}, {drive + L"\\Boot", true}});
+}
+
+FileResult Backups::SaveEfiBootFiles(const std::wstring& drive) {
+    return SaveOnce(L"efifiles:" + ToLower(drive), {{drive + L"\\EFI\\Microsoft\\Boot", true},
+                                                    {drive + L"\\EFI\\Boot", true}});
 }
 
 }  // namespace kestrix

@@ -4,7 +4,9 @@
 // before the first tool that rebuilds them, and each loader file before it is replaced. Files keep
 // their path under a folder named for their drive (d:\boot\bcd is saved as d\boot\bcd). Every
 // copy is complete and on the disk before the step that depends on it, or that step must not run.
+#include <initializer_list>
 #include <map>
+#include <utility>
 #include <string>
 
 #include "exec/run_log.h"
@@ -27,10 +29,15 @@ public:
     // \bootmgr and the \Boot folder with everything in it, once per drive. The store that the
     // running Windows holds open cannot be copied; it is exported by the store tool instead.
     FileResult SaveBootFiles(const std::wstring& drive);
+    // \EFI\Microsoft\Boot and \EFI\Boot with everything in them, once per drive.
+    FileResult SaveEfiBootFiles(const std::wstring& drive);
 
 private:
     FileResult NoFolder() const;
     FileResult SaveFolder(const std::wstring& path);
+    // Files (false) and folders (true), saved together and once under the key.
+    FileResult SaveOnce(const std::wstring& key,
+                        std::initializer_list<std::pair<std::wstring, bool>> items);
     FileResult ExportStore(const std::wstring& path, const std::wstring& target);
     // The backup's path for a file on a drive; creates the folders it lies in.
     std::wstring TargetFor(const std::wstring& path);

@@ -39,8 +39,31 @@ const wchar_t* GenerationName(LoaderGeneration generation) {
 constexpr char kBitLockerSignature[] = "-FVE-FS-";
 // Whole sectors for any sector size.
 constexpr std::size_t kBootSectorRead = 4096;
+// Enough for the DOS header and the PE header that it points to.
+constexpr std::size_t kPeHeaderRead = 4096;
 
 }  // namespace
+
+std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
+    const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(pe[at])); };
+    if (pe.size() < 0x40 || pe[0] != 'M' || pe[1] != 'Z') {
+        return std::nullopt;
+    }
+    const std::size_t header = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+    if (header > pe.size() || pe.size() - header < 6 || pe.compare(header, 4, std::string_view("PE\0\0", 4)) != 0) {
+        return std::nullopt;
+    }
+    switch (byte(header + 4) | byte(header + 5) << 8) {
+        case 0x8664:
+            return L"bootx64.efi";
+        case 0x014C:
+            return L"bootia32.efi";
+        case 0xAA64:
+            return L"bootaa64.efi";
+        default:
+            return std::nullopt;
+    }
+}
 
 bool IsDriveDesignator(std::wstring_view text) {
     if (text.size() != 2 || text[1] != L':') {
@@ -65,7 +88,13 @@ RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progr
         drives += (drives.empty() ? L"" : L"、") + entry;
     }
     log_.Write(L"驱动器：" + drives);
-    auto outcome = sectorOnly ? RepairBootSector() : RepairBootMenu();
+    NoteFirmware();
+    auto outcome = RepairOutcome::NothingWritten;
+    if (request.path == BootPath::Uefi) {
+        outcome = sectorOnly ? RepairFallbackLoader() : RepairBootMenu();
+    } else {
+        outcome = sectorOnly ? RepairBootSector() : RepairBootMenu();
+    }
     if (Stopping() && outcome != RepairOutcome::Cancelled) {
         log_.Write(L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
         outcome = RepairOutcome::Interrupted;
@@ -108,13 +137,91 @@ RepairOutcome RepairJob::RepairBootSector() {
     return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
+void RepairJob::NoteFirmware() {
+    const auto firmware = files_.RunningFirmware();
+    log_.Write(std::wstring(L"本机当前的启动方式：") +
+               (firmware == Firmware::Uefi   ? L"UEFI"
+                : firmware == Firmware::Bios ? L"BIOS"
+                                             : L"未知"));
+    const bool uefiRepair = request_->path == BootPath::Uefi;
+    if (firmware == Firmware::Uefi && !uefiRepair) {
+        Log(L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
+    } else if (firmware == Firmware::Bios && uefiRepair) {
+        Log(L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。");
+    }
+}
+
 RepairOutcome RepairJob::RepairBootMenu() {
     const bool found6 = ScanWindows6();
+    if (request_->path == BootPath::Uefi) {
+        SkipWindows5Uefi();
+        if (found6) {
+            RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
+        } else {
+            Log(L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。");
+        }
+        // The firmware starts the EFI loader: no boot sector is written.
+        return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !found6);
+    }
     const bool found5 = ScanWindows5();
     if (found6 || found5) {
         return AssembleBootMenu(found6, found5);
     }
     return RepairWithoutInstallation();
+}
+
+void RepairJob::SkipWindows5Uefi() {
+    Log(L"正在扫描分区中的5.x系统...");
+    for (const auto& entry : request_->drives) {
+        const auto scanned = Left(entry, 2);
+        if (FileLength(scanned + L"\\windows\\regedit.exe") > kPresent &&
+            FileLength(scanned + L"\\windows\\system32\\slmgr.vbs") < kPresent) {
+            Log(L"  在 " + entry + L" 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。");
+        }
+    }
+}
+
+bool RepairJob::EnsureFolder(const std::wstring& path) {
+    std::vector<FolderEntry> entries;
+    if (files_.ListFolder(path, entries)) {
+        return true;
+    }
+    // Each level that is missing, from the top.
+    std::wstring folder = Left(path, 2);
+    for (const auto& part : SplitAll(path.substr(2), L"\\")) {
+        if (!part.empty()) {
+            folder += L"\\" + part;
+            files_.CreateFolder(folder);
+        }
+    }
+    if (!files_.ListFolder(path, entries)) {
+        Fail(L"    失败：无法创建 " + path);
+        return false;
+    }
+    log_.Write(L"创建：" + path);
+    return true;
+}
+
+RepairOutcome RepairJob::RepairFallbackLoader() {
+    const auto source = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
+    if (FileLength(source) <= kPresent) {
+        Log(L"  " + bootDrive_ +
+            L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+        return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
+    }
+    std::string header;
+    files_.ReadFileStart(source, kPeHeaderRead, header);
+    const auto name = FallbackLoaderName(header);
+    if (!name) {
+        Fail(L"  失败：无法识别 " + source + L" 的机器类型，未写入后备启动文件");
+        return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
+    }
+    const auto target = bootDrive_ + L"\\EFI\\Boot\\" + *name;
+    Log(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
+    if (EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
+        ReplaceFile(source, target, L"  ");
+    }
+    return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
 bool RepairJob::ScanWindows6() {
@@ -126,7 +233,14 @@ bool RepairJob::ScanWindows6() {
             Log(L"  在 " + entry + L" 发现6.x系统，修复中...");
             found = true;
             WarnIfEncrypted(scanned);
-            RunBootFilesTool(BootFilesCommand(scanned, bootDrive_));
+            if (request_->path == BootPath::Uefi) {
+                // bcdboot fails without the folder on recent Windows.
+                if (EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
+                    RunBootFilesTool(UefiBootFilesCommand(scanned, bootDrive_));
+                }
+            } else {
+                RunBootFilesTool(BootFilesCommand(scanned, bootDrive_));
+            }
             continue;
         }
         // A locked volume hides its files: say so rather than count it as holding no Windows.
@@ -175,20 +289,26 @@ void RepairJob::CopyLoaderSet() {
             Fail(L"    失败：程序目录中缺少 " + source);
             continue;
         }
-        if (const auto saved = backups_->SaveFile(target); !saved) {
-            Fail(L"    失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
-            continue;
-        }
-        const bool targetExists = files_.FileLength(target).has_value();
-        if (const auto cleared = files_.SetNormalAttributes(target); !cleared && targetExists) {
-            Fail(L"    失败：无法清除 " + target + L" 的属性" + Reason(cleared));
-        }
-        log_.Flush();
-        if (const auto copied = files_.CopyFileOver(source, target); !copied) {
-            Fail(L"    失败：无法复制 " + source + L" 到 " + target + Reason(copied));
-        } else {
-            log_.Write(L"复制：" + source + L" → " + target);
-        }
+        ReplaceFile(source, target, L"    ");
+    }
+}
+
+void RepairJob::ReplaceFile(const std::wstring& source, const std::wstring& target,
+                            const std::wstring& indent) {
+    if (const auto saved = backups_->SaveFile(target); !saved) {
+        Fail(indent + L"失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
+        return;
+    }
+    // A protected loader file is replaced too.
+    const bool targetExists = files_.FileLength(target).has_value();
+    if (const auto cleared = files_.SetNormalAttributes(target); !cleared && targetExists) {
+        Fail(indent + L"失败：无法清除 " + target + L" 的属性" + Reason(cleared));
+    }
+    log_.Flush();
+    if (const auto copied = files_.CopyFileOver(source, target); !copied) {
+        Fail(indent + L"失败：无法复制 " + source + L" 到 " + target + Reason(copied));
+    } else {
+        log_.Write(L"复制：" + source + L" → " + target);
     }
 }
 
@@ -304,7 +424,9 @@ void RepairJob::RunBootFilesTool(const std::wstring& commandLine, bool failureEx
     if (Stopping()) {
         return;
     }
-    if (const auto saved = backups_->SaveBootFiles(bootDrive_); !saved) {
+    const auto saved = request_->path == BootPath::Uefi ? backups_->SaveEfiBootFiles(bootDrive_)
+                                                        : backups_->SaveBootFiles(bootDrive_);
+    if (!saved) {
         Fail(L"  失败：无法备份 " + bootDrive_ + L" 的启动文件" + Reason(saved) + L"，未运行 " +
              commandLine);
         return;

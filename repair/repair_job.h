@@ -19,16 +19,25 @@
 
 namespace kestrix {
 
+// The name under which the firmware finds a PE loader in \EFI\Boot when its own boot entries are
+// lost, by the loader's machine type: bootx64.efi, bootia32.efi or bootaa64.efi.
+std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
+
 // A drive designator is a letter A to Z and a colon, nothing else.
 bool IsDriveDesignator(std::wstring_view text);
 
 enum class RepairKind { BootSectorOnly, BootMenu };
+
+// How the repaired boot is started: by the BIOS from an active partition's boot sector, or by the
+// UEFI firmware from an EFI system partition.
+enum class BootPath { Bios, Uefi };
 
 struct RepairRequest {
     std::wstring bootDrive;  // a drive designator, in the letter case the user gave
     RepairKind kind = RepairKind::BootMenu;
     // The machine's drives ("c: [label]"), searched in this order for installed Windows.
     std::vector<std::wstring> drives;
+    BootPath path = BootPath::Bios;
 };
 
 enum class RepairOutcome {
@@ -59,11 +68,23 @@ public:
     void RequestStop() { stopRequested_ = true; }
 
 private:
+    // The firmware that started this PC, in the log; a line in the window when the repair is
+    // for the other kind.
+    void NoteFirmware();
     RepairOutcome RepairBootSector();
+    // The UEFI counterpart of the boot sector: the fallback loader in \EFI\Boot.
+    RepairOutcome RepairFallbackLoader();
+    // XP/2003 cannot start through UEFI: each one found is named and left alone.
+    void SkipWindows5Uefi();
+    // Creates a folder and the ones above it when missing; a failure is a failed step.
+    bool EnsureFolder(const std::wstring& path);
     RepairOutcome RepairBootMenu();
     bool ScanWindows6();
     bool ScanWindows5();
     void CopyLoaderSet();
+    // Copies over a file once it is saved, its attributes cleared first.
+    void ReplaceFile(const std::wstring& source, const std::wstring& target,
+                     const std::wstring& indent);
     RepairOutcome AssembleBootMenu(bool found6, bool found5);
     // No installation found: the boot sector follows the boot files the drive holds, if any.
     RepairOutcome RepairWithoutInstallation();

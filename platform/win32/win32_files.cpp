@@ -174,7 +174,7 @@ FileResult Win32FileSystem::WriteNewFile(const std::wstring& path, const std::st
 }
 
 FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size_t length,
-                                            std::string& bytes) {
+                                            std::string& bytes) const {
     const std::wstring device = L"\\\\.\\" + drive;
     UniqueFileHandle volume(CreateFileW(device.c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -269,15 +269,14 @@ std::vector<std::wstring> Win32FileSystem::DriveEntries() const {
     return entries;
 }
 
-DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
-    if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
-        return DriveMedia::Removable;
-    }
+namespace {
+
+// Removable media, or a disk on a bus that a stick or a card reader uses.
+DriveMedia MediaOfDevice(const std::wstring& device) {
     // Access 0 asks the device without needing it opened for reading.
-    UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
-    if (!volume) {
+    UniqueFileHandle handle(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle) {
         return DriveMedia::Fixed;
     }
     STORAGE_PROPERTY_QUERY query{};
@@ -285,7 +284,7 @@ DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
     query.QueryType = PropertyStandardQuery;
     STORAGE_DEVICE_DESCRIPTOR descriptor{};
     DWORD returned = 0;
-    if (!DeviceIoControl(volume.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
+    if (!DeviceIoControl(handle.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query),
                          &descriptor, sizeof(descriptor), &returned, nullptr) ||
         returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType)) {
         return DriveMedia::Fixed;
@@ -300,6 +299,104 @@ DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
         default:
             return descriptor.RemovableMedia ? DriveMedia::Removable : DriveMedia::Fixed;
     }
+}
+
+// The EFI system partition's GPT type, c12a7328-f81f-11d2-ba4b-00a0c93ec93b.
+constexpr GUID kEfiSystemType = {0xc12a7328, 0xf81f, 0x11d2,
+                                 {0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b}};
+constexpr BYTE kEfiSystemMbrType = 0xEF;
+// Whole sectors for any sector size.
+constexpr std::size_t kSectorRead = 4096;
+
+}  // namespace
+
+DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
+    if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
+        return DriveMedia::Removable;
+    }
+    return MediaOfDevice(L"\\\\.\\" + drive);
+}
+
+DriveMedia Win32FileSystem::DiskMediaOf(int disk) const {
+    return MediaOfDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk));
+}
+
+bool Win32FileSystem::IsEfiSystemPartition(const std::wstring& drive) const {
+    UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    PARTITION_INFORMATION_EX info{};
+    DWORD returned = 0;
+    const bool asked = volume && DeviceIoControl(volume.get(), IOCTL_DISK_GET_PARTITION_INFO_EX,
+                                                 nullptr, 0, &info, sizeof(info), &returned,
+                                                 nullptr);
+    if (asked && info.PartitionStyle == PARTITION_STYLE_GPT) {
+        return IsEqualGUID(info.Gpt.PartitionType, kEfiSystemType) != FALSE;
+    }
+    if (asked && info.PartitionStyle == PARTITION_STYLE_MBR && info.Mbr.PartitionType != 0) {
+        return info.Mbr.PartitionType == kEfiSystemMbrType;
+    }
+    // Where the type cannot be told: a FAT volume with an \EFI folder. The boot sector names its
+    // file system where the volume's own answer may not (a disk image).
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    const bool fatByName =
+        GetVolumeInformationW((drive + L"\\").c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                              fileSystem, MAX_PATH + 1) &&
+        std::wstring(fileSystem).rfind(L"FAT", 0) == 0;
+    std::string bootSector;
+    const bool fatBySector =
+        ReadVolumeStart(drive, kSectorRead, bootSector) &&
+        bootSector.size() >= 512 &&
+        (bootSector.compare(0x36, 3, "FAT") == 0 || bootSector.compare(0x52, 5, "FAT32") == 0);
+    if (!fatByName && !fatBySector) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW((drive + L"\\EFI").c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+Firmware Win32FileSystem::RunningFirmware() const {
+    // A dummy variable of the null GUID: BIOS answers ERROR_INVALID_FUNCTION, UEFI another error.
+    // (GetFirmwareType is newer, and a stub that aborts under some Wine versions.)
+    if (GetFirmwareEnvironmentVariableW(L"", L"{00000000-0000-0000-0000-000000000000}", nullptr,
+                                        0) != 0) {
+        return Firmware::Uefi;
+    }
+    switch (GetLastError()) {
+        case ERROR_INVALID_FUNCTION:
+            return Firmware::Bios;
+        case ERROR_CALL_NOT_IMPLEMENTED:
+            return Firmware::Unknown;
+        default:
+            return Firmware::Uefi;
+    }
+}
+
+FileResult Win32FileSystem::ReadFileStart(const std::wstring& path, std::size_t length,
+                                          std::string& bytes) const {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    bytes.assign(length, '\0');
+    DWORD got = 0;
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr)) {
+        return LastError();
+    }
+    bytes.resize(got);
+    return FileResult::Success();
+}
+
+std::wstring Win32FileSystem::TempFolder() const {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, path);
+    return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(path, length);
+}
+
+bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {
+    return DeleteFileW(path.c_str()) != FALSE;
 }
 
 }  // namespace kestrix::win32

@@ -17,12 +17,19 @@ public:
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override;
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
-                               std::string& bytes) override;
+                               std::string& bytes) const override;
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;
     std::vector<std::wstring> DriveEntries() const override;
     DriveMedia MediaOf(const std::wstring& drive) const override;
+    DriveMedia DiskMediaOf(int disk) const override;
+    bool IsEfiSystemPartition(const std::wstring& drive) const override;
+    Firmware RunningFirmware() const override;
+    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
+                             std::string& bytes) const override;
+    std::wstring TempFolder() const override;
+    bool DeleteFileAt(const std::wstring& path) override;
 };
 
 // A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the

@@ -104,6 +104,8 @@ def snap():
 
 
 def _probe_value(value):
+    if isinstance(value, list):
+        return [str(v) for v in value]
     if isinstance(value, bool):
         return "1" if value else "0"
     return str(value)
@@ -815,6 +817,11 @@ CASES += [
 from fault_cases import FAULT_CASES  # noqa: E402
 
 CASES += FAULT_CASES
+
+# The EFI system partition of a UEFI PC.
+from uefi_cases import UEFI_CASES  # noqa: E402
+
+CASES += UEFI_CASES
 
 
 def find(name):

@@ -45,7 +45,7 @@ LOADERS = {
 }
 PROGRAM_FOLDER = "C:\\kestrix"
 PROGRAM_FOLDER_IN_PREFIX = "drive_c/kestrix"
-TOOLS = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw.exe", "kprobe.exe")
+TOOLS = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw.exe", "diskpart.exe", "kprobe.exe")
 # Where a case's tools_in puts the stand-ins (kprobe always stays beside the program).
 TOOL_FOLDERS = {"program": PROGRAM_FOLDER_IN_PREFIX, "system32": "drive_c/windows/system32"}
 ARCHES = ("x64", "x86")

@@ -856,7 +856,7 @@ class CaseTableTest(unittest.TestCase):
                     self.assertEqual(case.tail, "")
 
     def test_journal_lines_name_a_stand_in(self):
-        tools = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw")
+        tools = ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw", "diskpart.exe")
         for case in cases.CASES:
             for line in case.journal or []:
                 with self.subTest(case=case.name, line=line):

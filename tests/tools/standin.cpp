@@ -23,7 +23,7 @@
 
 namespace {
 
-enum class Tool { Bootsect, Bcdboot, Bcdedit, Dsptw, Other };
+enum class Tool { Bootsect, Bcdboot, Bcdedit, Dsptw, Diskpart, Other };
 
 struct Self {
     std::wstring folder;  // with its trailing backslash
@@ -75,6 +75,8 @@ Self WhoAmI() {
         self.tool = Tool::Bcdedit;
     } else if (key == L"dsptw") {
         self.tool = Tool::Dsptw;
+    } else if (key == L"diskpart") {
+        self.tool = Tool::Diskpart;
     }
     return self;
 }
@@ -283,6 +285,13 @@ DWORD WriteBootStore(std::wstring_view args) {
     while (!drive.empty() && (drive.back() == L'\\' || drive.back() == L'/')) {
         drive.pop_back();
     }
+    if (Lower(ValueAfter(Tokens(args), L"/f")) == L"uefi") {
+        // Like the real tool on recent Windows, it needs the folder to be there.
+        const std::wstring folder = drive + L"\\EFI\\Microsoft\\Boot";
+        const bool wrote = WriteFileAt(folder + L"\\BCD", "stand-in boot store\r\n") &&
+                           WriteFileAt(folder + L"\\bootmgfw.efi", "stand-in boot manager\r\n");
+        return wrote ? 0 : kWorkFailed;
+    }
     const std::wstring folder = drive + L"\\boot";
     CreateDirectoryW(folder.c_str(), nullptr);
     const bool wrote = WriteFileAt(folder + L"\\bcd", "stand-in boot store\r\n") &&
@@ -375,6 +384,21 @@ void Say(DWORD stream, const std::wstring& text) {
     WriteAll(GetStdHandle(stream), bytes);
 }
 
+// diskpart /s FILE: the script's lines, each behind " | ".
+std::wstring ScriptOf(std::wstring_view args) {
+    std::string script;
+    if (!ReadWholeFile(ValueAfter(Tokens(args), L"/s"), script)) {
+        return L" /s ?";
+    }
+    std::wstring joined;
+    for (const auto& line : kestrix::SplitLines(kestrix::FromUtf8(script))) {
+        if (!line.empty()) {
+            joined += L" | " + line;
+        }
+    }
+    return joined;
+}
+
 // A 32-bit stand-in in the 64-bit System32 (started by a 32-bit program through Sysnative) would
 // have its journal and set-up files redirected to SysWOW64: it keeps to the folder it is in.
 void KeepToOwnFolder() {
@@ -397,7 +421,11 @@ int wmain(int, wchar_t**) {
     const std::wstring shown =
         self.tool == Tool::Dsptw ? Lower(self.stem) : Lower(self.stem) + L".exe";
     std::wstring line = shown;
-    if (!args.empty()) {
+    if (self.tool == Tool::Diskpart) {
+        // The script lies in a temporary folder that differs from run to run: what it says is
+        // what counts.
+        line += ScriptOf(args);
+    } else if (!args.empty()) {
         line += L' ';
         line += args;
     }
@@ -420,6 +448,7 @@ int wmain(int, wchar_t**) {
                 break;
             case Tool::Dsptw:
                 ExitProcess(PrintDiskListing(self, args));
+            case Tool::Diskpart:
             case Tool::Other:
                 break;
         }

@@ -16,7 +16,7 @@ struct Machine {
         // Windows' tools where Windows keeps them; the listing tool there too, so that it is
         // found wherever a test puts the program.
         for (const wchar_t* tool :
-             {L"bootsect.exe", L"bcdboot.exe", L"bcdedit.exe", L"dsptw.exe"}) {
+             {L"bootsect.exe", L"bcdboot.exe", L"bcdedit.exe", L"dsptw.exe", L"diskpart.exe"}) {
             files.Put(files.systemFolder + L"\\" + tool, 1000);
         }
         // bcdboot leaves the boot manager and a store on the drive named after /s.

@@ -220,7 +220,7 @@ public:
         return FileResult::Success();
     }
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
-                               std::string& bytes) override {
+                               std::string& bytes) const override {
         const auto it = volumes.find(ToLower(drive));
         if (it == volumes.end()) {
             return Failure(2);
@@ -270,6 +270,28 @@ public:
         return files.count(ToLower(path)) != 0 ? FileResult::Success() : Failure(2);
     }
     std::vector<std::wstring> DriveEntries() const override { return drives; }
+    DriveMedia DiskMediaOf(int disk) const override {
+        const auto it = diskMedia.find(disk);
+        return it == diskMedia.end() ? DriveMedia::Fixed : it->second;
+    }
+    bool IsEfiSystemPartition(const std::wstring& drive) const override {
+        return efiSystem.count(ToLower(drive)) != 0;
+    }
+    Firmware RunningFirmware() const override { return firmware; }
+    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
+                             std::string& bytes) const override {
+        const auto it = files.find(ToLower(path));
+        if (it == files.end()) {
+            return Failure(kErrorFileNotFound);
+        }
+        bytes = it->second.substr(0, length);
+        return FileResult::Success();
+    }
+    std::wstring TempFolder() const override { return L"C:\\temp\\"; }
+    bool DeleteFileAt(const std::wstring& path) override {
+        events_.push_back(L"delete:" + path);
+        return files.erase(ToLower(path)) != 0;
+    }
     DriveMedia MediaOf(const std::wstring& drive) const override {
         const auto it = media.find(ToLower(drive));
         return it == media.end() ? DriveMedia::Fixed : it->second;
@@ -316,6 +338,9 @@ public:
     std::set<std::wstring> held;
     std::map<std::wstring, DriveMedia> media;
     std::vector<std::wstring> drives;
+    std::map<int, DriveMedia> diskMedia;
+    std::set<std::wstring> efiSystem;
+    Firmware firmware = Firmware::Bios;
 
 private:
     Events& events_;

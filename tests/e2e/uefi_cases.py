@@ -1,0 +1,92 @@
+"""The EFI system partition: offered by the scan (given a letter for the run when it has none),
+repaired with UEFI boot files, and its fallback loader put in place."""
+
+import struct
+
+from cases import (
+    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, listing_runs,
+    listings, on, press, wait_exit, wait_state)
+from fault_cases import held_case
+
+# Wine cannot start through UEFI: it answers the firmware question as a BIOS PC does.
+STARTS_BIOS = "注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。"
+
+
+def fat32_boot_sector():
+    """Enough of a FAT32 boot sector for Windows to call the volume FAT32."""
+    sector = bytearray(512)
+    sector[0:11] = b"\xebX\x90MSDOS5.0"
+    struct.pack_into("<HBHBHHBHHHII", sector, 11, 512, 1, 32, 2, 0, 0, 0xF8, 0, 63, 255, 0,
+                     204800)
+    struct.pack_into("<IHHI", sector, 36, 1576, 0, 0, 2)
+    sector[0x42] = 0x29
+    sector[0x47:0x52] = b"NO NAME    "
+    sector[0x52:0x5A] = b"FAT32   "
+    sector[510:512] = b"\x55\xaa"
+    return bytes(sector) + bytes(8192 - 512)
+
+
+def pe_image(machine):
+    """A PE file's headers: the DOS stub's pointer, the signature and the machine type."""
+    image = bytearray(1024)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<H", image, 0x84, machine)
+    return bytes(image)
+
+
+EFI_BOOT = "s:/EFI/Microsoft/Boot"
+OLD_FALLBACK = b"old fallback loader\r\n"
+
+UEFI_CASES = [
+    # The scan offers the lettered ESP; the one candidate is repaired at once: Windows 10 gets its
+    # UEFI boot files, XP beside it is named and skipped, no boot sector is written.
+    Case(
+        name="uefi_esp_from_the_scan_with_xp_beside_ten",
+        tail="-f",
+        files={**on("e:", SEVEN), **on("f:", XP)},
+        drives=("s",),
+        volumes={"s": fat32_boot_sector()},
+        program_files=listings(d0="1 S: gpt efi-system FAT32 - no 1 101 100 MB\r\n",
+                               d1="open disk error!\r\n"),
+        steps=(*held(MENU_DONE), wait_state(l1_text="s:  容量:100MB（UEFI）"), close("ch2"),
+               wait_exit()),
+        log=[STARTS_BIOS, SCAN6, found6("e:"), SCAN5,
+             "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
+        journal=[*listing_runs(2), "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
+                 "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],
+        boxes=[],
+        files_after={f"{EFI_BOOT}/BCD": True, "s:/NTLDR": None, "s:/boot.ini": None},
+        changes=("s:/EFI",), backups=()),
+    # An ESP without a letter gets the last free one for the run, through diskpart, and gives it
+    # back when the program ends; with two candidates nothing is repaired.
+    Case(
+        name="uefi_unlettered_esp_lettered_for_the_run",
+        tail="",
+        drives=("d",),
+        program_files=listings(d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"
+                                  "2 - gpt efi-system - - no 1 101 100 MB\r\n",
+                               d1="open disk error!\r\n"),
+        steps=(wait_state(ch1_visible=True), press("command2"),
+               wait_state(ch2_visible=True, l1_entry=["d:  容量:20480MB", "z:  容量:100MB（UEFI）"]),
+               close("ch2"), wait_exit()),
+        log=[],
+        journal=[*listing_runs(2),
+                 "diskpart.exe | select disk 0 | select partition 2 | assign letter=Z",
+                 "diskpart.exe | select disk 0 | select partition 2 | remove letter=Z"],
+        boxes=[], exit_code=2, changes=(), backups=(),
+        log_notes=("已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:，程序结束时收回", "已收回盘符 Z:")),
+    # -d names the ESP (a FAT volume with \EFI, as Wine cannot tell partition types) and -n puts
+    # the fallback loader for bootmgfw.efi's machine type in place, after saving the old one.
+    held_case(
+        "uefi_d_names_esp_boot_sector_only", "-f -n -d s:", DONE,
+        files={f"{EFI_BOOT}/bootmgfw.efi": pe_image(0x8664),
+               "s:/EFI/Boot/bootx64.efi": OLD_FALLBACK},
+        volumes={"s": fat32_boot_sector()},
+        log=[STARTS_BIOS, "检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi...",
+             "", DONE],
+        journal=[], exit_code=0,
+        files_after={"s:/EFI/Boot/bootx64.efi": pe_image(0x8664)},
+        changes=("s:/EFI/Boot/bootx64.efi",), backups=("s:/EFI/Boot/bootx64.efi",)),
+]

@@ -1,0 +1,203 @@
+// The EFI system partition: found by the scan (given a letter when it has none), repaired with
+// UEFI boot files, and its fallback loader put in place.
+#include "app_fixture.h"
+#include "partitions/partition_scan.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+const std::wstring kScan6 = L"正在扫描分区中的6.x系统...";
+const std::wstring kScan5 = L"正在扫描分区中的5.x系统...";
+const std::wstring kMenuDone = L"引导菜单修复完成！请关闭。";
+const std::wstring kLog = L"c:\\kestrix\\kestrix-20261207-103026\\kestrix.log";
+
+TEST(EfiSystemPartition, ListingLines) {
+    struct Case {
+        const wchar_t* line;
+        std::optional<std::wstring> entry;
+        std::optional<int> unlettered;
+    };
+    const Case cases[] = {
+        {L"1 s: gpt efi-system fat32 - no 1 101 100 mb", L"s:  容量:100MB（UEFI）", std::nullopt},
+        {L"2 s: mbr ef fat32 - no 1 101 100 mb", L"s:  容量:100MB（UEFI）", std::nullopt},
+        {L"3 - gpt efi-system - - no 1 101 100 mb", std::nullopt, 3},
+        {L"4 - mbr ef - - no 1 261 260 mb", std::nullopt, 4},
+        // An ordinary partition still needs the active flag and a letter.
+        {L"1 d: gpt basic-data ntfs - no 1 101 100 mb", std::nullopt, std::nullopt},
+        {L"1 - mbr 07 ntfs - yes 1 101 100 mb", std::nullopt, std::nullopt},
+        {L"1 d: mbr 07 ntfs - yes 1 101 100 mb", L"d:  容量:100MB", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PartitionEntryFor(c.line), c.entry) << ToUtf8(c.line);
+        const auto unlettered = UnletteredEfiPartitionFor(c.line);
+        EXPECT_EQ(unlettered ? std::optional<int>(unlettered->number) : std::nullopt, c.unlettered)
+            << ToUtf8(c.line);
+    }
+}
+
+TEST(EfiSystemPartition, TheLastFreeLetterCountingDownFromZ) {
+    EXPECT_EQ(LastFreeLetter({L"c: [SYS]", L"d:"}, L""), L'z');
+    EXPECT_EQ(LastFreeLetter({L"c:", L"z: [\\\\server\\share]", L"Y:"}, L"x"), L'w');
+    std::vector<std::wstring> all;
+    for (wchar_t letter = L'c'; letter <= L'z'; ++letter) {
+        all.push_back(std::wstring(1, letter) + L":");
+    }
+    EXPECT_EQ(LastFreeLetter(all, L""), std::nullopt);
+}
+
+// An unlettered ESP gets the last free letter through diskpart and gives it back at the end.
+TEST(EfiSystemPartition, AnUnletteredOneIsLetteredForTheRunOnly) {
+    testing::Machine m;
+    m.InstallInKestrixFolder();
+    m.files.drives = {L"c:", L"d:"};
+    m.launcher.outputs[ListingCommand(0)] =
+        L"1 D: mbr 07 NTFS - yes 1 2 1 MB\r\n2 - gpt efi-system - - no 1 101 100 MB\r\n";
+    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    Lines scripts;
+    m.launcher.onLaunch = [&m, &scripts](const LaunchRequest& request) {
+        if (testing::FakeLauncher::Name(request) == L"diskpart.exe") {
+            scripts.push_back(m.files.Text(L"C:\\temp\\kestrix-diskpart.txt"));
+        }
+    };
+    m.Start(L"");
+    EXPECT_EQ(m.repairWindow.partitions, (Lines{L"d:  容量:1MB", L"z:  容量:100MB（UEFI）"}));
+    EXPECT_TRUE(m.Ends([&] { m.app.program.OnCloseRequest(); }));
+    EXPECT_EQ(scripts, (Lines{L"select disk 0\r\nselect partition 2\r\nassign letter=Z\r\n",
+                              L"select disk 0\r\nselect partition 2\r\nremove letter=Z\r\n"}));
+    EXPECT_EQ(m.files.files.count(L"c:\\temp\\kestrix-diskpart.txt"), 0u);
+    const auto log = m.files.Text(kLog);
+    EXPECT_LT(log.find(L"已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:"), log.find(L"已收回盘符 Z:"));
+
+    // On a removable disk it is left alone.
+    testing::Machine stick;
+    stick.files.diskMedia[0] = DriveMedia::Usb;
+    stick.launcher.outputs = m.launcher.outputs;
+    stick.Start(L"");
+    EXPECT_EQ(stick.repairWindow.partitions, Lines{L"d:  容量:1MB"});
+}
+
+struct UefiMachine : testing::Machine {
+    UefiMachine() {
+        InstallInKestrixFolder();
+        files.firmware = Firmware::Uefi;
+        files.efiSystem = {L"s:"};
+        files.Put(L"s:\\EFI\\Boot\\bootx64.efi", 300);
+    }
+    void Repair(const std::wstring& arguments) { Start(L"-f " + arguments + L" -d s:"); }
+};
+
+TEST(UefiRepair, BootMenu) {
+    const std::wstring xpSkipped = L"  在 e: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。";
+    struct Case {
+        const char* name;
+        bool ten, xp;
+        Lines log;
+        Lines runs;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"Windows 10 beside XP", true, true,
+         {kScan6, L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone},
+         {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
+          L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
+         0},
+        {"XP alone", false, true,
+         {kScan6, kScan5, xpSkipped, L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。", L"",
+          L"引导菜单修复结束，未做任何修改。请关闭。"},
+         {},
+         2},
+    };
+    for (const auto& c : cases) {
+        UefiMachine m;
+        if (c.ten) {
+            m.files.Put(L"f:\\windows\\system32\\slmgr.vbs", 100);
+        }
+        if (c.xp) {
+            m.files.Put(L"e:\\windows\\regedit.exe", 100);
+        }
+        m.files.drives = {L"e:", L"f:"};
+        m.Repair(L"");
+        EXPECT_EQ(m.repairWindow.log, c.log) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.exitCode) << c.name;
+        // No XP file is copied, no boot sector written; the EFI folders are saved first.
+        EXPECT_EQ(m.files.files.count(L"s:\\ntldr"), 0u) << c.name;
+        if (c.ten) {
+            EXPECT_EQ(m.files.folders.count(L"s:\\efi\\microsoft\\boot"), 1u) << c.name;
+            EXPECT_EQ(m.files.files.count(
+                          L"c:\\kestrix\\kestrix-20261207-103026\\s\\efi\\boot\\bootx64.efi"),
+                      1u)
+                << c.name;
+        }
+        EXPECT_NE(m.files.Text(kLog).find(L"本机当前的启动方式：UEFI"), std::wstring::npos) << c.name;
+    }
+}
+
+std::string PeImage(std::uint16_t machine) {
+    std::string pe(0x200, '\0');
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    pe[0x3C] = static_cast<char>(0x80);
+    pe.replace(0x80, 4, std::string("PE\0\0", 4));
+    pe[0x84] = static_cast<char>(machine & 0xFF);
+    pe[0x85] = static_cast<char>(machine >> 8);
+    return pe;
+}
+
+TEST(UefiRepair, FallbackLoaderByMachineType) {
+    struct Case {
+        std::string pe;
+        std::optional<std::wstring> name;
+    };
+    const Case cases[] = {
+        {PeImage(0x8664), L"bootx64.efi"},  {PeImage(0x014C), L"bootia32.efi"},
+        {PeImage(0xAA64), L"bootaa64.efi"}, {PeImage(0x01C4), std::nullopt},
+        {"MZ", std::nullopt},               {std::string(0x200, 'x'), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FallbackLoaderName(c.pe), c.name);
+    }
+}
+
+TEST(UefiRepair, BootSectorOnlyPutsTheFallbackLoaderInPlace) {
+    UefiMachine m;
+    m.files.files[L"s:\\efi\\microsoft\\boot\\bootmgfw.efi"] = PeImage(0x8664);
+    m.Repair(L"-n");
+    EXPECT_EQ(m.repairWindow.log,
+              (Lines{L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi...", L"",
+                     L"纯引导修复完成！请关闭。"}));
+    EXPECT_EQ(m.files.files.at(L"s:\\efi\\boot\\bootx64.efi"), PeImage(0x8664));
+    // The loader it replaced was saved first.
+    EXPECT_EQ(m.files.files.at(L"c:\\kestrix\\kestrix-20261207-103026\\s\\efi\\boot\\bootx64.efi").size(),
+              300u);
+    EXPECT_TRUE(m.ToolRuns().empty());
+
+    UefiMachine without;
+    without.Repair(L"-n");
+    EXPECT_EQ(without.repairWindow.log.front(),
+              L"  s: 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+    EXPECT_EQ(without.app.program.ExitCode(), 2);
+}
+
+// The firmware that started the PC is named; a repair for the other kind says when it will work.
+TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
+    UefiMachine biosPc;
+    biosPc.files.firmware = Firmware::Bios;
+    biosPc.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+    biosPc.Repair(L"-n");
+    EXPECT_EQ(biosPc.repairWindow.log.front(),
+              L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。");
+
+    testing::Machine uefiPc;
+    uefiPc.files.firmware = Firmware::Uefi;
+    uefiPc.files.Put(L"d:\\boot\\bcd", 100);
+    uefiPc.Start(L"-f -n -d d:");
+    EXPECT_EQ(uefiPc.repairWindow.log.front(),
+              L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
+    EXPECT_EQ(uefiPc.ToolRuns(), Lines{L"bootsect.exe /nt60 d:"});
+}
+
+}  // namespace
+}  // namespace kestrix
