@@ -4,12 +4,16 @@
 // before the first tool that rebuilds them, and each loader file before it is replaced. Files keep
 // their path under a folder named for their drive (d:\boot\bcd is saved as d\boot\bcd). Every
 // copy is complete and on the disk before the step that depends on it, or that step must not run.
+// Each copy is entered in the run's manifest, which goes to the disk with it; what was missing
+// before and is there at the end of the run is entered as created.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "repair/manifest.h"
 
 namespace kestrix {
 
@@ -27,6 +31,8 @@ public:
     // \bootmgr and the \Boot folder with everything in it, once per drive. The store that the
     // running Windows holds open cannot be copied; it is exported by the store tool instead.
     FileResult SaveBootFiles(const std::wstring& drive);
+    // At the end of the run: enters what the run created where nothing was before.
+    void Finish();
 
 private:
     FileResult NoFolder() const;
@@ -36,6 +42,10 @@ private:
     std::wstring TargetFor(const std::wstring& path);
     // A copy made but not flushed to the disk does not count.
     FileResult Flushed(const std::wstring& target, FileResult result);
+    // Enters a copy made of these bytes in the manifest and writes that to the disk.
+    FileResult Record(ManifestItem item, const std::string& bytes);
+    FileResult RecordFile(const std::wstring& path, const std::wstring& target);
+    FileResult WriteManifest();
 
     FileSystem& files_;
     RunLog& log_;
@@ -43,6 +53,9 @@ private:
     // Each item is tried once; a later step that depends on it gets the same outcome.
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;
+    std::vector<ManifestItem> manifest_;
+    // Files and folders that did not exist when they were to be saved.
+    std::vector<std::wstring> missing_;
 };
 
 }  // namespace kestrix

@@ -12,13 +12,6 @@ constexpr std::int64_t kPresent = 5;
 constexpr const wchar_t* kLoaderSet[] = {L"\\boot.ini", L"\\BOOTFONT.BIN", L"\\NTLDR",
                                          L"\\NTDETECT.COM"};
 
-std::wstring Reason(const FileResult& result) {
-    if (result.error == 0) {
-        return L"（" + result.errorText + L"）";
-    }
-    return L"（错误 " + DecimalText(result.error) + L"：" + result.errorText + L"）";
-}
-
 std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& result) {
     switch (result.status) {
         case RunStatus::Finished:
@@ -44,6 +37,13 @@ constexpr char kBitLockerSignature[] = "-FVE-FS-";
 constexpr std::size_t kBootSectorRead = 4096;
 
 }  // namespace
+
+std::wstring Reason(const FileResult& result) {
+    if (result.error == 0) {
+        return L"（" + result.errorText + L"）";
+    }
+    return L"（错误 " + DecimalText(result.error) + L"：" + result.errorText + L"）";
+}
 
 bool IsDriveDesignator(std::wstring_view text) {
     if (text.size() != 2 || text[1] != L':') {
@@ -73,6 +73,7 @@ RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progr
         log_.Write(L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
         outcome = RepairOutcome::Interrupted;
     }
+    backups_->Finish();
     log_.Flush();
     return outcome;
 }

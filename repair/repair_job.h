@@ -19,6 +19,9 @@
 
 namespace kestrix {
 
+// A failure's reason for a log line: "（错误 5：拒绝访问。）".
+std::wstring Reason(const FileResult& result);
+
 // A drive designator is a letter A to Z and a colon, nothing else.
 bool IsDriveDesignator(std::wstring_view text);
 
