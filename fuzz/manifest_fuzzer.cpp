@@ -4,8 +4,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
 
 #include "repair/manifest.h"
+
+namespace kestrix {
+
+bool operator==(const ManifestItem& a, const ManifestItem& b) {
+    return std::tie(a.kind, a.source, a.backup, a.length, a.sha256, a.attributes, a.identity) ==
+           std::tie(b.kind, b.source, b.backup, b.length, b.sha256, b.attributes, b.identity);
+}
+
+}  // namespace kestrix
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::wstring problem;

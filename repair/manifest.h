@@ -30,8 +30,6 @@ struct ManifestItem {
     std::uint32_t attributes = 0;
     // A volume's; empty when Windows could not tell it.
     std::optional<VolumeIdentity> identity;
-
-    bool operator==(const ManifestItem&) const = default;
 };
 
 std::string ManifestText(const std::vector<ManifestItem>& items);

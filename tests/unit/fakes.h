@@ -261,11 +261,8 @@ public:
         return FileResult::Success();
     }
     // Not SHA-256 but as sensitive to every byte for what the tests need: four 64-bit FNV-1a
-    // lanes with different starts. Bytes listed in digests get that digest instead.
+    // lanes with different starts.
     std::optional<std::string> Sha256(const std::string& bytes) const override {
-        if (const auto it = digests.find(bytes); it != digests.end()) {
-            return it->second;
-        }
         std::string digest;
         for (std::uint64_t lane = 0; lane < 4; ++lane) {
             std::uint64_t h = 14695981039346656037ull + lane;
@@ -376,7 +373,6 @@ public:
     std::map<std::wstring, std::string> volumes;
     std::map<std::wstring, std::optional<VolumeIdentity>> identities;
     std::map<std::wstring, std::uint32_t> attributes;
-    std::map<std::string, std::string> digests;
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
     std::vector<std::wstring> unreadable;

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/text.h"
 #include "repair/manifest.h"
 
 namespace kestrix {
+
+bool operator==(const ManifestItem& a, const ManifestItem& b) {
+    return std::tie(a.kind, a.source, a.backup, a.length, a.sha256, a.attributes, a.identity) ==
+           std::tie(b.kind, b.source, b.backup, b.length, b.sha256, b.attributes, b.identity);
+}
+
 namespace {
 
 std::string Bytes(const char* hex) {
