@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "platform/windows.h"
 #include "repair/repair_job.h"
+#include "repair/restore_job.h"
 
 namespace kestrix {
 
@@ -20,13 +21,15 @@ struct Application {
           session(platformSession, log),
           runner(launcher, files, log, clock),
           job(files, runner, log),
+          restore(files, runner, log),
           scan(repairWindow, session, files, runner, log),
-          program(startWindow, repairWindow, session, files, scan, job, log) {}
+          program(startWindow, repairWindow, session, files, scan, job, restore, log) {}
 
     RunLog log;
     LoggedSession session;
     ToolRunner runner;
     RepairJob job;
+    RestoreJob restore;
     PartitionScan scan;
     Program program;
 };

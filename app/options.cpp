@@ -21,6 +21,21 @@ Options ParseOptions(std::wstring_view optionString) {
     if (pieces.size() >= 2) {
         options.partition = Left(pieces[1], 2);
     }
+    const auto restore = SplitAll(optionString, L" -r");
+    options.restore = restore.size() >= 2;
+    if (options.restore && restore[1].starts_with(L' ')) {
+        // A quoted folder may hold " -"; an unquoted one ends at the next option.
+        const auto rest = TrimSpaces(restore[1]);
+        std::wstring folder;
+        if (rest.starts_with(L'"')) {
+            folder = rest.substr(1, rest.find(L'"', 1) - 1);
+        } else if (!rest.starts_with(L'-')) {
+            folder = TrimSpaces(Left(rest, rest.find(L" -")));
+        }
+        if (!folder.empty()) {
+            options.restoreFolder = folder;
+        }
+    }
     return options;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line is the program's only configuration: "-f" silent, "-u" unattended (silent and
-// never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair.
+// never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair, "-r [folder]"
+// restore what a run saved instead of repairing.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,9 @@ struct Options {
     bool unattended = false;
     bool bootSectorOnly = false;
     std::optional<std::wstring> partition;
+    bool restore = false;
+    // The run folder after "-r", up to the next option, without quotes.
+    std::optional<std::wstring> restoreFolder;
 };
 
 Options ParseOptions(std::wstring_view optionString);

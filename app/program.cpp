@@ -5,6 +5,17 @@
 
 namespace kestrix {
 
+namespace {
+
+// A folder named without its drive lies in the program's folder.
+std::wstring FullFolder(const std::wstring& folder, const std::wstring& ownFolder) {
+    const bool absolute = (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') ||
+                          folder.starts_with(L"\\\\");
+    return absolute || folder.empty() ? folder : JoinPath(ownFolder, folder);
+}
+
+}  // namespace
+
 void Program::WindowProgress::Line(const std::wstring& line) {
     program_.session_.RunOnWindowThread([&] { program_.repairWindow_.AppendLogLine(line); });
 }
@@ -60,7 +71,19 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
-    if (options.partition) {
+    if (options.restore) {
+        restoring_ = true;
+        // Chosen before this run makes a folder of its own.
+        const auto folder = options.restoreFolder ? FullFolder(*options.restoreFolder, ownFolder)
+                                                  : NewestRunFolder(files_);
+        if (folder.empty()) {
+            repairWindow_.SetInstruction(L"没找到修复记录！请手工输入记录目录，不清楚请关闭。");
+        } else {
+            repairWindow_.AddPartition(folder);
+            repairWindow_.SetPartitionText(folder);
+            repairWindow_.SetInstruction(L"将按下面记录目录中的清单撤销修复，确认请点“确定”。");
+        }
+    } else if (options.partition) {
         repairWindow_.AddPartition(*options.partition);
         repairWindow_.SetPartitionText(*options.partition);
     } else {
@@ -68,6 +91,9 @@ void Program::Start() {
     }
     if (options.silent) {
         OnStartButton();
+    } else if (restoring_) {
+        // Nothing to choose on the start window: the confirm button starts the restore.
+        repairWindow_.Show();
     } else {
         startWindow_.Show();
     }
@@ -83,10 +109,12 @@ void Program::OnStartButton() {
     }
     if (unattended_) {
         // Nobody is there to choose.
-        log_.Write(L"无人值守：" +
-                   (count == 0 ? std::wstring(L"没有候选分区")
-                               : L"有 " + DecimalText(count) + L" 个候选分区，需要人来选择") +
-                   L"，不做修复");
+        log_.Write(restoring_ ? std::wstring(L"无人值守：没有找到修复记录，不做撤销")
+                              : L"无人值守：" +
+                                    (count == 0 ? std::wstring(L"没有候选分区")
+                                                : L"有 " + DecimalText(count) +
+                                                      L" 个候选分区，需要人来选择") +
+                                    L"，不做修复");
         session_.EndProgram(ExitCode());
     }
 }
@@ -99,6 +127,12 @@ void Program::OnConfirm() {
         return;
     }
     repairWindow_.ShowProgress();
+    if (restoring_) {
+        restoreRequest_ = {
+            FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())};
+        StartJob();
+        return;
+    }
     const auto text = repairWindow_.PartitionText();
     const auto bootDrive = Left(text, 2);
     if (!IsDriveDesignator(bootDrive)) {
@@ -111,15 +145,22 @@ void Program::OnConfirm() {
         repairWindow_.ShowSelection();
         return;
     }
-    phase_ = Phase::Repairing;
-    repairWindow_.SetConfirmEnabled(false);
     // An EFI system partition, as the scan offered it or as its partition type says.
     const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive);
     request_ = {bootDrive,
                 startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
                 files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios};
-    session_.RunInBackground([this] { outcome_ = job_.Run(request_, progress_); },
-                             [this] { OnRepairDone(); });
+    StartJob();
+}
+void Program::StartJob() {
+    phase_ = Phase::Repairing;
+    repairWindow_.SetConfirmEnabled(false);
+    session_.RunInBackground(
+        [this] {
+            outcome_ = restoring_ ? restoreJob_.Run(restoreRequest_, progress_)
+                                  : job_.Run(request_, progress_);
+        },
+        [this] { OnRepairDone(); });
 }
 
 void Program::OnRepairDone() {
@@ -152,7 +193,11 @@ void Program::OnCloseRequest() {
     }
     // A tool is never killed in the middle of a write: the program ends once the job stops.
     endWhenRepairEnds_ = true;
-    job_.RequestStop();
+    if (restoring_) {
+        restoreJob_.RequestStop();
+    } else {
+        job_.RequestStop();
+    }
 }
 
 void Program::OnAutoCloseTimer() {

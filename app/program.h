@@ -1,13 +1,15 @@
 #pragma once
 // The program's own logic over its two windows: start-up, the hand-over from the start window to
-// the repair window, the repair that the confirm button starts in the background, and when the
-// program ends. The Win32 layer forwards each window event to the handler named for it.
+// the repair window, the repair (or with "-r" the restore) that the confirm button starts in the
+// background, and when the program ends. The Win32 layer forwards each window event to the
+// handler named for it.
 #include "app/logged_session.h"
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
 #include "platform/files.h"
 #include "platform/windows.h"
 #include "repair/repair_job.h"
+#include "repair/restore_job.h"
 
 namespace kestrix {
 
@@ -19,13 +21,15 @@ inline constexpr int kExitNotRepaired = 2;
 class Program {
 public:
     Program(StartWindow& startWindow, RepairWindow& repairWindow, LoggedSession& session,
-            FileSystem& files, PartitionScan& scan, RepairJob& job, RunLog& log)
+            FileSystem& files, PartitionScan& scan, RepairJob& job, RestoreJob& restoreJob,
+            RunLog& log)
         : startWindow_(startWindow),
           repairWindow_(repairWindow),
           session_(session),
           files_(files),
           scan_(scan),
           job_(job),
+          restoreJob_(restoreJob),
           log_(log),
           progress_(*this) {}
 
@@ -39,8 +43,8 @@ public:
     void OnAutoCloseTimer();
     void OnKeepOpenClick() { repairWindow_.SetAutoCloseTimer(false); }
 
-    // What the process reports if it ends now: 0 repaired, 1 a step failed or the repair was
-    // cut short, 2 nothing was repaired.
+    // What the process reports if it ends now: 0 repaired (restored), 1 a step (an item) failed or
+    // the job was cut short, 2 nothing was repaired (restored).
     int ExitCode() const;
 
 private:
@@ -57,6 +61,8 @@ private:
 
     enum class Phase { Choosing, Repairing, Done };
 
+    // The repair, or the restore, on its own thread.
+    void StartJob();
     void OnRepairDone();
 
     StartWindow& startWindow_;
@@ -65,11 +71,15 @@ private:
     FileSystem& files_;
     PartitionScan& scan_;
     RepairJob& job_;
+    RestoreJob& restoreJob_;
     RunLog& log_;
     WindowProgress progress_;
 
     Phase phase_ = Phase::Choosing;
     RepairRequest request_;
+    // "-r": the confirm button restores from the run folder in the partition field instead.
+    bool restoring_ = false;
+    RestoreRequest restoreRequest_;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;
     // Silent mode: the program closes itself two seconds after the repair.
     bool closeWhenDone_ = false;

@@ -30,6 +30,23 @@ struct FolderEntry {
 // How the running Windows was started.
 enum class Firmware { Unknown, Bios, Uefi };
 
+// Attributes that a file's backup records and its restore puts back, with Windows' values.
+inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
+inline constexpr std::uint32_t kAttributeHidden = 0x2;
+inline constexpr std::uint32_t kAttributeSystem = 0x4;
+inline constexpr std::uint32_t kAttributeArchive = 0x20;
+
+// Which volume a drive is, so that a saved boot area goes back only where it came from. Windows
+// names the disk (its MBR signature or GPT disk GUID) and where on it the partition lies; when it
+// cannot, the volume's size is all there is.
+struct VolumeIdentity {
+    std::wstring disk;  // "MBR 1A2B3C4D" or "GPT {…}"; empty when only the size is known
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;  // the partition's length, or the volume's size
+
+    bool operator==(const VolumeIdentity&) const = default;
+};
+
 // What a drive lies on. Anything but a fixed disk may be the technician's own rescue medium.
 enum class DriveMedia { Fixed, Removable, Usb, SdCard, Mmc };
 
@@ -61,6 +78,17 @@ public:
     // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
     virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                        std::string& bytes) const = 0;
+    // Writes bytes over the start of the raw volume behind a drive, whole sectors only, with the
+    // volume locked when Windows allows it.
+    virtual FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) = 0;
+    // Empty when Windows cannot tell even the volume's size.
+    virtual std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const = 0;
+    virtual FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const = 0;
+    // The SHA-256 of bytes, 32 bytes long; empty when the system cannot compute it.
+    virtual std::optional<std::string> Sha256(const std::string& bytes) const = 0;
+    // Empty for a missing file.
+    virtual std::optional<std::uint32_t> Attributes(const std::wstring& path) const = 0;
+    virtual FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) = 0;
     // The entries of a folder, "." and ".." left out; fails for a missing or unreadable folder.
     virtual FileResult ListFolder(const std::wstring& path,
                                   std::vector<FolderEntry>& entries) const = 0;

@@ -25,6 +25,59 @@ bool IsHeldStoreFile(const std::wstring& path) {
 
 }  // namespace
 
+FileResult Backups::WriteManifest() {
+    const auto path = JoinPath(log_.Folder(), kManifestName);
+    return Flushed(path, files_.WriteNewFile(path, ManifestText(manifest_)));
+}
+
+FileResult Backups::Record(ManifestItem item, const std::string& bytes) {
+    const auto digest = files_.Sha256(bytes);
+    if (!digest) {
+        return {false, 0, L"无法计算 SHA-256"};
+    }
+    item.length = bytes.size();
+    item.sha256 = *digest;
+    manifest_.push_back(item);
+    const auto result = WriteManifest();
+    if (!result) {
+        manifest_.pop_back();
+    }
+    return result;
+}
+
+FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& target) {
+    // The copy as it lies on the disk is what a restore will check.
+    std::string bytes;
+    if (const auto read = files_.ReadWholeFile(target, bytes); !read) {
+        return read;
+    }
+    constexpr std::uint32_t kKept =
+        kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
+    ManifestItem item;
+    item.source = path;
+    item.backup = target.substr(log_.Folder().size() + 1);
+    item.attributes = files_.Attributes(path).value_or(0) & kKept;
+    return Record(item, bytes);
+}
+
+void Backups::Finish() {
+    bool created = false;
+    for (const auto& path : missing_) {
+        std::vector<FolderEntry> entries;
+        if (files_.FileLength(path) || files_.ListFolder(path, entries)) {
+            ManifestItem item;
+            item.kind = ManifestKind::Created;
+            item.source = path;
+            manifest_.push_back(item);
+            created = true;
+        }
+    }
+    missing_.clear();
+    if (created && !log_.Folder().empty()) {
+        WriteManifest();
+    }
+}
+
 FileResult Backups::NoFolder() const {
     return {false, 0, L"没有可写的备份目录"};
 }
@@ -67,6 +120,14 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
             JoinPath(log_.Folder(), L"volume-" + ToLower(Left(drive, 1)) + L"-first8k.bin");
         result = Flushed(target, files_.WriteNewFile(target, bytes));
         if (result) {
+            ManifestItem item;
+            item.kind = ManifestKind::VolumeStart;
+            item.source = ToLower(drive);
+            item.backup = target.substr(log_.Folder().size() + 1);
+            item.identity = files_.IdentifyVolume(drive);
+            result = Record(item, bytes);
+        }
+        if (result) {
             log_.Write(L"备份：" + drive + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +
                        target);
         }
@@ -83,6 +144,7 @@ FileResult Backups::SaveFile(const std::wstring& path) {
     FileResult result = FileResult::Success();
     if (!files_.FileLength(path)) {
         // Nothing to save; a file that a tool creates later is not the one from before.
+        missing_.push_back(path);
     } else if (log_.Folder().empty()) {
         return NoFolder();
     } else if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') {
@@ -94,6 +156,9 @@ FileResult Backups::SaveFile(const std::wstring& path) {
             result = ExportStore(path, target);
         } else if (result) {
             result = Flushed(target, result);
+            if (result) {
+                result = RecordFile(path, target);
+            }
             if (result) {
                 log_.Write(L"备份：" + path + L" → " + target);
             }
@@ -116,7 +181,10 @@ FileResult Backups::ExportStore(const std::wstring& path, const std::wstring& ta
     if (run.status != RunStatus::Finished || run.exitCode != 0u) {
         return {false, kErrorSharingViolation, L"被系统占用，且无法用 bcdedit.exe /export 导出"};
     }
-    const auto result = Flushed(target, FileResult::Success());
+    auto result = Flushed(target, FileResult::Success());
+    if (result) {
+        result = RecordFile(path, target);
+    }
     if (result) {
         storeExported_ = true;
         log_.Write(L"备份：" + path + L" 被系统占用，已导出 → " + target);
@@ -129,7 +197,11 @@ FileResult Backups::SaveFolder(const std::wstring& path) {
     const auto listed = files_.ListFolder(path, entries);
     if (!listed) {
         // A folder that is not there has nothing to save.
-        return IsMissing(listed) ? FileResult::Success() : listed;
+        if (!IsMissing(listed)) {
+            return listed;
+        }
+        missing_.push_back(path);
+        return FileResult::Success();
     }
     // The store first, so that its held logs can lean on its export.
     std::partition(entries.begin(), entries.end(),
@@ -144,30 +216,35 @@ FileResult Backups::SaveFolder(const std::wstring& path) {
     return FileResult::Success();
 }
 
-FileResult Backups::SaveOnce(const std::wstring& key,
-                             std::initializer_list<std::pair<std::wstring, bool>> items) {
+FileResult Backups::SaveBootFiles(const std::wstring& drive) {
+    const auto key = L"bootfiles:" + ToLower(drive);
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
     }
-    auto result = FileResult::Success();
-    for (const auto& [path, isFolder] : items) {
-        result = isFolder ? SaveFolder(path) : SaveFile(path);
-        if (!result) {
-            break;
-        }
+    const auto boot = drive + L"\\Boot";
+    auto result = SaveFile(drive + L"\\bootmgr");
+    if (result) {
+        result = SaveFolder(boot);
+    }
+    // A store that the tool makes in a folder that exists is one the run created.
+    if (result && (missing_.empty() || missing_.back() != boot)) {
+        result = SaveFile(boot + L"\\BCD");
     }
     outcomes_[key] = result;
     return result;
 }
 
-FileResult Backups::SaveBootFiles(const std::wstring& drive) {
-    return SaveOnce(L"bootfiles:" + ToLower(drive),
-                    {{drive + L"\\bootmgr", false}, {drive + L"\\Boot", true}});
-}
-
 FileResult Backups::SaveEfiBootFiles(const std::wstring& drive) {
-    return SaveOnce(L"efifiles:" + ToLower(drive), {{drive + L"\\EFI\\Microsoft\\Boot", true},
-                                                    {drive + L"\\EFI\\Boot", true}});
+    const auto key = L"efifiles:" + ToLower(drive);
+    if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
+        return it->second;
+    }
+    auto result = SaveFolder(drive + L"\\EFI\\Microsoft\\Boot");
+    if (result) {
+        result = SaveFolder(drive + L"\\EFI\\Boot");
+    }
+    outcomes_[key] = result;
+    return result;
 }
 
 }  // namespace kestrix

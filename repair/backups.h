@@ -4,14 +4,16 @@
 // before the first tool that rebuilds them, and each loader file before it is replaced. Files keep
 // their path under a folder named for their drive (d:\boot\bcd is saved as d\boot\bcd). Every
 // copy is complete and on the disk before the step that depends on it, or that step must not run.
-#include <initializer_list>
+// Each copy is entered in the run's manifest, which goes to the disk with it; what was missing
+// before and is there at the end of the run is entered as created.
 #include <map>
-#include <utility>
 #include <string>
+#include <vector>
 
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "repair/manifest.h"
 
 namespace kestrix {
 
@@ -31,18 +33,21 @@ public:
     FileResult SaveBootFiles(const std::wstring& drive);
     // \EFI\Microsoft\Boot and \EFI\Boot with everything in them, once per drive.
     FileResult SaveEfiBootFiles(const std::wstring& drive);
+    // At the end of the run: enters what the run created where nothing was before.
+    void Finish();
 
 private:
     FileResult NoFolder() const;
     FileResult SaveFolder(const std::wstring& path);
-    // Files (false) and folders (true), saved together and once under the key.
-    FileResult SaveOnce(const std::wstring& key,
-                        std::initializer_list<std::pair<std::wstring, bool>> items);
     FileResult ExportStore(const std::wstring& path, const std::wstring& target);
     // The backup's path for a file on a drive; creates the folders it lies in.
     std::wstring TargetFor(const std::wstring& path);
     // A copy made but not flushed to the disk does not count.
     FileResult Flushed(const std::wstring& target, FileResult result);
+    // Enters a copy made of these bytes in the manifest and writes that to the disk.
+    FileResult Record(ManifestItem item, const std::string& bytes);
+    FileResult RecordFile(const std::wstring& path, const std::wstring& target);
+    FileResult WriteManifest();
 
     FileSystem& files_;
     RunLog& log_;
@@ -50,6 +55,9 @@ private:
     // Each item is tried once; a later step that depends on it gets the same outcome.
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;
+    std::vector<ManifestItem> manifest_;
+    // Files and folders that did not exist when they were to be saved.
+    std::vector<std::wstring> missing_;
 };
 
 }  // namespace kestrix

@@ -12,10 +12,6 @@ constexpr std::int64_t kPresent = 5;
 constexpr const wchar_t* kLoaderSet[] = {L"\\boot.ini", L"\\BOOTFONT.BIN", L"\\NTLDR",
                                          L"\\NTDETECT.COM"};
 
-std::wstring Reason(const FileResult& result) {
-    return L"（" + FailureText(result.error, result.errorText) + L"）";
-}
-
 std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& result) {
     switch (result.status) {
         case RunStatus::Finished:
@@ -43,6 +39,10 @@ constexpr std::size_t kBootSectorRead = 4096;
 constexpr std::size_t kPeHeaderRead = 4096;
 
 }  // namespace
+
+std::wstring Reason(const FileResult& result) {
+    return L"（" + FailureText(result.error, result.errorText) + L"）";
+}
 
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(pe[at])); };
@@ -99,6 +99,7 @@ RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progr
         log_.Write(L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
         outcome = RepairOutcome::Interrupted;
     }
+    backups_->Finish();
     log_.Flush();
     return outcome;
 }

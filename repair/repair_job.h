@@ -23,6 +23,9 @@ namespace kestrix {
 // lost, by the loader's machine type: bootx64.efi, bootia32.efi or bootaa64.efi.
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
 
+// A failure's reason for a log line: "（错误 5：拒绝访问。）".
+std::wstring Reason(const FileResult& result);
+
 // A drive designator is a letter A to Z and a colon, nothing else.
 bool IsDriveDesignator(std::wstring_view text);
 

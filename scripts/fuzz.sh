@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Fuzzes the two text parsers (the option string and the listing line) with libFuzzer for a
-# bounded time each. Not part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`.
+# Fuzzes the text parsers (the option string, the listing line and the run folder's manifest)
+# with libFuzzer for a bounded time each. Not part of the test suite: run it by hand, e.g.
+# `scripts/fuzz.sh 120`, or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
-      exec/run_log.cpp exec/tool_commands.cpp)
-for target in options listing; do
+      exec/run_log.cpp exec/tool_commands.cpp repair/manifest.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
+  # A manifest is only read past its first line: start from one that is whole.
+  if [ "$target" = manifest ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
+    printf 'Kestrix manifest 1\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
+      > "$out/corpus-$target/whole"
+  fi
   echo "== $target: ${seconds}s"
   "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=512 "$out/corpus-$target" 2>&1 |
     grep -E '^(#[0-9]+ +DONE|Done|==[0-9]+==ERROR|SUMMARY)' || true

@@ -22,6 +22,8 @@ void LoadOptionalFunctions() {
     Find(f.wow64RevertFsRedirection, kernel, "Wow64RevertWow64FsRedirection");
     Find(f.getDpiForWindow, user, "GetDpiForWindow");
     Find(f.adjustWindowRectExForDpi, user, "AdjustWindowRectExForDpi");
+    // Loaded with the program, which imports it.
+    Find(f.bcryptHash, GetModuleHandleW(L"bcrypt.dll"), "BCryptHash");
     BOOL(WINAPI * isWow64Process)(HANDLE, PBOOL) = nullptr;
     Find(isWow64Process, kernel, "IsWow64Process");
     BOOL wow64 = FALSE;

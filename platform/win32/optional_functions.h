@@ -2,6 +2,8 @@
 // Windows functions that some supported Windows versions lack, looked up in one place. They are
 // looked up once at start-up, before any second thread exists, and only read afterwards.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 namespace kestrix::win32 {
 
@@ -13,6 +15,9 @@ struct OptionalFunctions {
     // Windows 10 1607 and later.
     UINT(WINAPI* getDpiForWindow)(HWND) = nullptr;
     BOOL(WINAPI* adjustWindowRectExForDpi)(LPRECT, DWORD, BOOL, DWORD, UINT) = nullptr;
+    // Windows 10 and later; before it a hash is made in three calls.
+    NTSTATUS(WINAPI* bcryptHash)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, PUCHAR, ULONG, PUCHAR,
+                                 ULONG) = nullptr;
     // A 32-bit process on 64-bit Windows.
     bool wow64 = false;
 };

@@ -1,6 +1,8 @@
 #pragma once
 // Move-only owners of Win32 handles, with each kind's invalid value spelled out.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -77,6 +79,20 @@ struct VirtualMemoryTraits {
     static void Close(Handle h) { ::VirtualFree(h, 0, MEM_RELEASE); }
 };
 
+struct AlgorithmTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct HashTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::BCryptDestroyHash(h); }
+};
+
+using UniqueAlgorithm = UniqueHandle<AlgorithmTraits>;
+using UniqueHash = UniqueHandle<HashTraits>;
 using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;

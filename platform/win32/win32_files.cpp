@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
 #include "exec/run_log.h"
 #include "platform/text.h"
@@ -397,6 +399,219 @@ std::wstring Win32FileSystem::TempFolder() const {
 
 bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
+}
+
+namespace {
+
+constexpr std::size_t kDigestLength = 32;
+
+std::wstring HexDigits(unsigned long long value, int count) {
+    std::wstring text(static_cast<std::size_t>(count), L'0');
+    for (int i = count - 1; i >= 0; --i, value >>= 4) {
+        text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[value & 0xF];
+    }
+    return text;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    std::wstring text = L"{" + HexDigits(guid.Data1, 8) + L"-" + HexDigits(guid.Data2, 4) + L"-" +
+                        HexDigits(guid.Data3, 4) + L"-";
+    for (int i = 0; i < 8; ++i) {
+        text += HexDigits(guid.Data4[i], 2) + (i == 1 ? L"-" : L"");
+    }
+    return text + L"}";
+}
+
+// "MBR 1A2B3C4D" or "GPT {…}" for a physical disk; empty when its layout cannot be read.
+std::wstring DiskName(DWORD number) {
+    const UniqueFileHandle disk(CreateFileW((L"\\\\.\\PhysicalDrive" + DecimalText(number)).c_str(),
+                                            0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    if (!disk) {
+        return {};
+    }
+    // The layout grows with the partition count: the buffer with it, as far as GPT's limit.
+    for (std::size_t entries = 128; entries <= 4096; entries *= 2) {
+        std::vector<std::uint64_t> buffer(
+            (sizeof(DRIVE_LAYOUT_INFORMATION_EX) + entries * sizeof(PARTITION_INFORMATION_EX)) /
+                sizeof(std::uint64_t) +
+            1);
+        DWORD returned = 0;
+        if (DeviceIoControl(disk.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
+                            static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &returned,
+                            nullptr)) {
+            const auto* layout =
+                reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+            if (layout->PartitionStyle == PARTITION_STYLE_MBR) {
+                return L"MBR " + HexDigits(layout->Mbr.Signature, 8);
+            }
+            if (layout->PartitionStyle == PARTITION_STYLE_GPT) {
+                return L"GPT " + GuidText(layout->Gpt.DiskId);
+            }
+            return {};
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            return {};
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring& drive) const {
+    const UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    if (!volume) {
+        return std::nullopt;
+    }
+    DWORD returned = 0;
+    PARTITION_INFORMATION_EX partition{};
+    STORAGE_DEVICE_NUMBER number{};
+    if (DeviceIoControl(volume.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &partition,
+                        sizeof(partition), &returned, nullptr) &&
+        DeviceIoControl(volume.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                        sizeof(number), &returned, nullptr)) {
+        if (auto disk = DiskName(number.DeviceNumber); !disk.empty()) {
+            return VolumeIdentity{std::move(disk),
+                                  static_cast<std::uint64_t>(partition.StartingOffset.QuadPart),
+                                  static_cast<std::uint64_t>(partition.PartitionLength.QuadPart)};
+        }
+    }
+    // No partition of a disk that Windows can name (a dynamic volume, an image): its size.
+    GET_LENGTH_INFORMATION length{};
+    LARGE_INTEGER size{};
+    if (DeviceIoControl(volume.get(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                        sizeof(length), &returned, nullptr)) {
+        size = length.Length;
+    } else if (!GetFileSizeEx(volume.get(), &size)) {
+        size.QuadPart = 0;
+    }
+    if (size.QuadPart <= 0) {
+        return std::nullopt;
+    }
+    return VolumeIdentity{{}, 0, static_cast<std::uint64_t>(size.QuadPart)};
+}
+
+FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
+    const UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(),
+                                              GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!volume) {
+        return LastError();
+    }
+    DWORD returned = 0;
+    DISK_GEOMETRY geometry{};
+    const DWORD sector = DeviceIoControl(volume.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0,
+                                         &geometry, sizeof(geometry), &returned, nullptr) &&
+                                 geometry.BytesPerSector != 0
+                             ? geometry.BytesPerSector
+                             : 512;
+    if (bytes.empty() || bytes.size() % sector != 0) {
+        return {false, 0, L"长度不是扇区大小（" + DecimalText(sector) + L" 字节）的整数倍"};
+    }
+    // Windows lets a raw write reach the sectors of a mounted file system only on a locked
+    // volume. A volume in use cannot be locked; the write is tried all the same.
+    DeviceIoControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+    const UniqueVirtualMemory buffer(
+        VirtualAlloc(nullptr, bytes.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!buffer) {
+        return LastError();
+    }
+    std::memcpy(buffer.get(), bytes.data(), bytes.size());
+    DWORD wrote = 0;
+    if (!WriteFile(volume.get(), buffer.get(), static_cast<DWORD>(bytes.size()), &wrote, nullptr)) {
+        return LastError();
+    }
+    if (wrote != bytes.size()) {
+        return {false, 0, L"只写入了 " + DecimalText(wrote) + L" 字节"};
+    }
+    return Check(FlushFileBuffers(volume.get()));
+}
+
+FileResult Win32FileSystem::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
+    bytes.clear();
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) {
+        return LastError();
+    }
+    // Backups and manifests are small; anything near this is not one of them.
+    if (size.QuadPart > (1 << 30)) {
+        return {false, 0, L"文件过大"};
+    }
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
+            return LastError();
+        }
+        if (got == 0) {
+            return {false, 0, L"文件在读取时变短了"};
+        }
+        done += got;
+    }
+    return FileResult::Success();
+}
+
+std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) const {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        return std::nullopt;
+    }
+    const UniqueAlgorithm algorithm(opened);
+    auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
+    const auto length = static_cast<ULONG>(bytes.size());
+    std::string digest(kDigestLength, '\0');
+    auto* output = reinterpret_cast<PUCHAR>(digest.data());
+    if (optionalFunctions.bcryptHash != nullptr) {
+        return BCRYPT_SUCCESS(optionalFunctions.bcryptHash(algorithm.get(), nullptr, 0, input,
+                                                           length, output, kDigestLength))
+                   ? std::optional(digest)
+                   : std::nullopt;
+    }
+    // The hash object lives in a buffer of the size the provider asks for (Vista needs one).
+    DWORD objectLength = 0;
+    ULONG got = 0;
+    if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
+                                          reinterpret_cast<PUCHAR>(&objectLength),
+                                          sizeof(objectLength), &got, 0))) {
+        return std::nullopt;
+    }
+    std::string object(objectLength, '\0');
+    BCRYPT_HASH_HANDLE created = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), &created,
+                                         reinterpret_cast<PUCHAR>(object.data()), objectLength,
+                                         nullptr, 0, 0))) {
+        return std::nullopt;
+    }
+    const UniqueHash hash(created);
+    if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), input, length, 0)) ||
+        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, kDigestLength, 0))) {
+        return std::nullopt;
+    }
+    return digest;
+}
+
+std::optional<std::uint32_t> Win32FileSystem::Attributes(const std::wstring& path) const {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return std::nullopt;
+    }
+    return attributes;
+}
+
+FileResult Win32FileSystem::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
+    return Check(
+        SetFileAttributesW(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL));
 }
 
 }  // namespace kestrix::win32

@@ -18,6 +18,12 @@ public:
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                std::string& bytes) const override;
+    FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
+    std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override;
+    FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
+    std::optional<std::string> Sha256(const std::string& bytes) const override;
+    std::optional<std::uint32_t> Attributes(const std::wstring& path) const override;
+    FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) override;
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;

@@ -140,6 +140,18 @@ class DiskImage:
 
 
 @dataclass(frozen=True)
+class Again:
+    """A later start of the program on the drives as the runs before left it. before(workspace),
+    if given, acts on them first; "{0}" in a log line is the first run's folder as the program
+    names it ("{1}" the second's)."""
+    tail: str
+    steps: tuple
+    log: tuple
+    exit_code: int = 0
+    before: object = None
+
+
+@dataclass(frozen=True)
 class Case:
     name: str
     tail: str = ""
@@ -208,6 +220,11 @@ class Case:
     log_notes: tuple = ()
     # {"d": bytes}: what the raw volume must hold after the run.
     volumes_after: dict = field(default_factory=dict)
+    # Later runs of the program (Again); the checks after the run apply after the last of them,
+    # their run folders are allowed changes and each one's manifest must match its copies.
+    then: tuple = ()
+    # What changes counts from: "start", or "first run" (the drives as the first run left them).
+    changes_from: str = "start"
 
     @property
     def kind(self):
@@ -822,6 +839,11 @@ CASES += FAULT_CASES
 from uefi_cases import UEFI_CASES  # noqa: E402
 
 CASES += UEFI_CASES
+
+# -r after a repair: what goes back, what is refused, and an undo undone.
+from undo_cases import UNDO_CASES  # noqa: E402
+
+CASES += UNDO_CASES
 
 
 def find(name):

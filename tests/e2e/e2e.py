@@ -62,6 +62,7 @@ STEP_KINDS = frozenset(case_table.STEP_KINDS | {"layout"})
 # What the program calls a run's backup folder, and what it writes in its log.
 BACKUP_FOLDER = re.compile(r"kestrix-\d{8}-\d{6}(-\d)?")
 LOG_NAME = "kestrix.log"
+MANIFEST_NAME = "manifest.txt"
 LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  (.*)")
 LOGGED_L2 = "记录："
 VOLUME_START = 8192
@@ -540,7 +541,7 @@ def backup_problems(folder, items, before, volume_starts):
     want = {backup_name(item).lower(): item for item in items}
     actual = {name.lower(): name for name in files_under(folder)}
     have = list(actual)
-    extra = sorted(set(have) - set(want) - {LOG_NAME.lower()})
+    extra = sorted(set(have) - set(want) - {LOG_NAME.lower(), MANIFEST_NAME})
     missing = sorted(set(want) - set(have))
     if extra:
         problems.append(f"backup folder holds {extra}, which the case does not expect")
@@ -560,6 +561,36 @@ def backup_problems(folder, items, before, volume_starts):
             problems.append(f"backup {name}: the case names {item}, which did not exist before")
         elif got != expected:
             problems.append(f"backup {name}: not the bytes of {item} from before the run")
+    return problems
+
+
+def manifest_problems(folder, names=None):
+    """The run's manifest lists every copy with its length and the SHA-256 of its bytes as they
+    lie in the folder, and, when names are given, exactly those copies (with none it may be
+    absent)."""
+    path = folder / MANIFEST_NAME
+    if not path.is_file():
+        return [f"{folder.name}: {MANIFEST_NAME} is missing"] if names else []
+    lines = path.read_bytes().decode("utf-8").split("\r\n")
+    if lines[:1] != ["Kestrix manifest 1"] or lines[-2:] != ["end", ""]:
+        return [f"{folder.name}: {MANIFEST_NAME} lacks its first or last line: {lines!r}"]
+    problems = []
+    listed = set()
+    for line in lines[1:-2]:
+        fields = line.split("\t")
+        if fields[0] == "created":
+            continue
+        name = fields[2].replace("\\", "/")
+        listed.add(name.lower())
+        copy = folder / name
+        data = copy.read_bytes() if copy.is_file() else None
+        if data is None or len(data) != int(fields[3]) or \
+                hashlib.sha256(data).hexdigest() != fields[4]:
+            problems.append(f"{folder.name}: {MANIFEST_NAME} does not give {name}'s length and "
+                            "SHA-256")
+    if names is not None and listed != {n.lower() for n in names}:
+        problems.append(f"{folder.name}: {MANIFEST_NAME} lists {sorted(listed)}, expected "
+                        f"{sorted(n.lower() for n in names)}")
     return problems
 
 
@@ -792,6 +823,9 @@ class Outcome:
     last_state: object = None
     # Any *.log the program wrote in its folder, for the failure report.
     program_logs: dict = field(default_factory=dict)
+    # The l2 lines and exit code of each later run, and the names of the runs' folders.
+    later: list = field(default_factory=list)
+    run_folder_names: list = field(default_factory=list)
 
 
 @dataclass
@@ -827,6 +861,12 @@ class Workspace:
         self.immutable = []
         self.before = {}
         self.volume_starts = {}
+        # The program's run folders (kestrix-*) in the order the runs made them, and the drives
+        # as the first run left them (for cases that start the program again).
+        self.run_folders = []
+        self.after_first = {}
+        # Each run folder's manifest, checked as the run left it.
+        self.manifest_problems = []
 
     @property
     def tools_folder(self):
@@ -973,6 +1013,16 @@ class Workspace:
                 stdout=subprocess.DEVNULL, stderr=err)
         return self.launched
 
+    def note_run_folders(self):
+        """Adds the run folders that the last run made in the program's folder, and checks
+        their manifests before a later step can touch them."""
+        found = sorted(p for p in self.program_folder.iterdir()
+                       if p.is_dir() and BACKUP_FOLDER.fullmatch(p.name))
+        for folder in found:
+            if folder not in self.run_folders:
+                self.run_folders.append(folder)
+                self.manifest_problems += manifest_problems(folder)
+
     def drive_problems(self, exit_code, l2):
         """What the run changed outside what the case allows, and what its backup folder and
         log hold."""
@@ -980,6 +1030,10 @@ class Workspace:
         journal = self.journal_path.relative_to(self.prefix / "drive_c").as_posix()
         patterns = [*(case.changes or ()), "c:/" + journal]
         problems = []
+        if case.then:
+            patterns += [f"c:/{PROGRAM_FOLDER_IN_PREFIX[len('drive_c/'):]}/{p.name}"
+                         for p in self.run_folders]
+            problems += self.manifest_problems
         if case.backups is not None:
             parent = host_path(self.prefix, self.drives, case.backup_in)
             folder, problem = find_backup_folder(parent, case.backup_in)
@@ -989,13 +1043,15 @@ class Workspace:
                 patterns.append(case.backup_in.rstrip("/") + "/" + folder.name)
                 problems += backup_problems(folder, case.backups, self.before,
                                             self.volume_starts)
+                problems += manifest_problems(folder, [backup_name(i) for i in case.backups])
                 entries, log_problems = read_program_log(folder / LOG_NAME)
                 problems += log_problems
                 problems += program_log_problems(entries, l2, case.logged, case.log_notes,
                                                  exit_code)
         if case.changes is not None:
             after = snapshot(self.prefix, self.drives, self.images)
-            problems += unexpected_changes(self.before, after, patterns)
+            base = self.after_first if case.changes_from == "first run" else self.before
+            problems += unexpected_changes(base, after, patterns)
         for letter, want in case.volumes_after.items():
             got = self.images[letter].read_bytes()
             if got != want:
@@ -1311,6 +1367,29 @@ def run_tool_case(ws, case):
     return codes
 
 
+def run_again(ws, case, options, outcome):
+    """Starts the program again for each of the case's later runs, on the drives as the runs
+    before left them; returns the first failure's text, or None."""
+    ws.note_run_folders()
+    if case.checks_drives:
+        ws.after_first = snapshot(ws.prefix, ws.drives, ws.images)
+    for number, again in enumerate(case.then, 1):
+        if again.before is not None:
+            again.before(ws)
+        ws.launch(PROGRAM_FOLDER + "\\kestrix.exe", again.tail)
+        driver = Driver(ws, dataclasses.replace(case, tail=again.tail, steps=again.steps,
+                                                exit_code=again.exit_code), options)
+        try:
+            driver.run()
+        except CaseFailure as failure:
+            return f"run {number + 1} ({again.tail}): {failure}"
+        finally:
+            running = driver.last_running
+            outcome.later.append((running.log if running else [], driver.exit_code))
+            ws.note_run_folders()
+    return None
+
+
 def run_case(case, options):
     """Runs one case; returns (Outcome, error text or None)."""
     with Display(options.own_display) as display:
@@ -1335,6 +1414,8 @@ def run_case(case, options):
                     outcome.boxes = driver.boxes()
                     outcome.exit_code = driver.exit_code
                     outcome.last_state = driver.last_state
+                if case.then and error is None:
+                    error = run_again(ws, case, options, outcome)
             outcome.journal = read_journal(ws.journal_path)
             outcome.program_logs = program_logs(ws.program_folder)
             outcome.file_problems = (
@@ -1342,6 +1423,7 @@ def run_case(case, options):
                 + check_attributes(ws.prefix, ws.drives, case.attributes_after))
             if case.checks_drives:
                 outcome.drive_problems = ws.drive_problems(outcome.exit_code, outcome.log)
+            outcome.run_folder_names = [p.name for p in ws.run_folders]
         except CaseFailure as failure:
             error = str(failure)
         finally:
@@ -1395,6 +1477,13 @@ def compare(case, outcome):
     if case.kind == "tool":
         want = [unix_exit_code(r.exit_code) for r in case.runs]
         problems += diff_lines("tool exit codes", want, outcome.run_exit_codes)
+    for number, (again, (log, code)) in enumerate(zip(case.then, outcome.later), 2):
+        # "{0}" in a line is the first run's folder, "{1}" the second's, as the program names them.
+        folders = [PROGRAM_FOLDER + "\\" + name for name in outcome.run_folder_names]
+        problems += diff_lines(f"log (l2) of run {number}",
+                               [line.format(*folders) for line in again.log], log)
+        if unix_exit_code(again.exit_code) != code:
+            problems.append(f"run {number}: exit code {code}, expected {again.exit_code}")
     problems += [f"file {p}" for p in outcome.file_problems]
     problems += outcome.drive_problems
     return problems

@@ -180,7 +180,11 @@ public:
         if (files.count(ToLower(path)) == 0) {
             return Failure(2);
         }
-        return Writable(path) ? FileResult::Success() : Failure(5);
+        if (!Writable(path)) {
+            return Failure(5);
+        }
+        attributes.erase(ToLower(path));
+        return FileResult::Success();
     }
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override {
         events_.push_back(L"copy:" + source + L">" + target);
@@ -226,6 +230,64 @@ public:
             return Failure(2);
         }
         bytes = it->second.substr(0, length);
+        return FileResult::Success();
+    }
+    FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override {
+        events_.push_back(L"rawwrite:" + drive);
+        const auto it = volumes.find(ToLower(drive));
+        if (it == volumes.end() || !Writable(drive)) {
+            return Failure(5);
+        }
+        it->second.replace(0, bytes.size(), bytes);
+        return FileResult::Success();
+    }
+    // A drive's own identity when a test gave one, else the size of its volume.
+    std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override {
+        if (const auto it = identities.find(ToLower(drive)); it != identities.end()) {
+            return it->second;
+        }
+        const auto it = volumes.find(ToLower(drive));
+        if (it == volumes.end()) {
+            return std::nullopt;
+        }
+        return VolumeIdentity{{}, 0, it->second.size()};
+    }
+    FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override {
+        const auto it = files.find(ToLower(path));
+        if (it == files.end()) {
+            return Failure(2);
+        }
+        bytes = it->second;
+        return FileResult::Success();
+    }
+    // Not SHA-256 but as sensitive to every byte for what the tests need: four 64-bit FNV-1a
+    // lanes with different starts.
+    std::optional<std::string> Sha256(const std::string& bytes) const override {
+        std::string digest;
+        for (std::uint64_t lane = 0; lane < 4; ++lane) {
+            std::uint64_t h = 14695981039346656037ull + lane;
+            for (const char c : bytes) {
+                h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+            }
+            for (int i = 0; i < 8; ++i) {
+                digest += static_cast<char>(h >> (8 * i));
+            }
+        }
+        return digest;
+    }
+    std::optional<std::uint32_t> Attributes(const std::wstring& path) const override {
+        if (files.count(ToLower(path)) == 0) {
+            return std::nullopt;
+        }
+        const auto it = attributes.find(ToLower(path));
+        return it == attributes.end() ? 0u : it->second;
+    }
+    FileResult SetAttributes(const std::wstring& path, std::uint32_t value) override {
+        events_.push_back(L"setattrib:" + path + L"=" + std::to_wstring(value));
+        if (files.count(ToLower(path)) == 0) {
+            return Failure(2);
+        }
+        attributes[ToLower(path)] = value;
         return FileResult::Success();
     }
     FileResult ListFolder(const std::wstring& path,
@@ -331,6 +393,8 @@ public:
     std::map<std::wstring, std::string> files;
     std::set<std::wstring> folders;
     std::map<std::wstring, std::string> volumes;
+    std::map<std::wstring, std::optional<VolumeIdentity>> identities;
+    std::map<std::wstring, std::uint32_t> attributes;
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
     std::vector<std::wstring> unreadable;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/options.h"
+#include "platform/text.h"
 
 namespace kestrix {
 namespace {
@@ -50,6 +51,31 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{L"-nothing x-f", L"nu -nothing x-f", true, true, std::nullopt},
         OptionCase{L"\t-f", L"nu \t-f", true, false, std::nullopt},
         OptionCase{L"-d  -d c:", L"nu -d  -d c:", false, false, L""}));
+
+TEST(RestoreOption, TakesTheFolderUpToTheNextOption) {
+    const struct {
+        const wchar_t* arguments;
+        bool restore;
+        std::optional<std::wstring> folder;
+    } cases[] = {
+        {L"-f -n", false, std::nullopt},
+        {L"-r", true, std::nullopt},
+        {L"-f -R", true, std::nullopt},
+        {L"-r -f", true, std::nullopt},
+        {L"-rx", true, std::nullopt},
+        {L"-r C:\\Kestrix\\kestrix-20261207-103026 -f", true,
+         L"c:\\kestrix\\kestrix-20261207-103026"},
+        {L"-r  e:\\saved  -u", true, L"e:\\saved"},
+        {L"-r \"d:\\my -backups\\k\" -f", true, L"d:\\my -backups\\k"},
+        {L"-r \"d:\\open", true, L"d:\\open"},
+        {L"-r \"\"", true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto options = ParseOptions(BuildOptionString(c.arguments));
+        EXPECT_EQ(options.restore, c.restore) << ToUtf8(c.arguments);
+        EXPECT_EQ(options.restoreFolder, c.folder) << ToUtf8(c.arguments);
+    }
+}
 
 }  // namespace
 }  // namespace kestrix

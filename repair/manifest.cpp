@@ -1,0 +1,239 @@
+#include "repair/manifest.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "platform/text.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr wchar_t kHeader[] = L"Kestrix manifest 1";
+constexpr wchar_t kEnd[] = L"end";
+constexpr wchar_t kNone[] = L"-";
+constexpr wchar_t kDigits[] = L"0123456789abcdef";
+constexpr std::size_t kDigestLength = 32;
+
+struct AttributeLetter {
+    std::uint32_t bit;
+    wchar_t letter;
+};
+constexpr AttributeLetter kAttributeLetters[] = {{kAttributeReadOnly, L'r'},
+                                                 {kAttributeHidden, L'h'},
+                                                 {kAttributeSystem, L's'},
+                                                 {kAttributeArchive, L'a'}};
+
+std::wstring Hex(const std::string& bytes) {
+    std::wstring text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
+    return text;
+}
+
+std::optional<std::string> FromHex(std::wstring_view text) {
+    if (text.size() != 2 * kDigestLength) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const auto high = std::wstring_view(kDigits).find(text[i]);
+        const auto low = std::wstring_view(kDigits).find(text[i + 1]);
+        if (high == std::wstring_view::npos || low == std::wstring_view::npos) {
+            return std::nullopt;
+        }
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    return bytes;
+}
+
+std::optional<std::uint64_t> Number(std::wstring_view text) {
+    if (text.empty() || text.size() > 18) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    }
+    return value;
+}
+
+std::wstring AttributeText(std::uint32_t attributes) {
+    std::wstring text;
+    for (const auto& a : kAttributeLetters) {
+        if ((attributes & a.bit) != 0) {
+            text += a.letter;
+        }
+    }
+    return text.empty() ? kNone : text;
+}
+
+std::optional<std::uint32_t> ParseAttributes(std::wstring_view text) {
+    if (text == kNone) {
+        return 0u;
+    }
+    std::uint32_t attributes = 0;
+    for (const wchar_t c : text) {
+        const auto* found = std::find_if(std::begin(kAttributeLetters), std::end(kAttributeLetters),
+                                         [c](const AttributeLetter& a) { return a.letter == c; });
+        if (found == std::end(kAttributeLetters) || (attributes & found->bit) != 0) {
+            return std::nullopt;
+        }
+        attributes |= found->bit;
+    }
+    return attributes;
+}
+
+// Disk, start and length; a volume known by its size alone has "-" for the first two, an unknown
+// one "-" for all three.
+std::wstring IdentityFields(const std::optional<VolumeIdentity>& identity) {
+    if (!identity) {
+        return std::wstring(kNone) + L"\t" + kNone + L"\t" + kNone;
+    }
+    if (identity->disk.empty()) {
+        return std::wstring(kNone) + L"\t" + kNone + L"\t" + DecimalText(identity->length);
+    }
+    return identity->disk + L"\t" + DecimalText(identity->start) + L"\t" +
+           DecimalText(identity->length);
+}
+
+bool ParseIdentity(const std::vector<std::wstring>& f, std::optional<VolumeIdentity>& identity) {
+    if (f[5] == kNone && f[6] == kNone && f[7] == kNone) {
+        identity.reset();
+        return true;
+    }
+    const auto length = Number(f[7]);
+    if (f[5] == kNone && f[6] == kNone && length) {
+        identity = VolumeIdentity{{}, 0, *length};
+        return true;
+    }
+    const auto start = Number(f[6]);
+    if (f[5] == kNone || f[5].empty() || !start || !length) {
+        return false;
+    }
+    identity = VolumeIdentity{f[5], *start, *length};
+    return true;
+}
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+bool IsDrivePath(std::wstring_view path) {
+    return path.size() > 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+}
+
+// A copy inside the run folder: a relative path that cannot lead out of it.
+bool IsInsideFolder(std::wstring_view path) {
+    if (path.empty() || path.front() == L'\\' || path.find(L':') != std::wstring_view::npos) {
+        return false;
+    }
+    for (const auto& part : SplitAll(path, L"\\")) {
+        if (part.empty() || part == L"." || part == L"..") {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<ManifestItem> ParseItem(const std::wstring& line) {
+    const auto f = SplitAll(line, L"\t");
+    ManifestItem item;
+    if (f.size() == 2 && f[0] == L"created" && IsDrivePath(f[1])) {
+        item.kind = ManifestKind::Created;
+        item.source = f[1];
+        return item;
+    }
+    const bool volume = f.size() == 8 && f[0] == L"volume";
+    if (!volume && !(f.size() == 6 && f[0] == L"file")) {
+        return std::nullopt;
+    }
+    const auto length = Number(f[3]);
+    const auto digest = FromHex(f[4]);
+    if (!length || !digest || !IsInsideFolder(f[2])) {
+        return std::nullopt;
+    }
+    item.source = f[1];
+    item.backup = f[2];
+    item.length = *length;
+    item.sha256 = *digest;
+    if (volume) {
+        item.kind = ManifestKind::VolumeStart;
+        const bool drive = f[1].size() == 2 && IsDriveLetter(f[1][0]) && f[1][1] == L':';
+        return drive && ParseIdentity(f, item.identity) ? std::optional(item) : std::nullopt;
+    }
+    const auto attributes = ParseAttributes(f[5]);
+    if (!IsDrivePath(f[1]) || !attributes) {
+        return std::nullopt;
+    }
+    item.attributes = *attributes;
+    return item;
+}
+
+}  // namespace
+
+std::string ManifestText(const std::vector<ManifestItem>& items) {
+    std::wstring text = std::wstring(kHeader) + L"\r\n";
+    for (const auto& item : items) {
+        switch (item.kind) {
+            case ManifestKind::VolumeStart:
+                text += L"volume\t" + item.source + L"\t" + item.backup + L"\t" +
+                        DecimalText(item.length) + L"\t" + Hex(item.sha256) + L"\t" +
+                        IdentityFields(item.identity);
+                break;
+            case ManifestKind::File:
+                text += L"file\t" + item.source + L"\t" + item.backup + L"\t" +
+                        DecimalText(item.length) + L"\t" + Hex(item.sha256) + L"\t" +
+                        AttributeText(item.attributes);
+                break;
+            case ManifestKind::Created:
+                text += L"created\t" + item.source;
+                break;
+        }
+        text += L"\r\n";
+    }
+    return ToUtf8(text + kEnd + L"\r\n");
+}
+
+std::optional<std::vector<ManifestItem>> ReadManifest(std::string_view text,
+                                                      std::wstring& problem) {
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
+    const auto lines = SplitLines(FromUtf8(text));
+    if (lines.empty() || lines.front() != kHeader) {
+        problem = L"清单的第一行不是“" + std::wstring(kHeader) + L"”";
+        return std::nullopt;
+    }
+    if (lines.back() != kEnd) {
+        problem = L"清单不完整（没有结束行“end”）";
+        return std::nullopt;
+    }
+    std::vector<ManifestItem> items;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        const auto item = ParseItem(lines[i]);
+        if (!item) {
+            problem = L"清单第 " + DecimalText(static_cast<long long>(i + 1)) + L" 行无法识别";
+            return std::nullopt;
+        }
+        items.push_back(*item);
+    }
+    return items;
+}
+
+std::wstring DescribeIdentity(const std::optional<VolumeIdentity>& identity) {
+    if (!identity) {
+        return L"无法识别的卷";
+    }
+    if (identity->disk.empty()) {
+        return L"大小 " + DecimalText(identity->length) + L" 字节的卷";
+    }
+    return identity->disk + L" 上起点 " + DecimalText(identity->start) + L"、长度 " +
+           DecimalText(identity->length) + L" 字节的分区";
+}
+
+}  // namespace kestrix

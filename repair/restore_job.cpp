@@ -1,0 +1,265 @@
+#include "repair/restore_job.h"
+
+#include "platform/text.h"
+
+namespace kestrix {
+
+namespace {
+
+// kestrix-YYYYMMDD-HHMMSS, or with "-N" after it for a later run in the same second.
+bool IsRunFolderName(std::wstring_view name) {
+    constexpr std::wstring_view kPattern = L"kestrix-########-######";
+    if (name.size() != kPattern.size() &&
+        !(name.size() == kPattern.size() + 2 && name[kPattern.size()] == L'-' &&
+          name.back() >= L'0' && name.back() <= L'9')) {
+        return false;
+    }
+    const auto lower = ToLower(name);
+    for (std::size_t i = 0; i < kPattern.size(); ++i) {
+        const bool digit = lower[i] >= L'0' && lower[i] <= L'9';
+        if (kPattern[i] == L'#' ? !digit : lower[i] != kPattern[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring NameOf(const std::wstring& folder) {
+    return ToLower(folder.substr(folder.rfind(L'\\') + 1));
+}
+
+// The names sort by time.
+void KeepNewer(std::wstring& newest, const std::wstring& candidate) {
+    if (!candidate.empty() && (newest.empty() || NameOf(candidate) > NameOf(newest))) {
+        newest = candidate;
+    }
+}
+
+std::wstring NewestIn(const FileSystem& files, const std::wstring& parent) {
+    std::vector<FolderEntry> entries;
+    files.ListFolder(parent, entries);
+    std::wstring newest;
+    for (const auto& entry : entries) {
+        const auto folder = JoinPath(parent, entry.name);
+        if (entry.isFolder && IsRunFolderName(entry.name) &&
+            files.FileLength(JoinPath(folder, kManifestName))) {
+            KeepNewer(newest, folder);
+        }
+    }
+    return newest;
+}
+
+std::wstring Describe(const ManifestItem& item) {
+    if (item.kind == ManifestKind::VolumeStart) {
+        return item.source + L" 卷的前 " + DecimalText(static_cast<long long>(item.length)) +
+               L" 字节";
+    }
+    return item.source;
+}
+
+}  // namespace
+
+std::wstring NewestRunFolder(const FileSystem& files) {
+    if (auto beside = NewestIn(files, files.OwnFolder()); !beside.empty()) {
+        return beside;
+    }
+    std::wstring newest;
+    for (const auto& entry : files.DriveEntries()) {
+        KeepNewer(newest, NewestIn(files, Left(entry, 2) + L"\\"));
+    }
+    return newest;
+}
+
+RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& progress) {
+    progress_ = &progress;
+    failures_ = 0;
+    restored_ = 0;
+    backups_.emplace(files_, log_, runner_);
+    std::wstring problem;
+    const auto items = ReadItems(request.folder, problem);
+    // This run's own folder: beside the program, else on the drive that is put back first.
+    log_.Open(items && !items->empty() ? Left(items->front().source, 2) : std::wstring());
+    log_.Write(L"开始撤销修复，来源：" + (request.folder.empty() ? L"无" : request.folder) +
+               L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
+    Log(L"正在撤销修复" + (request.folder.empty() ? L"" : L"，按 " + request.folder) + L" ...");
+    if (!items) {
+        Fail(problem);
+        return Complete();
+    }
+    // Every item is checked and its current state saved before the first one is written.
+    std::vector<Ready> ready;
+    for (const auto& item : *items) {
+        if (item.kind != ManifestKind::Created) {
+            if (auto bytes = Verified(request.folder, item)) {
+                ready.push_back({&item, std::move(*bytes)});
+            }
+        }
+    }
+    std::vector<Ready> saved;
+    for (auto& r : ready) {
+        if (SaveCurrent(*r.item)) {
+            saved.push_back(std::move(r));
+        }
+    }
+    for (const auto& r : saved) {
+        if (Stopping()) {
+            break;
+        }
+        PutBack(*r.item, r.bytes);
+    }
+    for (const auto& item : *items) {
+        if (item.kind == ManifestKind::Created) {
+            Log(L"  修复时新建，未删除：" + item.source);
+        }
+    }
+    return Complete();
+}
+
+std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(const std::wstring& folder,
+                                                               std::wstring& problem) {
+    if (folder.empty()) {
+        problem = L"  失败：没有找到修复记录（程序目录和各分区根目录中都没有含 " +
+                  std::wstring(kManifestName) + L" 的 kestrix-* 目录）";
+        return std::nullopt;
+    }
+    const auto path = JoinPath(folder, kManifestName);
+    std::string text;
+    if (const auto read = files_.ReadWholeFile(path, text); !read) {
+        problem = L"  失败：无法读取清单 " + path + Reason(read);
+        return std::nullopt;
+    }
+    auto items = ReadManifest(text, problem);
+    if (!items) {
+        problem = L"  失败：清单 " + path + L" 已损坏（" + problem + L"），不恢复任何内容";
+    }
+    return items;
+}
+
+std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
+                                                const ManifestItem& item) {
+    const auto what = Describe(item);
+    const auto copy = JoinPath(folder, item.backup);
+    std::string bytes;
+    if (const auto read = files_.ReadWholeFile(copy, bytes); !read) {
+        Fail(L"  失败：无法读取备份 " + copy + Reason(read) + L"，未恢复 " + what);
+        return std::nullopt;
+    }
+    const auto digest = files_.Sha256(bytes);
+    if (!digest) {
+        Fail(L"  失败：无法计算备份 " + copy + L" 的 SHA-256，未恢复 " + what);
+        return std::nullopt;
+    }
+    if (bytes.size() != item.length || *digest != item.sha256) {
+        Fail(L"  失败：备份 " + copy + L" 与清单记录的长度或 SHA-256 不符，未恢复 " + what);
+        return std::nullopt;
+    }
+    if (item.kind == ManifestKind::File) {
+        return bytes;
+    }
+    // Only the length this program saves, so that the current state saved first covers it.
+    if (item.length != Backups::kVolumeStartLength) {
+        Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
+        return std::nullopt;
+    }
+    if (!item.identity) {
+        Fail(L"  失败：备份时无法识别 " + item.source + L" 是哪个卷，无法确认是同一个卷，未写入 " +
+             what);
+        return std::nullopt;
+    }
+    if (const auto now = files_.IdentifyVolume(item.source); now != item.identity) {
+        Fail(L"  失败：" + item.source + L" 现在是" + DescribeIdentity(now) + L"，不是备份时的" +
+             DescribeIdentity(item.identity) + L"，未写入 " + what);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool RestoreJob::SaveCurrent(const ManifestItem& item) {
+    const auto saved = item.kind == ManifestKind::VolumeStart
+                           ? backups_->SaveVolumeStart(item.source)
+                           : backups_->SaveFile(item.source);
+    if (!saved) {
+        Fail(L"  失败：无法备份 " + Describe(item) + L" 现在的内容" + Reason(saved) + L"，未恢复");
+    }
+    return static_cast<bool>(saved);
+}
+
+void RestoreJob::PutBack(const ManifestItem& item, const std::string& bytes) {
+    // The record of what was saved reaches the disk before anything is overwritten.
+    log_.Flush();
+    const auto result = item.kind == ManifestKind::VolumeStart
+                            ? files_.WriteVolumeStart(item.source, bytes)
+                            : PutFileBack(item, bytes);
+    if (!result) {
+        Fail(L"  失败：无法写回 " + Describe(item) + Reason(result));
+        return;
+    }
+    ++restored_;
+    Log(L"  已恢复：" + Describe(item));
+}
+
+FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& bytes) {
+    const auto& path = item.source;
+    if (files_.Attributes(path)) {
+        // A protected loader file (read-only, hidden, system) cannot be written over as it is;
+        // the recorded attributes are set again once it is back.
+        if (const auto cleared = files_.SetNormalAttributes(path); !cleared) {
+            return cleared;
+        }
+    } else {
+        // A folder on the way may be gone too.
+        const auto parts = SplitAll(path, L"\\");
+        std::wstring folder = parts.front();
+        for (std::size_t i = 1; i + 1 < parts.size(); ++i) {
+            folder = JoinPath(folder, parts[i]);
+            files_.CreateFolder(folder);
+        }
+    }
+    auto result = files_.WriteNewFile(path, bytes);
+    if (result) {
+        result = files_.FlushFile(path);
+    }
+    if (result) {
+        result = files_.SetAttributes(path, item.attributes);
+    }
+    return result;
+}
+
+RepairOutcome RestoreJob::Complete() {
+    backups_->Finish();
+    const bool stopped = Stopping();
+    Log(L"");
+    RepairOutcome outcome = RepairOutcome::Succeeded;
+    if (restored_ == 0) {
+        Log(failures_ != 0 ? L"撤销结束，未恢复任何内容！请查看上面的记录。"
+                           : L"撤销结束，清单中没有需要恢复的内容。请关闭。");
+        outcome = RepairOutcome::NothingWritten;
+    } else if (failures_ != 0) {
+        Log(L"撤销结束，但有 " + DecimalText(failures_) + L" 项未能恢复！请查看上面的记录。");
+        outcome = RepairOutcome::StepsFailed;
+    } else {
+        Log(L"撤销完成！已恢复 " + DecimalText(restored_) + L" 项。请关闭。");
+    }
+    if (stopped) {
+        log_.Write(L"撤销被中止：窗口在撤销进行中关闭，当前项写完后未再恢复其他项");
+        outcome = RepairOutcome::Interrupted;
+    }
+    log_.Flush();
+    return outcome;
+}
+
+void RestoreJob::Log(const std::wstring& line) {
+    // Once stopped, the window is closing: nothing more is reported.
+    if (Stopping()) {
+        return;
+    }
+    progress_->Line(line);
+    log_.Write(L"记录：" + line);
+}
+
+void RestoreJob::Fail(const std::wstring& line) {
+    ++failures_;
+    Log(line);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,74 @@
+#pragma once
+// Puts back what an earlier run saved, as a job like the repair: each item of the run folder's
+// manifest goes back only when its copy still has the recorded length and SHA-256 and, for a
+// volume's boot area, when the volume is the one it was saved from. Before anything is written the
+// current state of every item about to be put back is saved into this run's own folder, with its
+// own manifest, so that a restore can itself be undone. Files that the earlier run created are
+// named, never deleted.
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exec/run_log.h"
+#include "exec/tool_runner.h"
+#include "platform/files.h"
+#include "repair/backups.h"
+#include "repair/manifest.h"
+#include "repair/repair_job.h"
+
+namespace kestrix {
+
+struct RestoreRequest {
+    // The run folder to restore from, a full path; empty when none was found.
+    std::wstring folder;
+};
+
+// The newest run folder that holds a manifest: beside the program, else in the root of any drive.
+// Empty when there is none.
+std::wstring NewestRunFolder(const FileSystem& files);
+
+class RestoreJob {
+public:
+    RestoreJob(FileSystem& files, ToolRunner& runner, RunLog& log)
+        : files_(files), runner_(runner), log_(log) {}
+
+    // Succeeded: every item put back; StepsFailed: some were; NothingWritten: none was.
+    RepairOutcome Run(const RestoreRequest& request, RepairProgress& progress);
+
+    // From any thread: no further item is written; the one being written is finished.
+    void RequestStop() { stopRequested_ = true; }
+
+private:
+    struct Ready {
+        const ManifestItem* item;
+        std::string bytes;
+    };
+
+    // Empty, with the failed line in problem, when there is nothing that can be read.
+    std::optional<std::vector<ManifestItem>> ReadItems(const std::wstring& folder,
+                                                       std::wstring& problem);
+    // The copy's bytes, when they and the volume are as recorded; else a failed line.
+    std::optional<std::string> Verified(const std::wstring& folder, const ManifestItem& item);
+    bool SaveCurrent(const ManifestItem& item);
+    void PutBack(const ManifestItem& item, const std::string& bytes);
+    FileResult PutFileBack(const ManifestItem& item, const std::string& bytes);
+    RepairOutcome Complete();
+
+    bool Stopping() const { return stopRequested_; }
+    void Log(const std::wstring& line);
+    void Fail(const std::wstring& line);
+
+    FileSystem& files_;
+    ToolRunner& runner_;
+    RunLog& log_;
+    std::atomic<bool> stopRequested_{false};
+
+    // One run's state.
+    RepairProgress* progress_ = nullptr;
+    std::optional<Backups> backups_;
+    int failures_ = 0;
+    int restored_ = 0;
+};
+
+}  // namespace kestrix

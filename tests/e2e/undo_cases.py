@@ -1,0 +1,111 @@
+"""-r: a run's backups put back by the program itself, on the drives as the repair left them."""
+
+from cases import (
+    Again, BUILD_BOOT_INI, Case, Step, LOADER_FILES, MENU_DONE, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP,
+    found5, found6, menu_store_commands, on, press, store, volume, wait_exit, wait_log,
+    wait_state)
+from fault_cases import BOOTSECT_60, NEW_STORE, OLD_STORE, SEVEN_ON_E, bcdboot
+
+RESTORING = "正在撤销修复，按 {} ..."
+VOLUME_BACK = "  已恢复：d: 卷的前 8192 字节"
+
+
+def restored(count):
+    return f"撤销完成！已恢复 {count} 项。请关闭。"
+
+
+def created(path):
+    return f"  修复时新建，未删除：{path}"
+
+
+def silent_restore(log, exit_code=0, before=None):
+    """-f -r: the newest run folder, no question; the program closes itself."""
+    return Again("-f -r", (wait_log(log[-1]), wait_exit()), tuple(log), exit_code, before)
+
+
+def damage_volume(letter):
+    def damage(ws):
+        image = ws.images[letter]
+        data = bytearray(image.read_bytes())
+        data[:8192] = b"\xde\xad" * 4096
+        image.write_bytes(bytes(data))
+    return damage
+
+
+def alter_backup(name):
+    """Flips a byte of a copy in the first run's folder: same length, other bytes."""
+    def alter(ws):
+        copy = ws.run_folders[0] / name
+        data = bytearray(copy.read_bytes())
+        data[0] ^= 1
+        copy.write_bytes(bytes(data))
+    return alter
+
+
+REPAIR_STEPS = (wait_log(MENU_DONE), wait_exit())
+SEVEN_LOG = [SCAN6, found6("e:"), SCAN5, "", MENU_DONE]
+SEVEN_JOURNAL = [bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60]
+OLD_BOOT_MANAGER = b"old boot manager on d:\r\n"
+OLD_NTLDR = b"old NTLDR on d:, read-only hidden system\r\n"
+CREATED_LOADER_FILES = ("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM")
+
+UNDO_CASES = [
+    # Windows 7 on e:, XP on f: the whole boot menu is rebuilt on d:. The boot area is damaged
+    # after the repair; the restore puts back the boot area and every replaced file as they were
+    # before the repair, the protected loader with its attributes. The loader files that the repair
+    # copied where there were none are named and stay.
+    Case(
+        name="undo_puts_back_boot_area_and_files",
+        tail="-f -d d:",
+        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
+               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR},
+        attributes={"d:/NTLDR": "rhs"},
+        program_files=LOADER_FILES,
+        steps=REPAIR_STEPS,
+        log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
+        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
+             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
+             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
+            before=damage_volume("d")),),
+        attributes_after={"d:/NTLDR": "rhs"},
+        changes=CREATED_LOADER_FILES),
+    # A copy altered after the run is refused and its file left as it is; the rest goes back.
+    Case(
+        name="undo_refuses_altered_backup",
+        tail="-f -d d:",
+        files=SEVEN_ON_E,
+        steps=REPAIR_STEPS,
+        log=SEVEN_LOG,
+        journal=SEVEN_JOURNAL,
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"),
+             "  失败：备份 {0}\\d\\Boot\\bcd 与清单记录的长度或 SHA-256 不符，未恢复 d:\\Boot\\bcd",
+             VOLUME_BACK, created("d:\\bootmgr"), "",
+             "撤销结束，但有 1 项未能恢复！请查看上面的记录。"],
+            exit_code=1, before=alter_backup("d/Boot/bcd")),),
+        files_after={"d:/boot/bcd": NEW_STORE},
+        volumes_after={"d": STANDARD_VOLUME},
+        changes=("d:/boot/bcd", "d:/bootmgr")),
+    # The restore saved what it overwrote: a second -r, confirmed in the window, undoes the
+    # first and leaves the drives as the repair did.
+    Case(
+        name="undo_twice_gives_back_the_repair",
+        tail="-f -d d:",
+        files=SEVEN_ON_E,
+        steps=REPAIR_STEPS,
+        log=SEVEN_LOG,
+        journal=SEVEN_JOURNAL,
+        boxes=[],
+        then=(silent_restore([RESTORING.format("{0}"), "  已恢复：d:\\Boot\\bcd", VOLUME_BACK,
+                              created("d:\\bootmgr"), "", restored(2)]),
+              Again("-r", (wait_state(ch1_visible=False, ch2_visible=True, l2_visible=False),
+                           Step("snap", "restore-confirm"), press("an1"), wait_log(restored(2)), press("an1"), wait_exit()),
+                    (RESTORING.format("{1}"), "  已恢复：d:\\Boot\\bcd", VOLUME_BACK, "",
+                     restored(2)))),
+        files_after={"d:/boot/bcd": NEW_STORE},
+        changes=(), changes_from="first run"),
+]

@@ -1,0 +1,258 @@
+// -r: what a repair saved goes back, only when its copy is intact and its volume is the same.
+#include "app_fixture.h"
+#include "repair/manifest.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+using testing::Machine;
+
+const std::wstring kRun = L"C:\\kestrix\\kestrix-20261207-103026";
+const std::wstring kUndo = kRun + L"-2";
+constexpr std::uint32_t kProtected = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
+// The machine's volume d: before the repair, and after bootsect has written its first sector.
+const std::string kVolume(8192, 'd');
+const std::string kRepairedVolume = std::string(512, 'B') + std::string(7680, 'd');
+
+std::vector<std::wstring> Matching(const Lines& lines, const std::wstring& part) {
+    Lines found;
+    for (const auto& line : lines) {
+        if (line.find(part) != std::wstring::npos) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+// Windows 7 on e:, XP on f:; d: boots with its own boot manager, its store and a protected NTLDR,
+// and the tools rewrite what they own. The next run of the program finds what this one left.
+void Repaired(Machine& next, const std::function<void(Machine&)>& beforeRepair = {}) {
+    Machine m;
+    m.InstallInKestrixFolder();
+    m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+    m.files.Put(L"f:\\windows\\regedit.exe", 100);
+    m.files.files[L"d:\\bootmgr"] = "old boot manager";
+    m.files.files[L"d:\\boot\\bcd"] = "old store";
+    m.files.files[L"d:\\ntldr"] = "old loader";
+    m.files.attributes[L"d:\\ntldr"] = kProtected;
+    m.files.drives = {L"d:", L"e:", L"f:"};
+    m.repairWindow.partitionText = L"d:";
+    m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+        const auto name = testing::FakeLauncher::Name(request);
+        if (name == L"bootsect.exe") {
+            m.files.volumes[L"d:"].replace(0, 512, std::string(512, 'B'));
+        } else if (name == L"bcdboot.exe") {
+            m.files.files[L"d:\\boot\\bcd"] = "new store";
+        }
+    };
+    if (beforeRepair) {
+        beforeRepair(m);
+    }
+    m.app.program.OnConfirm();
+    EXPECT_EQ(m.app.program.ExitCode(), 0);
+    next.files.ownFolder = m.files.ownFolder;
+    next.files.files = m.files.files;
+    next.files.folders = m.files.folders;
+    next.files.volumes = m.files.volumes;
+    next.files.attributes = m.files.attributes;
+    next.files.identities = m.files.identities;
+    next.files.drives = m.files.drives;
+}
+
+TEST(Restore, PutsBackWhatTheRepairChangedByteForByte) {
+    Machine m;
+    Repaired(m);
+    const std::string damaged(8192, '!');
+    m.files.volumes[L"d:"] = damaged;
+    const auto repairedLoader = m.files.files.at(L"d:\\ntldr");
+    EXPECT_FALSE(m.Start(L"-f -r"));
+    EXPECT_EQ(
+        m.repairWindow.log,
+        (Lines{L"正在撤销修复，按 " + kRun + L" ...", L"  已恢复：d:\\bootmgr",
+               L"  已恢复：d:\\Boot\\bcd", L"  已恢复：d:\\NTLDR", L"  已恢复：d: 卷的前 8192 字节",
+               L"  修复时新建，未删除：d:\\boot.ini", L"  修复时新建，未删除：d:\\BOOTFONT.BIN",
+               L"  修复时新建，未删除：d:\\NTDETECT.COM", L"",
+               L"撤销完成！已恢复 4 项。请关闭。"}));
+    EXPECT_EQ(m.app.program.ExitCode(), 0);
+    EXPECT_EQ(m.files.volumes.at(L"d:"), kVolume);
+    EXPECT_EQ(m.files.files.at(L"d:\\bootmgr"), "old boot manager");
+    EXPECT_EQ(m.files.files.at(L"d:\\boot\\bcd"), "old store");
+    EXPECT_EQ(m.files.files.at(L"d:\\ntldr"), "old loader");
+    EXPECT_EQ(m.files.attributes.at(L"d:\\ntldr"), kProtected);
+    EXPECT_TRUE(m.files.FileLength(L"d:\\boot.ini"));
+
+    // What was there before the restore went into a folder of its own, with its own manifest,
+    // all of it on the disk before the first item was written.
+    std::wstring problem;
+    const auto undo = ReadManifest(m.files.files.at(ToLower(kUndo + L"\\manifest.txt")), problem);
+    ASSERT_TRUE(undo) << ToUtf8(problem);
+    Lines sources;
+    for (const auto& item : *undo) {
+        sources.push_back(item.source);
+    }
+    EXPECT_EQ(sources, (Lines{L"d:\\bootmgr", L"d:\\Boot\\bcd", L"d:\\NTLDR", L"d:"}));
+    EXPECT_EQ(m.files.files.at(ToLower(kUndo + L"\\volume-d-first8k.bin")), damaged);
+    EXPECT_EQ(m.files.files.at(ToLower(kUndo + L"\\d\\ntldr")), repairedLoader);
+    const auto firstWrite = std::find(m.events.begin(), m.events.end(), L"flush:d:\\bootmgr");
+    EXPECT_NE(std::find(m.events.begin(), firstWrite, L"flush:" + kUndo + L"\\manifest.txt"),
+              firstWrite);
+    EXPECT_EQ(std::find(firstWrite, m.events.end(), L"flush:" + kUndo + L"\\manifest.txt"),
+              m.events.end());
+}
+
+TEST(Restore, WritesNothingItCannotVouchFor) {
+    const std::wstring volume = L"d: 卷的前 8192 字节";
+    struct Case {
+        const char* name;
+        std::function<void(Machine&)> beforeRepair;
+        std::function<void(Machine&)> afterRepair;
+        Lines failures;
+        int exitCode;
+        bool volumeBack;
+        bool loaderBack;
+    };
+    const Case cases[] = {
+        {"a backup altered since the run",
+         {},
+         [](Machine& m) { m.files.files[ToLower(kRun + L"\\d\\NTLDR")][0] ^= 1; },
+         {L"  失败：备份 " + kRun +
+          L"\\d\\NTLDR 与清单记录的长度或 SHA-256 不符，未恢复 d:\\NTLDR"},
+         1,
+         true,
+         false},
+        {"a backup gone",
+         {},
+         [](Machine& m) { m.files.files.erase(ToLower(kRun + L"\\volume-d-first8k.bin")); },
+         {L"  失败：无法读取备份 " + kRun + L"\\volume-d-first8k.bin（错误 2：error 2），未恢复 " +
+          volume},
+         1,
+         false,
+         true},
+        {"another volume behind the drive",
+         {},
+         [](Machine& m) {
+             m.files.identities[L"d:"] = VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 8192};
+         },
+         {L"  失败：d: 现在是MBR 1A2B3C4D 上起点 1048576、长度 8192 字节的分区，不是备份时的大小 "
+          L"8192 字节的卷，未写入 " +
+          volume},
+         1,
+         false,
+         true},
+        {"a volume that could not be told at the time",
+         [](Machine& m) { m.files.identities[L"d:"] = std::nullopt; },
+         {},
+         {L"  失败：备份时无法识别 d: 是哪个卷，无法确认是同一个卷，未写入 " + volume},
+         1,
+         false,
+         true},
+        {"the current files cannot be saved",
+         {},
+         [](Machine& m) { m.files.readOnly = {ToLower(kUndo) + L"\\d"}; },
+         {L"  失败：无法备份 d:\\bootmgr 现在的内容（错误 5：error 5），未恢复",
+          L"  失败：无法备份 d:\\Boot\\bcd 现在的内容（错误 5：error 5），未恢复",
+          L"  失败：无法备份 d:\\NTLDR 现在的内容（错误 5：error 5），未恢复"},
+         1,
+         true,
+         false},
+        {"a drive that cannot be written",
+         {},
+         [](Machine& m) { m.files.readOnly = {L"d:"}; },
+         {L"  失败：无法写回 d:\\bootmgr（错误 5：error 5）",
+          L"  失败：无法写回 d:\\Boot\\bcd（错误 5：error 5）",
+          L"  失败：无法写回 d:\\NTLDR（错误 5：error 5）",
+          L"  失败：无法写回 " + volume + L"（错误 5：error 5）"},
+         2,
+         false,
+         false},
+        {"a manifest cut short",
+         {},
+         [](Machine& m) {
+             auto& text = m.files.files[ToLower(kRun + L"\\manifest.txt")];
+             text.resize(text.size() - 5);
+         },
+         {L"  失败：清单 " + kRun +
+          L"\\manifest.txt 已损坏（清单不完整（没有结束行“end”）），不恢复任何内容"},
+         2,
+         false,
+         false},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m, c.beforeRepair);
+        const auto repairedLoader = m.files.files.at(L"d:\\ntldr");
+        if (c.afterRepair) {
+            c.afterRepair(m);
+        }
+        m.Start(L"-f -r");
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.exitCode) << c.name;
+        EXPECT_EQ(m.repairWindow.log.back(),
+                  c.exitCode == 2 ? L"撤销结束，未恢复任何内容！请查看上面的记录。"
+                                  : L"撤销结束，但有 " + std::to_wstring(c.failures.size()) +
+                                        L" 项未能恢复！请查看上面的记录。")
+            << c.name;
+        EXPECT_EQ(m.files.volumes.at(L"d:"), c.volumeBack ? kVolume : kRepairedVolume) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\ntldr"), c.loaderBack ? "old loader" : repairedLoader)
+            << c.name;
+    }
+}
+
+TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
+    const struct {
+        const char* name;
+        std::vector<std::wstring> present;
+        std::wstring arguments;
+        std::wstring chosen;
+    } cases[] = {
+        {"beside the program, a folder without a manifest passed over",
+         {L"C:\\kestrix\\kestrix-20261201-080000\\manifest.txt",
+          L"C:\\kestrix\\kestrix-20261203-080000\\manifest.txt",
+          L"C:\\kestrix\\kestrix-20261205-080000\\kestrix.log",
+          L"d:\\kestrix-20261206-080000\\manifest.txt"},
+         L"-r",
+         L"C:\\kestrix\\kestrix-20261203-080000"},
+        {"a later run in the same second",
+         {L"C:\\kestrix\\kestrix-20261203-080000\\manifest.txt",
+          L"C:\\kestrix\\kestrix-20261203-080000-2\\manifest.txt"},
+         L"-r",
+         L"C:\\kestrix\\kestrix-20261203-080000-2"},
+        {"none beside the program: the newest in a drive's root",
+         {L"d:\\kestrix-20261201-080000\\manifest.txt",
+          L"e:\\kestrix-20261202-080000\\manifest.txt", L"e:\\kestrix-20261209\\manifest.txt",
+          L"e:\\old\\kestrix-20261209-080000\\manifest.txt"},
+         L"-r",
+         L"e:\\kestrix-20261202-080000"},
+        {"none anywhere", {L"d:\\kestrix-20261201\\manifest.txt"}, L"-r", L""},
+        {"a folder named without its drive is in the program's folder",
+         {L"C:\\kestrix\\kestrix-20261203-080000\\manifest.txt"},
+         L"-r old -n",
+         L"C:\\kestrix\\old"},
+        {"a quoted folder", {}, L"-r \"D:\\Saved -1\\kestrix-1\"", L"d:\\saved -1\\kestrix-1"},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        m.InstallInKestrixFolder();
+        m.files.drives = {L"c: [SYS]", L"d:", L"e:"};
+        for (const auto& path : c.present) {
+            m.files.Put(path, 10);
+        }
+        EXPECT_FALSE(m.Start(c.arguments)) << c.name;
+        EXPECT_EQ(m.repairWindow.partitionText, c.chosen) << c.name;
+        EXPECT_EQ(m.repairWindow.instruction,
+                  c.chosen.empty() ? L"没找到修复记录！请手工输入记录目录，不清楚请关闭。"
+                                   : L"将按下面记录目录中的清单撤销修复，确认请点“确定”。")
+            << c.name;
+        // The person confirms first.
+        EXPECT_TRUE(m.repairWindow.visible && !m.startWindow.visible) << c.name;
+        EXPECT_FALSE(m.repairWindow.progressShown) << c.name;
+    }
+    // Nobody to type a folder: the program ends at once.
+    Machine unattended;
+    EXPECT_TRUE(unattended.Start(L"-u -r"));
+    EXPECT_EQ(unattended.exitCode, 2);
+}
+
+}  // namespace
+}  // namespace kestrix
