@@ -39,15 +39,15 @@ class Step:
 
 # What a step may be; the runner refuses any other kind.
 STEP_KINDS = {
-    "wait_log",      # a line appears in l2 (fails at once if a message box is open instead)
+    "wait_log",      # a line appears in progress (fails at once if a message box is open instead)
     "wait_state",    # every given probe value matches (polled)
     "wait_msgbox",   # a message box is open and painted
     "wait_exit",     # the process ends by itself
     "answer",        # click ok|yes|no|cancel in the open message box; waits for it to close
-    "press",         # command2|an1
-    "close",         # ch1|ch2
-    "click",         # label2
-    "settext",       # (control, text): puts text in a control as if typed (l1)
+    "press",         # startbutton|confirm
+    "close",         # start|repair
+    "click",         # keepopen
+    "settext",       # (control, text): puts text in a control as if typed (partition)
     "wait_journal",  # a stand-in has recorded this line (it runs, or has run)
     "settle",        # wait this many seconds; the process must still be running
     "snap",          # where --screenshot takes its picture
@@ -59,7 +59,7 @@ def wait_log(line):
 
 
 def wait_state(**values):
-    # Probe keys have dots (ch1.visible); keyword names use underscores instead.
+    # Probe keys have dots (start.visible); keyword names use underscores instead.
     return Step("wait_state", {k.replace("_", "."): _probe_value(v) for k, v in values.items()})
 
 
@@ -211,10 +211,10 @@ class Case:
     changes: object = None
     # What the run's one backup folder (kestrix-*) in backup_in must hold besides kestrix.log, as
     # volume("d") (its first 8 KiB) or "d:/path", each with the bytes from before the run; the
-    # log's l2 lines, notes and closing exit code are checked with it. None: unchecked.
+    # log's progress lines, notes and closing exit code are checked with it. None: unchecked.
     backups: object = None
     backup_in: str = "c:/kestrix"
-    # The l2 lines kestrix.log must record, when the program ends before l2 can be read whole.
+    # The progress lines kestrix.log must record, when the program ends before progress can be read whole.
     logged: object = None
     # Entries (without the timestamp) kestrix.log must have, in this order.
     log_notes: tuple = ()
@@ -249,7 +249,7 @@ def standin_boot_record(generation):
 def held(line=DONE):
     """Waits for the line, then clicks the click spot: a silent run closes itself two seconds
     after the repair unless it is clicked, and the steps after this need the window."""
-    return (wait_log(line), click("label2"))
+    return (wait_log(line), click("keepopen"))
 
 
 def _question_case(name, button, log, journal):
@@ -257,7 +257,7 @@ def _question_case(name, button, log, journal):
         name=name,
         tail="-f -n -d d:",
         drives=("d",),
-        steps=(wait_msgbox(), snap(), answer(button), *held(), close("ch2"), wait_exit()),
+        steps=(wait_msgbox(), snap(), answer(button), *held(), close("repair"), wait_exit()),
         log=log,
         journal=journal,
         boxes=[Box(QUESTION, ("yes", "no", "cancel"))],
@@ -270,8 +270,8 @@ CASES = [
         tail="-f -n -d d:",
         files={"d:/boot/bcd": 100},
         steps=(*held(),
-               wait_state(ch1_visible=False, ch2_visible=True, fx1=1, l1_text="d:"),
-               snap(), close("ch2"), wait_exit()),
+               wait_state(start_visible=False, repair_visible=True, bootonly=1, partition_text="d:"),
+               snap(), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
@@ -280,8 +280,8 @@ CASES = [
         name="ntldr_nt52",
         tail="-f -n -d d:",
         files={"d:/ntldr": 100},
-        steps=(*held(), wait_state(ch1_visible=False, ch2_visible=True), snap(),
-               close("ch2"), wait_exit()),
+        steps=(*held(), wait_state(start_visible=False, repair_visible=True), snap(),
+               close("repair"), wait_exit()),
         log=[NTLDR_FOUND, "", DONE],
         journal=["bootsect.exe /nt52 d:"],
         boxes=[],
@@ -291,7 +291,7 @@ CASES = [
         name="short_bcd_ntldr_nt52",
         tail="-f -n -d d:",
         files={"d:/boot/bcd": 5, "d:/ntldr": 100},
-        steps=(*held(), snap(), close("ch2"), wait_exit()),
+        steps=(*held(), snap(), close("repair"), wait_exit()),
         log=[NTLDR_FOUND, "", DONE],
         journal=["bootsect.exe /nt52 d:"],
         boxes=[],
@@ -300,7 +300,7 @@ CASES = [
         name="six_byte_bcd_nt60",
         tail="-f -n -d d:",
         files={"d:/boot/bcd": 6, "d:/ntldr": 100},
-        steps=(*held(), close("ch2"), wait_exit()),
+        steps=(*held(), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
@@ -324,7 +324,7 @@ CASES = [
         tail="-f -d c -d e:",
         drives=("e",),
         steps=(wait_msgbox(), snap(), answer("ok"), settle(1.5),
-               wait_state(ch2_visible=True, l2_visible=False), close("ch2"), wait_exit()),
+               wait_state(repair_visible=True, progress_visible=False), close("repair"), wait_exit()),
         log=[],
         journal=[],
         boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")],
@@ -334,30 +334,30 @@ CASES = [
         name="messy_tail_upper_case",
         tail="  -F   -N  -D D:  ",
         files={"d:/boot/bcd": 100},
-        steps=(*held(), wait_state(ch1_visible=False, ch2_visible=True, l1_text="d:"),
-               close("ch2"), wait_exit()),
+        steps=(*held(), wait_state(start_visible=False, repair_visible=True, partition_text="d:"),
+               close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
     ),
     Case(
-        name="interactive_command2",
+        name="interactive_startbutton",
         tail="-n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(wait_state(ch1_visible=True, ch2_visible=False, fx1=1), snap(),
-               settle(0.5), wait_state(l2_visible=False),
-               press("command2"), wait_log(DONE), wait_state(ch1_visible=False, ch2_visible=True),
-               close("ch2"), wait_exit()),
+        steps=(wait_state(start_visible=True, repair_visible=False, bootonly=1), snap(),
+               settle(0.5), wait_state(progress_visible=False),
+               press("startbutton"), wait_log(DONE), wait_state(start_visible=False, repair_visible=True),
+               close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
     ),
     Case(
         # A second press after the repair ends the program instead of repairing again.
-        name="an1_after_repair_ends",
+        name="confirm_after_repair_ends",
         tail="-f -n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(*held(), press("an1"), wait_exit()),
+        steps=(*held(), press("confirm"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
@@ -373,19 +373,19 @@ CASES = [
     ),
     Case(
         # Well past the two seconds after which an unclicked silent run closes itself.
-        name="label2_keeps_window_open",
+        name="click_spot_keeps_window_open",
         tail="-f -n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(*held(), settle(3.5), close("ch2"), wait_exit()),
+        steps=(*held(), settle(3.5), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
     ),
     Case(
-        name="close_ch1_ends",
+        name="close_start_ends",
         tail="-n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(wait_state(ch1_visible=True), close("ch1"), wait_exit()),
+        steps=(wait_state(start_visible=True), close("start"), wait_exit()),
         log=[],
         journal=[],
         boxes=[],
@@ -399,7 +399,7 @@ CASES = [
         files={"d:/boot/bcd": 100},
         program_files={"bootsect.exitcode": "5"},
         steps=(*held("纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"), settle(0.5),
-               close("ch2"), wait_exit()),
+               close("repair"), wait_exit()),
         log=[BCD_FOUND, "  失败：bootsect.exe /nt60 d: 返回 5", "",
              "纯引导修复结束，但有 1 个步骤失败！请查看上面的记录。"],
         journal=["bootsect.exe /nt60 d:"],
@@ -489,7 +489,7 @@ MENU_NOTHING = "引导菜单修复结束，未做任何修改。请关闭。"
 
 
 def menu_case(name, files, log, journal, **more):
-    more.setdefault("steps", (*held(MENU_DONE), snap(), close("ch2"), wait_exit()))
+    more.setdefault("steps", (*held(MENU_DONE), snap(), close("repair"), wait_exit()))
     return Case(name=name, tail="-f -d d:", files=files, drives=("d",),
                 log=log, journal=journal, boxes=[], **more)
 
@@ -528,10 +528,10 @@ CASES += [
     menu_case("menu_five_byte_slmgr_is_neither",
               {"e:/windows/regedit.exe": 100, "e:/windows/system32/slmgr.vbs": 5},
               [SCAN6, SCAN5, NO_SYSTEM_NO_LOADER, "", MENU_NOTHING], [],
-              steps=(*held(MENU_NOTHING), close("ch2"), wait_exit()), exit_code=2, changes=(),
+              steps=(*held(MENU_NOTHING), close("repair"), wait_exit()), exit_code=2, changes=(),
               backups=()),
     menu_case("menu_no_installation", {}, [SCAN6, SCAN5, NO_SYSTEM_NO_LOADER, "", MENU_NOTHING],
-              [], steps=(*held(MENU_NOTHING), close("ch2"), wait_exit()), exit_code=2,
+              [], steps=(*held(MENU_NOTHING), close("repair"), wait_exit()), exit_code=2,
               changes=(), backups=()),
     menu_case("menu_no_installation_boot_manager_there",
               {"d:/bootmgr": 100, "d:/boot/bcd": 100},
@@ -570,7 +570,7 @@ CASES += [
             d0="  1   D:   MBR  07  NTFS   System  Disk   YES  1  20481  20480  MB  \r\n"
                "2 E: mbr 07 NTFS - no 20481 40961 20480 MB\r\n",
             d1="open disk error!\r\n"),
-        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        steps=(*held(), wait_state(partition_text="d:  容量:20480MB"), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
         boxes=[],
@@ -584,8 +584,8 @@ CASES += [
         program_files={**{f"dsptw-{n}.txt": "" for n in range(11)},
                        **listings(d0="1 F: mbr 07 NTFS - yes 1 301 300 MB\r\n",
                                   d2="1 D: mbr 07 NTFS - yes 1 101 100 MB\r\n")},
-        steps=(wait_state(ch2_visible=True, l1_text="d:  容量:100MB"), settle(1.0),
-               wait_state(l2_visible=False), snap(), close("ch2"), wait_exit()),
+        steps=(wait_state(repair_visible=True, partition_text="d:  容量:100MB"), settle(1.0),
+               wait_state(progress_visible=False), snap(), close("repair"), wait_exit()),
         log=[],
         journal=listing_runs(11),
         boxes=[],
@@ -595,10 +595,10 @@ CASES += [
         name="scan_nothing_found_says_so",
         tail="-f",
         program_files=listings(d0="open disk error!\r\n"),
-        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(ch2_visible=True, l1_text=""),
-               Step("layout", {"ch2.label1.text":
+        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(repair_visible=True, partition_text=""),
+               Step("layout", {"repair.instruction.text":
                                "没找到活动分区！请手工输入，如“C:”，不清楚请关闭。"}),
-               close("ch2"), wait_exit()),
+               close("repair"), wait_exit()),
         log=[],
         journal=listing_runs(1),
         boxes=[Box(NOT_FOUND, ("ok",), "exclamation")],
@@ -614,7 +614,7 @@ CASES += [
         read_only=("c:/kestrix",),
         tools_in="system32",
         tool_files=listings(d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"),
-        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        steps=(*held(), wait_state(partition_text="d:  容量:20480MB"), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
         boxes=[],
@@ -627,7 +627,7 @@ CASES += [
         tail="-f -n",
         files={"d:/boot/bcd": 100},
         program_files=listings(d0=CHATTY_LISTING),
-        steps=(*held(), close("ch2"), wait_exit()),
+        steps=(*held(), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=[*listing_runs(2), "bootsect.exe /nt60 d:"],
         boxes=[],
@@ -643,10 +643,10 @@ CASES += [
         missing_tools=("dsptw.exe",),
         planted=("f:/bin/dsptw.exe",),
         path=("f:/bin",),
-        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(ch2_visible=True, l1_text=""),
-               Step("layout", {"ch2.label1.text": "无法运行分区列表工具 dsptw.exe！请手工输入，"
+        steps=(wait_msgbox(), snap(), answer("ok"), wait_state(repair_visible=True, partition_text=""),
+               Step("layout", {"repair.instruction.text": "无法运行分区列表工具 dsptw.exe！请手工输入，"
                                                   "如“C:”，不清楚请关闭。"}),
-               Step("snap", "listing-tool-missing"), close("ch2"), wait_exit()),
+               Step("snap", "listing-tool-missing"), close("repair"), wait_exit()),
         log=[],
         journal=[],
         boxes=[Box(LISTING_TOOL_MISSING, ("ok",), "exclamation")],
@@ -712,23 +712,23 @@ CASES += [
         name="layout_main_window",
         tail="-n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(wait_state(ch1_visible=True),
+        steps=(wait_state(start_visible=True),
                Step("layout", {
                    "screen.dpi": 96,
-                   "ch1.title": "KestrixV1.0   Tobrin制作",
-                   "ch1.client": (3765, 2505), "ch1.centred": True, "ch1.topmost": False,
-                   "ch1.fx1.rect": (420, 630, 3405, 435), "ch1.fx1.text": "只修复引导",
-                   "ch1.fx1.visible": True, "ch1.fx1.enabled": True,
-                   "ch1.command2.rect": (210, 1140, 3345, 525),
-                   "ch1.command2.text": "自动修复Windows引导",
-                   "ch1.command2.visible": True, "ch1.command2.enabled": True,
-                   "ch1.label2.rect": (270, 1860, 3375, 525), "ch1.label2.ink": "ff0000",
-                   "ch1.label1.rect": (840, 210, 2355, 375), "ch1.label1.text": "Kestrix",
-                   "ch1.label1.font": "song-12-bold",
+                   "start.title": "KestrixV1.0   Tobrin制作",
+                   "start.client": (3765, 2505), "start.centred": True, "start.topmost": False,
+                   "start.bootonly.rect": (420, 630, 3405, 435), "start.bootonly.text": "只修复引导",
+                   "start.bootonly.visible": True, "start.bootonly.enabled": True,
+                   "start.startbutton.rect": (210, 1140, 3345, 525),
+                   "start.startbutton.text": "自动修复Windows引导",
+                   "start.startbutton.visible": True, "start.startbutton.enabled": True,
+                   "start.notice.rect": (270, 1860, 3375, 525), "start.notice.ink": "ff0000",
+                   "start.title.rect": (840, 210, 2355, 375), "start.title.text": "Kestrix",
+                   "start.title.font": "song-12-bold",
                    # Placed and made topmost at the start, long before it is shown.
-                   "ch2.client": (4515, 2175), "ch2.centred": True, "ch2.topmost": True,
+                   "repair.client": (4515, 2175), "repair.centred": True, "repair.topmost": True,
                }),
-               Step("snap", "main"), close("ch1"), wait_exit()),
+               Step("snap", "main"), close("start"), wait_exit()),
         log=[],
         journal=[],
         boxes=[],
@@ -744,46 +744,46 @@ CASES += [
                                   "2 D: mbr 07 NTFS - yes 101 201 100 MB\r\n",
                                d1="open disk error!\r\n"),
         drives=("d",),
-        steps=(wait_state(ch1_visible=True), press("command2"),
-               wait_state(ch1_visible=False, ch2_visible=True),
+        steps=(wait_state(start_visible=True), press("startbutton"),
+               wait_state(start_visible=False, repair_visible=True),
                Step("layout", {
                    "screen.dpi": 96,
-                   "ch2.title": "引导修复  By Tobrin",
-                   "ch2.client": (4515, 2175), "ch2.centred": True, "ch2.topmost": True,
-                   "ch1.topmost": False,
-                   "l1.entry": ["c:  容量:100MB", "d:  容量:100MB"],
-                   "ch2.l2.rect": (60, 90, 4395, 2010),
-                   "ch2.l2.visible": False, "ch2.l2.enabled": False,
-                   "ch2.an1.rect": (1200, 1260, 1995, 525), "ch2.an1.text": "确定",
-                   "ch2.an1.font": "song-10.5-bold",
+                   "repair.title": "引导修复  By Tobrin",
+                   "repair.client": (4515, 2175), "repair.centred": True, "repair.topmost": True,
+                   "start.topmost": False,
+                   "partition.entry": ["c:  容量:100MB", "d:  容量:100MB"],
+                   "repair.progress.rect": (60, 90, 4395, 2010),
+                   "repair.progress.visible": False, "repair.progress.enabled": False,
+                   "repair.confirm.rect": (1200, 1260, 1995, 525), "repair.confirm.text": "确定",
+                   "repair.confirm.font": "song-10.5-bold",
                    # A drop-down combo box is as tall as its font makes the field.
-                   "ch2.l1.rect": (300, 720, 3855, None), "ch2.l1.text": "c:  容量:100MB",
-                   "ch2.l1.font": "song-10.5",
-                   "ch2.label2.rect": (4050, 600, 375, 615), "ch2.label2.text": "",
-                   "ch2.label2.visible": True,
-                   "ch2.label1.rect": (240, 120, 4065, 525), "ch2.label1.ink": "ff0000",
+                   "repair.partition.rect": (300, 720, 3855, None), "repair.partition.text": "c:  容量:100MB",
+                   "repair.partition.font": "song-10.5",
+                   "repair.keepopen.rect": (4050, 600, 375, 615), "repair.keepopen.text": "",
+                   "repair.keepopen.visible": True,
+                   "repair.instruction.rect": (240, 120, 4065, 525), "repair.instruction.ink": "ff0000",
                }),
-               Step("snap", "selection"), press("an1"), wait_log(DONE),
+               Step("snap", "selection"), press("confirm"), wait_log(DONE),
                Step("layout", {
-                   "ch2.l2.rect": (60, 90, 4395, 2010),
-                   "ch2.l2.visible": True, "ch2.l2.enabled": False,
-                   "ch2.l2.last_in_view": True, "ch2.topmost": True,
+                   "repair.progress.rect": (60, 90, 4395, 2010),
+                   "repair.progress.visible": True, "repair.progress.enabled": False,
+                   "repair.progress.last_in_view": True, "repair.topmost": True,
                }),
-               Step("snap", "progress"), close("ch2"), wait_exit()),
+               Step("snap", "progress"), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=[*listing_runs(2), "bootsect.exe /nt60 c:"],
         boxes=[],
     ),
-    # More lines than l2 shows: the newest one is scrolled into view.
+    # More lines than progress shows: the newest one is scrolled into view.
     Case(
         name="layout_long_log_shows_newest_line",
         tail="-f -d d:",
         files={k: v for x in "efghijkl" for k, v in on(f"{x}:", SEVEN).items()},
         drives=("d",),
         steps=(*held(MENU_DONE),
-               Step("layout", {"ch2.l2.visible": True, "ch2.l2.scrolled": True,
-                               "ch2.l2.last_in_view": True}),
-               Step("snap", "long-log"), close("ch2"), wait_exit()),
+               Step("layout", {"repair.progress.visible": True, "repair.progress.scrolled": True,
+                               "repair.progress.last_in_view": True}),
+               Step("snap", "long-log"), close("repair"), wait_exit()),
         log=[SCAN6, *(found6(f"{x}:") for x in "efghijkl"), SCAN5, "", MENU_DONE],
         journal=[*(f"bcdboot.exe {x}:\\windows /l zh-cn /s d:" for x in "efghijkl"),
                  store("d:", "/timeout 7"), "bootsect.exe /nt60 d:"],
@@ -800,7 +800,7 @@ CASES += [
                "d:/boot/bcd": 100},
         drives=("f",),
         volumes={"e": None, "f": None, "g": None},
-        steps=(*held(DONE), close("ch2"), wait_exit()),
+        steps=(*held(DONE), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],
@@ -811,8 +811,8 @@ CASES += [
         name="timer_without_f_leaves_window_open",
         tail="-n -d d:",
         files={"d:/boot/bcd": 100},
-        steps=(wait_state(ch1_visible=True), press("command2"), wait_log(DONE), settle(3.5),
-               wait_state(ch2_visible=True, l2_visible=True), close("ch2"), wait_exit()),
+        steps=(wait_state(start_visible=True), press("startbutton"), wait_log(DONE), settle(3.5),
+               wait_state(repair_visible=True, progress_visible=True), close("repair"), wait_exit()),
         log=NT60_LOG,
         journal=["bootsect.exe /nt60 d:"],
         boxes=[],

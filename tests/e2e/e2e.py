@@ -132,7 +132,7 @@ def unescape(value):
     return "".join(out)
 
 
-LIST_KEYS = ("l1.entry", "l2.line", "d1.entry")
+LIST_KEYS = ("partition.entry", "progress.line")
 
 
 @dataclass
@@ -152,7 +152,7 @@ class State:
 
     @property
     def log(self):
-        return self.lists.get("l2.line", [])
+        return self.lists.get("progress.line", [])
 
     def get(self, key):
         if key in LIST_KEYS:
@@ -210,10 +210,10 @@ def centre_offset(frame, area):
 def derived_layout(values):
     """What the runner works out from a layout reading: "<window>.centred" (on the work area
     the window's monitor reports, or on the whole screen where Wine's work area differs), with
-    "<window>.offcentre" for the report, and whether l2's newest line is in view."""
+    "<window>.offcentre" for the report, and whether progress's newest line is in view."""
     out = {}
     size = numbers(values.get("screen.size", ""))
-    for window in ("ch1", "ch2"):
+    for window in ("start", "repair"):
         frame = numbers(values.get(f"{window}.frame", ""))
         if len(frame) != 4:
             continue
@@ -224,12 +224,12 @@ def derived_layout(values):
                       for dx, dy in offsets)
         out[f"{window}.centred"] = "1" if centred else "0"
         out[f"{window}.offcentre"] = " ".join(f"{dx:g},{dy:g}" for dx, dy in offsets)
-    top, count, rows = (values.get(f"ch2.l2.{k}") for k in ("top", "count", "rows"))
+    top, count, rows = (values.get(f"repair.progress.{k}") for k in ("top", "count", "rows"))
     if None not in (top, count, rows):
         top, count, rows = int(top), int(count), int(rows)
         last = count - 1
-        out["ch2.l2.last_in_view"] = "1" if count == 0 or top <= last < top + rows else "0"
-        out["ch2.l2.scrolled"] = "1" if top > 0 else "0"
+        out["repair.progress.last_in_view"] = "1" if count == 0 or top <= last < top + rows else "0"
+        out["repair.progress.scrolled"] = "1" if top > 0 else "0"
     return out
 
 
@@ -237,7 +237,7 @@ def layout_problems(expected, values, lists):
     """Mismatch messages for a layout step. Expected values: a tuple is in twips (left, top,
     width, height or width, height; None leaves one unchecked), turned into pixels at the
     reading's screen.dpi and allowed PIXEL_TOLERANCE; a bool is a flag; a list is a list key
-    (d1.entry, l1.entry, l2.line); for a ".font" key the name must be among the fonts kprobe
+    (partition.entry, progress.line); for a ".font" key the name must be among the fonts kprobe
     could not tell apart; anything else must equal the reading as text."""
     problems = []
     dpi = int(values.get("screen.dpi") or 0)
@@ -619,16 +619,16 @@ def read_program_log(path):
     return entries, problems
 
 
-def program_log_problems(entries, l2, logged, notes, exit_code):
-    """The lines the log says the window showed must be l2's (or the case's logged lines, when
-    the program ended before l2 could be read in full), the notes must be there in order, and the
+def program_log_problems(entries, progress, logged, notes, exit_code):
+    """The lines the log says the window showed must be progress's (or the case's logged lines, when
+    the program ended before progress could be read in full), the notes must be there in order, and the
     last entry must record the exit code."""
     problems = []
     shown = [e[len(LOGGED_L2):] for e in entries if e.startswith(LOGGED_L2)]
-    problems += diff_lines("l2 lines in kestrix.log", list(logged if logged is not None else l2),
+    problems += diff_lines("progress lines in kestrix.log", list(logged if logged is not None else progress),
                            shown)
-    if logged is not None and shown[:len(l2)] != list(l2):
-        problems.append(f"l2 as last read {l2!r} does not begin the lines in kestrix.log")
+    if logged is not None and shown[:len(progress)] != list(progress):
+        problems.append(f"progress as last read {progress!r} does not begin the lines in kestrix.log")
     rest = iter(entries)
     for note in notes:
         if not any(note == entry for entry in rest):
@@ -823,7 +823,7 @@ class Outcome:
     last_state: object = None
     # Any *.log the program wrote in its folder, for the failure report.
     program_logs: dict = field(default_factory=dict)
-    # The l2 lines and exit code of each later run, and the names of the runs' folders.
+    # The progress lines and exit code of each later run, and the names of the runs' folders.
     later: list = field(default_factory=list)
     run_folder_names: list = field(default_factory=list)
 
@@ -1023,7 +1023,7 @@ class Workspace:
                 self.run_folders.append(folder)
                 self.manifest_problems += manifest_problems(folder)
 
-    def drive_problems(self, exit_code, l2):
+    def drive_problems(self, exit_code, progress):
         """What the run changed outside what the case allows, and what its backup folder and
         log hold."""
         case = self.case
@@ -1046,7 +1046,7 @@ class Workspace:
                 problems += manifest_problems(folder, [backup_name(i) for i in case.backups])
                 entries, log_problems = read_program_log(folder / LOG_NAME)
                 problems += log_problems
-                problems += program_log_problems(entries, l2, case.logged, case.log_notes,
+                problems += program_log_problems(entries, progress, case.logged, case.log_notes,
                                                  exit_code)
         if case.changes is not None:
             after = snapshot(self.prefix, self.drives, self.images)
@@ -1303,12 +1303,12 @@ class Driver:
             time.sleep(POLL_SECONDS)
 
     def shown_window_frame(self):
-        """left, top, width, height of the window the program shows (ch2 before ch1)."""
+        """left, top, width, height of the window the program shows (repair before start)."""
         state = self.poll()
         read = self.read_layout()
         if read is None:
             return None
-        for window in ("ch2", "ch1"):
+        for window in ("repair", "start"):
             frame = numbers(read[0].get(f"{window}.frame", ""))
             if state.get(f"{window}.visible") == "1" and len(frame) == 4:
                 return frame
@@ -1457,7 +1457,7 @@ def unix_exit_code(code):
 def compare(case, outcome):
     problems = []
     if case.log is not None:
-        problems += diff_lines("log (l2)", list(case.log), outcome.log)
+        problems += diff_lines("log (progress)", list(case.log), outcome.log)
     if case.journal is not None:
         problems += diff_lines("journal", list(case.journal), outcome.journal)
     if case.boxes is not None:
@@ -1480,7 +1480,7 @@ def compare(case, outcome):
     for number, (again, (log, code)) in enumerate(zip(case.then, outcome.later), 2):
         # "{0}" in a line is the first run's folder, "{1}" the second's, as the program names them.
         folders = [PROGRAM_FOLDER + "\\" + name for name in outcome.run_folder_names]
-        problems += diff_lines(f"log (l2) of run {number}",
+        problems += diff_lines(f"log (progress) of run {number}",
                                [line.format(*folders) for line in again.log], log)
         if unix_exit_code(again.exit_code) != code:
             problems.append(f"run {number}: exit code {code}, expected {again.exit_code}")
@@ -1552,7 +1552,7 @@ def run_named(case, options):
     problems = ([error] if error else []) + compare(case, outcome)
     took = time.monotonic() - started
     if options.print_log:
-        print(f"l2 of {case.name}:")
+        print(f"progress of {case.name}:")
         for line in outcome.log:
             print("    " + line)
     if not problems:
@@ -1593,7 +1593,7 @@ def main(argv=None):
     parser.add_argument("--screenshot", help="save a screenshot at the case's snap point")
     parser.add_argument("--artifacts", help="folder for the window pictures of named snaps "
                         "(default: e2e-artifacts beside the template)")
-    parser.add_argument("--print-log", action="store_true", help="print the l2 lines")
+    parser.add_argument("--print-log", action="store_true", help="print the progress lines")
     parser.add_argument("--own-display", action="store_true",
                         help="start a private Xvfb even when DISPLAY is set")
     parser.add_argument("--verbose", "-v", action="store_true", help="narrate each step")

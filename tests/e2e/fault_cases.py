@@ -1,9 +1,9 @@
 """The failure cases: every way a repair step can fail, and what the program must then show,
 return, save and leave alone.
 
-Besides l2, the journal and the exit code, the program cases check the backup folder (one
+Besides progress, the journal and the exit code, the program cases check the backup folder (one
 kestrix-* folder holding exactly the saved items with their bytes from before the run, and
-kestrix.log, UTF-8 with its byte order mark, recording exactly the l2 lines and ending with the
+kestrix.log, UTF-8 with its byte order mark, recording exactly the progress lines and ending with the
 exit code) and that no file or volume on any drive changed except those the case names.
 """
 
@@ -58,7 +58,7 @@ def rewritten(generation):
 
 def held_case(name, tail, closing, **more):
     """Held open by a click once the closing line is shown, then closed: exit code by the close."""
-    return Case(name=name, tail=tail, steps=(*held(closing), close("ch2"), wait_exit()),
+    return Case(name=name, tail=tail, steps=(*held(closing), close("repair"), wait_exit()),
                 boxes=[], **more)
 
 
@@ -244,7 +244,7 @@ CLOSED_MID_REPAIR = [
         files={**SEVEN_ON_E, **on("f:", SEVEN)},
         program_files={"bcdboot.delay-ms": "4000"},
         steps=(wait_journal(bcdboot("e:")), wait_log(found6("e:")),
-               wait_state(an1_enabled=False), close("ch2"), wait_msgbox(), answer("yes"),
+               wait_state(confirm_enabled=False), close("repair"), wait_msgbox(), answer("yes"),
                wait_exit()),
         logged=[SCAN6, found6("e:")],
         journal=[bcdboot("e:")],
@@ -259,9 +259,9 @@ CLOSED_MID_REPAIR = [
         tail="-d d:",
         files=SEVEN_ON_E,
         program_files={"bcdboot.delay-ms": "2000"},
-        steps=(wait_state(ch1_visible=True), press("command2"), wait_journal(bcdboot("e:")),
-               close("ch2"), wait_msgbox(), answer("no"), wait_log(MENU_DONE),
-               wait_state(an1_enabled=True), close("ch2"), wait_exit()),
+        steps=(wait_state(start_visible=True), press("startbutton"), wait_journal(bcdboot("e:")),
+               close("repair"), wait_msgbox(), answer("no"), wait_log(MENU_DONE),
+               wait_state(confirm_enabled=True), close("repair"), wait_exit()),
         log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
         boxes=[Box(CLOSE_QUESTION, ("yes", "no"))],
@@ -272,12 +272,12 @@ CLOSED_MID_REPAIR = [
 
 def rejected(name, tail, shown):
     """A -d value whose second character is not a colon: refused with a box, back to the
-    selection view with the value in l1, nothing repaired."""
+    selection view with the value in partition, nothing repaired."""
     return Case(
         name=name, tail=tail, drives=("d",),
         steps=(wait_msgbox(), answer("ok"),
-               wait_state(ch2_visible=True, l2_visible=False, l1_text=shown),
-               close("ch2"), wait_exit()),
+               wait_state(repair_visible=True, progress_visible=False, partition_text=shown),
+               close("repair"), wait_exit()),
         log=[], journal=[], boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")], exit_code=2,
         changes=(), backups=(),
         log_notes=(f"分区 “{shown}” 被拒绝：卷标非法", f"提示：{BAD_VOLUME} → 确定"))
@@ -293,15 +293,15 @@ BAD_PARTITIONS = [
     rejected("bad_d_lone_colon", "-f -n -d :", ":"),
     rejected("bad_d_digit", "-f -d 1:", "1:"),
     rejected("bad_d_symbol", "-f -d &:", "&:"),
-    # Refused, then corrected in l1 and confirmed: the same run repairs d:.
+    # Refused, then corrected in partition and confirmed: the same run repairs d:.
     Case(
         name="bad_d_corrected_in_the_same_run",
         tail="-d c",
         files=SEVEN_ON_E,
-        steps=(wait_state(ch1_visible=True), press("command2"), wait_msgbox(), answer("ok"),
-               wait_state(ch2_visible=True, l2_visible=False, l1_text="c"),
-               settext("l1", "d:"), wait_state(l1_text="d:"), press("an1"), wait_log(MENU_DONE),
-               close("ch2"), wait_exit()),
+        steps=(wait_state(start_visible=True), press("startbutton"), wait_msgbox(), answer("ok"),
+               wait_state(repair_visible=True, progress_visible=False, partition_text="c"),
+               settext("partition", "d:"), wait_state(partition_text="d:"), press("confirm"), wait_log(MENU_DONE),
+               close("repair"), wait_exit()),
         log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
         boxes=[Box(BAD_VOLUME, ("ok",), "exclamation")],
@@ -371,7 +371,7 @@ GUARDS = [
             d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"
                "1 E: mbr 0c FAT32 STICK yes 1 7681 7680 MB\r\n",
             d1="open disk error!\r\n"),
-        steps=(*held(), wait_state(l1_text="d:  容量:20480MB"), close("ch2"), wait_exit()),
+        steps=(*held(), wait_state(partition_text="d:  容量:20480MB"), close("repair"), wait_exit()),
         log=[BCD_FOUND, "", DONE],
         journal=[*listing_runs(2), BOOTSECT_60],
         boxes=[],

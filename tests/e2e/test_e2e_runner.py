@@ -37,14 +37,13 @@ class ProbeOutputTest(unittest.TestCase):
 
     def test_parse_state_keeps_lines_in_order_with_empty_ones(self):
         state = e2e.parse_state(
-            "running=1\nch1.visible=0\nl2.line=first\nl2.line=\nl2.line=last\n"
-            "d1.entry=c:\nd1.entry=d:\nl1.text=d:\n")
+            "running=1\nstart.visible=0\nprogress.line=first\nprogress.line=\nprogress.line=last\n"
+            "partition.text=d:\n")
         self.assertTrue(state.running)
         self.assertEqual(state.log, ["first", "", "last"])
-        self.assertEqual(state.get("d1.entry"), ["c:", "d:"])
-        self.assertEqual(state.get("ch1.visible"), "0")
-        self.assertEqual(state.get("l1.text"), "d:")
-        self.assertEqual(state.get("l1.entry"), [])
+        self.assertEqual(state.get("start.visible"), "0")
+        self.assertEqual(state.get("partition.text"), "d:")
+        self.assertEqual(state.get("partition.entry"), [])
         self.assertEqual(state.boxes, [])
 
     def test_parse_state_groups_message_box_fields(self):
@@ -361,22 +360,22 @@ class DriveCheckTest(unittest.TestCase):
     def test_program_log_problems(self):
         entries = ["开始修复 d:", "记录：a", "备份：x", "记录：", "记录：done", "程序结束，退出码 1"]
         table = [
-            ("as shown", dict(l2=["a", "", "done"]), []),
-            ("a line not logged", dict(l2=["a", "", "x", "done"]),
-             ["l2 lines in kestrix.log differs"]),
-            ("logged beyond l2", dict(l2=["a"], logged=["a", "", "done"]), []),
-            ("l2 not a beginning", dict(l2=["", "done"], logged=["a", "", "done"]),
-             ["l2 as last read"]),
-            ("notes in order", dict(l2=["a", "", "done"], notes=("开始修复 d:", "备份：x")), []),
-            ("notes out of order", dict(l2=["a", "", "done"], notes=("备份：x", "开始修复 d:")),
+            ("as shown", dict(progress=["a", "", "done"]), []),
+            ("a line not logged", dict(progress=["a", "", "x", "done"]),
+             ["progress lines in kestrix.log differs"]),
+            ("logged beyond progress", dict(progress=["a"], logged=["a", "", "done"]), []),
+            ("progress not a beginning", dict(progress=["", "done"], logged=["a", "", "done"]),
+             ["progress as last read"]),
+            ("notes in order", dict(progress=["a", "", "done"], notes=("开始修复 d:", "备份：x")), []),
+            ("notes out of order", dict(progress=["a", "", "done"], notes=("备份：x", "开始修复 d:")),
              ["kestrix.log lacks '开始修复 d:'"]),
-            ("other exit code", dict(l2=["a", "", "done"], exit_code=0),
+            ("other exit code", dict(progress=["a", "", "done"], exit_code=0),
              ["kestrix.log ends with '程序结束，退出码 1', expected '程序结束，退出码 0'"]),
         ]
         for title, args, starts in table:
             with self.subTest(title):
                 problems = e2e.program_log_problems(
-                    entries, args["l2"], args.get("logged"), args.get("notes", ()),
+                    entries, args["progress"], args.get("logged"), args.get("notes", ()),
                     args.get("exit_code", 1))
                 self.assertEqual(len(problems), len(starts), problems)
                 for problem, start in zip(problems, starts):
@@ -416,9 +415,9 @@ class CompareTest(unittest.TestCase):
     def test_compare(self):
         table = [
             ("all equal", case_with(), outcome_with(), []),
-            ("log", case_with(), outcome_with(log=["b"]), ["log (l2) differs:"]),
+            ("log", case_with(), outcome_with(log=["b"]), ["log (progress) differs:"]),
             ("empty log line counts", case_with(log=["a", ""]), outcome_with(),
-             ["log (l2) differs:"]),
+             ["log (progress) differs:"]),
             ("unchecked log", case_with(log=None), outcome_with(log=["b"]), []),
             ("journal", case_with(), outcome_with(journal=[]), ["journal differs:"]),
             ("trailing space", case_with(), outcome_with(journal=["bootsect.exe /nt60 d: "]),
@@ -470,35 +469,35 @@ class CompareTest(unittest.TestCase):
 
 
 class LayoutTest(unittest.TestCase):
-    READING = {"screen.dpi": "96", "ch1.client": "251,167", "ch1.fx1.rect": "28,42,227,29",
-               "ch1.topmost": "0", "ch1.title": "K 制作", "ch1.centred": "0",
-               "ch1.offcentre": "3,0 3,0", "ch1.label1.font": "message|song-9",
-               "ch1.label1.font.mismatch": "0", "ch1.label1.font.next": "80"}
-    LISTS = {"d1.entry": ["c:", "d: [X]"]}
+    READING = {"screen.dpi": "96", "start.client": "251,167", "start.bootonly.rect": "28,42,227,29",
+               "start.topmost": "0", "start.title": "K 制作", "start.centred": "0",
+               "start.offcentre": "3,0 3,0", "start.title.font": "message|song-9",
+               "start.title.font.mismatch": "0", "start.title.font.next": "80"}
+    LISTS = {"partition.entry": ["c:", "d: [X]"]}
 
     def test_layout_problems(self):
         table = [
-            ({"ch1.client": (3765, 2505)}, []),
+            ({"start.client": (3765, 2505)}, []),
             # One pixel either way is rounding.
-            ({"ch1.client": (3765, 2520)}, []),
-            ({"ch1.client": (3765, 2535)},
-             ["ch1.client: 251,167 px, expected 251,169 px ((3765, 2535) twips at 96 dpi)"]),
-            ({"ch1.fx1.rect": (420, 630, 3405, None)}, []),
-            ({"ch1.fx1.rect": (420, 630, 3405, 9999)}, ["ch1.fx1.rect: 28,42,227,29 px"]),
-            ({"ch1.fx1.rect": (420, 630, 3405)}, ["ch1.fx1.rect: 28,42,227,29 px"]),
-            ({"ch1.topmost": False, "screen.dpi": 96, "ch1.title": "K 制作"}, []),
-            ({"ch1.topmost": True}, ["ch1.topmost: 0, expected 1"]),
-            ({"ch1.title": "K"}, ["ch1.title: 'K 制作', expected 'K'"]),
-            ({"ch1.centred": True}, ["ch1.centred: 0, expected 1 (centre off by 3,0 3,0)"]),
+            ({"start.client": (3765, 2520)}, []),
+            ({"start.client": (3765, 2535)},
+             ["start.client: 251,167 px, expected 251,169 px ((3765, 2535) twips at 96 dpi)"]),
+            ({"start.bootonly.rect": (420, 630, 3405, None)}, []),
+            ({"start.bootonly.rect": (420, 630, 3405, 9999)}, ["start.bootonly.rect: 28,42,227,29 px"]),
+            ({"start.bootonly.rect": (420, 630, 3405)}, ["start.bootonly.rect: 28,42,227,29 px"]),
+            ({"start.topmost": False, "screen.dpi": 96, "start.title": "K 制作"}, []),
+            ({"start.topmost": True}, ["start.topmost: 0, expected 1"]),
+            ({"start.title": "K"}, ["start.title: 'K 制作', expected 'K'"]),
+            ({"start.centred": True}, ["start.centred: 0, expected 1 (centre off by 3,0 3,0)"]),
             # Fonts that draw the text alike cannot be told apart: either name is right.
-            ({"ch1.label1.font": "song-9"}, []),
-            ({"ch1.label1.font": "message"}, []),
-            ({"ch1.label1.font": "song-9-bold"},
-             ["ch1.label1.font: message|song-9, expected song-9-bold (mismatch 0%, next 80%)"]),
-            ({"d1.entry": ["c:", "d: [X]"]}, []),
-            ({"d1.entry": ["c:"]}, ["d1.entry: ['c:', 'd: [X]'], expected ['c:']"]),
-            ({"l2.line": []}, []),
-            ({"ch2.frame": (1, 2, 3, 4)}, ["ch2.frame: not read"]),
+            ({"start.title.font": "song-9"}, []),
+            ({"start.title.font": "message"}, []),
+            ({"start.title.font": "song-9-bold"},
+             ["start.title.font: message|song-9, expected song-9-bold (mismatch 0%, next 80%)"]),
+            ({"partition.entry": ["c:", "d: [X]"]}, []),
+            ({"partition.entry": ["c:"]}, ["partition.entry: ['c:', 'd: [X]'], expected ['c:']"]),
+            ({"progress.line": []}, []),
+            ({"repair.frame": (1, 2, 3, 4)}, ["repair.frame: not read"]),
         ]
         for expected, starts in table:
             with self.subTest(expected=expected):
@@ -508,28 +507,28 @@ class LayoutTest(unittest.TestCase):
                     self.assertTrue(problem.startswith(start), problem)
 
     def test_twips_follow_the_screen_dpi(self):
-        reading = dict(self.READING, **{"screen.dpi": "144", "ch1.client": "377,251"})
-        self.assertEqual(e2e.layout_problems({"ch1.client": (3765, 2505)}, reading, {}), [])
+        reading = dict(self.READING, **{"screen.dpi": "144", "start.client": "377,251"})
+        self.assertEqual(e2e.layout_problems({"start.client": (3765, 2505)}, reading, {}), [])
         without = {k: v for k, v in reading.items() if k != "screen.dpi"}
-        self.assertEqual(len(e2e.layout_problems({"ch1.client": (3765, 2505)}, without, {})), 1)
+        self.assertEqual(len(e2e.layout_problems({"start.client": (3765, 2505)}, without, {})), 1)
 
     def test_centred_on_the_work_area_or_the_screen(self):
         screen = {"screen.size": "1280,1024"}
         table = [
-            ({"ch1.frame": "511,416,257,192", "ch1.work": "0,0,1280,1024"}, "1"),
-            ({"ch1.frame": "511,416,257,192"}, "1"),
-            ({"ch1.frame": "513,416,257,192", "ch1.work": "0,0,1280,1024"}, "0"),
-            ({"ch1.frame": "511,414,257,192", "ch1.work": "0,0,1280,1024"}, "0"),
+            ({"start.frame": "511,416,257,192", "start.work": "0,0,1280,1024"}, "1"),
+            ({"start.frame": "511,416,257,192"}, "1"),
+            ({"start.frame": "513,416,257,192", "start.work": "0,0,1280,1024"}, "0"),
+            ({"start.frame": "511,414,257,192", "start.work": "0,0,1280,1024"}, "0"),
             # A panel at the top: centred on what is left, or on the whole screen.
-            ({"ch1.frame": "511,431,257,192", "ch1.work": "0,30,1280,994"}, "1"),
-            ({"ch1.frame": "511,416,257,192", "ch1.work": "0,30,1280,994"}, "1"),
-            ({"ch1.frame": "511,424,257,192", "ch1.work": "0,30,1280,994"}, "0"),
+            ({"start.frame": "511,431,257,192", "start.work": "0,30,1280,994"}, "1"),
+            ({"start.frame": "511,416,257,192", "start.work": "0,30,1280,994"}, "1"),
+            ({"start.frame": "511,424,257,192", "start.work": "0,30,1280,994"}, "0"),
         ]
         for values, centred in table:
             with self.subTest(values=values):
                 derived = e2e.derived_layout(dict(screen, **values))
-                self.assertEqual(derived["ch1.centred"], centred, derived)
-        self.assertNotIn("ch2.centred", e2e.derived_layout(screen))
+                self.assertEqual(derived["start.centred"], centred, derived)
+        self.assertNotIn("repair.centred", e2e.derived_layout(screen))
 
     def test_newest_log_line_in_view(self):
         table = [
@@ -546,10 +545,10 @@ class LayoutTest(unittest.TestCase):
         for (top, count, rows), in_view, scrolled in table:
             with self.subTest(top=top, count=count, rows=rows):
                 derived = e2e.derived_layout(
-                    {"ch2.l2.top": str(top), "ch2.l2.count": str(count), "ch2.l2.rows": str(rows)})
-                self.assertEqual((derived["ch2.l2.last_in_view"], derived["ch2.l2.scrolled"]),
+                    {"repair.progress.top": str(top), "repair.progress.count": str(count), "repair.progress.rows": str(rows)})
+                self.assertEqual((derived["repair.progress.last_in_view"], derived["repair.progress.scrolled"]),
                                  (in_view, scrolled))
-        self.assertNotIn("ch2.l2.last_in_view", e2e.derived_layout({"ch2.l2.top": "0"}))
+        self.assertNotIn("repair.progress.last_in_view", e2e.derived_layout({"repair.progress.top": "0"}))
 
 
 class FakeProcess:
@@ -586,9 +585,9 @@ class FakeWorkspace:
         return 0, reading, ""
 
 
-RUNNING = "running=1\nch1.visible=0\nch2.visible=1\n"
+RUNNING = "running=1\nstart.visible=0\nrepair.visible=1\n"
 BOX = RUNNING + "msgbox=q\nmsgbox.hwnd=7\nmsgbox.buttons=6,7,2\nmsgbox.icon=none\n"
-DONE_LOG = RUNNING + "l2.line=x\nl2.line=\nl2.line=done\n"
+DONE_LOG = RUNNING + "progress.line=x\nprogress.line=\nprogress.line=done\n"
 
 
 class DriverTest(unittest.TestCase):
@@ -605,11 +604,11 @@ class DriverTest(unittest.TestCase):
 
     def test_wait_log_then_close_and_exit(self):
         ws, driver = self.drive([RUNNING, DONE_LOG, DONE_LOG, "EXIT"],
-                                [cases.wait_log("done"), cases.close("ch2"), cases.wait_exit()])
+                                [cases.wait_log("done"), cases.close("repair"), cases.wait_exit()])
         driver.run()
         self.assertEqual(driver.exit_code, 0)
         self.assertEqual(driver.last_running.log, ["x", "", "done"])
-        self.assertIn(("close", "ch2"), ws.calls)
+        self.assertIn(("close", "repair"), ws.calls)
 
     def test_wait_log_fails_fast_on_an_unexpected_box(self):
         _, driver = self.drive([RUNNING, BOX], [cases.wait_log("done")], timeout=30)
@@ -651,12 +650,12 @@ class DriverTest(unittest.TestCase):
         self.assertEqual(driver.boxes()[0].icon, "exclamation")
 
     def test_wait_state_reports_what_differs(self):
-        _, driver = self.drive([RUNNING], [cases.wait_state(ch1_visible=True)], timeout=0.2)
-        with self.assertRaisesRegex(e2e.CaseFailure, r"found    \{'ch1.visible': '0'\}"):
+        _, driver = self.drive([RUNNING], [cases.wait_state(start_visible=True)], timeout=0.2)
+        with self.assertRaisesRegex(e2e.CaseFailure, r"found    \{'start.visible': '0'\}"):
             driver.run()
 
     def test_busy_readings_are_not_taken_as_the_log(self):
-        busy = RUNNING + "l2.line=partial\nbusy=1\n"
+        busy = RUNNING + "progress.line=partial\nbusy=1\n"
         _, driver = self.drive([busy, DONE_LOG], [cases.wait_log("done")], exit_code=None)
         driver.run()
         self.assertEqual(driver.last_running.log, ["x", "", "done"])
@@ -674,8 +673,8 @@ class DriverTest(unittest.TestCase):
         self.assertEqual(driver.exit_code, 0)
 
     def test_layout_waits_for_a_complete_reading(self):
-        complete = "screen.dpi=96\nch1.client=251,167\n"
-        ws, driver = self.drive([RUNNING], [cases.Step("layout", {"ch1.client": (3765, 2505)})],
+        complete = "screen.dpi=96\nstart.client=251,167\n"
+        ws, driver = self.drive([RUNNING], [cases.Step("layout", {"start.client": (3765, 2505)})],
                                 exit_code=None, layouts=["busy=1\n", complete])
         driver.run()
         self.assertEqual(ws.calls.count(("layout",)), 2)
@@ -683,16 +682,16 @@ class DriverTest(unittest.TestCase):
     def test_layout_reports_every_difference_once_settled(self):
         self.addCleanup(setattr, e2e, "LAYOUT_SETTLE_SECONDS", e2e.LAYOUT_SETTLE_SECONDS)
         e2e.LAYOUT_SETTLE_SECONDS = 0.05
-        step = cases.Step("layout", {"ch1.client": (3765, 2505), "ch1.topmost": False,
-                                     "ch2.visible": True})
+        step = cases.Step("layout", {"start.client": (3765, 2505), "start.topmost": False,
+                                     "repair.visible": True})
         _, driver = self.drive([RUNNING], [step], exit_code=None,
-                               layouts=["screen.dpi=96\nch1.client=250,160\nch1.topmost=1\n"])
+                               layouts=["screen.dpi=96\nstart.client=250,160\nstart.topmost=1\n"])
         with self.assertRaises(e2e.CaseFailure) as caught:
             driver.run()
         text = str(caught.exception)
-        self.assertIn("ch1.client: 250,160 px", text)
-        self.assertIn("ch1.topmost: 1, expected 0", text)
-        self.assertNotIn("ch2.visible", text)
+        self.assertIn("start.client: 250,160 px", text)
+        self.assertIn("start.topmost: 1, expected 0", text)
+        self.assertNotIn("repair.visible", text)
 
     def test_timed_exit(self):
         _, driver = self.drive([RUNNING, "EXIT"], [cases.Step("wait_exit", (0, 5))])
@@ -711,7 +710,7 @@ class DriverTest(unittest.TestCase):
         shots = []
         self.addCleanup(setattr, e2e, "capture_screen", e2e.capture_screen)
         e2e.capture_screen = lambda display, path, crop=None: shots.append((path, crop))
-        frames = "screen.dpi=96\nch1.frame=1,2,3,4\nch2.frame=486,427,307,170\n"
+        frames = "screen.dpi=96\nstart.frame=1,2,3,4\nrepair.frame=486,427,307,170\n"
         folder = Path("/nowhere/artifacts")
         _, driver = self.drive([RUNNING], [cases.snap(), cases.Step("snap", "selection")],
                                exit_code=None, layouts=[frames], artifacts=folder, arch="x86")
@@ -726,9 +725,9 @@ class DriverTest(unittest.TestCase):
         self.assertEqual(shots, [])
 
     def test_settext_names_control_and_text(self):
-        ws, driver = self.drive([RUNNING], [cases.settext("l1", "d:")], exit_code=None)
+        ws, driver = self.drive([RUNNING], [cases.settext("partition", "d:")], exit_code=None)
         driver.run()
-        self.assertEqual(ws.calls, [("settext", "l1", "d:")])
+        self.assertEqual(ws.calls, [("settext", "partition", "d:")])
 
     def test_wait_journal(self):
         folder = Path(tempfile.mkdtemp(prefix="e2e-selftest-"))
@@ -797,8 +796,8 @@ class CaseTableTest(unittest.TestCase):
                             self.assertIn(want, fonts)
 
     def test_step_arguments_are_ones_kprobe_takes(self):
-        allowed = {"answer": {"ok", "yes", "no", "cancel"}, "press": {"command2", "an1"},
-                   "close": {"ch1", "ch2"}, "click": {"label2"}}
+        allowed = {"answer": {"ok", "yes", "no", "cancel"}, "press": {"startbutton", "confirm"},
+                   "close": {"start", "repair"}, "click": {"keepopen"}}
         for case in cases.CASES:
             for step in case.steps:
                 if step.kind in allowed:
@@ -806,7 +805,7 @@ class CaseTableTest(unittest.TestCase):
                         self.assertIn(step.arg, allowed[step.kind])
                 if step.kind == "settext":
                     with self.subTest(case=case.name, step=step):
-                        self.assertEqual(step.arg[0], "l1")
+                        self.assertEqual(step.arg[0], "partition")
 
     def test_drive_checks_are_well_formed(self):
         """Names in changes, backups and read_only must be ones the runner can find, or the

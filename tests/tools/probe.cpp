@@ -170,19 +170,19 @@ DWORD ProcessOf(HWND window) {
 }
 
 struct Windows {
-    HWND ch1 = nullptr;
-    HWND ch2 = nullptr;
+    HWND start = nullptr;
+    HWND repair = nullptr;
     DWORD pid = 0;
 };
 
 Windows FindProgram() {
     Windows found;
-    found.ch1 = FindWindowW(KESTRIX_START_CLASS, nullptr);
-    found.ch2 = FindWindowW(KESTRIX_REPAIR_CLASS, nullptr);
-    if (found.ch2 != nullptr) {
-        found.pid = ProcessOf(found.ch2);
-    } else if (found.ch1 != nullptr) {
-        found.pid = ProcessOf(found.ch1);
+    found.start = FindWindowW(KESTRIX_START_CLASS, nullptr);
+    found.repair = FindWindowW(KESTRIX_REPAIR_CLASS, nullptr);
+    if (found.repair != nullptr) {
+        found.pid = ProcessOf(found.repair);
+    } else if (found.start != nullptr) {
+        found.pid = ProcessOf(found.start);
     }
     return found;
 }
@@ -409,36 +409,36 @@ void DescribeMessageBoxes(Report& report, Asker& asker, DWORD pid) {
     }
 }
 
-void DescribeMain(Report& report, Asker& asker, HWND ch1) {
-    report.Flag("ch1.visible", IsWindowVisible(ch1));
-    report.Add("ch1.title", asker.Text(ch1));
+void DescribeMain(Report& report, Asker& asker, HWND start) {
+    report.Flag("start.visible", IsWindowVisible(start));
+    report.Add("start.title", asker.Text(start));
     LRESULT check = 0;
-    if (asker.Ask(GetDlgItem(ch1, IDC_BOOT_SECTOR_ONLY), BM_GETCHECK, 0, 0, check)) {
-        report.Add("fx1", check);
+    if (asker.Ask(GetDlgItem(start, IDC_BOOT_SECTOR_ONLY), BM_GETCHECK, 0, 0, check)) {
+        report.Add("bootonly", check);
     }
-    if (const HWND command2 = GetDlgItem(ch1, IDC_START)) {
-        report.Flag("command2.enabled", IsWindowEnabled(command2));
+    if (const HWND startbutton = GetDlgItem(start, IDC_START)) {
+        report.Flag("startbutton.enabled", IsWindowEnabled(startbutton));
     }
 }
 
-void DescribeSelection(Report& report, Asker& asker, HWND ch2) {
-    report.Flag("ch2.visible", IsWindowVisible(ch2));
-    report.Add("ch2.title", asker.Text(ch2));
-    if (const HWND l1 = GetDlgItem(ch2, IDC_PARTITION)) {
-        report.Add("l1.text", asker.Text(l1));
-        for (const auto& entry : asker.Entries(l1, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT)) {
-            report.Add("l1.entry", entry);
+void DescribeSelection(Report& report, Asker& asker, HWND repair) {
+    report.Flag("repair.visible", IsWindowVisible(repair));
+    report.Add("repair.title", asker.Text(repair));
+    if (const HWND partition = GetDlgItem(repair, IDC_PARTITION)) {
+        report.Add("partition.text", asker.Text(partition));
+        for (const auto& entry : asker.Entries(partition, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT)) {
+            report.Add("partition.entry", entry);
         }
     }
-    if (const HWND an1 = GetDlgItem(ch2, IDC_CONFIRM)) {
-        report.Add("an1.text", asker.Text(an1));
-        report.Flag("an1.enabled", IsWindowEnabled(an1));
+    if (const HWND confirm = GetDlgItem(repair, IDC_CONFIRM)) {
+        report.Add("confirm.text", asker.Text(confirm));
+        report.Flag("confirm.enabled", IsWindowEnabled(confirm));
     }
-    if (const HWND l2 = GetDlgItem(ch2, IDC_PROGRESS_LOG)) {
-        report.Flag("l2.visible", IsWindowVisible(l2));
-        report.Flag("l2.enabled", IsWindowEnabled(l2));
-        for (const auto& line : asker.Entries(l2, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT)) {
-            report.Add("l2.line", line);
+    if (const HWND progress = GetDlgItem(repair, IDC_PROGRESS_LOG)) {
+        report.Flag("progress.visible", IsWindowVisible(progress));
+        report.Flag("progress.enabled", IsWindowEnabled(progress));
+        for (const auto& line : asker.Entries(progress, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT)) {
+            report.Add("progress.line", line);
         }
     }
 }
@@ -778,15 +778,15 @@ struct ControlName {
     int id;
 };
 
-constexpr ControlName kMainNames[] = {{"fx1", IDC_BOOT_SECTOR_ONLY},
-                                      {"command2", IDC_START},
-                                      {"label1", IDC_START_TITLE},
-                                      {"label2", IDC_START_NOTICE}};
-constexpr ControlName kSelectionNames[] = {{"l2", IDC_PROGRESS_LOG},
-                                           {"an1", IDC_CONFIRM},
-                                           {"l1", IDC_PARTITION},
-                                           {"label2", IDC_KEEP_OPEN},
-                                           {"label1", IDC_INSTRUCTION}};
+constexpr ControlName kMainNames[] = {{"bootonly", IDC_BOOT_SECTOR_ONLY},
+                                      {"startbutton", IDC_START},
+                                      {"title", IDC_START_TITLE},
+                                      {"notice", IDC_START_NOTICE}};
+constexpr ControlName kSelectionNames[] = {{"progress", IDC_PROGRESS_LOG},
+                                           {"confirm", IDC_CONFIRM},
+                                           {"partition", IDC_PARTITION},
+                                           {"keepopen", IDC_KEEP_OPEN},
+                                           {"instruction", IDC_INSTRUCTION}};
 
 void DescribeControl(Report& report, Asker& asker, HWND window, const std::string& key,
                      HWND control, int dpi) {
@@ -865,32 +865,32 @@ int Layout() {
     report.Add("screen.size",
                Numbers({GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}));
     const Windows program = FindProgram();
-    if (program.ch1 != nullptr) {
-        DescribeLayout(report, asker, "ch1", program.ch1, kMainNames, dpi);
+    if (program.start != nullptr) {
+        DescribeLayout(report, asker, "start", program.start, kMainNames, dpi);
     }
-    if (program.ch2 != nullptr) {
-        DescribeLayout(report, asker, "ch2", program.ch2, kSelectionNames, dpi);
+    if (program.repair != nullptr) {
+        DescribeLayout(report, asker, "repair", program.repair, kSelectionNames, dpi);
     }
     if (asker.Missed()) {
         report.Flag("busy", true);
     }
     report.Write();
-    return program.ch1 == nullptr && program.ch2 == nullptr ? kNotFound : kOk;
+    return program.start == nullptr && program.repair == nullptr ? kNotFound : kOk;
 }
 
 int State() {
     Report report;
     Asker asker;
     const Windows program = FindProgram();
-    report.Flag("running", program.ch2 != nullptr);
+    report.Flag("running", program.repair != nullptr);
     if (program.pid != 0) {
         report.Add("pid", program.pid);
     }
-    if (program.ch1 != nullptr) {
-        DescribeMain(report, asker, program.ch1);
+    if (program.start != nullptr) {
+        DescribeMain(report, asker, program.start);
     }
-    if (program.ch2 != nullptr) {
-        DescribeSelection(report, asker, program.ch2);
+    if (program.repair != nullptr) {
+        DescribeSelection(report, asker, program.repair);
     }
     if (program.pid != 0) {
         DescribeMessageBoxes(report, asker, program.pid);
@@ -963,8 +963,8 @@ int Answer(const std::wstring& which) {
 
 int Close(const std::wstring& which) {
     const Windows program = FindProgram();
-    const HWND window = which == L"ch1" ? program.ch1 : which == L"ch2" ? program.ch2 : nullptr;
-    if (which != L"ch1" && which != L"ch2") {
+    const HWND window = which == L"start" ? program.start : which == L"repair" ? program.repair : nullptr;
+    if (which != L"start" && which != L"repair") {
         Complain(L"unknown window: " + which);
         return kUsage;
     }
@@ -979,10 +979,10 @@ int Close(const std::wstring& which) {
 int Press(const std::wstring& which) {
     const Windows program = FindProgram();
     HWND button = nullptr;
-    if (which == L"command2") {
-        button = program.ch1 ? GetDlgItem(program.ch1, IDC_START) : nullptr;
-    } else if (which == L"an1") {
-        button = program.ch2 ? GetDlgItem(program.ch2, IDC_CONFIRM) : nullptr;
+    if (which == L"startbutton") {
+        button = program.start ? GetDlgItem(program.start, IDC_START) : nullptr;
+    } else if (which == L"confirm") {
+        button = program.repair ? GetDlgItem(program.repair, IDC_CONFIRM) : nullptr;
     } else {
         Complain(L"unknown button: " + which);
         return kUsage;
@@ -998,12 +998,12 @@ int Press(const std::wstring& which) {
 // A static with SS_NOTIFY turns a button-down into STN_CLICKED for its parent; sending the mouse
 // messages also reaches a program that watches the label itself.
 int Click(const std::wstring& which) {
-    if (which != L"label2") {
+    if (which != L"keepopen") {
         Complain(L"unknown label: " + which);
         return kUsage;
     }
     const Windows program = FindProgram();
-    const HWND label = program.ch2 ? GetDlgItem(program.ch2, IDC_KEEP_OPEN) : nullptr;
+    const HWND label = program.repair ? GetDlgItem(program.repair, IDC_KEEP_OPEN) : nullptr;
     if (label == nullptr) {
         Complain(L"label not found: " + which);
         return kNotFound;
@@ -1016,12 +1016,12 @@ int Click(const std::wstring& which) {
 // As if typed: the drop-down combo box takes WM_SETTEXT into its edit field, which is what the
 // program reads back as the chosen partition.
 int SetText(const std::wstring& which, const std::wstring& text) {
-    if (which != L"l1") {
+    if (which != L"partition") {
         Complain(L"unknown control: " + which);
         return kUsage;
     }
     const Windows program = FindProgram();
-    const HWND combo = program.ch2 ? GetDlgItem(program.ch2, IDC_PARTITION) : nullptr;
+    const HWND combo = program.repair ? GetDlgItem(program.repair, IDC_PARTITION) : nullptr;
     if (combo == nullptr) {
         Complain(L"control not found: " + which);
         return kNotFound;
@@ -1042,10 +1042,10 @@ int Usage() {
         L"       kprobe state\n"
         L"       kprobe layout\n"
         L"       kprobe answer ok|yes|no|cancel\n"
-        L"       kprobe close ch1|ch2\n"
-        L"       kprobe press command2|an1\n"
-        L"       kprobe click label2\n"
-        L"       kprobe settext l1 <text>");
+        L"       kprobe close start|repair\n"
+        L"       kprobe press startbutton|confirm\n"
+        L"       kprobe click keepopen\n"
+        L"       kprobe settext partition <text>");
     return kUsage;
 }
 
