@@ -45,8 +45,6 @@ void Program::Start() {
     const auto ownFolder = files_.OwnFolder();
     files_.SetCurrentDrive(Left(ownFolder, 2));
     files_.SetCurrentFolder(ownFolder);
-    repairWindow_.Hide();
-    repairWindow_.SetTopmost();
     const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
@@ -59,16 +57,22 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
+    if (!options.partition) {
+        scan_.ScanActivePartitions();
+    }
+    // The start window is shown first; the repair window is made ready behind it while the user
+    // reads it.
+    if (!options.silent) {
+        startWindow_.Show();
+    }
+    repairWindow_.Hide();
+    repairWindow_.SetTopmost();
     if (options.partition) {
         repairWindow_.AddPartition(*options.partition);
         repairWindow_.SetPartitionText(*options.partition);
-    } else {
-        scan_.ScanActivePartitions();
     }
     if (options.silent) {
         OnStartButton();
-    } else {
-        startWindow_.Show();
     }
 }
 

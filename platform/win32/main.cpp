@@ -21,10 +21,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
 
     Win32StartWindow startWindow;
-    Win32RepairWindow repairWindow;
+    Win32RepairWindow repairWindow(instance);
     Win32Session session(startWindow, repairWindow);
-    if (!startWindow.Create(instance) || !repairWindow.Create(instance) ||
-        !session.Create(instance)) {
+    if (!startWindow.Create(instance) || !session.Create(instance)) {
         return 1;
     }
     Win32FileSystem files;
