@@ -20,8 +20,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 
-    Win32StartWindow startWindow;
-    Win32RepairWindow repairWindow(instance);
+    Fonts fonts;
+    Win32StartWindow startWindow(fonts);
+    Win32RepairWindow repairWindow(instance, fonts);
     Win32Session session(startWindow, repairWindow);
     if (!startWindow.Create(instance) || !session.Create(instance)) {
         return 1;

@@ -15,7 +15,7 @@ namespace kestrix::win32 {
 // window it will be (on a null window their calls fail with 0 and no text).
 class Win32RepairWindow final : public RepairWindow {
 public:
-    explicit Win32RepairWindow(HINSTANCE instance) : instance_(instance) {}
+    Win32RepairWindow(HINSTANCE instance, Fonts& fonts) : instance_(instance), form_(fonts) {}
     HWND Handle() const { return form_.Handle(); }
 
     void Show() override;
