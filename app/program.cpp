@@ -56,8 +56,6 @@ void Program::Start() {
     const auto ownFolder = files_.OwnFolder();
     files_.SetCurrentDrive(Left(ownFolder, 2));
     files_.SetCurrentFolder(ownFolder);
-    repairWindow_.Hide();
-    repairWindow_.SetTopmost();
     const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
@@ -71,6 +69,16 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
+    if (!options.restore && !options.partition) {
+        scan_.ScanActivePartitions();
+    }
+    // The start window is shown first; the repair window is made ready behind it while the user
+    // reads it. A restore has nothing to choose there: the confirm button starts it.
+    if (!options.silent && !options.restore) {
+        startWindow_.Show();
+    }
+    repairWindow_.Hide();
+    repairWindow_.SetTopmost();
     if (options.restore) {
         restoring_ = true;
         // Chosen before this run makes a folder of its own.
@@ -86,16 +94,11 @@ void Program::Start() {
     } else if (options.partition) {
         repairWindow_.AddPartition(*options.partition);
         repairWindow_.SetPartitionText(*options.partition);
-    } else {
-        scan_.ScanActivePartitions();
     }
     if (options.silent) {
         OnStartButton();
     } else if (restoring_) {
-        // Nothing to choose on the start window: the confirm button starts the restore.
         repairWindow_.Show();
-    } else {
-        startWindow_.Show();
     }
 }
 

@@ -33,8 +33,8 @@ public:
           log_(log),
           progress_(*this) {}
 
-    // At process start: prepares the windows, reads the options and finds the partitions; then
-    // shows the start window, or in silent mode goes on by itself.
+    // At process start: reads the options and finds the partitions; then shows the start window
+    // before it prepares the repair window, or in silent mode prepares it and goes on by itself.
     void Start();
     void OnStartButton();
     void OnConfirm();

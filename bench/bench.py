@@ -4,7 +4,8 @@
   python3 bench/bench.py [--runs 5] [--arch x64|x86] [--build-dir build/win64]
                          [--template build/native/wine-template] [--own-display]
 
-Needs a Windows build (kestrix.exe, the stand-in tools and bench/bare_window.exe):
+Needs a Windows build (kestrix.exe, the stand-in tools, bench/bare_window.exe and
+bench/listing_runs.exe):
   cmake --build build/win64 -j2        (build/win32 with --arch x86)
 
 What it measures, on a private copy of the end-to-end prefix template (made if missing) with its
@@ -27,6 +28,11 @@ own wineserver, on DISPLAY or a private Xvfb:
 (c) Peak memory. VmHWM of the Linux process running the exe: kestrix.exe just after a full
     repair (before it closes itself), kestrix.exe and bare_window.exe half a second after their
     window is shown.
+(d) One disk listing, disk by disk (0 to 10, the stand-in dsptw): its "用时" in the log of (b)'s
+    scan, and listing_runs.exe timing inside Wine, from the start of the process to the end of
+    its output, dsptw.exe started directly with its output read from a pipe (as kestrix.exe
+    does) against "cmd.exe /c dsptw N /find:all /getid>dinf.txt" with the file read afterwards
+    (as it did before).
 
 Every round runs each measurement once, interleaved; one warm-up round is not counted. A
 long-lived cmd.exe keeps the prefix's wineserver and system processes up between runs, as a
@@ -66,13 +72,18 @@ FAILED = re.compile(r"结束，但有 \d+ 个步骤失败")
 STARTED = "开始修复 "
 TOOL_LINE = re.compile(r"命令：(.*) → (.*)，用时 (\d+) 毫秒$")
 LOG_LINE = re.compile(r"^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})  (.*)$")
+LAST_DISK = 10
 # Disk 0 has one active partition, disks 1 to 10 answer with nothing: the scan lists all eleven.
 SCAN_LISTINGS = {"dsptw-0.txt": "1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n",
-                 **{f"dsptw-{n}.txt": "" for n in range(1, 11)}}
+                 **{f"dsptw-{n}.txt": "" for n in range(1, LAST_DISK + 1)}}
 OVERHEAD_GOAL = 1.05
-STARTUP_GOAL = 1.2
+STARTUP_GOAL = 1.5
+LISTING_LINE = re.compile(r"^(direct|cmd) (\d+) ([\d.]+)$")
 # Time for the shown window to be painted before its memory is read.
 PAINT_SECONDS = 0.5
+# A program that has just closed leaves Wine busy for a while (tens of milliseconds more for the
+# next start): every timed start waits this long first, so none is timed in the wake of another.
+SETTLE_SECONDS = 0.5
 WAIT_SECONDS = 60
 MIB = 1024 * 1024
 
@@ -213,6 +224,7 @@ class Machine:
         shutil.copy2(self.options.kestrix, self.program / "kestrix.exe")
         shutil.copy2(self.options.kestrix.parent / "boot.ini", self.program / "boot.ini")
         shutil.copy2(self.options.bare, self.program / "bare_window.exe")
+        shutil.copy2(self.options.listing_runs, self.program / "listing_runs.exe")
         for tool in ("bootsect.exe", "bcdboot.exe", "bcdedit.exe", "dsptw.exe"):
             shutil.copy2(self.options.tools_dir / tool, self.program / tool)
         for name, contents in {**self.case.program_files, **SCAN_LISTINGS}.items():
@@ -352,6 +364,7 @@ def run_shown(machine, watch, exe, title, *args):
     """Milliseconds from spawning the loader to the window being mapped, the process's CPU time
     by then, its peak memory once it is painted, and its log's tool lines once it is closed."""
     machine.reset()
+    time.sleep(SETTLE_SECONDS)
     watch.drain()
     started = time.monotonic()
     process = machine.start(exe, *args)
@@ -366,13 +379,36 @@ def run_shown(machine, watch, exe, title, *args):
             "tools": tool_times(machine.log_entries())}
 
 
+def run_listings(machine):
+    """{"direct": [ms of disk 0, ...], "cmd": [...]} as listing_runs.exe timed them."""
+    machine.reset()
+    process = subprocess.Popen(
+        [e2e.LOADERS[machine.options.arch], e2e.PROGRAM_FOLDER + "\\listing_runs.exe",
+         e2e.PROGRAM_FOLDER, str(LAST_DISK)],
+        env=machine.env, cwd=machine.prefix / "drive_c", stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    out, _ = process.communicate(timeout=WAIT_SECONDS)
+    times = {"direct": [None] * (LAST_DISK + 1), "cmd": [None] * (LAST_DISK + 1)}
+    for line in out.splitlines():
+        match = LISTING_LINE.match(line.strip())
+        if match:
+            times[match.group(1)][int(match.group(2))] = float(match.group(3))
+    if process.returncode != 0 or None in times["direct"] + times["cmd"]:
+        raise BenchFailure(f"listing_runs.exe failed (exit {process.returncode}):\n{out}")
+    return times
+
+
 def run_round(machine, watch):
     bare = run_shown(machine, watch, "bare_window.exe", BARE_TITLE)
     direct = run_shown(machine, watch, "kestrix.exe", CH1_TITLE, "-d", "d:")
     scan = run_shown(machine, watch, "kestrix.exe", CH1_TITLE)
-    if len(scan["tools"]) != 11:
-        raise BenchFailure(f"the scan ran {len(scan['tools'])} listings, expected 11")
-    return {"bare": bare, "direct": direct, "scan": scan, "repair": run_repair(machine)}
+    if len(scan["tools"]) != LAST_DISK + 1:
+        raise BenchFailure(f"the scan ran {len(scan['tools'])} listings, expected {LAST_DISK + 1}")
+    # The listings start many processes; the repair after them ends with two quiet seconds before
+    # the next round's start-up is timed.
+    listings = run_listings(machine)
+    return {"bare": bare, "direct": direct, "scan": scan, "listings": listings,
+            "repair": run_repair(machine)}
 
 
 # ---------------------------------------------------------------------------------------------
@@ -452,8 +488,34 @@ def report(facts, rounds, took):
              row("kestrix.exe, ch1 shown (-d d:)", shown_peak, "{:.1f}", "MiB"),
              row("bare_window.exe shown", bare_peak, "{:.1f}", "MiB"),
              f"  {'own share (repair - bare, medians)':<40}{f'{own_memory:.1f} MiB':>10}",
+             "", "(d) one disk listing (the stand-in dsptw.exe), medians per disk",
+             f"  {'disk':<6}kestrix.exe 用时{'direct, pipe':>16}{'cmd.exe, file':>16}"
+             f"{'cmd / direct':>14}",
+             *listing_rows(rounds),
              "", f"load average at the end: {load_average()}; took {took:.0f} s"]
     print("\n".join(rows), flush=True)
+
+
+def listing_rows(rounds):
+    def median_of(kind, disk):
+        return statistics.median(r["listings"][kind][disk] for r in rounds)
+
+    rows = []
+    for disk in range(LAST_DISK + 1):
+        own = statistics.median(r["scan"]["tools"][disk][1] for r in rounds)
+        direct, cmd = median_of("direct", disk), median_of("cmd", disk)
+        rows.append(listing_row(str(disk), own, direct, cmd))
+    every = [r["listings"] for r in rounds]
+    direct = statistics.median(t for r in every for t in r["direct"])
+    cmd = statistics.median(t for r in every for t in r["cmd"])
+    own = statistics.median(ms for r in rounds for _, ms in r["scan"]["tools"])
+    rows.append(listing_row("all", own, direct, cmd))
+    return rows
+
+
+def listing_row(disk, own, direct, cmd):
+    return (f"  {disk:<6}{f'{own:.0f} ms':>16}{f'{direct:.1f} ms':>16}{f'{cmd:.1f} ms':>16}"
+            f"{cmd / direct:>14.2f}")
 
 
 def goal_text(value, goal):
@@ -484,8 +546,10 @@ def resolve(args):
     args.kestrix = build / "kestrix.exe"
     args.tools_dir = build / "tests" / "tools"
     args.bare = build / "bench" / "bare_window.exe"
+    args.listing_runs = build / "bench" / "listing_runs.exe"
     args.template = Path(args.template or e2e.DEFAULT_TEMPLATE).resolve()
-    missing = [str(p) for p in (args.kestrix, args.bare, args.tools_dir / "bcdedit.exe",
+    missing = [str(p) for p in (args.kestrix, args.bare, args.listing_runs,
+                                args.tools_dir / "bcdedit.exe",
                                 Path(e2e.LOADERS[args.arch])) if not p.exists()]
     if missing:
         sys.exit("missing " + ", ".join(missing) + f"; build first: cmake --build {build} -j2")

@@ -92,6 +92,22 @@ std::wstring Outcome(const RunResult& result, const std::vector<std::wstring>& l
     return L"退出码 " + DecimalText(*result.exitCode);
 }
 
+// The log lines of what the tool wrote, blank lines left out.
+std::vector<std::wstring> OutputLines(const LaunchResult& launched) {
+    std::vector<std::wstring> lines;
+    for (auto& text : SplitLines(launched.output)) {
+        if (!TrimSpaces(text).empty()) {
+            lines.push_back(L"输出：" + text);
+        }
+    }
+    if (launched.outputDropped != 0) {
+        lines.push_back(L"输出过长，另有 " +
+                        DecimalText(static_cast<long long>(launched.outputDropped)) +
+                        L" 字节未记录");
+    }
+    return lines;
+}
+
 }  // namespace
 
 RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage) {
@@ -99,6 +115,8 @@ RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage
     RunResult result;
     std::vector<std::wstring> looked;
     std::wstring took;
+    // The tool's output and then the outcome, written to the log in one go.
+    std::vector<std::wstring> lines;
     if (const auto parts = SplitCommandLine(NormaliseCommandLine(commandLine))) {
         result.file = parts->file;
         looked = ToolLocations(files_.OwnFolder(), files_.SystemFolder(), parts->file);
@@ -113,7 +131,7 @@ RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage
             const auto started = clock_.Milliseconds();
             const auto launched = launcher_.Launch({program, parts->parameters, codePage}, waiting);
             took = L"，用时 " + DecimalText(clock_.Milliseconds() - started) + L" 毫秒";
-            LogOutput(launched);
+            lines = OutputLines(launched);
             result.status = launched.started ? RunStatus::Finished : RunStatus::NotStarted;
             result.exitCode = launched.exitCode;
             result.error = launched.error;
@@ -122,27 +140,13 @@ RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage
             break;
         }
     }
-    log_.Write(L"命令：" + line + L" → " + Outcome(result, looked) + took);
+    lines.push_back(L"命令：" + line + L" → " + Outcome(result, looked) + took);
+    log_.WriteLines(lines);
     return result;
 }
 
 void ToolRunner::Waiting::StillRunning(int minutes) {
     log.Write(L"仍在等待 " + commandLine + L" 结束，已运行 " + DecimalText(minutes) + L" 分钟");
-}
-
-void ToolRunner::LogOutput(const LaunchResult& launched) {
-    std::vector<std::wstring> lines;
-    for (auto& text : SplitLines(launched.output)) {
-        if (!TrimSpaces(text).empty()) {
-            lines.push_back(L"输出：" + text);
-        }
-    }
-    if (launched.outputDropped != 0) {
-        lines.push_back(L"输出过长，另有 " +
-                        DecimalText(static_cast<long long>(launched.outputDropped)) +
-                        L" 字节未记录");
-    }
-    log_.WriteLines(lines);
 }
 
 }  // namespace kestrix

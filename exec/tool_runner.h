@@ -69,8 +69,6 @@ private:
         const std::wstring& commandLine;
     };
 
-    void LogOutput(const LaunchResult& launched);
-
     ProcessLauncher& launcher_;
     const FileSystem& files_;
     RunLog& log_;

@@ -63,6 +63,20 @@ UniqueFont SongFont(int decipoints, int weight, UINT dpi) {
                                   L"宋体"));
 }
 
+UniqueFont MakeFont(FontKind kind, UINT dpi) {
+    switch (kind) {
+        case FontKind::SongBold12:
+            return SongFont(120, FW_BOLD, dpi);
+        case FontKind::SongBold105:
+            return SongFont(105, FW_BOLD, dpi);
+        case FontKind::SongRegular105:
+            return SongFont(105, FW_NORMAL, dpi);
+        case FontKind::Default:
+            break;
+    }
+    return DefaultFont(dpi);
+}
+
 HWND CreateControl(HWND parent, const ControlSpec& spec) {
     return CreateWindowExW(0, spec.windowClass, spec.caption,
                            WS_CHILD | WS_CLIPSIBLINGS | spec.style, 0, 0, 0, 0, parent,
@@ -117,6 +131,16 @@ LRESULT RedText(WPARAM wParam) {
 
 }  // namespace
 
+HFONT Fonts::Get(FontKind kind, UINT dpi) {
+    for (const Made& made : made_) {
+        if (made.kind == kind && made.dpi == dpi) {
+            return made.font.get();
+        }
+    }
+    made_.push_back({kind, dpi, MakeFont(kind, dpi)});
+    return made_.back().font.get();
+}
+
 std::wstring WindowText(HWND hwnd) {
     const int length = GetWindowTextLengthW(hwnd);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -165,27 +189,10 @@ HWND FormWindow::Control(int id) const {
 }
 
 void FormWindow::ApplyDpi(UINT dpi) {
-    defaultFont_ = DefaultFont(dpi);
-    songBold12_ = SongFont(120, FW_BOLD, dpi);
-    songBold105_ = SongFont(105, FW_BOLD, dpi);
-    songRegular105_ = SongFont(105, FW_NORMAL, dpi);
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         const ControlSpec& spec = specs_[i];
-        HFONT font = defaultFont_.get();
-        switch (spec.font) {
-            case FontKind::SongBold12:
-                font = songBold12_.get();
-                break;
-            case FontKind::SongBold105:
-                font = songBold105_.get();
-                break;
-            case FontKind::SongRegular105:
-                font = songRegular105_.get();
-                break;
-            case FontKind::Default:
-                break;
-        }
-        SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Get(spec.font, dpi)),
+                     FALSE);
         SetWindowPos(controls_[i], nullptr, ToPixels(spec.place.left, dpi),
                      ToPixels(spec.place.top, dpi), ToPixels(spec.place.width, dpi),
                      ToPixels(spec.place.height + spec.dropDownHeight, dpi),

@@ -29,8 +29,24 @@ struct ControlSpec {
     int dropDownHeight;  // twips below a drop-down combo's field for its list
 };
 
+// The controls' fonts, each made when a window first needs it at a DPI and kept until the program
+// ends: the two windows share them.
+class Fonts {
+public:
+    HFONT Get(FontKind kind, UINT dpi);
+
+private:
+    struct Made {
+        FontKind kind;
+        UINT dpi;
+        UniqueFont font;
+    };
+    std::vector<Made> made_;
+};
+
 class FormWindow {
 public:
+    explicit FormWindow(Fonts& fonts) : fonts_(fonts) {}
     // Registers the class and creates the frame with its controls, sized for the client area
     // and centred on its monitor. window is handed back by WindowFrom.
     HWND Create(HINSTANCE instance, const wchar_t* windowClass, const wchar_t* caption,
@@ -55,14 +71,11 @@ private:
     void ApplyDpi(UINT dpi);
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
+    Fonts& fonts_;
     HWND hwnd_ = nullptr;
     const ControlSpec* specs_ = nullptr;
     std::vector<HWND> controls_;
     UINT dpi_ = 96;
-    UniqueFont defaultFont_;
-    UniqueFont songBold12_;
-    UniqueFont songBold105_;
-    UniqueFont songRegular105_;
 };
 
 // The text of a window or control.

@@ -20,11 +20,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 
-    Win32StartWindow startWindow;
-    Win32RepairWindow repairWindow;
+    Fonts fonts;
+    Win32StartWindow startWindow(fonts);
+    Win32RepairWindow repairWindow(instance, fonts);
     Win32Session session(startWindow, repairWindow);
-    if (!startWindow.Create(instance) || !repairWindow.Create(instance) ||
-        !session.Create(instance)) {
+    if (!startWindow.Create(instance) || !session.Create(instance)) {
         return 1;
     }
     Win32FileSystem files;

@@ -27,22 +27,32 @@ constexpr UINT kAutoCloseMilliseconds = 2000;
 
 }  // namespace
 
-bool Win32RepairWindow::Create(HINSTANCE instance) {
-    if (form_.Create(instance, KESTRIX_REPAIR_CLASS, L"引导修复  By Tobrin", &WindowProc, this,
+void Win32RepairWindow::Make() {
+    if (Handle() != nullptr) {
+        return;
+    }
+    if (form_.Create(instance_, KESTRIX_REPAIR_CLASS, L"引导修复  By Tobrin", &WindowProc, this,
                      kRepairControls, std::size(kRepairControls), {0, 0, 4515, 2175}) == nullptr) {
-        return false;
+        ExitProcess(1);
     }
     progressLog_ = form_.Control(IDC_PROGRESS_LOG);
     partition_ = form_.Control(IDC_PARTITION);
     instruction_ = form_.Control(IDC_INSTRUCTION);
     confirm_ = form_.Control(IDC_CONFIRM);
-    return true;
 }
 
-void Win32RepairWindow::Show() { ShowWindow(Handle(), SW_SHOW); }
-void Win32RepairWindow::Hide() { ShowWindow(Handle(), SW_HIDE); }
+void Win32RepairWindow::Show() {
+    Make();
+    ShowWindow(Handle(), SW_SHOW);
+}
+
+void Win32RepairWindow::Hide() {
+    Make();
+    ShowWindow(Handle(), SW_HIDE);
+}
 
 void Win32RepairWindow::AddPartition(const std::wstring& entry) {
+    Make();
     SendMessageW(partition_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 }
 
@@ -54,14 +64,17 @@ int Win32RepairWindow::PartitionCount() const {
 std::wstring Win32RepairWindow::PartitionText() const { return WindowText(partition_); }
 
 void Win32RepairWindow::SetPartitionText(const std::wstring& text) {
+    Make();
     SetWindowTextW(partition_, text.c_str());
 }
 
 void Win32RepairWindow::SelectPartition(int index) {
+    Make();
     SendMessageW(partition_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void Win32RepairWindow::SetInstruction(const std::wstring& text) {
+    Make();
     SetWindowTextW(instruction_, text.c_str());
 }
 
@@ -70,15 +83,18 @@ bool Win32RepairWindow::IsProgressShown() const {
 }
 
 void Win32RepairWindow::ShowProgress() {
+    Make();
     SetWindowPos(progressLog_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 void Win32RepairWindow::ShowSelection() {
+    Make();
     ShowWindow(progressLog_, SW_HIDE);
     SetFocus(partition_);
 }
 
 void Win32RepairWindow::AppendLogLine(const std::wstring& line) {
+    Make();
     const LRESULT index =
         SendMessageW(progressLog_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     // The user cannot scroll a disabled list, so the newest line is kept in view for them.
@@ -87,9 +103,13 @@ void Win32RepairWindow::AppendLogLine(const std::wstring& line) {
     }
 }
 
-void Win32RepairWindow::SetConfirmEnabled(bool enabled) { EnableWindow(confirm_, enabled); }
+void Win32RepairWindow::SetConfirmEnabled(bool enabled) {
+    Make();
+    EnableWindow(confirm_, enabled);
+}
 
 void Win32RepairWindow::SetAutoCloseTimer(bool armed) {
+    Make();
     if (armed) {
         SetTimer(Handle(), IDT_AUTO_CLOSE, kAutoCloseMilliseconds, nullptr);
     } else {
@@ -98,6 +118,7 @@ void Win32RepairWindow::SetAutoCloseTimer(bool armed) {
 }
 
 void Win32RepairWindow::SetTopmost() {
+    Make();
     SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_FRAMECHANGED);
 }
 

@@ -10,9 +10,12 @@
 
 namespace kestrix::win32 {
 
+// The window is made by the first call that changes it, so that a start window shown before that
+// does not wait for it. Until then Handle() is null and the queries answer for the empty hidden
+// window it will be (on a null window their calls fail with 0 and no text).
 class Win32RepairWindow final : public RepairWindow {
 public:
-    bool Create(HINSTANCE instance);
+    Win32RepairWindow(HINSTANCE instance, Fonts& fonts) : instance_(instance), form_(fonts) {}
     HWND Handle() const { return form_.Handle(); }
 
     void Show() override;
@@ -39,7 +42,11 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Makes the window when it is not made yet; a window that cannot be made ends the program
+    // with exit code 1, as it did when both windows were made at start-up.
+    void Make();
 
+    HINSTANCE instance_;
     FormWindow form_;
     HWND progressLog_ = nullptr;
     HWND partition_ = nullptr;

@@ -30,7 +30,12 @@ bool Win32StartWindow::Create(HINSTANCE instance) {
     return true;
 }
 
-void Win32StartWindow::Show() { ShowWindow(Handle(), SW_SHOW); }
+void Win32StartWindow::Show() {
+    ShowWindow(Handle(), SW_SHOW);
+    // Painted at once: the repair window is made before the message loop runs.
+    UpdateWindow(Handle());
+}
+
 void Win32StartWindow::Hide() { ShowWindow(Handle(), SW_HIDE); }
 
 bool Win32StartWindow::BootSectorOnly() const {

@@ -11,6 +11,7 @@ namespace kestrix::win32 {
 
 class Win32StartWindow final : public StartWindow {
 public:
+    explicit Win32StartWindow(Fonts& fonts) : form_(fonts) {}
     bool Create(HINSTANCE instance);
     HWND Handle() const { return form_.Handle(); }
 

@@ -35,6 +35,9 @@ TEST_F(Startup, GivenPartitionBecomesTheOnlyEntryAndMainWindowWaits) {
     EXPECT_EQ(repairWindow.partitionText, L"c:");
     EXPECT_TRUE(startWindow.visible);
     EXPECT_FALSE(repairWindow.visible);
+    // The start window is on screen before the repair window is prepared behind it.
+    EXPECT_LT(std::find(events.begin(), events.end(), L"start.show"),
+              std::find(events.begin(), events.end(), L"repair.hide"));
     EXPECT_FALSE(startWindow.bootSectorOnly);
 }
 
