@@ -5,11 +5,16 @@ set -euo pipefail
 need_apt=0
 pkgs=(cmake g++ make libgtest-dev
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-      wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk python3)
+      wine wine64 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk
+      python3 passwd)
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-  need_apt=1
+# 32-bit Wine only where the kernel runs 32-bit programs; elsewhere the x86 cases are skipped.
+if bash "$(dirname "$0")/runs-32-bit.sh"; then
+  pkgs+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    need_apt=1
+  fi
 fi
 for p in "${pkgs[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then

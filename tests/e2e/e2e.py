@@ -17,6 +17,7 @@ import difflib
 import fcntl
 import hashlib
 import os
+import pwd
 import re
 import select
 import shlex
@@ -52,6 +53,8 @@ ARCHES = ("x64", "x86")
 # Large and never written by a run: shared with the template through hard links.
 HARD_LINKED = ("drive_c/windows/system32", "drive_c/windows/syswow64", "drive_c/windows/winsxs")
 TEMPLATE_MARK = "kestrix-template.ok"
+# The exit code that CTest counts as a skip (SKIP_RETURN_CODE), never as a pass.
+SKIPPED = 77
 POLL_SECONDS = 0.15
 PROBE_TIMEOUT = 20
 BUTTON_NAMES = {1: "ok", 2: "cancel", 3: "abort", 4: "retry", 5: "ignore", 6: "yes", 7: "no"}
@@ -642,16 +645,20 @@ def program_log_problems(entries, progress, logged, notes, exit_code):
 
 
 def set_immutable(paths, on):
-    """chattr +i / -i: even root cannot write, create or delete there, which is how a read-only
-    drive is simulated. Returns an error message or None."""
-    flag = "+i" if on else "-i"
+    """A read-only drive: chattr +i / -i, which stops even root from writing, creating or
+    deleting there; run as an ordinary user, whose Wine the write bits stop, chmod a-w / u+w.
+    Returns an error message or None."""
+    if os.geteuid() == 0:
+        command = ["chattr", "-R", "+i" if on else "-i"]
+    else:
+        command = ["chmod", "-R", "a-w" if on else "u+w"]
     try:
-        done = subprocess.run(["chattr", "-R", flag, *map(str, paths)], capture_output=True,
-                              text=True, timeout=60)
+        done = subprocess.run([*command, *map(str, paths)], capture_output=True, text=True,
+                              timeout=60)
     except OSError as error:
-        return f"chattr {flag}: {error}"
+        return f"{' '.join(command)}: {error}"
     if done.returncode != 0:
-        return f"chattr {flag} failed ({done.returncode}): {done.stderr.strip()}"
+        return f"{' '.join(command)} failed ({done.returncode}): {done.stderr.strip()}"
     return None
 
 
@@ -677,18 +684,84 @@ def copy_prefix(template, dest):
 
 
 # ---------------------------------------------------------------------------------------------
+# Who Wine runs as
+
+# Windows refuses an administrator what Linux lets root do: writing a read-only file, or into a
+# folder without write permission. So Wine never runs as root: run as root, the runner makes this
+# ordinary account once and starts every Wine process as it.
+ACCOUNT_NAME = "kestrix-e2e"
+ACCOUNT_HOME = Path("/var/lib") / ACCOUNT_NAME
+
+
+@dataclass(frozen=True)
+class Account:
+    name: str
+    uid: int
+    gid: int
+    home: str
+
+    def process_options(self):
+        """subprocess arguments that start a process as this account; none for the caller."""
+        if self.uid == os.geteuid():
+            return {}
+        return {"user": self.uid, "group": self.gid, "extra_groups": []}
+
+
+def wine_account():
+    """The caller when it is an ordinary user; run as root, the tests' own ordinary account."""
+    if os.geteuid() != 0:
+        entry = pwd.getpwuid(os.geteuid())
+        return Account(entry.pw_name, entry.pw_uid, entry.pw_gid, entry.pw_dir)
+    try:
+        entry = pwd.getpwnam(ACCOUNT_NAME)
+    except KeyError:
+        done = subprocess.run(["useradd", "--system", "--user-group", "--create-home",
+                               "--home-dir", str(ACCOUNT_HOME), "--shell", "/usr/sbin/nologin",
+                               ACCOUNT_NAME], capture_output=True, text=True)
+        # Another runner may have made it in the meantime.
+        if done.returncode not in (0, 9):
+            raise CaseFailure(f"useradd {ACCOUNT_NAME} failed ({done.returncode}): "
+                              f"{done.stderr.strip()}")
+        entry = pwd.getpwnam(ACCOUNT_NAME)
+    return Account(entry.pw_name, entry.pw_uid, entry.pw_gid, entry.pw_dir)
+
+
+def give_to(account, path):
+    """Makes everything under path the account's, as the files of a Windows user's own drives
+    are theirs to change (or refuse by attribute)."""
+    if account.uid == os.geteuid():
+        return
+    path = Path(path)
+    for folder, dirs, files in os.walk(path):
+        for name in [".", *dirs, *files]:
+            entry = os.path.join(folder, name)
+            info = os.lstat(entry)
+            if info.st_uid != account.uid or info.st_gid != account.gid:
+                os.lchown(entry, account.uid, account.gid)
+
+
+# ---------------------------------------------------------------------------------------------
 # Wine
 
 
-def wine_env(prefix, display):
+def wine_env(prefix, display, account, xauthority=None):
     env = dict(os.environ)
-    for name in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEDLLPATH", "WINEPATH", "DISPLAY"):
+    for name in ("WINEARCH", "WINESERVER", "WINELOADER", "WINEDLLPATH", "WINEPATH", "DISPLAY",
+                 "XAUTHORITY"):
         env.pop(name, None)
     env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-               LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8")
+               LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8", HOME=account.home, USER=account.name,
+               LOGNAME=account.name)
     if display:
         env["DISPLAY"] = display
+    if xauthority:
+        env["XAUTHORITY"] = str(xauthority)
     return env
+
+
+def runs_32_bit_programs():
+    """Some kernels run no 32-bit programs, and so no 32-bit Wine."""
+    return subprocess.run(["bash", str(REPO / "scripts" / "runs-32-bit.sh")]).returncode == 0
 
 
 def wine_version():
@@ -696,34 +769,40 @@ def wine_version():
     return out.stdout.strip()
 
 
-def remove_server_folder(prefix):
-    """Each prefix leaves a socket folder, named after its inode, in the Wine tmp folder that
-    the prefix's "wineserver" file names; nothing else removes it."""
-    pointer = Path(prefix) / "wineserver"
+def remove_server_folder(prefix, account):
+    """Each prefix leaves a socket folder, named after its inode, in the account's Wine tmp
+    folder (or one that the prefix's "wineserver" file names); nothing else removes it."""
     try:
         info = Path(prefix).stat()
-        tmp_name = pointer.read_text().strip()
+    except OSError:
+        return
+    server = f"server-{info.st_dev:x}-{info.st_ino:x}"
+    shutil.rmtree(Path("/tmp") / f".wine-{account.uid}" / server, ignore_errors=True)
+    try:
+        tmp_name = (Path(prefix) / "wineserver").read_text().strip()
     except OSError:
         return
     if not tmp_name or "/" in tmp_name:
         return
-    shutil.rmtree(Path("/tmp") / tmp_name / f"server-{info.st_dev:x}-{info.st_ino:x}",
-                  ignore_errors=True)
+    shutil.rmtree(Path("/tmp") / tmp_name / server, ignore_errors=True)
 
 
-def template_stamp():
-    """What a template was made from: a new Wine or new settings make it stale."""
+def template_stamp(account):
+    """What a template was made from: a new Wine, new settings or another account (whose
+    profile folder it holds) make it stale."""
     digest = hashlib.sha256(TEMPLATE_SETTINGS.encode()).hexdigest()[:16]
-    return f"{wine_version()}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
+    return (f"{wine_version()}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
+            f"account {account.name}\n")
 
 
 def ensure_template(path, log=print):
     """Makes the prefix template once; concurrent callers wait for the first one."""
     path = Path(path).resolve()
     path.parent.mkdir(parents=True, exist_ok=True)
+    account = wine_account()
     with open(path.parent / (path.name + ".lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        stamp = template_stamp()
+        stamp = template_stamp(account)
         mark = path / TEMPLATE_MARK
         if mark.is_file() and mark.read_text() == stamp:
             return path
@@ -731,35 +810,40 @@ def ensure_template(path, log=print):
         if missing:
             raise CaseFailure(f"{', '.join(missing)} not in {WINE_FONTS}: install fonts-wine "
                               "(scripts/install-deps.sh)")
-        log(f"making Wine prefix template {path}, about 30 s")
+        log(f"making Wine prefix template {path} as {account.name}, about 30 s")
         started = time.monotonic()
-        building = path.parent / (path.name + ".building")
-        shutil.rmtree(building, ignore_errors=True)
+        # Made where the account may write whatever folder the build is in, then moved.
+        scratch = Path(tempfile.mkdtemp(prefix="kestrix-template-"))
+        give_to(account, scratch)
+        building = scratch / "prefix"
         shutil.rmtree(path, ignore_errors=True)
         # No display: wineboot would otherwise show its progress window.
-        env = wine_env(building, None)
+        env = wine_env(building, None, account)
+        as_account = account.process_options()
         try:
             subprocess.run(["wineboot", "-i"], env=env, check=True, timeout=600,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **as_account)
             settings = building / "drive_c" / "kestrix-settings.reg"
             settings.write_text(TEMPLATE_SETTINGS)
             subprocess.run([LOADERS["x64"], "regedit", "/S", "C:\\kestrix-settings.reg"],
                            env=env, cwd=building / "drive_c", check=True, timeout=120,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **as_account)
+            subprocess.run(["wineserver", "-w"], env=env, timeout=120, **as_account)
             settings.unlink()
             fonts = building / "drive_c" / "windows" / "Fonts"
             fonts.mkdir(parents=True, exist_ok=True)
             for font in TEMPLATE_FONTS:
                 shutil.copy2(WINE_FONTS / font, fonts / font)
+            if not (building / "system.reg").is_file():
+                raise CaseFailure("wineboot made no prefix")
+            (building / TEMPLATE_MARK).write_text(stamp)
+            give_to(account, building)
         finally:
             subprocess.run(["wineserver", "-k"], env=env, timeout=60,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            remove_server_folder(building)
-        if not (building / "system.reg").is_file():
-            raise CaseFailure("wineboot made no prefix")
-        (building / TEMPLATE_MARK).write_text(stamp)
-        building.rename(path)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **as_account)
+            remove_server_folder(building, account)
+        shutil.move(str(building), str(path))
+        shutil.rmtree(scratch, ignore_errors=True)
         log(f"template ready in {time.monotonic() - started:.1f} s")
         return path
 
@@ -852,6 +936,7 @@ class Workspace:
         self.options = options
         self.root = Path(tempfile.mkdtemp(prefix=f"kestrix-e2e-{case.name}-"))
         self.prefix = self.root / "prefix"
+        self.account = wine_account()
         self.drives = {}
         self.images = {}
         self.env = None
@@ -915,8 +1000,8 @@ class Workspace:
                 (paths[0] / ".kestrix-write-test").write_bytes(b"")
             except PermissionError:
                 continue
-            raise CaseFailure(f"{entry} is still writable after chattr +i; this file system "
-                              "cannot simulate a read-only drive")
+            raise CaseFailure(f"{entry} is still writable; this file system cannot simulate a "
+                              "read-only drive")
 
     def take_snapshot(self):
         self.before = snapshot(self.prefix, self.drives, self.images)
@@ -968,9 +1053,10 @@ class Workspace:
             make_disk_image(host_path(self.prefix, self.drives, key), image)
         for name, contents in self.case.program_files.items():
             (program / name).write_bytes(content_bytes(contents))
+        give_to(self.account, self.root)
         set_attributes(self.prefix, self.drives, self.case.attributes)
         self.make_read_only()
-        self.env = wine_env(self.prefix, self.display)
+        self.env = wine_env(self.prefix, self.display, self.account, self.xauthority())
         if self.case.path:
             # Wine puts these in front of the prefix's PATH.
             self.env["WINEPATH"] = ";".join(windows_path(key) for key in self.case.path)
@@ -979,6 +1065,16 @@ class Workspace:
                                                                           exist_ok=True)
         if self.case.checks_drives:
             self.take_snapshot()
+
+    def xauthority(self):
+        """The display's cookie, where the account can read it (xvfb-run keeps it private)."""
+        cookie = os.environ.get("XAUTHORITY")
+        if not self.display or not cookie or not Path(cookie).is_file():
+            return None
+        own = self.root / "Xauthority"
+        shutil.copyfile(cookie, own)
+        give_to(self.account, own)
+        return own
 
     @property
     def program_folder(self):
@@ -995,7 +1091,7 @@ class Workspace:
                 done = subprocess.run(self.wine(PROGRAM_FOLDER + "\\kprobe.exe", *args),
                                       env=self.env, cwd=self.prefix / "drive_c", stdout=out,
                                       stderr=err, stdin=subprocess.DEVNULL,
-                                      timeout=PROBE_TIMEOUT)
+                                      timeout=PROBE_TIMEOUT, **self.account.process_options())
             except subprocess.TimeoutExpired:
                 raise CaseFailure(f"kprobe {' '.join(args)} did not answer in "
                                   f"{PROBE_TIMEOUT} s") from None
@@ -1010,7 +1106,7 @@ class Workspace:
             self.launched = subprocess.Popen(
                 self.wine(PROGRAM_FOLDER + "\\kprobe.exe", *args), env=self.env,
                 cwd=self.prefix / "drive_c", stdin=subprocess.DEVNULL,
-                stdout=subprocess.DEVNULL, stderr=err)
+                stdout=subprocess.DEVNULL, stderr=err, **self.account.process_options())
         return self.launched
 
     def note_run_folders(self):
@@ -1064,7 +1160,8 @@ class Workspace:
     def cleanup(self):
         if self.env is not None:
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           **self.account.process_options())
         if self.launched is not None and self.launched.poll() is None:
             self.launched.kill()
             self.launched.wait()
@@ -1072,7 +1169,7 @@ class Workspace:
             problem = set_immutable(self.immutable, False)
             if problem:
                 print(f"warning: {problem}; remove {self.root} by hand after chattr -R -i")
-        remove_server_folder(self.prefix)
+        remove_server_folder(self.prefix, self.account)
         if self.options.keep:
             print(f"kept: {self.root}")
         else:
@@ -1376,6 +1473,7 @@ def run_again(ws, case, options, outcome):
     for number, again in enumerate(case.then, 1):
         if again.before is not None:
             again.before(ws)
+            give_to(ws.account, ws.root)
         ws.launch(PROGRAM_FOLDER + "\\kestrix.exe", again.tail)
         driver = Driver(ws, dataclasses.replace(case, tail=again.tail, steps=again.steps,
                                                 exit_code=again.exit_code), options)
@@ -1620,6 +1718,11 @@ def main(argv=None):
     for case in selected:
         if options.arch not in case.arches:
             parser.error(f"case {case.name} runs on {', '.join(case.arches)} only")
+    if options.arch == "x86" and not runs_32_bit_programs():
+        for case in selected:
+            print(f"SKIP x86 {case.name}: this kernel runs no 32-bit programs "
+                  "(ia32 emulation is off), so the 32-bit Wine cannot start")
+        return SKIPPED
     ensure_template(options.template)
     results = []
     for case in selected:
