@@ -21,9 +21,13 @@ std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bo
     return option + std::wstring(bootDrive);
 }
 
-std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive) {
+std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
+                              BootFilesFor firmware) {
+    const wchar_t* named = firmware == BootFilesFor::Bios   ? L" /f BIOS"
+                           : firmware == BootFilesFor::Uefi ? L" /f UEFI"
+                                                            : L"";
     return L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " +
-           std::wstring(bootDrive);
+           std::wstring(bootDrive) + named;
 }
 
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
@@ -41,10 +45,6 @@ std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
 
 std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
     return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
-}
-
-std::wstring UefiBootFilesCommand(std::wstring_view scannedDrive, std::wstring_view efiDrive) {
-    return BootFilesCommand(scannedDrive, efiDrive) + L" /f UEFI";
 }
 
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {

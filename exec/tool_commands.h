@@ -14,16 +14,18 @@ std::wstring ListingCommand(int disk);
 
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive);
 
+// Which firmware's boot files bcdboot builds: by default those of the firmware that started the
+// running Windows, which from a rescue system started through UEFI are not a BIOS partition's.
+enum class BootFilesFor { RunningFirmware, Bios, Uefi };
+
 // Builds the 6.x boot files of the installation on scannedDrive onto bootDrive.
-std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive);
+std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
+                              BootFilesFor firmware = BootFilesFor::RunningFirmware);
 
 // The seven store edits that add the 5.x entry to the boot drive's store, in their order.
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
 
 std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
-
-// The UEFI boot files of the installation on scannedDrive, onto the EFI system partition.
-std::wstring UefiBootFilesCommand(std::wstring_view scannedDrive, std::wstring_view efiDrive);
 
 // The boot menu's timeout in the EFI system partition's store.
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);

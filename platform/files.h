@@ -30,6 +30,13 @@ struct FolderEntry {
 // How the running Windows was started.
 enum class Firmware { Unknown, Bios, Uefi };
 
+// What asking the firmware told: Unknown comes with the unexpected error that Windows gave.
+struct FirmwareReading {
+    Firmware firmware = Firmware::Unknown;
+    std::uint32_t error = 0;
+    std::wstring errorText;
+};
+
 // Attributes that a file's backup records and its restore puts back, with Windows' values.
 inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kAttributeHidden = 0x2;
@@ -104,7 +111,7 @@ public:
     // Whether the partition behind a drive is an EFI system partition: by its partition type, or
     // where that cannot be asked, a FAT volume holding an \EFI folder.
     virtual bool IsEfiSystemPartition(const std::wstring& drive) const = 0;
-    virtual Firmware RunningFirmware() const = 0;
+    virtual FirmwareReading RunningFirmware() const = 0;
     // The first bytes of a file (fewer when it is shorter).
     virtual FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                                      std::string& bytes) const = 0;

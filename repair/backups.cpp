@@ -155,7 +155,9 @@ FileResult Backups::SaveFile(const std::wstring& path) {
         if (!result && result.error == kErrorSharingViolation && IsHeldStoreFile(path)) {
             result = ExportStore(path, target);
         } else if (result) {
-            result = Flushed(target, result);
+            // The copy has the original's attributes, which the manifest keeps: a read-only copy
+            // could not even be opened to flush it, as Windows refuses that to an administrator.
+            result = Flushed(target, files_.SetNormalAttributes(target));
             if (result) {
                 result = RecordFile(path, target);
             }
@@ -229,6 +231,10 @@ FileResult Backups::SaveBootFiles(const std::wstring& drive) {
     // A store that the tool makes in a folder that exists is one the run created.
     if (result && (missing_.empty() || missing_.back() != boot)) {
         result = SaveFile(boot + L"\\BCD");
+    }
+    // UEFI boot files that a tool could change beside the BIOS ones.
+    if (result) {
+        result = SaveFolder(drive + L"\\EFI");
     }
     outcomes_[key] = result;
     return result;

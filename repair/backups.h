@@ -28,8 +28,9 @@ public:
     FileResult SaveVolumeStart(const std::wstring& drive);
     // Once per path; a missing file has nothing to save and succeeds.
     FileResult SaveFile(const std::wstring& path);
-    // \bootmgr and the \Boot folder with everything in it, once per drive. The store that the
-    // running Windows holds open cannot be copied; it is exported by the store tool instead.
+    // \bootmgr, the \Boot folder with everything in it and \EFI when it is there, once per drive.
+    // The store that the running Windows holds open cannot be copied; it is exported by the store
+    // tool instead.
     FileResult SaveBootFiles(const std::wstring& drive);
     // \EFI\Microsoft\Boot and \EFI\Boot with everything in them, once per drive.
     FileResult SaveEfiBootFiles(const std::wstring& drive);

@@ -139,15 +139,17 @@ RepairOutcome RepairJob::RepairBootSector() {
 }
 
 void RepairJob::NoteFirmware() {
-    const auto firmware = files_.RunningFirmware();
+    const auto reading = files_.RunningFirmware();
+    firmware_ = reading.firmware;
     log_.Write(std::wstring(L"本机当前的启动方式：") +
-               (firmware == Firmware::Uefi   ? L"UEFI"
-                : firmware == Firmware::Bios ? L"BIOS"
-                                             : L"未知"));
+               (firmware_ == Firmware::Uefi   ? L"UEFI"
+                : firmware_ == Firmware::Bios ? L"BIOS"
+                : reading.error != 0 ? L"未知" + Reason({false, reading.error, reading.errorText})
+                                     : L"未知"));
     const bool uefiRepair = request_->path == BootPath::Uefi;
-    if (firmware == Firmware::Uefi && !uefiRepair) {
+    if (firmware_ == Firmware::Uefi && !uefiRepair) {
         Log(L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
-    } else if (firmware == Firmware::Bios && uefiRepair) {
+    } else if (firmware_ == Firmware::Bios && uefiRepair) {
         Log(L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。");
     }
 }
@@ -237,10 +239,15 @@ bool RepairJob::ScanWindows6() {
             if (request_->path == BootPath::Uefi) {
                 // bcdboot fails without the folder on recent Windows.
                 if (EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
-                    RunBootFilesTool(UefiBootFilesCommand(scanned, bootDrive_));
+                    RunBootFilesTool(BootFilesCommand(scanned, bootDrive_, BootFilesFor::Uefi));
                 }
             } else {
-                RunBootFilesTool(BootFilesCommand(scanned, bootDrive_));
+                // From a rescue system started through UEFI, bcdboot would otherwise build UEFI
+                // boot files on the active partition and no BIOS ones.
+                RunBootFilesTool(BootFilesCommand(scanned, bootDrive_,
+                                                  firmware_ == Firmware::Uefi
+                                                      ? BootFilesFor::Bios
+                                                      : BootFilesFor::RunningFirmware));
             }
             continue;
         }

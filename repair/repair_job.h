@@ -123,6 +123,7 @@ private:
     RepairProgress* progress_ = nullptr;
     std::optional<Backups> backups_;
     std::wstring bootDrive_;
+    Firmware firmware_ = Firmware::Unknown;
     int failures_ = 0;
 };
 

@@ -357,20 +357,46 @@ bool Win32FileSystem::IsEfiSystemPartition(const std::wstring& drive) const {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-Firmware Win32FileSystem::RunningFirmware() const {
-    // A dummy variable of the null GUID: BIOS answers ERROR_INVALID_FUNCTION, UEFI another error.
-    // (GetFirmwareType is newer, and a stub that aborts under some Wine versions.)
+namespace {
+
+// Reading firmware variables needs this privilege, which an administrator holds but has not
+// enabled.
+void EnableFirmwarePrivilege() {
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) {
+        return;
+    }
+    const UniqueKernelHandle token(opened);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME,
+                              &privileges.Privileges[0].Luid)) {
+        AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
+}
+
+}  // namespace
+
+FirmwareReading Win32FileSystem::RunningFirmware() const {
+    EnableFirmwarePrivilege();
+    // A dummy variable of the null GUID: BIOS answers ERROR_INVALID_FUNCTION; UEFI says that the
+    // variable or its namespace is not there. (GetFirmwareType is newer, and a stub that aborts
+    // under some Wine versions.)
     if (GetFirmwareEnvironmentVariableW(L"", L"{00000000-0000-0000-0000-000000000000}", nullptr,
                                         0) != 0) {
-        return Firmware::Uefi;
+        return {Firmware::Uefi, 0, {}};
     }
-    switch (GetLastError()) {
+    const DWORD error = GetLastError();
+    switch (error) {
         case ERROR_INVALID_FUNCTION:
-            return Firmware::Bios;
-        case ERROR_CALL_NOT_IMPLEMENTED:
-            return Firmware::Unknown;
+            return {Firmware::Bios, 0, {}};
+        case ERROR_ENVVAR_NOT_FOUND:
+        case ERROR_NOACCESS:
+            return {Firmware::Uefi, 0, {}};
         default:
-            return Firmware::Uefi;
+            // Anything else (the privilege refused, the call not implemented) tells nothing.
+            return {Firmware::Unknown, error, ErrorText(error)};
     }
 }
 
@@ -610,6 +636,12 @@ std::optional<std::uint32_t> Win32FileSystem::Attributes(const std::wstring& pat
 }
 
 FileResult Win32FileSystem::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
+    // Read-only last: Wine keeps hidden and system in an extended attribute, which a file that is
+    // already read-only no longer lets it write.
+    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (writable != attributes && writable != 0 && !SetFileAttributesW(path.c_str(), writable)) {
+        return LastError();
+    }
     return Check(
         SetFileAttributesW(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL));
 }

@@ -31,7 +31,7 @@ public:
     DriveMedia MediaOf(const std::wstring& drive) const override;
     DriveMedia DiskMediaOf(int disk) const override;
     bool IsEfiSystemPartition(const std::wstring& drive) const override;
-    Firmware RunningFirmware() const override;
+    FirmwareReading RunningFirmware() const override;
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override;
     std::wstring TempFolder() const override;

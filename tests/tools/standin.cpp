@@ -275,8 +275,19 @@ bool WriteFileAt(const std::wstring& path, std::string_view bytes) {
     return wrote;
 }
 
+// Writes a file over one that Windows may keep protected, as the real tools do: its attributes
+// cleared first, then the ones given set (0 leaves it a normal file), read-only last, as Wine
+// cannot mark a file that is already read-only hidden or system.
+bool ReplaceFileAt(const std::wstring& path, std::string_view bytes, DWORD attributes) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    return WriteFileAt(path, bytes) &&
+           (writable == 0 || SetFileAttributesW(path.c_str(), writable) != FALSE) &&
+           (attributes == 0 || SetFileAttributesW(path.c_str(), attributes) != FALSE);
+}
+
 // bcdboot leaves the boot manager and a boot store on the drive named after /s, as the real tool
-// would.
+// would: the boot manager read-only, hidden and system, as Windows keeps it.
 DWORD WriteBootStore(std::wstring_view args) {
     std::wstring drive = ValueAfter(Tokens(args), L"/s");
     if (drive.empty()) {
@@ -294,8 +305,10 @@ DWORD WriteBootStore(std::wstring_view args) {
     }
     const std::wstring folder = drive + L"\\boot";
     CreateDirectoryW(folder.c_str(), nullptr);
-    const bool wrote = WriteFileAt(folder + L"\\bcd", "stand-in boot store\r\n") &&
-                       WriteFileAt(drive + L"\\bootmgr", "stand-in boot manager\r\n");
+    const bool wrote =
+        ReplaceFileAt(folder + L"\\bcd", "stand-in boot store\r\n", 0) &&
+        ReplaceFileAt(drive + L"\\bootmgr", "stand-in boot manager\r\n",
+                      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     return wrote ? 0 : kWorkFailed;
 }
 

@@ -165,6 +165,7 @@ TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {
     // The 5-byte boot.ini is saved before it is replaced.
     EXPECT_EQ(Copies(), (Lines{
                             L"copy:d:\\boot.ini>C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
+                            L"attrib:C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
                             L"attrib:d:\\boot.ini",
                             L"copy:C:\\kestrix\\boot.ini>d:\\boot.ini",
                             L"attrib:d:\\BOOTFONT.BIN",

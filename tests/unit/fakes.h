@@ -146,6 +146,11 @@ private:
     Events& events_;
 };
 
+// Files and drives under Windows' rules: a read-only file cannot be opened for writing (error 5,
+// even for an administrator), nor a hidden or system one replaced as a normal file; a copy takes
+// its original's attributes; a file that the running Windows holds open (the boot store) gives a
+// sharing violation; a raw volume is read and written in whole sectors; names keep the case they
+// were written in while lookups ignore it; a relative path lies in the current folder.
 class FakeFileSystem final : public FileSystem {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
@@ -169,7 +174,7 @@ public:
         return true;
     }
     std::optional<std::int64_t> FileLength(const std::wstring& path) const override {
-        const auto it = files.find(ToLower(path));
+        const auto it = files.find(Key(path));
         if (it == files.end()) {
             return std::nullopt;
         }
@@ -177,50 +182,58 @@ public:
     }
     FileResult SetNormalAttributes(const std::wstring& path) override {
         events_.push_back(L"attrib:" + path);
-        if (files.count(ToLower(path)) == 0) {
+        if (files.count(Key(path)) == 0) {
             return Failure(2);
         }
         if (!Writable(path)) {
             return Failure(5);
         }
-        attributes.erase(ToLower(path));
+        attributes.erase(Key(path));
         return FileResult::Success();
     }
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override {
         events_.push_back(L"copy:" + source + L">" + target);
-        if (held.count(ToLower(source)) != 0) {
+        if (held.count(Key(source)) != 0) {
             return Failure(kErrorSharingViolation);
         }
-        const auto it = files.find(ToLower(source));
+        const auto it = files.find(Key(source));
         if (it == files.end()) {
             return Failure(2);
         }
-        if (!Writable(target)) {
-            return Failure(5);
+        const auto carried = AttributesOf(source);
+        if (const auto refused = RefusedReplacing(target, carried)) {
+            return Failure(*refused);
         }
-        files[ToLower(target)] = it->second;
+        Store(target, it->second);
+        if (carried != 0) {
+            attributes[Key(target)] = carried;
+        } else {
+            attributes.erase(Key(target));
+        }
         return FileResult::Success();
     }
     FileResult CreateFolder(const std::wstring& path) override {
         events_.push_back(L"mkdir:" + path);
-        if (!Writable(path) || folders.count(ToLower(path)) != 0) {
+        if (!Writable(path) || folders.count(Key(path)) != 0) {
             return Failure(183);
         }
-        folders.insert(ToLower(path));
+        folders.insert(Key(path));
+        names.emplace(Key(path), Full(path));
         return FileResult::Success();
     }
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override {
-        if (!Writable(path)) {
-            return Failure(5);
+        if (const auto refused = RefusedOpening(path)) {
+            return Failure(*refused);
         }
-        files[ToLower(path)] += bytes;
+        std::string grown = files[Key(path)] + bytes;
+        Store(path, grown);
         return FileResult::Success();
     }
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override {
-        if (!Writable(path)) {
-            return Failure(5);
+        if (const auto refused = RefusedReplacing(path, 0)) {
+            return Failure(*refused);
         }
-        files[ToLower(path)] = bytes;
+        Store(path, bytes);
         return FileResult::Success();
     }
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
@@ -228,6 +241,9 @@ public:
         const auto it = volumes.find(ToLower(drive));
         if (it == volumes.end()) {
             return Failure(2);
+        }
+        if (length % kSector != 0) {
+            return Failure(kInvalidParameter);
         }
         bytes = it->second.substr(0, length);
         return FileResult::Success();
@@ -237,6 +253,9 @@ public:
         const auto it = volumes.find(ToLower(drive));
         if (it == volumes.end() || !Writable(drive)) {
             return Failure(5);
+        }
+        if (bytes.empty() || bytes.size() % kSector != 0) {
+            return Failure(kInvalidParameter);
         }
         it->second.replace(0, bytes.size(), bytes);
         return FileResult::Success();
@@ -253,9 +272,12 @@ public:
         return VolumeIdentity{{}, 0, it->second.size()};
     }
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override {
-        const auto it = files.find(ToLower(path));
+        const auto it = files.find(Key(path));
         if (it == files.end()) {
             return Failure(2);
+        }
+        if (held.count(Key(path)) != 0) {
+            return Failure(kErrorSharingViolation);
         }
         bytes = it->second;
         return FileResult::Success();
@@ -276,24 +298,23 @@ public:
         return digest;
     }
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override {
-        if (files.count(ToLower(path)) == 0) {
+        if (files.count(Key(path)) == 0) {
             return std::nullopt;
         }
-        const auto it = attributes.find(ToLower(path));
-        return it == attributes.end() ? 0u : it->second;
+        return AttributesOf(path);
     }
     FileResult SetAttributes(const std::wstring& path, std::uint32_t value) override {
         events_.push_back(L"setattrib:" + path + L"=" + std::to_wstring(value));
-        if (files.count(ToLower(path)) == 0) {
+        if (files.count(Key(path)) == 0) {
             return Failure(2);
         }
-        attributes[ToLower(path)] = value;
+        attributes[Key(path)] = value;
         return FileResult::Success();
     }
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override {
         entries.clear();
-        auto base = ToLower(path);
+        auto base = Key(path);
         if (!base.empty() && base.back() == L'\\') {
             base.pop_back();
         }
@@ -310,10 +331,16 @@ public:
             }
             const auto rest = key.substr(prefix.size());
             const auto slash = rest.find(L'\\');
-            const auto name = rest.substr(0, slash);
-            if (seen.insert(name).second) {
-                entries.push_back({name, deeperIsFolder || slash != std::wstring::npos});
+            const auto length = std::min(rest.size(), slash);
+            if (!seen.insert(rest.substr(0, length)).second) {
+                return;
             }
+            // The name as it was written: lower case changes no length.
+            const auto written = names.find(key);
+            const auto name = written == names.end()
+                                  ? rest.substr(0, length)
+                                  : written->second.substr(prefix.size(), length);
+            entries.push_back({name, deeperIsFolder || slash != std::wstring::npos});
         };
         for (const auto& [key, bytes] : files) {
             add(key, false);
@@ -329,7 +356,14 @@ public:
     }
     FileResult FlushFile(const std::wstring& path) override {
         events_.push_back(L"flush:" + path);
-        return files.count(ToLower(path)) != 0 ? FileResult::Success() : Failure(2);
+        if (files.count(Key(path)) == 0) {
+            return Failure(2);
+        }
+        // Flushing opens the file for writing.
+        if (const auto refused = RefusedOpening(path)) {
+            return Failure(*refused);
+        }
+        return FileResult::Success();
     }
     std::vector<std::wstring> DriveEntries() const override { return drives; }
     DriveMedia DiskMediaOf(int disk) const override {
@@ -339,12 +373,18 @@ public:
     bool IsEfiSystemPartition(const std::wstring& drive) const override {
         return efiSystem.count(ToLower(drive)) != 0;
     }
-    Firmware RunningFirmware() const override { return firmware; }
+    FirmwareReading RunningFirmware() const override {
+        return {firmware, firmware == Firmware::Unknown ? firmwareError : 0u,
+                firmware == Firmware::Unknown && firmwareError != 0 ? L"firmware error" : L""};
+    }
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override {
-        const auto it = files.find(ToLower(path));
+        const auto it = files.find(Key(path));
         if (it == files.end()) {
             return Failure(kErrorFileNotFound);
+        }
+        if (held.count(Key(path)) != 0) {
+            return Failure(kErrorSharingViolation);
         }
         bytes = it->second.substr(0, length);
         return FileResult::Success();
@@ -352,7 +392,12 @@ public:
     std::wstring TempFolder() const override { return L"C:\\temp\\"; }
     bool DeleteFileAt(const std::wstring& path) override {
         events_.push_back(L"delete:" + path);
-        return files.erase(ToLower(path)) != 0;
+        if (files.count(Key(path)) == 0 || RefusedOpening(path)) {
+            return false;
+        }
+        files.erase(Key(path));
+        attributes.erase(Key(path));
+        return true;
     }
     DriveMedia MediaOf(const std::wstring& drive) const override {
         const auto it = media.find(ToLower(drive));
@@ -361,7 +406,7 @@ public:
 
     // Paths under a read-only prefix (a drive or a folder, lower case) refuse every write.
     bool Writable(const std::wstring& path) const {
-        const auto lower = ToLower(path);
+        const auto lower = Key(path);
         for (const auto& prefix : readOnly) {
             if (lower.rfind(prefix, 0) == 0) {
                 return false;
@@ -374,39 +419,99 @@ public:
     }
     // The text of a file as written, for checking logs.
     std::wstring Text(const std::wstring& path) const {
-        const auto it = files.find(ToLower(path));
+        const auto it = files.find(Key(path));
         return it == files.end() ? L"" : FromUtf8(it->second);
     }
 
-    // A file of the given length; paths compare without regard to case, as on Windows.
+    // A file of the given length, under the name as given.
     void Put(const std::wstring& path, std::size_t length) {
-        files[ToLower(path)] = std::string(length, 'x');
+        Store(path, std::string(length, 'x'));
+    }
+    // Read-only, hidden and system, as Windows keeps its boot files.
+    void Protect(const std::wstring& path) {
+        attributes[Key(path)] = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
     }
 
     std::wstring ownFolder = L"C:\\tools";
     std::wstring systemFolder = L"C:\\Windows\\System32";
     std::wstring arguments;
     std::wstring currentDrive;
-    std::wstring currentFolder;
+    // Where a process started from a command prompt finds itself.
+    std::wstring currentFolder = L"C:\\Windows\\System32";
     bool failDrive = false;
     bool failFolder = false;
+    // Keyed by the full path in lower case.
     std::map<std::wstring, std::string> files;
     std::set<std::wstring> folders;
+    // The full path of each file and folder as it was first written.
+    std::map<std::wstring, std::wstring> names;
     std::map<std::wstring, std::string> volumes;
     std::map<std::wstring, std::optional<VolumeIdentity>> identities;
     std::map<std::wstring, std::uint32_t> attributes;
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
     std::vector<std::wstring> unreadable;
-    // Paths whose copy fails because another program holds them open.
+    // Paths (lower case) that the running Windows holds open: no copy, read or write.
     std::set<std::wstring> held;
     std::map<std::wstring, DriveMedia> media;
     std::vector<std::wstring> drives;
     std::map<int, DriveMedia> diskMedia;
     std::set<std::wstring> efiSystem;
     Firmware firmware = Firmware::Bios;
+    // What asking the firmware failed with when it tells nothing.
+    std::uint32_t firmwareError = 0;
 
 private:
+    static constexpr std::size_t kSector = 512;
+    static constexpr std::uint32_t kInvalidParameter = 87;
+
+    std::wstring Full(const std::wstring& path) const {
+        // A drive ("d:") names its volume or its root.
+        const bool absolute = (path.size() >= 2 && path[1] == L':') || path.rfind(L"\\\\", 0) == 0;
+        return absolute || path.empty() ? path : JoinFolder(currentFolder, path);
+    }
+    static std::wstring JoinFolder(const std::wstring& folder, const std::wstring& name) {
+        return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+    }
+    std::wstring Key(const std::wstring& path) const { return ToLower(Full(path)); }
+    std::uint32_t AttributesOf(const std::wstring& path) const {
+        const auto it = attributes.find(Key(path));
+        return it == attributes.end() ? 0u : it->second;
+    }
+    // A new file takes the name as given; a file written over keeps its own.
+    void Store(const std::wstring& path, const std::string& bytes) {
+        if (files.count(Key(path)) == 0) {
+            names[Key(path)] = Full(path);
+        }
+        files[Key(path)] = bytes;
+    }
+    // Why Windows would refuse to open an existing file for writing.
+    std::optional<std::uint32_t> RefusedOpening(const std::wstring& path) const {
+        if (!Writable(path)) {
+            return 5;
+        }
+        if (held.count(Key(path)) != 0) {
+            return kErrorSharingViolation;
+        }
+        if (files.count(Key(path)) != 0 && (AttributesOf(path) & kAttributeReadOnly) != 0) {
+            return 5;
+        }
+        return std::nullopt;
+    }
+    // Replacing a file as a new one with these attributes: a hidden or system file only by a
+    // file that has them too.
+    std::optional<std::uint32_t> RefusedReplacing(const std::wstring& path,
+                                                  std::uint32_t newAttributes) const {
+        if (const auto refused = RefusedOpening(path)) {
+            return refused;
+        }
+        constexpr std::uint32_t kKept = kAttributeHidden | kAttributeSystem;
+        if (files.count(Key(path)) != 0 && (AttributesOf(path) & kKept & ~newAttributes) != 0) {
+            return 5;
+        }
+        return std::nullopt;
+    }
+
     Events& events_;
 };
 

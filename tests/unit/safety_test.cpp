@@ -32,6 +32,7 @@ void SevenBootingFromD(testing::Machine& m) {
 
 TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
     const std::wstring bcdboot = L"bcdboot.exe e:\\windows /l zh-cn /s d:";
+    const std::wstring noFolder = L"（没有可写的备份目录），未运行 ";
     struct Case {
         const char* name;
         std::function<void(testing::Machine&)> arrange;
@@ -43,6 +44,33 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
          [](testing::Machine&) {},
          {},
          {bcdboot, L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"read-only, hidden and system boot files",
+         [](testing::Machine& m) {
+             m.files.Protect(L"d:\\bootmgr");
+             m.files.Protect(L"d:\\boot\\bcd");
+         },
+         {},
+         {bcdboot, L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"no writable folder anywhere",
+         [](testing::Machine& m) { m.files.readOnly = {L"c:", L"d:"}; },
+         {L"  失败：无法备份 d: 的启动文件" + noFolder + bcdboot,
+          L"  失败：无法备份 d: 的启动文件" + noFolder + L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
+          L"  失败：无法备份 d: 的引导扇区" + noFolder + L"bootsect.exe /nt60 d:"},
+         {}},
+        {"the store held by the running Windows, named as Windows names it",
+         [](testing::Machine& m) {
+             m.files.files.erase(L"d:\\boot\\bcd");
+             m.files.Put(L"d:\\Boot\\BCD", 200);
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+                 if (request.parameters.rfind(L"/export ", 0) == 0) {
+                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+                 }
+             };
+         },
+         {},
+         {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\BCD\"", bcdboot,
+          L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
         {"a short read of the boot sector",
          [](testing::Machine& m) { m.files.volumes[L"d:"] = std::string(512, 'v'); },
          {L"  失败：无法备份 d: 的引导扇区（只读到 512 字节），未运行 bootsect.exe /nt60 d:"},
@@ -81,10 +109,15 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
         testing::Machine m;
         SevenBootingFromD(m);
         c.arrange(m);
+        const auto filesBefore = m.files.files;
         m.app.program.OnConfirm();
         EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
         EXPECT_EQ(m.app.program.ExitCode(), c.failures.empty() ? 0 : 1) << c.name;
+        if (c.runs.empty()) {
+            // Not even beside the program or in the current folder.
+            EXPECT_EQ(m.files.files, filesBefore) << c.name;
+        }
     }
 }
 

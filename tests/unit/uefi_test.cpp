@@ -181,22 +181,64 @@ TEST(UefiRepair, BootSectorOnlyPutsTheFallbackLoaderInPlace) {
     EXPECT_EQ(without.app.program.ExitCode(), 2);
 }
 
-// The firmware that started the PC is named; a repair for the other kind says when it will work.
+// The firmware that started the PC is named (or why it could not be told); a repair for the
+// other kind says when it will work; bcdboot builds a BIOS partition's files for BIOS even from a
+// system started through UEFI, after saving the partition's \EFI.
 TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
-    UefiMachine biosPc;
-    biosPc.files.firmware = Firmware::Bios;
-    biosPc.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
-    biosPc.Repair(L"-n");
-    EXPECT_EQ(biosPc.repairWindow.log.front(),
-              L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。");
-
-    testing::Machine uefiPc;
-    uefiPc.files.firmware = Firmware::Uefi;
-    uefiPc.files.Put(L"d:\\boot\\bcd", 100);
-    uefiPc.Start(L"-f -n -d d:");
-    EXPECT_EQ(uefiPc.repairWindow.log.front(),
-              L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
-    EXPECT_EQ(uefiPc.ToolRuns(), Lines{L"bootsect.exe /nt60 d:"});
+    const std::wstring uefiNote =
+        L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。";
+    struct Case {
+        const char* name;
+        Firmware firmware;
+        bool esp;
+        std::wstring arguments;
+        std::wstring firstLine;
+        std::wstring logged;
+        Lines runs;
+    };
+    const Case cases[] = {
+        {"BIOS, UEFI boot sector", Firmware::Bios, true, L"-f -n -d s:",
+         L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。",
+         L"本机当前的启动方式：BIOS", {}},
+        {"UEFI, BIOS boot sector", Firmware::Uefi, false, L"-f -n -d d:", uefiNote,
+         L"本机当前的启动方式：UEFI", {L"bootsect.exe /nt60 d:"}},
+        {"UEFI, BIOS boot menu", Firmware::Uefi, false, L"-f -d d:", uefiNote,
+         L"本机当前的启动方式：UEFI",
+         {L"bcdboot.exe e:\\windows /l zh-cn /s d: /f BIOS",
+          L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"unknown, UEFI boot menu", Firmware::Unknown, true, L"-f -d s:", kScan6,
+         L"本机当前的启动方式：未知（错误 1314：firmware error）",
+         {L"bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
+          L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"}},
+        {"unknown, BIOS boot menu", Firmware::Unknown, false, L"-f -d d:", kScan6,
+         L"本机当前的启动方式：未知（错误 1314：firmware error）",
+         {L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
+          L"bootsect.exe /nt60 d:"}},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.firmware = c.firmware;
+        m.files.firmwareError = 1314;
+        m.files.drives = {L"d:", L"e:"};
+        m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        m.files.Put(L"d:\\boot\\bcd", 100);
+        m.files.Put(L"d:\\EFI\\Boot\\bootx64.efi", 300);
+        if (c.esp) {
+            m.files.efiSystem = {L"s:"};
+            m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+        }
+        m.Start(c.arguments);
+        EXPECT_EQ(m.repairWindow.log.front(), c.firstLine) << c.name;
+        EXPECT_NE(m.files.Text(kLog).find(c.logged), std::wstring::npos) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        // What bcdboot may touch on a BIOS partition is saved first, \EFI included.
+        const bool menuOnD = c.arguments == L"-f -d d:";
+        EXPECT_EQ(m.files.FileLength(L"c:\\kestrix\\kestrix-20261207-103026\\d\\EFI\\Boot\\bootx64.efi")
+                      .has_value(),
+                  menuOnD)
+            << c.name;
+    }
 }
 
 }  // namespace
