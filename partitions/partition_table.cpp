@@ -201,6 +201,15 @@ std::optional<std::vector<PartitionInfo>> ReadGpt(SectorReader& disk, std::uint3
     return partitions;
 }
 
+bool HasProtectiveEntry(std::span<const std::uint8_t> mbr) {
+    for (int i = 0; i < 4; ++i) {
+        if (EntryAt(mbr, i).type == kProtectiveType) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsExtendedType(std::uint8_t mbrType) {
@@ -220,10 +229,7 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
     for (int i = 0; i < 4; ++i) {
         entries[i] = EntryAt(*mbr, i);
     }
-    const bool protective =
-        std::any_of(std::begin(entries), std::end(entries),
-                    [](const MbrEntry& e) { return e.type == kProtectiveType; });
-    if (protective) {
+    if (HasProtectiveEntry(*mbr)) {
         if (auto gpt = ReadGpt(disk, sectorSize)) {
             layout.style = PartitionStyle::kGpt;
             layout.partitions = std::move(*gpt);
@@ -251,10 +257,13 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
 
 DiskLayout DecodeDiskImage(SectorReader& image) {
     DiskLayout layout = DecodePartitionTable(image, kDefaultSectorSize);
-    const bool protective =
-        std::any_of(layout.partitions.begin(), layout.partitions.end(),
-                    [](const PartitionInfo& p) { return p.mbrType == kProtectiveType; });
-    if (protective) {
+    if (layout.style != PartitionStyle::kMbr) {
+        return layout;
+    }
+    // Some tools record a length of 0 in the protective entry of a 4 KiB-sector disk, so the
+    // entry's type alone tells.
+    const auto mbr = ReadBootRecord(image, 0);
+    if (mbr && HasProtectiveEntry(*mbr)) {
         DiskLayout large = DecodePartitionTable(image, kLargeSectorSize);
         if (large.style == PartitionStyle::kGpt) {
             return large;

@@ -48,8 +48,8 @@ constexpr std::uint32_t kLargeSectorSize = 4096;
 // in chain order. A damaged table yields what could be read of it, never a loop or a crash.
 DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize = kDefaultSectorSize);
 
-// A disk image does not say its sector size: 512 bytes, unless the table is a protective MBR
-// whose GPT only 4 KiB sectors find.
+// A disk image does not say its sector size: 512 bytes, unless the MBR is protective (whatever
+// length its entry records) and only 4 KiB sectors find its GPT.
 DiskLayout DecodeDiskImage(SectorReader& image);
 
 // The container types whose first sector starts a chain of extended boot records.

@@ -132,16 +132,20 @@ TEST(PartitionTable, GptFromSfdiskNumbersTheUsedEntriesInOrder) {
     EXPECT_EQ(layout.partitions[1].gptName, L"");
 }
 
+// fdisk's keys for a GPT of 4 KiB sectors: an EFI system partition of 2 MiB, then 1 MiB of Linux
+// data, in sectors of 4 KiB.
+constexpr char kGpt4kKeys[] = "g\nn\n1\n\n+2M\nt\n1\nn\n2\n\n+1M\nw\n";
+const std::vector<Row> kGpt4kRows = {{1, 256, 512, false, -1, false},
+                                     {2, 768, 256, false, -1, false}};
+
 // fdisk writes the GPT of a 4 KiB-sector disk: header at byte 4096, LBAs counted in 4 KiB.
 TEST(PartitionTable, GptOf4KSectorsNeedsTheRightSectorSize) {
     TempFolder folder;
-    const DiskImage image(folder, "gpt4k", 8, DiskImage::Fdisk(4096),
-                          "g\nn\n1\n\n+2M\nt\n1\nn\n2\n\n+1M\nw\n");
+    const DiskImage image(folder, "gpt4k", 8, DiskImage::Fdisk(4096), kGpt4kKeys);
     ASSERT_TRUE(image.ok());
     const DiskLayout layout = image.Decode(4096);
     EXPECT_EQ(layout.style, PartitionStyle::kGpt);
-    EXPECT_EQ(Rows(layout, 4096),
-              (std::vector<Row>{{1, 256, 512, false, -1, false}, {2, 768, 256, false, -1, false}}));
+    EXPECT_EQ(Rows(layout, 4096), kGpt4kRows);
     ASSERT_EQ(layout.partitions.size(), 2u);
     EXPECT_EQ(layout.partitions[0].startBytes, 1u << 20);
     EXPECT_EQ(GptTypeName(layout.partitions[0].gptType), L"efi-system");
@@ -296,6 +300,36 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
         const DiskLayout layout = image.Decode();
         EXPECT_EQ(layout.style, c.style) << c.name;
         EXPECT_EQ(Rows(layout), c.rows) << c.name;
+    }
+}
+
+// GPT images as the lister reads them, past what would hide their table: the sector size
+// whatever the protective entry records.
+TEST(PartitionTable, ImageGptStillFound) {
+    struct Case {
+        const char* name;
+        std::uint32_t sectorSize;  // 512: sfdisk's kGptScript; 4096: fdisk's kGpt4kKeys
+        std::function<void(const DiskImage&)> damage;
+        PartitionStyle style;
+        std::vector<Row> rows;  // in sectors of sectorSize
+    };
+    const Case cases[] = {
+        {"4 KiB sectors, protective entry of 0 sectors", 4096,
+         [](const DiskImage& d) { d.SetLe32At(446 + 12, 0); }, PartitionStyle::kGpt, kGpt4kRows},
+    };
+    TempFolder folder;
+    int index = 0;
+    for (const auto& c : cases) {
+        const std::string name = "image" + std::to_string(index++);
+        const DiskImage image =
+            c.sectorSize == 512 ? DiskImage(folder, name, 8, DiskImage::kSfdisk, kGptScript)
+                                : DiskImage(folder, name, 8, DiskImage::Fdisk(4096), kGpt4kKeys);
+        ASSERT_TRUE(image.ok()) << c.name;
+        c.damage(image);
+        testing::FileSectorReader reader(image.path());
+        const DiskLayout layout = DecodeDiskImage(reader);
+        EXPECT_EQ(layout.style, c.style) << c.name;
+        EXPECT_EQ(Rows(layout, c.sectorSize), c.rows) << c.name;
     }
 }
 
