@@ -170,6 +170,14 @@ public:
                read == out.size();
     }
 
+    std::optional<std::uint64_t> Size() override {
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(file_.get(), &size)) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
 private:
     UniqueFileHandle file_;
 };

@@ -176,17 +176,34 @@ TEST(PartitionTable, SectorSizeScalesMbrOffsets) {
     }
 }
 
-// Rewrites the GPT's two checksums after a test changed the header or the entries on purpose.
-void FixGptChecksums(const DiskImage& image) {
-    const std::uint64_t header = kSector;
+// The primary GPT header's byte offset, and the backup's in the image's last sector.
+constexpr std::uint64_t kPrimaryHeader = kSector;
+std::uint64_t BackupHeader(const DiskImage& image) {
+    return std::filesystem::file_size(image.path()) - kSector;
+}
+std::uint64_t EntriesOf(const DiskImage& image, std::uint64_t header) {
+    return image.Le32At(header + 72) * kSector;
+}
+
+// Rewrites a GPT header's two checksums after a test changed it or its entries on purpose.
+void FixGptChecksums(const DiskImage& image, std::uint64_t header = kPrimaryHeader) {
     const std::uint64_t arrayBytes =
         static_cast<std::uint64_t>(image.Le32At(header + 80)) * image.Le32At(header + 84);
     if (arrayBytes <= (1u << 20)) {
-        const auto entries = image.Bytes(image.Le32At(header + 72) * kSector, arrayBytes);
+        const auto entries = image.Bytes(EntriesOf(image, header), arrayBytes);
         image.SetLe32At(header + 88, Crc32(entries));
     }
     image.SetLe32At(header + 16, 0);
     image.SetLe32At(header + 16, Crc32(image.Bytes(header, image.Le32At(header + 12))));
+}
+
+// The same damage to the primary GPT and to its backup, given each header's byte offset.
+std::function<void(const DiskImage&)> InBothGpts(
+    std::function<void(const DiskImage&, std::uint64_t)> damage) {
+    return [damage](const DiskImage& d) {
+        damage(d, kPrimaryHeader);
+        damage(d, BackupHeader(d));
+    };
 }
 
 std::uint64_t EbrLink(const DiskImage& image, std::uint64_t ebr) {
@@ -254,23 +271,24 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
          [](const DiskImage& d) { std::filesystem::resize_file(d.path(), 0); },
          PartitionStyle::kRaw,
          {}},
-        {"GPT header changed without its checksum", kGptScript,
-         [](const DiskImage& d) { d.SetLe32At(kSector + 40, 34); }, PartitionStyle::kMbr,
-         kProtectiveOnly},
-        {"GPT entries changed without their checksum", kGptScript,
-         [](const DiskImage& d) { d.SetLe32At(2 * kSector + 32, 3000); }, PartitionStyle::kMbr,
-         kProtectiveOnly},
-        {"GPT entry count absurd, checksum right", kGptScript,
-         [](const DiskImage& d) {
-             d.SetLe32At(kSector + 80, 0xFFFFFFFFu);
-             FixGptChecksums(d);
-         },
+        {"GPT header changed without its checksum, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) { d.SetLe32At(h + 40, 34); }),
          PartitionStyle::kMbr, kProtectiveOnly},
-        {"GPT entry size too small, checksum right", kGptScript,
-         [](const DiskImage& d) {
-             d.SetLe32At(kSector + 84, 64);
-             FixGptChecksums(d);
-         },
+        {"GPT entries changed without their checksum, in both copies", kGptScript,
+         InBothGpts(
+             [](const DiskImage& d, std::uint64_t h) { d.SetLe32At(EntriesOf(d, h) + 32, 3000); }),
+         PartitionStyle::kMbr, kProtectiveOnly},
+        {"GPT entry count absurd, checksum right, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) {
+             d.SetLe32At(h + 80, 0xFFFFFFFFu);
+             FixGptChecksums(d, h);
+         }),
+         PartitionStyle::kMbr, kProtectiveOnly},
+        {"GPT entry size too small, checksum right, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) {
+             d.SetLe32At(h + 84, 64);
+             FixGptChecksums(d, h);
+         }),
          PartitionStyle::kMbr, kProtectiveOnly},
         {"GPT entry ends past the disk, checksums right",
          kGptScript,
@@ -303,8 +321,9 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
     }
 }
 
-// GPT images as the lister reads them, past what would hide their table: the sector size
-// whatever the protective entry records.
+// GPT images as the lister reads them, past what would hide their table: the backup GPT at the
+// disk's end when the primary does not check out, the sector size whatever the protective entry
+// records.
 TEST(PartitionTable, ImageGptStillFound) {
     struct Case {
         const char* name;
@@ -312,10 +331,35 @@ TEST(PartitionTable, ImageGptStillFound) {
         std::function<void(const DiskImage&)> damage;
         PartitionStyle style;
         std::vector<Row> rows;  // in sectors of sectorSize
+        bool fromBackup;
     };
     const Case cases[] = {
+        {"primary header checksum wrong", 512,
+         [](const DiskImage& d) { d.SetLe32At(kPrimaryHeader + 40, 34); }, PartitionStyle::kGpt,
+         kGptRows, true},
+        {"primary entries checksum wrong", 512,
+         [](const DiskImage& d) { d.SetLe32At(EntriesOf(d, kPrimaryHeader) + 32, 3000); },
+         PartitionStyle::kGpt, kGptRows, true},
+        {"primary header says it is in LBA 2, checksum right", 512,
+         [](const DiskImage& d) {
+             d.SetLe32At(kPrimaryHeader + 24, 2);
+             FixGptChecksums(d);
+         },
+         PartitionStyle::kGpt, kGptRows, true},
+        {"primary header checksum wrong, backup says it is a sector earlier", 512,
+         [](const DiskImage& d) {
+             d.SetLe32At(kPrimaryHeader + 40, 34);
+             const std::uint64_t backup = BackupHeader(d);
+             d.SetLe32At(backup + 24, static_cast<std::uint32_t>(backup / kSector - 1));
+             FixGptChecksums(d, backup);
+         },
+         PartitionStyle::kMbr, kProtectiveOnly, false},
+        {"4 KiB sectors, primary header checksum wrong", 4096,
+         [](const DiskImage& d) { d.SetLe32At(4096 + 40, 34); }, PartitionStyle::kGpt, kGpt4kRows,
+         true},
         {"4 KiB sectors, protective entry of 0 sectors", 4096,
-         [](const DiskImage& d) { d.SetLe32At(446 + 12, 0); }, PartitionStyle::kGpt, kGpt4kRows},
+         [](const DiskImage& d) { d.SetLe32At(446 + 12, 0); }, PartitionStyle::kGpt, kGpt4kRows,
+         false},
     };
     TempFolder folder;
     int index = 0;
@@ -330,6 +374,7 @@ TEST(PartitionTable, ImageGptStillFound) {
         const DiskLayout layout = DecodeDiskImage(reader);
         EXPECT_EQ(layout.style, c.style) << c.name;
         EXPECT_EQ(Rows(layout, c.sectorSize), c.rows) << c.name;
+        EXPECT_EQ(layout.gptFromBackup, c.fromBackup) << c.name;
     }
 }
 
