@@ -1,6 +1,7 @@
 #include "partitions/listing_line.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -151,8 +152,12 @@ Listing MakeListing(std::uint32_t disk, DiskSource& source) {
 
 Listing MakeImageListing(SectorReader& image) {
     Listing listing;
-    for (const auto& partition : Listed(DecodeDiskImage(image).partitions)) {
+    DiskLayout layout = DecodeDiskImage(image);
+    for (const auto& partition : Listed(std::move(layout.partitions))) {
         listing.lines.push_back(ListingLine(partition, {}));
+    }
+    if (layout.gptFromBackup) {
+        listing.notice = kBackupGptNotice;
     }
     return listing;
 }

@@ -32,6 +32,7 @@ struct MountedVolume {
 
 inline constexpr wchar_t kOpenDiskError[] = L"open disk error!";
 inline constexpr wchar_t kOpenImageError[] = L"open image error!";
+inline constexpr wchar_t kBackupGptNotice[] = L"主GPT已损坏，已按磁盘末尾的备份GPT列出分区";
 
 // "07" for MBR types, a name or the GUID for GPT ones.
 std::wstring PartitionTypeWord(const PartitionInfo& partition);
@@ -66,6 +67,8 @@ public:
 struct Listing {
     std::vector<std::wstring> lines;
     int exitCode = 0;
+    // For standard error, so that whoever reads the lines sees them unchanged; empty when none.
+    std::wstring notice;
 };
 
 // How far past a missing disk to look for a higher one: removing disks leaves gaps in the
@@ -75,7 +78,7 @@ inline constexpr std::uint32_t kDiskProbeSpan = 32;
 Listing MakeListing(std::uint32_t disk, DiskSource& source);
 
 // The partitions of a raw disk image, in the same lines; an image has no volumes, so no drive,
-// file system or label either.
+// file system or label either. A GPT listed from its backup says so in the notice.
 Listing MakeImageListing(SectorReader& image);
 
 }  // namespace kestrix

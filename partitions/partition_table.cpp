@@ -17,6 +17,7 @@ constexpr std::uint8_t kActiveFlag = 0x80;
 constexpr std::uint8_t kProtectiveType = 0xEE;
 // Far beyond any real chain; a crafted chain of distinct in-range links still ends.
 constexpr int kMaxLogicals = 256;
+constexpr std::uint64_t kPrimaryGptLba = 1;
 constexpr std::uint32_t kGptHeaderMinSize = 92;
 constexpr std::uint32_t kGptEntryMinSize = 128;
 // Windows makes 16 KiB arrays; a bigger one is more likely a damaged count than a real table.
@@ -141,10 +142,23 @@ std::wstring FromUtf16Le(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-// The GPT behind a protective MBR, or nothing when its header or entry array does not check out.
-std::optional<std::vector<PartitionInfo>> ReadGpt(SectorReader& disk, std::uint32_t sectorSize) {
+// What a GPT header that checked out says of its entry array.
+struct GptHeader {
+    std::uint64_t firstUsable = 0;
+    std::uint64_t lastUsable = 0;
+    std::uint64_t entriesLba = 0;
+    std::uint32_t count = 0;
+    std::uint32_t entrySize = 0;
+    std::uint32_t entriesCrc = 0;
+};
+
+// The GPT header in the sector at the LBA, or nothing when it is not one, its checksum is wrong,
+// it places itself elsewhere or its entry array is beyond reason.
+std::optional<GptHeader> ReadGptHeader(SectorReader& disk, std::uint32_t sectorSize,
+                                       std::uint64_t lba) {
+    const auto offset = ByteOffset(lba, sectorSize);
     std::vector<std::uint8_t> header(sectorSize);
-    if (!disk.Read(sectorSize, header) ||
+    if (!offset || !disk.Read(*offset, header) ||
         std::string_view(reinterpret_cast<const char*>(header.data()), 8) != "EFI PART") {
         return std::nullopt;
     }
@@ -154,26 +168,43 @@ std::optional<std::vector<PartitionInfo>> ReadGpt(SectorReader& disk, std::uint3
     }
     const std::uint32_t headerCrc = Le32(header, 16);
     std::fill_n(header.begin() + 16, 4, std::uint8_t{0});
-    if (Crc32(std::span(header).first(headerSize)) != headerCrc || Le64(header, 24) != 1) {
+    if (Crc32(std::span(header).first(headerSize)) != headerCrc || Le64(header, 24) != lba) {
         return std::nullopt;
     }
-    const std::uint64_t firstUsable = Le64(header, 40);
-    const std::uint64_t lastUsable = Le64(header, 48);
-    const std::uint64_t entriesLba = Le64(header, 72);
-    const std::uint32_t count = Le32(header, 80);
-    const std::uint32_t entrySize = Le32(header, 84);
-    if (entrySize < kGptEntryMinSize || entrySize % 8 != 0 ||
-        static_cast<std::uint64_t>(count) * entrySize > kMaxGptArrayBytes || entriesLba < 2) {
+    const GptHeader parsed{Le64(header, 40), Le64(header, 48), Le64(header, 72),
+                           Le32(header, 80), Le32(header, 84), Le32(header, 88)};
+    if (parsed.entrySize < kGptEntryMinSize || parsed.entrySize % 8 != 0 ||
+        static_cast<std::uint64_t>(parsed.count) * parsed.entrySize > kMaxGptArrayBytes ||
+        parsed.entriesLba < 2) {
         return std::nullopt;
     }
-    const auto entriesOffset = ByteOffset(entriesLba, sectorSize);
-    std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * entrySize);
+    return parsed;
+}
+
+// The backup GPT header, in the disk's last sector; nothing when the disk cannot tell its size
+// or the header does not check out there.
+std::optional<GptHeader> ReadBackupGptHeader(SectorReader& disk, std::uint32_t sectorSize) {
+    const auto size = disk.Size();
+    // On a disk of fewer than three sectors the last one is the MBR or the primary header.
+    if (!size || *size / sectorSize <= kPrimaryGptLba + 1) {
+        return std::nullopt;
+    }
+    return ReadGptHeader(disk, sectorSize, *size / sectorSize - 1);
+}
+
+// The partitions in the header's entry array, or nothing when the array does not check out.
+std::optional<std::vector<PartitionInfo>> ReadGptEntries(SectorReader& disk,
+                                                         std::uint32_t sectorSize,
+                                                         const GptHeader& header) {
+    const std::uint32_t entrySize = header.entrySize;
+    const auto entriesOffset = ByteOffset(header.entriesLba, sectorSize);
+    std::vector<std::uint8_t> entries(static_cast<std::size_t>(header.count) * entrySize);
     if (!entriesOffset || !disk.Read(*entriesOffset, entries) ||
-        Crc32(entries) != Le32(header, 88)) {
+        Crc32(entries) != header.entriesCrc) {
         return std::nullopt;
     }
     std::vector<PartitionInfo> partitions;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < header.count; ++i) {
         const auto entry = std::span<const std::uint8_t>(entries).subspan(
             static_cast<std::size_t>(i) * entrySize, entrySize);
         PartitionInfo p;
@@ -188,8 +219,8 @@ std::optional<std::vector<PartitionInfo>> ReadGpt(SectorReader& disk, std::uint3
         const auto end = lastLba < std::numeric_limits<std::uint64_t>::max()
                              ? ByteOffset(lastLba + 1, sectorSize)
                              : std::nullopt;
-        if (firstLba > lastLba || firstLba < firstUsable || lastLba > lastUsable || !start ||
-            !end) {
+        if (firstLba > lastLba || firstLba < header.firstUsable || lastLba > header.lastUsable ||
+            !start || !end) {
             continue;
         }
         p.number = static_cast<std::uint32_t>(partitions.size() + 1);
@@ -199,6 +230,15 @@ std::optional<std::vector<PartitionInfo>> ReadGpt(SectorReader& disk, std::uint3
         partitions.push_back(std::move(p));
     }
     return partitions;
+}
+
+bool HasProtectiveEntry(std::span<const std::uint8_t> mbr) {
+    for (int i = 0; i < 4; ++i) {
+        if (EntryAt(mbr, i).type == kProtectiveType) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -220,11 +260,15 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
     for (int i = 0; i < 4; ++i) {
         entries[i] = EntryAt(*mbr, i);
     }
-    const bool protective =
-        std::any_of(std::begin(entries), std::end(entries),
-                    [](const MbrEntry& e) { return e.type == kProtectiveType; });
-    if (protective) {
-        if (auto gpt = ReadGpt(disk, sectorSize)) {
+    if (HasProtectiveEntry(*mbr)) {
+        const auto primary = ReadGptHeader(disk, sectorSize, kPrimaryGptLba);
+        auto gpt = primary ? ReadGptEntries(disk, sectorSize, *primary) : std::nullopt;
+        if (!gpt) {
+            const auto backup = ReadBackupGptHeader(disk, sectorSize);
+            gpt = backup ? ReadGptEntries(disk, sectorSize, *backup) : std::nullopt;
+            layout.gptFromBackup = gpt.has_value();
+        }
+        if (gpt) {
             layout.style = PartitionStyle::kGpt;
             layout.partitions = std::move(*gpt);
             return layout;
@@ -251,10 +295,13 @@ DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize) {
 
 DiskLayout DecodeDiskImage(SectorReader& image) {
     DiskLayout layout = DecodePartitionTable(image, kDefaultSectorSize);
-    const bool protective =
-        std::any_of(layout.partitions.begin(), layout.partitions.end(),
-                    [](const PartitionInfo& p) { return p.mbrType == kProtectiveType; });
-    if (protective) {
+    if (layout.style != PartitionStyle::kMbr) {
+        return layout;
+    }
+    // Some tools record a length of 0 in the protective entry of a 4 KiB-sector disk, so the
+    // entry's type alone tells.
+    const auto mbr = ReadBootRecord(image, 0);
+    if (mbr && HasProtectiveEntry(*mbr)) {
         DiskLayout large = DecodePartitionTable(image, kLargeSectorSize);
         if (large.style == PartitionStyle::kGpt) {
             return large;

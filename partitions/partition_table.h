@@ -3,6 +3,7 @@
 // protective MBR), so the partitions can be listed without the operating system's help.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ public:
     virtual ~SectorReader() = default;
     // Fills out with the bytes at the byte offset; false when they cannot all be read.
     virtual bool Read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+    // The disk's length in bytes, which places the backup GPT in its last sector; nothing when
+    // it cannot be told.
+    virtual std::optional<std::uint64_t> Size() = 0;
 };
 
 enum class PartitionStyle { kRaw, kMbr, kGpt };
@@ -39,17 +43,20 @@ struct PartitionInfo {
 struct DiskLayout {
     PartitionStyle style = PartitionStyle::kRaw;
     std::vector<PartitionInfo> partitions;
+    // The primary GPT did not check out: the partitions are those of the backup at the disk's end.
+    bool gptFromBackup = false;
 };
 
 constexpr std::uint32_t kDefaultSectorSize = 512;
 constexpr std::uint32_t kLargeSectorSize = 4096;
 
 // Unused entries and extended containers are left out; primaries come first, then the logicals
-// in chain order. A damaged table yields what could be read of it, never a loop or a crash.
+// in chain order. A GPT whose primary copy does not check out is read from its backup in the
+// disk's last sector. A damaged table yields what could be read of it, never a loop or a crash.
 DiskLayout DecodePartitionTable(SectorReader& disk, std::uint32_t sectorSize = kDefaultSectorSize);
 
-// A disk image does not say its sector size: 512 bytes, unless the table is a protective MBR
-// whose GPT only 4 KiB sectors find.
+// A disk image does not say its sector size: 512 bytes, unless the MBR is protective (whatever
+// length its entry records) and only 4 KiB sectors find its GPT.
 DiskLayout DecodeDiskImage(SectorReader& image);
 
 // The container types whose first sector starts a chain of extended boot records.

@@ -170,14 +170,22 @@ public:
                read == out.size();
     }
 
+    std::optional<std::uint64_t> Size() override {
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(file_.get(), &size)) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
 private:
     UniqueFileHandle file_;
 };
 
-// Redirected to a file (as the scan does) the text goes out in the ANSI code page the scan reads;
-// on a console it goes out wide so any label shows.
-void WriteLine(const std::wstring& text) {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+// To standard output or error. Redirected to a file (as the scan does) the text goes out in the
+// ANSI code page the scan reads; on a console it goes out wide so any label shows.
+void WriteLine(DWORD stream, const std::wstring& text) {
+    const HANDLE out = GetStdHandle(stream);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -204,7 +212,7 @@ Listing ListImage(const std::wstring& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        return {{kOpenImageError}, 1};
+        return {{kOpenImageError}, 1, {}};
     }
     ImageFile image(std::move(file));
     return MakeImageListing(image);
@@ -223,7 +231,10 @@ int Run(int argc, wchar_t** argv) {
     WindowsDisks disks;
     const Listing listing = image ? ListImage(*image) : MakeListing(*disk, disks);
     for (const auto& line : listing.lines) {
-        WriteLine(line);
+        WriteLine(STD_OUTPUT_HANDLE, line);
+    }
+    if (!listing.notice.empty()) {
+        WriteLine(STD_ERROR_HANDLE, listing.notice);
     }
     return listing.exitCode;
 }

@@ -133,10 +133,11 @@ class Run:
 class DiskImage:
     """A raw disk image made as the case is laid out: a sparse file of size_mib MiB that
     sfdisk partitions from its input (script) or sgdisk from its arguments (script, split as a
-    shell would)."""
+    shell would). The bytes at the offsets in flip are then inverted, to damage what it wrote."""
     size_mib: int
     tool: str
     script: str
+    flip: tuple = ()
 
 
 @dataclass(frozen=True)
@@ -660,9 +661,11 @@ CASES += [
 # The real listing program on raw disk images, run as the program runs it (through cmd, its
 # output redirected beside it): the same lines as for a physical disk, with no drive, file
 # system or label since an image has no volumes.
-def image_listing(image, out, exit_code=0):
+def image_listing(image, out, exit_code=0, errors=None):
+    to_errors = f" 2>{errors}" if errors else ""
     return Run("C:\\windows\\system32\\cmd.exe",
-               f"/c dsptw /image:{image} /find:all /getid>{out}", exit_code, "C:\\kestrix")
+               f"/c dsptw /image:{image} /find:all /getid>{out}{to_errors}", exit_code,
+               "C:\\kestrix")
 
 
 def lines(*text):
@@ -701,6 +704,19 @@ CASES += [
         files_after={"c:/kestrix/dinf.txt": lines("1 - gpt efi-system - - no 1 21 20 MB",
                                                   "2 - gpt msr - - no 21 37 16 MB",
                                                   "3 - gpt basic-data - - no 37 63 26 MB")},
+    ),
+    # The primary GPT header damaged (a byte of its disk GUID inverted): the same lines, from the
+    # backup at the disk's end, and a word of it on standard error in the ANSI code page.
+    Case(
+        name="image_gpt_primary_damaged",
+        real_tools=("dsptw.exe",),
+        images={"d:/gpt.img": DiskImage(
+            64, "sgdisk", "-n 1:2048:+20M -t 1:ef00 -n 2:0:0 -t 2:0700", flip=(512 + 56,))},
+        runs=(image_listing("d:\\gpt.img", "dinf.txt", errors="derr.txt"),),
+        files_after={"c:/kestrix/dinf.txt": lines("1 - gpt efi-system - - no 1 21 20 MB",
+                                                  "2 - gpt basic-data - - no 21 63 42 MB"),
+                     "c:/kestrix/derr.txt": "主GPT已损坏，已按磁盘末尾的备份GPT列出分区\r\n"
+                                            .encode("gbk")},
     ),
 ]
 

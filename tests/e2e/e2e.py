@@ -360,7 +360,8 @@ def lay_out(prefix, drives, files):
 
 
 def make_disk_image(path, image):
-    """A sparse file partitioned by util-linux's sfdisk or by sgdisk (from /usr/sbin)."""
+    """A sparse file partitioned by util-linux's sfdisk or by sgdisk (from /usr/sbin), then the
+    bytes at the image's flip offsets inverted."""
     path.parent.mkdir(parents=True, exist_ok=True)
     with open(path, "wb") as file:
         file.truncate(image.size_mib << 20)
@@ -380,6 +381,12 @@ def make_disk_image(path, image):
     if done.returncode != 0:
         raise CaseFailure(f"{image.tool} failed ({done.returncode}) on {path.name}: "
                           f"{(done.stderr or done.stdout).strip()}")
+    with open(path, "r+b") as file:
+        for offset in image.flip:
+            file.seek(offset)
+            byte = file.read(1)[0]
+            file.seek(offset)
+            file.write(bytes([byte ^ 0xFF]))
 
 
 # Wine keeps hidden and system in this extended attribute and read-only in the write bits.

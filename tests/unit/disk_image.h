@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,13 @@ public:
         file_.seekg(static_cast<std::streamoff>(offset));
         file_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
         return file_.gcount() == static_cast<std::streamsize>(out.size());
+    }
+
+    std::optional<std::uint64_t> Size() override {
+        file_.clear();
+        file_.seekg(0, std::ios::end);
+        const std::streamoff end = file_.tellg();
+        return end < 0 ? std::nullopt : std::optional<std::uint64_t>(end);
     }
 
 private:

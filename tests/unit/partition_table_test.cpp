@@ -132,16 +132,20 @@ TEST(PartitionTable, GptFromSfdiskNumbersTheUsedEntriesInOrder) {
     EXPECT_EQ(layout.partitions[1].gptName, L"");
 }
 
+// fdisk's keys for a GPT of 4 KiB sectors: an EFI system partition of 2 MiB, then 1 MiB of Linux
+// data, in sectors of 4 KiB.
+constexpr char kGpt4kKeys[] = "g\nn\n1\n\n+2M\nt\n1\nn\n2\n\n+1M\nw\n";
+const std::vector<Row> kGpt4kRows = {{1, 256, 512, false, -1, false},
+                                     {2, 768, 256, false, -1, false}};
+
 // fdisk writes the GPT of a 4 KiB-sector disk: header at byte 4096, LBAs counted in 4 KiB.
 TEST(PartitionTable, GptOf4KSectorsNeedsTheRightSectorSize) {
     TempFolder folder;
-    const DiskImage image(folder, "gpt4k", 8, DiskImage::Fdisk(4096),
-                          "g\nn\n1\n\n+2M\nt\n1\nn\n2\n\n+1M\nw\n");
+    const DiskImage image(folder, "gpt4k", 8, DiskImage::Fdisk(4096), kGpt4kKeys);
     ASSERT_TRUE(image.ok());
     const DiskLayout layout = image.Decode(4096);
     EXPECT_EQ(layout.style, PartitionStyle::kGpt);
-    EXPECT_EQ(Rows(layout, 4096),
-              (std::vector<Row>{{1, 256, 512, false, -1, false}, {2, 768, 256, false, -1, false}}));
+    EXPECT_EQ(Rows(layout, 4096), kGpt4kRows);
     ASSERT_EQ(layout.partitions.size(), 2u);
     EXPECT_EQ(layout.partitions[0].startBytes, 1u << 20);
     EXPECT_EQ(GptTypeName(layout.partitions[0].gptType), L"efi-system");
@@ -172,17 +176,34 @@ TEST(PartitionTable, SectorSizeScalesMbrOffsets) {
     }
 }
 
-// Rewrites the GPT's two checksums after a test changed the header or the entries on purpose.
-void FixGptChecksums(const DiskImage& image) {
-    const std::uint64_t header = kSector;
+// The primary GPT header's byte offset, and the backup's in the image's last sector.
+constexpr std::uint64_t kPrimaryHeader = kSector;
+std::uint64_t BackupHeader(const DiskImage& image) {
+    return std::filesystem::file_size(image.path()) - kSector;
+}
+std::uint64_t EntriesOf(const DiskImage& image, std::uint64_t header) {
+    return image.Le32At(header + 72) * kSector;
+}
+
+// Rewrites a GPT header's two checksums after a test changed it or its entries on purpose.
+void FixGptChecksums(const DiskImage& image, std::uint64_t header = kPrimaryHeader) {
     const std::uint64_t arrayBytes =
         static_cast<std::uint64_t>(image.Le32At(header + 80)) * image.Le32At(header + 84);
     if (arrayBytes <= (1u << 20)) {
-        const auto entries = image.Bytes(image.Le32At(header + 72) * kSector, arrayBytes);
+        const auto entries = image.Bytes(EntriesOf(image, header), arrayBytes);
         image.SetLe32At(header + 88, Crc32(entries));
     }
     image.SetLe32At(header + 16, 0);
     image.SetLe32At(header + 16, Crc32(image.Bytes(header, image.Le32At(header + 12))));
+}
+
+// The same damage to the primary GPT and to its backup, given each header's byte offset.
+std::function<void(const DiskImage&)> InBothGpts(
+    std::function<void(const DiskImage&, std::uint64_t)> damage) {
+    return [damage](const DiskImage& d) {
+        damage(d, kPrimaryHeader);
+        damage(d, BackupHeader(d));
+    };
 }
 
 std::uint64_t EbrLink(const DiskImage& image, std::uint64_t ebr) {
@@ -250,23 +271,24 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
          [](const DiskImage& d) { std::filesystem::resize_file(d.path(), 0); },
          PartitionStyle::kRaw,
          {}},
-        {"GPT header changed without its checksum", kGptScript,
-         [](const DiskImage& d) { d.SetLe32At(kSector + 40, 34); }, PartitionStyle::kMbr,
-         kProtectiveOnly},
-        {"GPT entries changed without their checksum", kGptScript,
-         [](const DiskImage& d) { d.SetLe32At(2 * kSector + 32, 3000); }, PartitionStyle::kMbr,
-         kProtectiveOnly},
-        {"GPT entry count absurd, checksum right", kGptScript,
-         [](const DiskImage& d) {
-             d.SetLe32At(kSector + 80, 0xFFFFFFFFu);
-             FixGptChecksums(d);
-         },
+        {"GPT header changed without its checksum, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) { d.SetLe32At(h + 40, 34); }),
          PartitionStyle::kMbr, kProtectiveOnly},
-        {"GPT entry size too small, checksum right", kGptScript,
-         [](const DiskImage& d) {
-             d.SetLe32At(kSector + 84, 64);
-             FixGptChecksums(d);
-         },
+        {"GPT entries changed without their checksum, in both copies", kGptScript,
+         InBothGpts(
+             [](const DiskImage& d, std::uint64_t h) { d.SetLe32At(EntriesOf(d, h) + 32, 3000); }),
+         PartitionStyle::kMbr, kProtectiveOnly},
+        {"GPT entry count absurd, checksum right, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) {
+             d.SetLe32At(h + 80, 0xFFFFFFFFu);
+             FixGptChecksums(d, h);
+         }),
+         PartitionStyle::kMbr, kProtectiveOnly},
+        {"GPT entry size too small, checksum right, in both copies", kGptScript,
+         InBothGpts([](const DiskImage& d, std::uint64_t h) {
+             d.SetLe32At(h + 84, 64);
+             FixGptChecksums(d, h);
+         }),
          PartitionStyle::kMbr, kProtectiveOnly},
         {"GPT entry ends past the disk, checksums right",
          kGptScript,
@@ -296,6 +318,63 @@ TEST(PartitionTable, DamagedTablesEndAndKeepWhatIsSound) {
         const DiskLayout layout = image.Decode();
         EXPECT_EQ(layout.style, c.style) << c.name;
         EXPECT_EQ(Rows(layout), c.rows) << c.name;
+    }
+}
+
+// GPT images as the lister reads them, past what would hide their table: the backup GPT at the
+// disk's end when the primary does not check out, the sector size whatever the protective entry
+// records.
+TEST(PartitionTable, ImageGptStillFound) {
+    struct Case {
+        const char* name;
+        std::uint32_t sectorSize;  // 512: sfdisk's kGptScript; 4096: fdisk's kGpt4kKeys
+        std::function<void(const DiskImage&)> damage;
+        PartitionStyle style;
+        std::vector<Row> rows;  // in sectors of sectorSize
+        bool fromBackup;
+    };
+    const Case cases[] = {
+        {"primary header checksum wrong", 512,
+         [](const DiskImage& d) { d.SetLe32At(kPrimaryHeader + 40, 34); }, PartitionStyle::kGpt,
+         kGptRows, true},
+        {"primary entries checksum wrong", 512,
+         [](const DiskImage& d) { d.SetLe32At(EntriesOf(d, kPrimaryHeader) + 32, 3000); },
+         PartitionStyle::kGpt, kGptRows, true},
+        {"primary header says it is in LBA 2, checksum right", 512,
+         [](const DiskImage& d) {
+             d.SetLe32At(kPrimaryHeader + 24, 2);
+             FixGptChecksums(d);
+         },
+         PartitionStyle::kGpt, kGptRows, true},
+        {"primary header checksum wrong, backup says it is a sector earlier", 512,
+         [](const DiskImage& d) {
+             d.SetLe32At(kPrimaryHeader + 40, 34);
+             const std::uint64_t backup = BackupHeader(d);
+             d.SetLe32At(backup + 24, static_cast<std::uint32_t>(backup / kSector - 1));
+             FixGptChecksums(d, backup);
+         },
+         PartitionStyle::kMbr, kProtectiveOnly, false},
+        {"4 KiB sectors, primary header checksum wrong", 4096,
+         [](const DiskImage& d) { d.SetLe32At(4096 + 40, 34); }, PartitionStyle::kGpt, kGpt4kRows,
+         true},
+        {"4 KiB sectors, protective entry of 0 sectors", 4096,
+         [](const DiskImage& d) { d.SetLe32At(446 + 12, 0); }, PartitionStyle::kGpt, kGpt4kRows,
+         false},
+    };
+    TempFolder folder;
+    int index = 0;
+    for (const auto& c : cases) {
+        const std::string name = "image" + std::to_string(index++);
+        const DiskImage image =
+            c.sectorSize == 512 ? DiskImage(folder, name, 8, DiskImage::kSfdisk, kGptScript)
+                                : DiskImage(folder, name, 8, DiskImage::Fdisk(4096), kGpt4kKeys);
+        ASSERT_TRUE(image.ok()) << c.name;
+        c.damage(image);
+        testing::FileSectorReader reader(image.path());
+        const DiskLayout layout = DecodeDiskImage(reader);
+        EXPECT_EQ(layout.style, c.style) << c.name;
+        EXPECT_EQ(Rows(layout, c.sectorSize), c.rows) << c.name;
+        EXPECT_EQ(layout.gptFromBackup, c.fromBackup) << c.name;
     }
 }
 
