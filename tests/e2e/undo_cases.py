@@ -59,7 +59,7 @@ UNDO_CASES = [
         tail="-f -d d:",
         files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
                "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR},
-        attributes={"d:/NTLDR": "rhs"},
+        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
         program_files=LOADER_FILES,
         steps=REPAIR_STEPS,
         log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
@@ -70,7 +70,7 @@ UNDO_CASES = [
              "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
              created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
             before=damage_volume("d")),),
-        attributes_after={"d:/NTLDR": "rhs"},
+        attributes_after={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
         changes=CREATED_LOADER_FILES),
     # A copy altered after the run is refused and its file left as it is; the rest goes back.
     Case(
