@@ -47,6 +47,14 @@ std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
     return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
 }
 
+std::wstring StoreExportCommand(std::wstring_view file) {
+    return L"bcdedit.exe /export \"" + std::wstring(file) + L"\"";
+}
+
+std::wstring StoreImportCommand(std::wstring_view file) {
+    return L"bcdedit.exe /import \"" + std::wstring(file) + L"\"";
+}
+
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
 }

@@ -27,6 +27,10 @@ std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
 
 std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
 
+// The store that the running Windows holds open, copied to a file, or replaced by one.
+std::wstring StoreExportCommand(std::wstring_view file);
+std::wstring StoreImportCommand(std::wstring_view file);
+
 // The boot menu's timeout in the EFI system partition's store.
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);
 

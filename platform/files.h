@@ -43,13 +43,16 @@ inline constexpr std::uint32_t kAttributeHidden = 0x2;
 inline constexpr std::uint32_t kAttributeSystem = 0x4;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
 
-// Which volume a drive is, so that a saved boot area goes back only where it came from. Windows
+// Which volume a drive is, so that what was saved goes back only where it came from. Windows
 // names the disk (its MBR signature or GPT disk GUID) and where on it the partition lies; when it
-// cannot, the volume's size is all there is.
+// cannot, the volume's size is all there is. The file system on it has a serial number, new with
+// every format.
 struct VolumeIdentity {
     std::wstring disk;  // "MBR 1A2B3C4D" or "GPT {…}"; empty when only the size is known
     std::uint64_t start = 0;
     std::uint64_t length = 0;  // the partition's length, or the volume's size
+    // Empty when Windows reads no file system there.
+    std::optional<std::uint32_t> serial;
 
     bool operator==(const VolumeIdentity&) const = default;
 };
@@ -91,6 +94,9 @@ public:
     // Empty when Windows cannot tell even the volume's size.
     virtual std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const = 0;
     virtual FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const = 0;
+    // Puts a file in the place of another on the same volume, replacing it, on the disk before it
+    // returns.
+    virtual FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) = 0;
     // The SHA-256 of bytes, 32 bytes long; empty when the system cannot compute it.
     virtual std::optional<std::string> Sha256(const std::string& bytes) const = 0;
     // Empty for a missing file.
@@ -115,6 +121,9 @@ public:
     // The first bytes of a file (fewer when it is shorter).
     virtual FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                                      std::string& bytes) const = 0;
+    // The boot store that the running Windows has loaded (and holds open), as a path on a drive
+    // ("d:\\Boot\\BCD"); empty when there is none or its volume has no letter.
+    virtual std::optional<std::wstring> SystemStorePath() const = 0;
     // The folder for short-lived files of this user.
     virtual std::wstring TempFolder() const = 0;
     virtual bool DeleteFileAt(const std::wstring& path) = 0;

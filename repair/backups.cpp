@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "exec/tool_commands.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -26,8 +27,23 @@ bool IsHeldStoreFile(const std::wstring& path) {
 }  // namespace
 
 FileResult Backups::WriteManifest() {
+    // Written whole beside the old one, then put in its place: a write that fails leaves the
+    // earlier records as they were.
     const auto path = JoinPath(log_.Folder(), kManifestName);
-    return Flushed(path, files_.WriteNewFile(path, ManifestText(manifest_)));
+    const auto written = path + L".new";
+    auto result = Flushed(written, files_.WriteNewFile(written, ManifestText(manifest_)));
+    if (result) {
+        result = files_.MoveFileOver(written, path);
+    }
+    return result;
+}
+
+const std::optional<VolumeIdentity>& Backups::VolumeOf(const std::wstring& drive) {
+    const auto key = ToLower(drive);
+    if (const auto it = volumes_.find(key); it != volumes_.end()) {
+        return it->second;
+    }
+    return volumes_[key] = files_.IdentifyVolume(drive);
 }
 
 FileResult Backups::Record(ManifestItem item, const std::string& bytes) {
@@ -57,6 +73,7 @@ FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& tar
     item.source = path;
     item.backup = target.substr(log_.Folder().size() + 1);
     item.attributes = files_.Attributes(path).value_or(0) & kKept;
+    item.identity = VolumeOf(Left(path, 2));
     return Record(item, bytes);
 }
 
@@ -124,7 +141,7 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
             item.kind = ManifestKind::VolumeStart;
             item.source = ToLower(drive);
             item.backup = target.substr(log_.Folder().size() + 1);
-            item.identity = files_.IdentifyVolume(drive);
+            item.identity = VolumeOf(drive);
             result = Record(item, bytes);
         }
         if (result) {
@@ -179,7 +196,12 @@ FileResult Backups::ExportStore(const std::wstring& path, const std::wstring& ta
         }
         return {false, kErrorSharingViolation, L"被系统占用"};
     }
-    const auto run = runner_.Run(L"bcdedit.exe /export \"" + target + L"\"");
+    // The store tool exports the store that Windows runs with, which must be this one.
+    const auto system = files_.SystemStorePath();
+    if (!system || ToLower(*system) != ToLower(path)) {
+        return {false, kErrorSharingViolation, L"被其他程序占用，且不是本机正在使用的启动配置存储，无法导出"};
+    }
+    const auto run = runner_.Run(StoreExportCommand(target));
     if (run.status != RunStatus::Finished || run.exitCode != 0u) {
         return {false, kErrorSharingViolation, L"被系统占用，且无法用 bcdedit.exe /export 导出"};
     }

@@ -34,6 +34,8 @@ public:
     FileResult SaveBootFiles(const std::wstring& drive);
     // \EFI\Microsoft\Boot and \EFI\Boot with everything in them, once per drive.
     FileResult SaveEfiBootFiles(const std::wstring& drive);
+    // A folder the run made where there was none.
+    void NoteCreated(const std::wstring& path) { missing_.push_back(path); }
     // At the end of the run: enters what the run created where nothing was before.
     void Finish();
 
@@ -49,6 +51,8 @@ private:
     FileResult Record(ManifestItem item, const std::string& bytes);
     FileResult RecordFile(const std::wstring& path, const std::wstring& target);
     FileResult WriteManifest();
+    // Which volume a drive is, asked once per drive.
+    const std::optional<VolumeIdentity>& VolumeOf(const std::wstring& drive);
 
     FileSystem& files_;
     RunLog& log_;
@@ -57,6 +61,7 @@ private:
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;
     std::vector<ManifestItem> manifest_;
+    std::map<std::wstring, std::optional<VolumeIdentity>> volumes_;
     // Files and folders that did not exist when they were to be saved.
     std::vector<std::wstring> missing_;
 };

@@ -9,7 +9,9 @@ namespace kestrix {
 
 namespace {
 
-constexpr wchar_t kHeader[] = L"Kestrix manifest 1";
+constexpr wchar_t kHeader[] = L"Kestrix manifest 2";
+// Written before files carried their volume and volumes their serial number.
+constexpr wchar_t kFirstHeader[] = L"Kestrix manifest 1";
 constexpr wchar_t kEnd[] = L"end";
 constexpr wchar_t kNone[] = L"-";
 constexpr wchar_t kDigits[] = L"0123456789abcdef";
@@ -90,34 +92,76 @@ std::optional<std::uint32_t> ParseAttributes(std::wstring_view text) {
     return attributes;
 }
 
-// Disk, start and length; a volume known by its size alone has "-" for the first two, an unknown
-// one "-" for all three.
-std::wstring IdentityFields(const std::optional<VolumeIdentity>& identity) {
-    if (!identity) {
-        return std::wstring(kNone) + L"\t" + kNone + L"\t" + kNone;
+std::wstring SerialText(std::uint32_t serial) {
+    std::wstring text(8, L'0');
+    for (int i = 7; i >= 0; --i, serial >>= 4) {
+        text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[serial & 0xF];
     }
-    if (identity->disk.empty()) {
-        return std::wstring(kNone) + L"\t" + kNone + L"\t" + DecimalText(identity->length);
-    }
-    return identity->disk + L"\t" + DecimalText(identity->start) + L"\t" +
-           DecimalText(identity->length);
+    return text;
 }
 
-bool ParseIdentity(const std::vector<std::wstring>& f, std::optional<VolumeIdentity>& identity) {
-    if (f[5] == kNone && f[6] == kNone && f[7] == kNone) {
+std::optional<std::uint32_t> ParseSerial(std::wstring_view text) {
+    if (text.size() != 8) {
+        return std::nullopt;
+    }
+    std::uint32_t serial = 0;
+    for (const wchar_t c : text) {
+        const auto digit = std::wstring_view(L"0123456789ABCDEF").find(c);
+        if (digit == std::wstring_view::npos) {
+            return std::nullopt;
+        }
+        serial = serial << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return serial;
+}
+
+// Disk, start, length and serial number; a volume known by its size alone has "-" for the first
+// two, an unknown one "-" for all four.
+std::wstring IdentityFields(const std::optional<VolumeIdentity>& identity) {
+    const std::wstring none(kNone);
+    if (!identity) {
+        return none + L"\t" + none + L"\t" + none + L"\t" + none;
+    }
+    const auto serial = identity->serial ? SerialText(*identity->serial) : none;
+    if (identity->disk.empty()) {
+        return none + L"\t" + none + L"\t" + DecimalText(identity->length) + L"\t" + serial;
+    }
+    return identity->disk + L"\t" + DecimalText(identity->start) + L"\t" +
+           DecimalText(identity->length) + L"\t" + serial;
+}
+
+// The identity fields from "at" on: three in a first manifest, four since.
+bool ParseIdentity(const std::vector<std::wstring>& f, std::size_t at,
+                   std::optional<VolumeIdentity>& identity) {
+    const bool withSerial = f.size() == at + 4;
+    if (f[at] == kNone && f[at + 1] == kNone && f[at + 2] == kNone &&
+        (!withSerial || f[at + 3] == kNone)) {
         identity.reset();
         return true;
     }
-    const auto length = Number(f[7]);
-    if (f[5] == kNone && f[6] == kNone && length) {
-        identity = VolumeIdentity{{}, 0, *length};
-        return true;
+    VolumeIdentity read;
+    if (withSerial && f[at + 3] != kNone) {
+        read.serial = ParseSerial(f[at + 3]);
+        if (!read.serial) {
+            return false;
+        }
     }
-    const auto start = Number(f[6]);
-    if (f[5] == kNone || f[5].empty() || !start || !length) {
+    const auto length = Number(f[at + 2]);
+    if (!length) {
         return false;
     }
-    identity = VolumeIdentity{f[5], *start, *length};
+    read.length = *length;
+    if (f[at] == kNone && f[at + 1] == kNone) {
+        identity = read;
+        return true;
+    }
+    const auto start = Number(f[at + 1]);
+    if (f[at] == kNone || f[at].empty() || !start) {
+        return false;
+    }
+    read.disk = f[at];
+    read.start = *start;
+    identity = read;
     return true;
 }
 
@@ -127,9 +171,11 @@ bool IsDrivePath(std::wstring_view path) {
     return path.size() > 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
 }
 
-// A copy inside the run folder: a relative path that cannot lead out of it.
+// A copy inside the run folder: a relative path that cannot lead out of it, whichever separator
+// Windows would take.
 bool IsInsideFolder(std::wstring_view path) {
-    if (path.empty() || path.front() == L'\\' || path.find(L':') != std::wstring_view::npos) {
+    if (path.empty() || path.find(L':') != std::wstring_view::npos ||
+        path.find(L'/') != std::wstring_view::npos) {
         return false;
     }
     for (const auto& part : SplitAll(path, L"\\")) {
@@ -140,7 +186,7 @@ bool IsInsideFolder(std::wstring_view path) {
     return true;
 }
 
-std::optional<ManifestItem> ParseItem(const std::wstring& line) {
+std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
     const auto f = SplitAll(line, L"\t");
     ManifestItem item;
     if (f.size() == 2 && f[0] == L"created" && IsDrivePath(f[1])) {
@@ -148,8 +194,8 @@ std::optional<ManifestItem> ParseItem(const std::wstring& line) {
         item.source = f[1];
         return item;
     }
-    const bool volume = f.size() == 8 && f[0] == L"volume";
-    if (!volume && !(f.size() == 6 && f[0] == L"file")) {
+    const bool volume = f.size() == (first ? 8u : 9u) && f[0] == L"volume";
+    if (!volume && !(f.size() == (first ? 6u : 10u) && f[0] == L"file")) {
         return std::nullopt;
     }
     const auto length = Number(f[3]);
@@ -164,10 +210,10 @@ std::optional<ManifestItem> ParseItem(const std::wstring& line) {
     if (volume) {
         item.kind = ManifestKind::VolumeStart;
         const bool drive = f[1].size() == 2 && IsDriveLetter(f[1][0]) && f[1][1] == L':';
-        return drive && ParseIdentity(f, item.identity) ? std::optional(item) : std::nullopt;
+        return drive && ParseIdentity(f, 5, item.identity) ? std::optional(item) : std::nullopt;
     }
     const auto attributes = ParseAttributes(f[5]);
-    if (!IsDrivePath(f[1]) || !attributes) {
+    if (!IsDrivePath(f[1]) || !attributes || (!first && !ParseIdentity(f, 6, item.identity))) {
         return std::nullopt;
     }
     item.attributes = *attributes;
@@ -188,7 +234,7 @@ std::string ManifestText(const std::vector<ManifestItem>& items) {
             case ManifestKind::File:
                 text += L"file\t" + item.source + L"\t" + item.backup + L"\t" +
                         DecimalText(item.length) + L"\t" + Hex(item.sha256) + L"\t" +
-                        AttributeText(item.attributes);
+                        AttributeText(item.attributes) + L"\t" + IdentityFields(item.identity);
                 break;
             case ManifestKind::Created:
                 text += L"created\t" + item.source;
@@ -205,7 +251,8 @@ std::optional<std::vector<ManifestItem>> ReadManifest(std::string_view text,
         text.remove_prefix(3);
     }
     const auto lines = SplitLines(FromUtf8(text));
-    if (lines.empty() || lines.front() != kHeader) {
+    const bool first = !lines.empty() && lines.front() == kFirstHeader;
+    if (lines.empty() || (lines.front() != kHeader && !first)) {
         problem = L"清单的第一行不是“" + std::wstring(kHeader) + L"”";
         return std::nullopt;
     }
@@ -215,7 +262,7 @@ std::optional<std::vector<ManifestItem>> ReadManifest(std::string_view text,
     }
     std::vector<ManifestItem> items;
     for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-        const auto item = ParseItem(lines[i]);
+        const auto item = ParseItem(lines[i], first);
         if (!item) {
             problem = L"清单第 " + DecimalText(static_cast<long long>(i + 1)) + L" 行无法识别";
             return std::nullopt;
@@ -229,11 +276,14 @@ std::wstring DescribeIdentity(const std::optional<VolumeIdentity>& identity) {
     if (!identity) {
         return L"无法识别的卷";
     }
+    const auto serial =
+        identity->serial ? L"（卷序列号 " + SerialText(*identity->serial).insert(4, L"-") + L"）"
+                         : std::wstring();
     if (identity->disk.empty()) {
-        return L"大小 " + DecimalText(identity->length) + L" 字节的卷";
+        return L"大小 " + DecimalText(identity->length) + L" 字节的卷" + serial;
     }
     return identity->disk + L" 上起点 " + DecimalText(identity->start) + L"、长度 " +
-           DecimalText(identity->length) + L" 字节的分区";
+           DecimalText(identity->length) + L" 字节的分区" + serial;
 }
 
 }  // namespace kestrix

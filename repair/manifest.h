@@ -1,8 +1,9 @@
 #pragma once
 // The record of what a run saved, kept beside its backups as manifest.txt: for each item what it
-// is, where it came from, where its copy lies in the run folder, its length and SHA-256, and for a
-// volume's boot area which volume that was; last the files that the run created where none
-// existed. UTF-8 text, one item a line, its fields separated by tabs (which no path holds).
+// is, where it came from, where its copy lies in the run folder, its length and SHA-256, and which
+// volume it was on (its partition and its file system's serial number); last the files that the
+// run created where none existed. UTF-8 text, one item a line, its fields separated by tabs (which
+// no path holds).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,7 +29,8 @@ struct ManifestItem {
     std::string sha256;
     // A file's read-only, hidden, system and archive attributes.
     std::uint32_t attributes = 0;
-    // A volume's; empty when Windows could not tell it.
+    // The volume it came from; empty when Windows could not tell it (and for every file of a
+    // manifest written before files recorded it).
     std::optional<VolumeIdentity> identity;
 };
 

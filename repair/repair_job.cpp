@@ -189,12 +189,14 @@ bool RepairJob::EnsureFolder(const std::wstring& path) {
     if (files_.ListFolder(path, entries)) {
         return true;
     }
-    // Each level that is missing, from the top.
+    // Each level that is missing, from the top; the manifest lists those the run made.
     std::wstring folder = Left(path, 2);
     for (const auto& part : SplitAll(path.substr(2), L"\\")) {
         if (!part.empty()) {
             folder += L"\\" + part;
-            files_.CreateFolder(folder);
+            if (files_.CreateFolder(folder)) {
+                backups_->NoteCreated(folder);
+            }
         }
     }
     if (!files_.ListFolder(path, entries)) {
@@ -398,12 +400,11 @@ RepairOutcome RepairJob::Complete(const std::wstring& successLine, const std::ws
 }
 
 void RepairJob::Log(const std::wstring& line) {
-    // Once stopped, the window is closing: nothing more is reported.
-    if (Stopping()) {
-        return;
-    }
-    progress_->Line(line);
     log_.Write(L"记录：" + line);
+    // Once stopped, the window is closing: the log file alone takes what follows.
+    if (!Stopping()) {
+        progress_->Line(line);
+    }
 }
 
 void RepairJob::Fail(const std::wstring& line) {

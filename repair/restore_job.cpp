@@ -49,6 +49,40 @@ std::wstring NewestIn(const FileSystem& files, const std::wstring& parent) {
     return newest;
 }
 
+// What a run saves: the boot files and folders at a volume's root, nothing else, and no path that
+// could climb out of them.
+bool IsBootPath(std::wstring_view source) {
+    if (source.size() < 4 || source[1] != L':' || source[2] != L'\\' ||
+        source.find(L'/') != std::wstring_view::npos) {
+        return false;
+    }
+    for (const auto& part : SplitAll(source.substr(3), L"\\")) {
+        if (part.empty() || part == L"." || part == L"..") {
+            return false;
+        }
+    }
+    const auto path = ToLower(source.substr(2));
+    for (const wchar_t* file :
+         {L"\\bootmgr", L"\\boot.ini", L"\\ntldr", L"\\ntdetect.com", L"\\bootfont.bin"}) {
+        if (path == file) {
+            return true;
+        }
+    }
+    return path.starts_with(L"\\boot\\") || path.starts_with(L"\\efi\\");
+}
+
+// Whether a drive now is the volume an item was saved from: the same partition of the same disk
+// and, for a file, the same file system (its serial number). A volume known only by its size is
+// the same only when its serial number matches too.
+bool IsSameVolume(const VolumeIdentity& saved, const std::optional<VolumeIdentity>& now,
+                  bool file) {
+    if (!now || now->disk != saved.disk || now->start != saved.start ||
+        now->length != saved.length) {
+        return false;
+    }
+    return !(file || saved.disk.empty()) || (saved.serial && now->serial == saved.serial);
+}
+
 std::wstring Describe(const ManifestItem& item) {
     if (item.kind == ManifestKind::VolumeStart) {
         return item.source + L" 卷的前 " + DecimalText(static_cast<long long>(item.length)) +
@@ -63,9 +97,13 @@ std::wstring NewestRunFolder(const FileSystem& files) {
     if (auto beside = NewestIn(files, files.OwnFolder()); !beside.empty()) {
         return beside;
     }
+    // Not a removable or network drive, where anybody may have put a folder of that name.
     std::wstring newest;
     for (const auto& entry : files.DriveEntries()) {
-        KeepNewer(newest, NewestIn(files, Left(entry, 2) + L"\\"));
+        const auto drive = Left(entry, 2);
+        if (files.MediaOf(drive) == DriveMedia::Fixed) {
+            KeepNewer(newest, NewestIn(files, drive + L"\\"));
+        }
     }
     return newest;
 }
@@ -91,7 +129,7 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
     for (const auto& item : *items) {
         if (item.kind != ManifestKind::Created) {
             if (auto bytes = Verified(request.folder, item)) {
-                ready.push_back({&item, std::move(*bytes)});
+                ready.push_back({&item, std::move(*bytes), JoinPath(request.folder, item.backup)});
             }
         }
     }
@@ -105,7 +143,7 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
         if (Stopping()) {
             break;
         }
-        PutBack(*r.item, r.bytes);
+        PutBack(r);
     }
     for (const auto& item : *items) {
         if (item.kind == ManifestKind::Created) {
@@ -153,22 +191,24 @@ std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
         Fail(L"  失败：备份 " + copy + L" 与清单记录的长度或 SHA-256 不符，未恢复 " + what);
         return std::nullopt;
     }
-    if (item.kind == ManifestKind::File) {
-        return bytes;
+    const bool file = item.kind == ManifestKind::File;
+    if (file && !IsBootPath(item.source)) {
+        Fail(L"  失败：" + item.source + L" 不是本程序备份的引导文件，未恢复");
+        return std::nullopt;
     }
     // Only the length this program saves, so that the current state saved first covers it.
-    if (item.length != Backups::kVolumeStartLength) {
+    if (!file && item.length != Backups::kVolumeStartLength) {
         Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
         return std::nullopt;
     }
+    const auto drive = Left(item.source, 2);
     if (!item.identity) {
-        Fail(L"  失败：备份时无法识别 " + item.source + L" 是哪个卷，无法确认是同一个卷，未写入 " +
-             what);
+        Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return std::nullopt;
     }
-    if (const auto now = files_.IdentifyVolume(item.source); now != item.identity) {
-        Fail(L"  失败：" + item.source + L" 现在是" + DescribeIdentity(now) + L"，不是备份时的" +
-             DescribeIdentity(item.identity) + L"，未写入 " + what);
+    if (const auto now = files_.IdentifyVolume(drive); !IsSameVolume(*item.identity, now, file)) {
+        Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
+             DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return std::nullopt;
     }
     return bytes;
@@ -184,12 +224,14 @@ bool RestoreJob::SaveCurrent(const ManifestItem& item) {
     return static_cast<bool>(saved);
 }
 
-void RestoreJob::PutBack(const ManifestItem& item, const std::string& bytes) {
+void RestoreJob::PutBack(const Ready& ready) {
+    const auto& item = *ready.item;
     // The record of what was saved reaches the disk before anything is overwritten.
     log_.Flush();
     const auto result = item.kind == ManifestKind::VolumeStart
-                            ? files_.WriteVolumeStart(item.source, bytes)
-                            : PutFileBack(item, bytes);
+                            ? files_.WriteVolumeStart(item.source, ready.bytes)
+                        : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
+                                                         : PutFileBack(item, ready.bytes);
     if (!result) {
         Fail(L"  失败：无法写回 " + Describe(item) + Reason(result));
         return;
@@ -225,6 +267,22 @@ FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& 
     return result;
 }
 
+bool RestoreJob::IsHeldSystemStore(const std::wstring& path) const {
+    const auto system = files_.SystemStorePath();
+    std::string probe;
+    return system && ToLower(*system) == ToLower(path) &&
+           files_.ReadFileStart(path, 1, probe).error == kErrorSharingViolation;
+}
+
+FileResult RestoreJob::ImportStore(const std::wstring& copy) {
+    const auto command = StoreImportCommand(copy);
+    const auto run = runner_.Run(command);
+    if (run.status != RunStatus::Finished || run.exitCode != 0u) {
+        return {false, kErrorSharingViolation, L"被系统占用，且 " + command + L" " + RunProblem(run)};
+    }
+    return FileResult::Success();
+}
+
 RepairOutcome RestoreJob::Complete() {
     backups_->Finish();
     const bool stopped = Stopping();
@@ -249,12 +307,11 @@ RepairOutcome RestoreJob::Complete() {
 }
 
 void RestoreJob::Log(const std::wstring& line) {
-    // Once stopped, the window is closing: nothing more is reported.
-    if (Stopping()) {
-        return;
-    }
-    progress_->Line(line);
     log_.Write(L"记录：" + line);
+    // Once stopped, the window is closing: the log file alone takes what follows.
+    if (!Stopping()) {
+        progress_->Line(line);
+    }
 }
 
 void RestoreJob::Fail(const std::wstring& line) {

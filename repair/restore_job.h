@@ -43,6 +43,8 @@ private:
     struct Ready {
         const ManifestItem* item;
         std::string bytes;
+        // The copy in the run folder.
+        std::wstring copy;
     };
 
     // Empty, with the failed line in problem, when there is nothing that can be read.
@@ -51,8 +53,11 @@ private:
     // The copy's bytes, when they and the volume are as recorded; else a failed line.
     std::optional<std::string> Verified(const std::wstring& folder, const ManifestItem& item);
     bool SaveCurrent(const ManifestItem& item);
-    void PutBack(const ManifestItem& item, const std::string& bytes);
+    void PutBack(const Ready& ready);
     FileResult PutFileBack(const ManifestItem& item, const std::string& bytes);
+    // The store that the running Windows holds open goes back through the store tool.
+    bool IsHeldSystemStore(const std::wstring& path) const;
+    FileResult ImportStore(const std::wstring& copy);
     RepairOutcome Complete();
 
     bool Stopping() const { return stopRequested_; }

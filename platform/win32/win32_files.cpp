@@ -417,6 +417,31 @@ FileResult Win32FileSystem::ReadFileStart(const std::wstring& path, std::size_t 
     return FileResult::Success();
 }
 
+std::optional<std::wstring> Win32FileSystem::SystemStorePath() const {
+    // Windows lists the files of its loaded hives by device path: "\\Device\\HarddiskVolume1\\Boot\\BCD".
+    wchar_t device[MAX_PATH + 1] = {};
+    DWORD size = sizeof(device) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\hivelist",
+                     L"\\REGISTRY\\MACHINE\\BCD00000000", RRF_RT_REG_SZ, nullptr, device,
+                     &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const std::wstring file = device;
+    wchar_t drive[] = L"A:";
+    for (; drive[0] <= L'Z'; ++drive[0]) {
+        wchar_t target[MAX_PATH + 1] = {};
+        if (QueryDosDeviceW(drive, target, MAX_PATH + 1) == 0) {
+            continue;
+        }
+        const std::wstring volume = target;
+        if (file.size() > volume.size() && file[volume.size()] == L'\\' &&
+            ToLower(file.substr(0, volume.size())) == ToLower(volume)) {
+            return std::wstring(drive) + file.substr(volume.size());
+        }
+    }
+    return std::nullopt;
+}
+
 std::wstring Win32FileSystem::TempFolder() const {
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, path);
@@ -486,6 +511,13 @@ std::wstring DiskName(DWORD number) {
 }  // namespace
 
 std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring& drive) const {
+    // Asked before the volume is opened, which some file system drivers would have to share.
+    VolumeIdentity identity;
+    DWORD serial = 0;
+    if (GetVolumeInformationW((drive + L"\\").c_str(), nullptr, 0, &serial, nullptr, nullptr,
+                              nullptr, 0)) {
+        identity.serial = serial;
+    }
     const UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, 0, nullptr));
@@ -500,9 +532,10 @@ std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring
         DeviceIoControl(volume.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
                         sizeof(number), &returned, nullptr)) {
         if (auto disk = DiskName(number.DeviceNumber); !disk.empty()) {
-            return VolumeIdentity{std::move(disk),
-                                  static_cast<std::uint64_t>(partition.StartingOffset.QuadPart),
-                                  static_cast<std::uint64_t>(partition.PartitionLength.QuadPart)};
+            identity.disk = std::move(disk);
+            identity.start = static_cast<std::uint64_t>(partition.StartingOffset.QuadPart);
+            identity.length = static_cast<std::uint64_t>(partition.PartitionLength.QuadPart);
+            return identity;
         }
     }
     // No partition of a disk that Windows can name (a dynamic volume, an image): its size.
@@ -517,7 +550,8 @@ std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring
     if (size.QuadPart <= 0) {
         return std::nullopt;
     }
-    return VolumeIdentity{{}, 0, static_cast<std::uint64_t>(size.QuadPart)};
+    identity.length = static_cast<std::uint64_t>(size.QuadPart);
+    return identity;
 }
 
 FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
@@ -585,6 +619,11 @@ FileResult Win32FileSystem::ReadWholeFile(const std::wstring& path, std::string&
         done += got;
     }
     return FileResult::Success();
+}
+
+FileResult Win32FileSystem::MoveFileOver(const std::wstring& source, const std::wstring& target) {
+    return Check(MoveFileExW(source.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) const {

@@ -21,6 +21,7 @@ public:
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
     std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override;
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
+    FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override;
     std::optional<std::string> Sha256(const std::string& bytes) const override;
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override;
     FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) override;
@@ -34,6 +35,7 @@ public:
     FirmwareReading RunningFirmware() const override;
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override;
+    std::optional<std::wstring> SystemStorePath() const override;
     std::wstring TempFolder() const override;
     bool DeleteFileAt(const std::wstring& path) override;
 };

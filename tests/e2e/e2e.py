@@ -582,7 +582,7 @@ def manifest_problems(folder, names=None):
     if not path.is_file():
         return [f"{folder.name}: {MANIFEST_NAME} is missing"] if names else []
     lines = path.read_bytes().decode("utf-8").split("\r\n")
-    if lines[:1] != ["Kestrix manifest 1"] or lines[-2:] != ["end", ""]:
+    if lines[:1] != ["Kestrix manifest 2"] or lines[-2:] != ["end", ""]:
         return [f"{folder.name}: {MANIFEST_NAME} lacks its first or last line: {lines!r}"]
     problems = []
     listed = set()

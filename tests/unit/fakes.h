@@ -269,7 +269,8 @@ public:
         if (it == volumes.end()) {
             return std::nullopt;
         }
-        return VolumeIdentity{{}, 0, it->second.size()};
+        // Each drive's file system has a serial number of its own.
+        return VolumeIdentity{{}, 0, it->second.size(), 0x5E000000u + ToLower(drive)[0]};
     }
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override {
         const auto it = files.find(Key(path));
@@ -280,6 +281,24 @@ public:
             return Failure(kErrorSharingViolation);
         }
         bytes = it->second;
+        return FileResult::Success();
+    }
+    FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override {
+        events_.push_back(L"move:" + source + L">" + target);
+        const auto it = files.find(Key(source));
+        if (it == files.end()) {
+            return Failure(2);
+        }
+        if (!Writable(source)) {
+            return Failure(5);
+        }
+        if (const auto refused = RefusedOpening(target)) {
+            return Failure(*refused);
+        }
+        const auto bytes = it->second;
+        files.erase(it);
+        files.erase(Key(target));
+        Store(target, bytes);
         return FileResult::Success();
     }
     // Not SHA-256 but as sensitive to every byte for what the tests need: four 64-bit FNV-1a
@@ -389,6 +408,7 @@ public:
         bytes = it->second.substr(0, length);
         return FileResult::Success();
     }
+    std::optional<std::wstring> SystemStorePath() const override { return systemStore; }
     std::wstring TempFolder() const override { return L"C:\\temp\\"; }
     bool DeleteFileAt(const std::wstring& path) override {
         events_.push_back(L"delete:" + path);
@@ -453,6 +473,8 @@ public:
     std::vector<std::wstring> unreadable;
     // Paths (lower case) that the running Windows holds open: no copy, read or write.
     std::set<std::wstring> held;
+    // The store the running Windows has loaded.
+    std::optional<std::wstring> systemStore;
     std::map<std::wstring, DriveMedia> media;
     std::vector<std::wstring> drives;
     std::map<int, DriveMedia> diskMedia;

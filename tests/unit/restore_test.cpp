@@ -94,15 +94,37 @@ TEST(Restore, PutsBackWhatTheRepairChangedByteForByte) {
     EXPECT_EQ(sources, (Lines{L"d:\\bootmgr", L"d:\\Boot\\bcd", L"d:\\NTLDR", L"d:"}));
     EXPECT_EQ(m.files.files.at(ToLower(kUndo + L"\\volume-d-first8k.bin")), damaged);
     EXPECT_EQ(m.files.files.at(ToLower(kUndo + L"\\d\\ntldr")), repairedLoader);
+    // Each version of the manifest is written whole beside the last, flushed, then put in its
+    // place.
+    const auto manifest = kUndo + L"\\manifest.txt";
+    const auto placed = L"move:" + manifest + L".new>" + manifest;
     const auto firstWrite = std::find(m.events.begin(), m.events.end(), L"flush:d:\\bootmgr");
-    EXPECT_NE(std::find(m.events.begin(), firstWrite, L"flush:" + kUndo + L"\\manifest.txt"),
-              firstWrite);
-    EXPECT_EQ(std::find(firstWrite, m.events.end(), L"flush:" + kUndo + L"\\manifest.txt"),
-              m.events.end());
+    const auto lastPlaced = std::find(std::make_reverse_iterator(firstWrite), m.events.rend(), placed);
+    ASSERT_NE(lastPlaced, m.events.rend());
+    EXPECT_EQ(*std::next(lastPlaced), L"flush:" + manifest + L".new");
+    EXPECT_EQ(std::find(firstWrite, m.events.end(), placed), m.events.end());
+}
+
+// Each item's line when the volume behind d: is not the one it was saved from.
+Lines Refused(const std::wstring& reason) {
+    Lines lines;
+    for (const wchar_t* what :
+         {L"d:\\bootmgr", L"d:\\Boot\\bcd", L"d:\\NTLDR", L"d: 卷的前 8192 字节"}) {
+        lines.push_back(L"  失败：" + reason + L"，未恢复 " + what);
+    }
+    return lines;
+}
+
+std::function<void(Machine&)> EditManifest(const std::string& from, const std::string& to) {
+    return [from, to](Machine& m) {
+        auto& text = m.files.files[ToLower(kRun + L"\\manifest.txt")];
+        text.replace(text.find(from), from.size(), to);
+    };
 }
 
 TEST(Restore, WritesNothingItCannotVouchFor) {
     const std::wstring volume = L"d: 卷的前 8192 字节";
+    const std::wstring saved = L"大小 8192 字节的卷（卷序列号 5E00-0064）";
     struct Case {
         const char* name;
         std::function<void(Machine&)> beforeRepair;
@@ -129,24 +151,45 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
          1,
          false,
          true},
-        {"another volume behind the drive",
+        {"another partition behind the drive",
          {},
          [](Machine& m) {
-             m.files.identities[L"d:"] = VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 8192};
+             m.files.identities[L"d:"] = VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 8192, 0x5E000064u};
          },
-         {L"  失败：d: 现在是MBR 1A2B3C4D 上起点 1048576、长度 8192 字节的分区，不是备份时的大小 "
-          L"8192 字节的卷，未写入 " +
-          volume},
-         1,
+         Refused(L"d: 现在是另一个卷（MBR 1A2B3C4D 上起点 1048576、长度 8192 字节的分区（卷序列号 "
+                 L"5E00-0064），备份时是" + saved + L"）"),
+         2,
          false,
-         true},
+         false},
+        {"a volume of the same size with another file system",
+         {},
+         [](Machine& m) { m.files.identities[L"d:"] = VolumeIdentity{L"", 0, 8192, 0x12345678u}; },
+         Refused(L"d: 现在是另一个卷（大小 8192 字节的卷（卷序列号 1234-5678），备份时是" + saved +
+                 L"）"),
+         2,
+         false,
+         false},
         {"a volume that could not be told at the time",
          [](Machine& m) { m.files.identities[L"d:"] = std::nullopt; },
          {},
-         {L"  失败：备份时无法识别 d: 是哪个卷，无法确认是同一个卷，未写入 " + volume},
-         1,
+         Refused(L"备份时无法识别 d: 是哪个卷，无法确认是同一个卷"),
+         2,
          false,
-         true},
+         false},
+        {"a source that is no boot file",
+         {},
+         EditManifest("\td:\\NTLDR\t", "\td:\\Windows\\System32\\hal.dll\t"),
+         {L"  失败：d:\\Windows\\System32\\hal.dll 不是本程序备份的引导文件，未恢复"},
+         1,
+         true,
+         false},
+        {"a copy that climbs out of the run folder",
+         {},
+         EditManifest("\td\\NTLDR\t", "\td/../../NTLDR\t"),
+         {L"  失败：清单 " + kRun + L"\\manifest.txt 已损坏（清单第 4 行无法识别），不恢复任何内容"},
+         2,
+         false,
+         false},
         {"the current files cannot be saved",
          {},
          [](Machine& m) { m.files.readOnly = {ToLower(kUndo) + L"\\d"}; },
@@ -199,12 +242,35 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
     }
 }
 
+// The store that the running Windows holds open can be neither copied nor written: it is
+// exported to be saved and imported to go back.
+TEST(Restore, TheStoreWindowsRunsWithGoesBackThroughTheStoreTool) {
+    Machine m;
+    Repaired(m);
+    m.files.held = {L"d:\\boot\\bcd"};
+    m.files.systemStore = L"d:\\Boot\\BCD";
+    m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+        if (request.parameters.rfind(L"/export ", 0) == 0) {
+            m.files.files[ToLower(request.parameters.substr(9, request.parameters.size() - 10))] =
+                "new store";
+        }
+    };
+    m.Start(L"-f -r");
+    EXPECT_EQ(m.ToolRuns(),
+              (Lines{L"bcdedit.exe /export \"" + kUndo + L"\\d\\Boot\\bcd\"",
+                     L"bcdedit.exe /import \"" + kRun + L"\\d\\Boot\\bcd\""}));
+    EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), Lines{});
+    EXPECT_EQ(m.app.program.ExitCode(), 0);
+}
+
 TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
     const struct {
         const char* name;
         std::vector<std::wstring> present;
         std::wstring arguments;
         std::wstring chosen;
+        // Drives that anybody may have written a folder to.
+        std::vector<std::wstring> removable = {};
     } cases[] = {
         {"beside the program, a folder without a manifest passed over",
          {L"C:\\kestrix\\kestrix-20261201-080000\\manifest.txt",
@@ -225,6 +291,12 @@ TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
          L"-r",
          L"e:\\kestrix-20261202-080000"},
         {"none anywhere", {L"d:\\kestrix-20261201\\manifest.txt"}, L"-r", L""},
+        {"never from a removable or network drive",
+         {L"d:\\kestrix-20261201-080000\\manifest.txt",
+          L"e:\\kestrix-20261202-080000\\manifest.txt"},
+         L"-r",
+         L"d:\\kestrix-20261201-080000",
+         {L"e:"}},
         {"a folder named without its drive is in the program's folder",
          {L"C:\\kestrix\\kestrix-20261203-080000\\manifest.txt"},
          L"-r old -n",
@@ -237,6 +309,9 @@ TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
         m.files.drives = {L"c: [SYS]", L"d:", L"e:"};
         for (const auto& path : c.present) {
             m.files.Put(path, 10);
+        }
+        for (const auto& drive : c.removable) {
+            m.files.media[drive] = DriveMedia::Usb;
         }
         EXPECT_FALSE(m.Start(c.arguments)) << c.name;
         EXPECT_EQ(m.repairWindow.partitionText, c.chosen) << c.name;

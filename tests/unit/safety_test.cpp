@@ -62,6 +62,7 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
              m.files.files.erase(L"d:\\boot\\bcd");
              m.files.Put(L"d:\\Boot\\BCD", 200);
              m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"d:\\Boot\\BCD";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.parameters.rfind(L"/export ", 0) == 0) {
                      m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
@@ -84,6 +85,7 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
         {"the store held by the running Windows is exported",
          [](testing::Machine& m) {
              m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"d:\\Boot\\BCD";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.parameters.rfind(L"/export ", 0) == 0) {
                      m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
@@ -93,9 +95,21 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
          {},
          {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\"", bcdboot,
           L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
+        {"a store held by another program: the store tool would export another one",
+         [](testing::Machine& m) {
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"c:\\Boot\\BCD";
+         },
+         {L"  失败：无法备份 d: 的启动文件（错误 32：d:\\Boot\\bcd：被其他程序占用，且不是本机正在使用的"
+          L"启动配置存储，无法导出），未运行 " +
+              bcdboot,
+          L"  失败：无法备份 d: 的启动文件（错误 32：d:\\Boot\\bcd：被其他程序占用，且不是本机正在使用的"
+          L"启动配置存储，无法导出），未运行 bcdedit.exe /store d:\\boot\\bcd /timeout 7"},
+         {L"bootsect.exe /nt60 d:"}},
         {"a held store that cannot be exported",
          [](testing::Machine& m) {
              m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.exitCodes[L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""] = 1;
          },
          {L"  失败：无法备份 d: 的启动文件（错误 32：d:\\Boot\\bcd：被系统占用，且无法用 bcdedit.exe /export 导出），未运行 " +
