@@ -3,6 +3,7 @@
 #include "app/logged_session.h"
 #include "app/program.h"
 #include "exec/run_log.h"
+#include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
 #include "partitions/partition_scan.h"
 #include "platform/clock.h"
@@ -20,14 +21,19 @@ struct Application {
         : log(files, clock),
           session(platformSession, log),
           runner(launcher, files, log, clock),
-          job(files, runner, log),
-          restore(files, runner, log),
-          scan(repairWindow, session, files, runner, log),
-          program(startWindow, repairWindow, session, files, scan, job, restore, log) {}
+          letters(files, runner, log),
+          job(files, runner, log, letters),
+          restore(files, runner, log, letters),
+          scan(repairWindow, session, files, runner, log, letters),
+          program(startWindow, repairWindow, session, files, scan, job, restore, log) {
+        // Whichever way the program ends.
+        session.SetBeforeEnd([this] { letters.RemoveAll(); });
+    }
 
     RunLog log;
     LoggedSession session;
     ToolRunner runner;
+    TemporaryLetters letters;
     RepairJob job;
     RestoreJob restore;
     PartitionScan scan;

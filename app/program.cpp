@@ -59,7 +59,6 @@ void Program::Start() {
     const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
-    session_.SetBeforeEnd([this] { scan_.RemoveAssignedLetters(); });
     if (options.silent) {
         startWindow_.Hide();
         // The program closes itself two seconds after the repair, unless the click spot is

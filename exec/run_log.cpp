@@ -77,12 +77,12 @@ bool RunLog::TryCreate(const std::wstring& parent) {
     return false;
 }
 
-bool RunLog::Open(const std::wstring& bootDrive) {
+bool RunLog::Open(const std::vector<std::wstring>& drives) {
     const Hold hold(busy_);
-    return OpenHeld(bootDrive);
+    return OpenHeld(drives);
 }
 
-bool RunLog::OpenHeld(const std::wstring& bootDrive) {
+bool RunLog::OpenHeld(const std::vector<std::wstring>& drives) {
     if (!folder_.empty()) {
         return true;
     }
@@ -93,9 +93,11 @@ bool RunLog::OpenHeld(const std::wstring& bootDrive) {
             return true;
         }
     }
-    if (!bootDrive.empty() && TryCreate(bootDrive + L"\\")) {
-        WritePending();
-        return true;
+    for (const auto& drive : drives) {
+        if (TryCreate(drive + L"\\")) {
+            WritePending();
+            return true;
+        }
     }
     return false;
 }
@@ -115,7 +117,7 @@ void RunLog::FlushHeld() {
 void RunLog::Close() {
     const Hold hold(busy_);
     if (folder_.empty()) {
-        OpenHeld(L"");
+        OpenHeld({});
     }
     FlushHeld();
 }

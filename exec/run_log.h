@@ -22,8 +22,9 @@ public:
     // Several lines, written to the file at once.
     void WriteLines(const std::vector<std::wstring>& lines);
 
-    // Creates the run's folder once; false when neither place could hold it.
-    bool Open(const std::wstring& bootDrive);
+    // Creates the run's folder once: beside the program, else in the root of the first of these
+    // drives ("d:") that can hold it; false when none could.
+    bool Open(const std::vector<std::wstring>& drives);
     // Writes the log to the disk, so a reboot right after the next step loses none of it.
     void Flush();
     // At the end of the run: a run that never got a folder leaves its log beside the program.
@@ -46,7 +47,7 @@ private:
         std::atomic_flag& flag_;
     };
 
-    bool OpenHeld(const std::wstring& bootDrive);
+    bool OpenHeld(const std::vector<std::wstring>& drives);
     void FlushHeld();
     void Add(std::wstring_view text);
     bool TryCreate(const std::wstring& parent);

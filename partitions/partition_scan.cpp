@@ -89,67 +89,16 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstri
     return UnletteredEfiPartition{number, fields[fields.size() - 2]};
 }
 
-std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
-                                      const std::wstring& taken) {
-    for (wchar_t letter = L'z'; letter >= L'c'; --letter) {
-        bool used = taken.find(letter) != std::wstring::npos;
-        for (const auto& entry : driveEntries) {
-            used = used || (!entry.empty() && ToLower(entry.substr(0, 1))[0] == letter);
-        }
-        if (!used) {
-            return letter;
-        }
-    }
-    return std::nullopt;
-}
-
-bool PartitionScan::RunDiskpart(const std::wstring& script) {
-    const auto path = JoinPath(files_.TempFolder(), L"kestrix-diskpart.txt");
-    if (!files_.WriteNewFile(path, ToUtf8(script))) {
-        log_.Write(L"无法写入 diskpart 脚本 " + path);
-        return false;
-    }
-    const auto result = runner_.Run(DiskpartCommand(path));
-    files_.DeleteFileAt(path);
-    return result.status == RunStatus::Finished && result.exitCode == 0u;
-}
-
 void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& partition) {
     const auto where = L"磁盘 " + DecimalText(disk) + L" 的分区 " + DecimalText(partition.number);
     if (const auto media = files_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
         log_.Write(L"跳过 " + where + L"：位于" + MediaName(media) + L"上，不作为候选分区");
         return;
     }
-    std::wstring taken;
-    for (const auto& given : assigned_) {
-        taken += given.letter;
+    if (const auto letter = letters_.Assign(disk, partition.number, where + L"（EFI系统分区）")) {
+        window_.AddPartition(std::wstring(1, *letter) + L":  容量:" + partition.size +
+                             L"MB（UEFI）");
     }
-    const auto letter = LastFreeLetter(files_.DriveEntries(), taken);
-    if (!letter) {
-        log_.Write(L"没有空闲的盘符可分配给 " + where + L"（EFI系统分区）");
-        return;
-    }
-    const wchar_t upper = static_cast<wchar_t>(*letter - L'a' + L'A');
-    if (!RunDiskpart(AssignLetterScript(disk, partition.number, upper))) {
-        log_.Write(L"无法为 " + where + L"（EFI系统分区）分配盘符 " + std::wstring(1, upper) + L":");
-        return;
-    }
-    assigned_.push_back({disk, partition.number, upper});
-    log_.Write(L"已为 " + where + L"（EFI系统分区）分配盘符 " + std::wstring(1, upper) +
-               L":，程序结束时收回");
-    window_.AddPartition(std::wstring(1, *letter) + L":  容量:" + partition.size + L"MB（UEFI）");
-}
-
-void PartitionScan::RemoveAssignedLetters() {
-    for (const auto& given : assigned_) {
-        const auto text = std::wstring(1, given.letter) + L":";
-        if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.letter))) {
-            log_.Write(L"已收回盘符 " + text);
-        } else {
-            log_.Write(L"无法收回盘符 " + text + L"，请用 diskpart 手工删除");
-        }
-    }
-    assigned_.clear();
 }
 
 void PartitionScan::ScanActivePartitions() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exec/run_log.h"
+#include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
 #include "platform/windows.h"
@@ -28,39 +29,31 @@ struct UnletteredEfiPartition {
 };
 std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line);
 
-// The letter an unlettered partition gets: the last free one counting down from Z, or none.
-std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
-                                      const std::wstring& taken);
-
 class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
     PartitionScan(RepairWindow& window, Session& session, FileSystem& files, ToolRunner& runner,
-                  RunLog& log)
-        : window_(window), session_(session), files_(files), runner_(runner), log_(log) {}
+                  RunLog& log, TemporaryLetters& letters)
+        : window_(window),
+          session_(session),
+          files_(files),
+          runner_(runner),
+          log_(log),
+          letters_(letters) {}
 
     // A listing tool that cannot run or fails is reported as that, not as "nothing found".
     void ScanActivePartitions();
-    // Takes back the letters the scan gave, when the program ends.
-    void RemoveAssignedLetters();
 
 private:
-    struct AssignedLetter {
-        int disk;
-        int partition;
-        wchar_t letter;
-    };
-    // Runs one diskpart script; true when it succeeded.
-    bool RunDiskpart(const std::wstring& script);
     void OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
 
-    std::vector<AssignedLetter> assigned_;
     RepairWindow& window_;
     Session& session_;
     FileSystem& files_;
     ToolRunner& runner_;
     RunLog& log_;
+    TemporaryLetters& letters_;
 };
 
 }  // namespace kestrix

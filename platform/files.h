@@ -57,6 +57,12 @@ struct VolumeIdentity {
     bool operator==(const VolumeIdentity&) const = default;
 };
 
+// Where a partition is: its disk's number and its own number on that disk.
+struct PartitionPlace {
+    int disk = 0;
+    int partition = 0;
+};
+
 // What a drive lies on. Anything but a fixed disk may be the technician's own rescue medium.
 enum class DriveMedia { Fixed, Removable, Usb, SdCard, Mmc };
 
@@ -93,6 +99,9 @@ public:
     virtual FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) = 0;
     // Empty when Windows cannot tell even the volume's size.
     virtual std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const = 0;
+    // The partition of a disk that the identity names, lettered or not; empty when no disk of this
+    // PC has it.
+    virtual std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const = 0;
     virtual FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const = 0;
     // Puts a file in the place of another on the same volume, replacing it, on the disk before it
     // returns.

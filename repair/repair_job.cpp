@@ -79,7 +79,7 @@ RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progr
     bootDrive_ = request.bootDrive;
     failures_ = 0;
     backups_.emplace(files_, log_, runner_);
-    log_.Open(bootDrive_);
+    log_.Open(RunFolderDrives());
     const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
     log_.Write(L"开始修复 " + bootDrive_ + (sectorOnly ? L"（只修复引导）" : L"") + L"，记录目录：" +
                (log_.Folder().empty() ? L"无" : log_.Folder()));
@@ -102,6 +102,21 @@ RepairOutcome RepairJob::Run(const RepairRequest& request, RepairProgress& progr
     backups_->Finish();
     log_.Flush();
     return outcome;
+}
+
+std::vector<std::wstring> RepairJob::RunFolderDrives() const {
+    if (!letters_.IsTemporary(bootDrive_)) {
+        return {bootDrive_};
+    }
+    // Not on a drive whose letter goes at the end, with all that the run saved.
+    std::vector<std::wstring> drives;
+    for (const auto& entry : request_->drives) {
+        const auto drive = Left(entry, 2);
+        if (!letters_.IsTemporary(drive) && files_.MediaOf(drive) == DriveMedia::Fixed) {
+            drives.push_back(drive);
+        }
+    }
+    return drives;
 }
 
 std::optional<LoaderGeneration> RepairJob::LoaderOnDrive() const {

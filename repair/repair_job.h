@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exec/run_log.h"
+#include "exec/temporary_letters.h"
 #include "exec/tool_commands.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
@@ -62,8 +63,8 @@ public:
 
 class RepairJob {
 public:
-    RepairJob(FileSystem& files, ToolRunner& runner, RunLog& log)
-        : files_(files), runner_(runner), log_(log) {}
+    RepairJob(FileSystem& files, ToolRunner& runner, RunLog& log, const TemporaryLetters& letters)
+        : files_(files), runner_(runner), log_(log), letters_(letters) {}
 
     RepairOutcome Run(const RepairRequest& request, RepairProgress& progress);
 
@@ -71,6 +72,9 @@ public:
     void RequestStop() { stopRequested_ = true; }
 
 private:
+    // Where the run's folder goes when the program's own folder cannot hold it: the boot drive,
+    // unless its letter is for this run only, then the fixed drives that keep theirs.
+    std::vector<std::wstring> RunFolderDrives() const;
     // The firmware that started this PC, in the log; a line in the window when the repair is
     // for the other kind.
     void NoteFirmware();
@@ -116,6 +120,7 @@ private:
     FileSystem& files_;
     ToolRunner& runner_;
     RunLog& log_;
+    const TemporaryLetters& letters_;
     std::atomic<bool> stopRequested_{false};
 
     // One run's state.

@@ -1,5 +1,8 @@
 #include "repair/restore_job.h"
 
+#include <algorithm>
+#include <map>
+
 #include "platform/text.h"
 
 namespace kestrix {
@@ -71,13 +74,17 @@ bool IsBootPath(std::wstring_view source) {
     return path.starts_with(L"\\boot\\") || path.starts_with(L"\\efi\\");
 }
 
+bool IsSamePartition(const VolumeIdentity& saved, const std::optional<VolumeIdentity>& now) {
+    return now && now->disk == saved.disk && now->start == saved.start &&
+           now->length == saved.length;
+}
+
 // Whether a drive now is the volume an item was saved from: the same partition of the same disk
 // and, for a file, the same file system (its serial number). A volume known only by its size is
 // the same only when its serial number matches too.
 bool IsSameVolume(const VolumeIdentity& saved, const std::optional<VolumeIdentity>& now,
                   bool file) {
-    if (!now || now->disk != saved.disk || now->start != saved.start ||
-        now->length != saved.length) {
+    if (!IsSamePartition(saved, now)) {
         return false;
     }
     return !(file || saved.disk.empty()) || (saved.serial && now->serial == saved.serial);
@@ -114,12 +121,18 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
     restored_ = 0;
     backups_.emplace(files_, log_, runner_);
     std::wstring problem;
-    const auto items = ReadItems(request.folder, problem);
-    // This run's own folder: beside the program, else on the drive that is put back first.
-    log_.Open(items && !items->empty() ? Left(items->front().source, 2) : std::wstring());
+    auto items = ReadItems(request.folder, problem);
+    std::vector<std::wstring> moved;
+    if (items) {
+        moved = Locate(*items);
+    }
+    log_.Open(RunFolderDrives(items));
     log_.Write(L"开始撤销修复，来源：" + (request.folder.empty() ? L"无" : request.folder) +
                L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
     Log(L"正在撤销修复" + (request.folder.empty() ? L"" : L"，按 " + request.folder) + L" ...");
+    for (const auto& line : moved) {
+        Log(line);
+    }
     if (!items) {
         Fail(problem);
         return Complete();
@@ -151,6 +164,71 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
         }
     }
     return Complete();
+}
+
+std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
+    std::map<std::wstring, std::wstring> now;
+    std::vector<std::wstring> moved;
+    for (const auto& item : items) {
+        const auto drive = ToLower(Left(item.source, 2));
+        if (item.identity && now.count(drive) == 0) {
+            const auto found = Find(drive, *item.identity);
+            now.emplace(drive, found);
+            if (found != drive) {
+                moved.push_back(L"  备份时的 " + drive + L" 现在是 " + found + L"（同一分区）");
+            }
+        }
+    }
+    // What the run created moves with the volume it lies on.
+    for (auto& item : items) {
+        if (const auto it = now.find(ToLower(Left(item.source, 2))); it != now.end()) {
+            item.source = it->second + item.source.substr(2);
+        }
+    }
+    return moved;
+}
+
+std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& identity) {
+    if (identity.disk.empty() || IsSamePartition(identity, files_.IdentifyVolume(drive))) {
+        return drive;
+    }
+    for (const auto& entry : files_.DriveEntries()) {
+        const auto other = ToLower(Left(entry, 2));
+        if (IsSamePartition(identity, files_.IdentifyVolume(other))) {
+            return other;
+        }
+    }
+    // A partition without a letter, as an EFI system partition is: one for this run.
+    if (const auto place = files_.FindPartition(identity)) {
+        const auto where = L"磁盘 " + DecimalText(place->disk) + L" 的分区 " +
+                           DecimalText(place->partition) + L"（备份时的 " + drive + L"）";
+        if (const auto letter = letters_.Assign(place->disk, place->partition, where)) {
+            return std::wstring(1, *letter) + L":";
+        }
+    }
+    // Not on this PC: each item says so when it is checked.
+    return drive;
+}
+
+std::vector<std::wstring> RestoreJob::RunFolderDrives(
+    const std::optional<std::vector<ManifestItem>>& items) const {
+    std::vector<std::wstring> drives;
+    const auto add = [&](const std::wstring& drive) {
+        if (!letters_.IsTemporary(drive) &&
+            std::find(drives.begin(), drives.end(), drive) == drives.end()) {
+            drives.push_back(drive);
+        }
+    };
+    // The drives put back first, then any fixed one: never one whose letter goes at the end.
+    for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
+        add(ToLower(Left(item.source, 2)));
+    }
+    for (const auto& entry : files_.DriveEntries()) {
+        if (files_.MediaOf(Left(entry, 2)) == DriveMedia::Fixed) {
+            add(ToLower(Left(entry, 2)));
+        }
+    }
+    return drives;
 }
 
 std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(const std::wstring& folder,

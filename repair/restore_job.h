@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exec/run_log.h"
+#include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
 #include "repair/backups.h"
@@ -30,8 +31,8 @@ std::wstring NewestRunFolder(const FileSystem& files);
 
 class RestoreJob {
 public:
-    RestoreJob(FileSystem& files, ToolRunner& runner, RunLog& log)
-        : files_(files), runner_(runner), log_(log) {}
+    RestoreJob(FileSystem& files, ToolRunner& runner, RunLog& log, TemporaryLetters& letters)
+        : files_(files), runner_(runner), log_(log), letters_(letters) {}
 
     // Succeeded: every item put back; StepsFailed: some were; NothingWritten: none was.
     RepairOutcome Run(const RestoreRequest& request, RepairProgress& progress);
@@ -47,6 +48,14 @@ private:
         std::wstring copy;
     };
 
+    // Each item's source on the drive that holds its volume now (a partition known by its disk
+    // may have another letter, or none, which it then gets for this run); a line for each drive
+    // that moved.
+    std::vector<std::wstring> Locate(std::vector<ManifestItem>& items);
+    std::wstring Find(const std::wstring& drive, const VolumeIdentity& identity);
+    // Where this run's own folder goes when the program's cannot hold it.
+    std::vector<std::wstring> RunFolderDrives(
+        const std::optional<std::vector<ManifestItem>>& items) const;
     // Empty, with the failed line in problem, when there is nothing that can be read.
     std::optional<std::vector<ManifestItem>> ReadItems(const std::wstring& folder,
                                                        std::wstring& problem);
@@ -67,6 +76,7 @@ private:
     FileSystem& files_;
     ToolRunner& runner_;
     RunLog& log_;
+    TemporaryLetters& letters_;
     std::atomic<bool> stopRequested_{false};
 
     // One run's state.

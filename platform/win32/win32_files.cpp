@@ -473,8 +473,8 @@ std::wstring GuidText(const GUID& guid) {
     return text + L"}";
 }
 
-// "MBR 1A2B3C4D" or "GPT {…}" for a physical disk; empty when its layout cannot be read.
-std::wstring DiskName(DWORD number) {
+// A physical disk's partition layout; empty when it cannot be read.
+std::vector<std::uint64_t> DiskLayout(DWORD number) {
     const UniqueFileHandle disk(CreateFileW((L"\\\\.\\PhysicalDrive" + DecimalText(number)).c_str(),
                                             0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
@@ -491,15 +491,7 @@ std::wstring DiskName(DWORD number) {
         if (DeviceIoControl(disk.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
                             static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &returned,
                             nullptr)) {
-            const auto* layout =
-                reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
-            if (layout->PartitionStyle == PARTITION_STYLE_MBR) {
-                return L"MBR " + HexDigits(layout->Mbr.Signature, 8);
-            }
-            if (layout->PartitionStyle == PARTITION_STYLE_GPT) {
-                return L"GPT " + GuidText(layout->Gpt.DiskId);
-            }
-            return {};
+            return buffer;
         }
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
             return {};
@@ -507,6 +499,27 @@ std::wstring DiskName(DWORD number) {
     }
     return {};
 }
+
+// "MBR 1A2B3C4D" or "GPT {…}" for a disk's layout; empty for a raw disk.
+std::wstring DiskName(const DRIVE_LAYOUT_INFORMATION_EX& layout) {
+    if (layout.PartitionStyle == PARTITION_STYLE_MBR) {
+        return L"MBR " + HexDigits(layout.Mbr.Signature, 8);
+    }
+    if (layout.PartitionStyle == PARTITION_STYLE_GPT) {
+        return L"GPT " + GuidText(layout.Gpt.DiskId);
+    }
+    return {};
+}
+
+std::wstring DiskName(DWORD number) {
+    const auto layout = DiskLayout(number);
+    return layout.empty()
+               ? std::wstring()
+               : DiskName(*reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(layout.data()));
+}
+
+// Physical disks are numbered from 0; numbers may have gaps where a disk was removed.
+constexpr DWORD kLastDiskNumber = 63;
 
 }  // namespace
 
@@ -552,6 +565,29 @@ std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring
     }
     identity.length = static_cast<std::uint64_t>(size.QuadPart);
     return identity;
+}
+
+std::optional<PartitionPlace> Win32FileSystem::FindPartition(const VolumeIdentity& identity) const {
+    for (DWORD number = 0; number <= kLastDiskNumber; ++number) {
+        const auto buffer = DiskLayout(number);
+        if (buffer.empty()) {
+            continue;
+        }
+        const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+        if (DiskName(*layout) != identity.disk) {
+            continue;
+        }
+        for (DWORD i = 0; i < layout->PartitionCount; ++i) {
+            const auto& partition = layout->PartitionEntry[i];
+            if (partition.PartitionNumber != 0 &&
+                static_cast<std::uint64_t>(partition.StartingOffset.QuadPart) == identity.start &&
+                static_cast<std::uint64_t>(partition.PartitionLength.QuadPart) == identity.length) {
+                return PartitionPlace{static_cast<int>(number),
+                                      static_cast<int>(partition.PartitionNumber)};
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {

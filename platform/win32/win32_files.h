@@ -20,6 +20,7 @@ public:
                                std::string& bytes) const override;
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
     std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override;
+    std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override;
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
     FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override;
     std::optional<std::string> Sha256(const std::string& bytes) const override;

@@ -214,7 +214,8 @@ public:
     }
     FileResult CreateFolder(const std::wstring& path) override {
         events_.push_back(L"mkdir:" + path);
-        if (!Writable(path) || folders.count(Key(path)) != 0) {
+        std::vector<FolderEntry> entries;
+        if (!Writable(path) || ListFolder(path, entries)) {
             return Failure(183);
         }
         folders.insert(Key(path));
@@ -271,6 +272,15 @@ public:
         }
         // Each drive's file system has a serial number of its own.
         return VolumeIdentity{{}, 0, it->second.size(), 0x5E000000u + ToLower(drive)[0]};
+    }
+    std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override {
+        for (const auto& [where, place] : partitions) {
+            if (where.disk == identity.disk && where.start == identity.start &&
+                where.length == identity.length) {
+                return place;
+            }
+        }
+        return std::nullopt;
     }
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override {
         const auto it = files.find(Key(path));
@@ -467,6 +477,8 @@ public:
     std::map<std::wstring, std::wstring> names;
     std::map<std::wstring, std::string> volumes;
     std::map<std::wstring, std::optional<VolumeIdentity>> identities;
+    // Partitions of the disks, lettered or not, by where they lie.
+    std::vector<std::pair<VolumeIdentity, PartitionPlace>> partitions;
     std::map<std::wstring, std::uint32_t> attributes;
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.

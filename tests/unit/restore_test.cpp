@@ -263,6 +263,83 @@ TEST(Restore, TheStoreWindowsRunsWithGoesBackThroughTheStoreTool) {
     EXPECT_EQ(m.app.program.ExitCode(), 0);
 }
 
+// An EFI system partition has no letter of its own: the repair gives it one for the run and keeps
+// its folder on a drive that keeps its letter; the undo finds the partition again by its place on
+// its disk, whatever letter it has then, or none.
+TEST(Restore, AnEfiSystemPartitionIsFoundByItsPlaceOnTheDisk) {
+    const VolumeIdentity esp{L"GPT {0F3A2B1C-4D5E-6F70-8192-A3B4C5D6E7F8}", 1048576, 104857600,
+                             0x4A5B6C7Du};
+    const std::wstring assignY = L"select disk 0\r\nselect partition 2\r\nassign letter=Y\r\n";
+    Machine m;
+    m.InstallInKestrixFolder();
+    m.files.readOnly = {L"c:\\kestrix"};
+    m.files.firmware = Firmware::Uefi;
+    m.files.drives = {L"c:", L"d:"};
+    m.files.Put(L"d:\\windows\\system32\\slmgr.vbs", 100);
+    m.launcher.outputs[ListingCommand(0)] =
+        L"1 D: gpt basic-data NTFS - no 101 20581 20480 MB\r\n"
+        L"2 - gpt efi-system - - no 1 101 100 MB\r\n";
+    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    m.launcher.onLaunch = [&m, &esp](const LaunchRequest& request) {
+        if (testing::FakeLauncher::Name(request) == L"diskpart.exe" &&
+            m.files.Text(L"C:\\temp\\kestrix-diskpart.txt").find(L"assign") != std::wstring::npos) {
+            m.files.drives.push_back(L"z:");
+            m.files.identities[L"z:"] = esp;
+            m.files.Put(L"z:\\EFI\\Boot\\bootx64.efi", 300);
+        }
+    };
+    EXPECT_TRUE(m.Start(L"-u"));
+    // Not in the root of z:, whose letter goes at the end with everything saved there.
+    const std::wstring run = L"d:\\kestrix-20261207-103026";
+    std::wstring problem;
+    const auto items = ReadManifest(m.files.files.at(run + L"\\manifest.txt"), problem);
+    ASSERT_TRUE(items) << ToUtf8(problem);
+    EXPECT_EQ(items->front().source, L"z:\\EFI\\Boot\\bootx64.efi");
+    EXPECT_EQ(items->front().identity, esp);
+
+    const auto undo = [&](Machine& next, bool espThere) {
+        next.files.files = m.files.files;
+        next.files.names = m.files.names;
+        next.files.folders = m.files.folders;
+        next.files.ownFolder = L"C:\\kestrix";
+        // A stick has z: now; the partition has no letter and gets the last free one.
+        next.files.drives = {L"c:", L"d:", L"z: [STICK]"};
+        next.files.media[L"z:"] = DriveMedia::Usb;
+        if (espThere) {
+            next.files.partitions = {{esp, {0, 2}}};
+        }
+        next.launcher.onLaunch = [&next, &esp](const LaunchRequest& request) {
+            if (testing::FakeLauncher::Name(request) == L"diskpart.exe" &&
+                next.files.Text(L"C:\\temp\\kestrix-diskpart.txt").rfind(L"select disk 0", 0) == 0) {
+                next.files.drives.push_back(L"y:");
+                next.files.identities[L"y:"] = esp;
+            }
+        };
+        next.Start(L"-u -r " + run);
+    };
+    Machine found;
+    undo(found, true);
+    EXPECT_EQ(found.repairWindow.log,
+              (Lines{L"正在撤销修复，按 " + run + L" ...", L"  备份时的 z: 现在是 y:（同一分区）",
+                     L"  已恢复：y:\\EFI\\Boot\\bootx64.efi",
+                     L"  修复时新建，未删除：y:\\EFI\\Microsoft",
+                     L"  修复时新建，未删除：y:\\EFI\\Microsoft\\Boot",
+                     L"", L"撤销完成！已恢复 1 项。请关闭。"}));
+    EXPECT_EQ(found.exitCode, 0);
+    EXPECT_EQ(found.files.FileLength(L"y:\\EFI\\Boot\\bootx64.efi"), 300);
+    // Its letter goes again at the end; the run's own folder is not on it.
+    const auto log = found.files.Text(L"C:\\kestrix\\kestrix-20261207-103026\\kestrix.log");
+    EXPECT_LT(log.find(L"已为 磁盘 0 的分区 2（备份时的 z:）分配盘符 Y:"), log.find(L"已收回盘符 Y:"));
+
+    Machine gone;
+    undo(gone, false);
+    EXPECT_EQ(Matching(gone.repairWindow.log, L"失败："),
+              Lines{L"  失败：z: 现在是另一个卷（无法识别的卷，备份时是GPT "
+                    L"{0F3A2B1C-4D5E-6F70-8192-A3B4C5D6E7F8} 上起点 1048576、长度 104857600 "
+                    L"字节的分区（卷序列号 4A5B-6C7D）），未恢复 z:\\EFI\\Boot\\bootx64.efi"});
+    EXPECT_EQ(gone.exitCode, 2);
+}
+
 TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
     const struct {
         const char* name;

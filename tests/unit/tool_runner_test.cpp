@@ -48,7 +48,7 @@ TEST(CommandLine, SplitTable) {
 
 // A runner over doubles, logging into C:\\tools\\kestrix-20261207-103026\\kestrix.log.
 struct Rig {
-    Rig() { log.Open(L""); }
+    Rig() { log.Open({}); }
 
     // The log's entries without their timestamps.
     Lines LogEntries() const {

@@ -1,0 +1,75 @@
+#include "exec/temporary_letters.h"
+
+#include "exec/tool_commands.h"
+#include "platform/text.h"
+
+namespace kestrix {
+
+std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+                                      const std::wstring& taken) {
+    for (wchar_t letter = L'z'; letter >= L'c'; --letter) {
+        bool used = taken.find(letter) != std::wstring::npos;
+        for (const auto& entry : driveEntries) {
+            used = used || (!entry.empty() && ToLower(entry.substr(0, 1))[0] == letter);
+        }
+        if (!used) {
+            return letter;
+        }
+    }
+    return std::nullopt;
+}
+
+bool TemporaryLetters::RunDiskpart(const std::wstring& script) {
+    const auto path = JoinPath(files_.TempFolder(), L"kestrix-diskpart.txt");
+    if (!files_.WriteNewFile(path, ToUtf8(script))) {
+        log_.Write(L"无法写入 diskpart 脚本 " + path);
+        return false;
+    }
+    const auto result = runner_.Run(DiskpartCommand(path));
+    files_.DeleteFileAt(path);
+    return result.status == RunStatus::Finished && result.exitCode == 0u;
+}
+
+std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
+                                                const std::wstring& where) {
+    std::wstring taken;
+    for (const auto& given : given_) {
+        taken += ToLower(std::wstring(1, given.letter));
+    }
+    const auto letter = LastFreeLetter(files_.DriveEntries(), taken);
+    if (!letter) {
+        log_.Write(L"没有空闲的盘符可分配给 " + where);
+        return std::nullopt;
+    }
+    const wchar_t upper = static_cast<wchar_t>(*letter - L'a' + L'A');
+    if (!RunDiskpart(AssignLetterScript(disk, partition, upper))) {
+        log_.Write(L"无法为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":");
+        return std::nullopt;
+    }
+    given_.push_back({disk, partition, upper});
+    log_.Write(L"已为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":，程序结束时收回");
+    return letter;
+}
+
+bool TemporaryLetters::IsTemporary(const std::wstring& drive) const {
+    for (const auto& given : given_) {
+        if (!drive.empty() && ToLower(drive.substr(0, 1)) == ToLower(std::wstring(1, given.letter))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TemporaryLetters::RemoveAll() {
+    for (const auto& given : given_) {
+        const auto text = std::wstring(1, given.letter) + L":";
+        if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.letter))) {
+            log_.Write(L"已收回盘符 " + text);
+        } else {
+            log_.Write(L"无法收回盘符 " + text + L"，请用 diskpart 手工删除");
+        }
+    }
+    given_.clear();
+}
+
+}  // namespace kestrix

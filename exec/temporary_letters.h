@@ -1,0 +1,46 @@
+#pragma once
+// Drive letters given for this run only, through diskpart, to partitions that have none (an EFI
+// system partition): each is logged, and every one is taken back when the program ends.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exec/run_log.h"
+#include "exec/tool_runner.h"
+#include "platform/files.h"
+
+namespace kestrix {
+
+// The letter an unlettered partition gets: the last free one counting down from Z, or none.
+std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+                                      const std::wstring& taken);
+
+class TemporaryLetters {
+public:
+    TemporaryLetters(FileSystem& files, ToolRunner& runner, RunLog& log)
+        : files_(files), runner_(runner), log_(log) {}
+
+    // Partition M of disk N gets the last free letter; "where" names it in the log. The letter
+    // in lower case, or none when there is no free one or diskpart fails.
+    std::optional<wchar_t> Assign(int disk, int partition, const std::wstring& where);
+    // Whether a drive ("z:") has its letter for this run only.
+    bool IsTemporary(const std::wstring& drive) const;
+    // Takes back every letter given, when the program ends.
+    void RemoveAll();
+
+private:
+    struct Given {
+        int disk;
+        int partition;
+        wchar_t letter;  // upper case
+    };
+    // Runs one diskpart script; true when it succeeded.
+    bool RunDiskpart(const std::wstring& script);
+
+    FileSystem& files_;
+    ToolRunner& runner_;
+    RunLog& log_;
+    std::vector<Given> given_;
+};
+
+}  // namespace kestrix
