@@ -56,7 +56,7 @@ void Program::Start() {
     const auto ownFolder = files_.OwnFolder();
     files_.SetCurrentDrive(Left(ownFolder, 2));
     files_.SetCurrentFolder(ownFolder);
-    const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
+    const auto options = ParseOptions(SplitArguments(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
     session_.SetBeforeEnd([this] { scan_.RemoveAssignedLetters(); });

@@ -285,8 +285,8 @@ def rejected(name, tail, shown):
 
 BAD_PARTITIONS = [
     rejected("bad_d_without_colon", "-f -d c", "c"),
-    # Split at " -d ", the value keeps the second space.
-    rejected("bad_d_two_spaces", "-f -d  c:", " c"),
+    # Quotes keep the space in the value.
+    rejected("bad_d_quoted_space", '-f -d " c:"', " c"),
     rejected("bad_d_option_as_value", "-f -d -n", "-n"),
     rejected("bad_d_colon_first", "-f -d :x", ":x"),
     # A drive is a letter: anything else before the colon is refused the same way.
