@@ -158,7 +158,7 @@ LRESULT Win32RepairWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
         default:
             break;
     }
-    return form_.HandleShared(message, wParam, lParam, onCloseRequest);
+    return form_.HandleShared(message, wParam, lParam);
 }
 
 }  // namespace kestrix::win32

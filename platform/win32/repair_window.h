@@ -15,7 +15,8 @@ namespace kestrix::win32 {
 // window it will be (on a null window their calls fail with 0 and no text).
 class Win32RepairWindow final : public RepairWindow {
 public:
-    Win32RepairWindow(HINSTANCE instance, Fonts& fonts) : instance_(instance), form_(fonts) {}
+    Win32RepairWindow(HINSTANCE instance, Fonts& fonts, const FrameEvents& events)
+        : instance_(instance), form_(fonts, events) {}
     HWND Handle() const { return form_.Handle(); }
 
     void Show() override;
@@ -37,7 +38,6 @@ public:
     std::function<void()> onConfirm;
     std::function<void()> onAutoCloseTimer;
     std::function<void()> onKeepOpenClick;
-    std::function<void()> onCloseRequest;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

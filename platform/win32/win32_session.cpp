@@ -133,6 +133,14 @@ MessageAnswer Win32Session::ShowMessage(const std::wstring& text, MessageButtons
 
 void Win32Session::EndProgram(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
 
+// The reason belongs to the repair window, which shows the job's progress. Windows names it beside
+// the window when the window answers WM_QUERYENDSESSION with FALSE.
+void Win32Session::BlockSessionEnd(const std::wstring& reason) {
+    ShutdownBlockReasonCreate(repairWindow_.Handle(), reason.c_str());
+}
+
+void Win32Session::AllowSessionEnd() { ShutdownBlockReasonDestroy(repairWindow_.Handle()); }
+
 int Win32Session::RunMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
