@@ -41,7 +41,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     repairWindow.onConfirm = [&] { program.OnConfirm(); };
     repairWindow.onAutoCloseTimer = [&] { program.OnAutoCloseTimer(); };
     repairWindow.onKeepOpenClick = [&] { program.OnKeepOpenClick(); };
+    repairWindow.onCannotMake = [&] { app.session.EndProgram(1); };
 
     program.Start();
-    return session.RunMessageLoop();
+    // Nothing in the program quits the loop; a WM_QUIT from elsewhere ends it the one way out
+    // too, which gives back a drive letter the scan assigned.
+    session.RunMessageLoop();
+    app.session.EndProgram(program.ExitCode());
 }

@@ -38,12 +38,14 @@ public:
     std::function<void()> onConfirm;
     std::function<void()> onAutoCloseTimer;
     std::function<void()> onKeepOpenClick;
+    // Ends the program with exit code 1: the window cannot be made.
+    std::function<void()> onCannotMake;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // Makes the window when it is not made yet; a window that cannot be made ends the program
-    // with exit code 1, as it did when both windows were made at start-up.
+    // through onCannotMake, as it did when both windows were made at start-up.
     void Make();
 
     HINSTANCE instance_;

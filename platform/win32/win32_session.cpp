@@ -141,12 +141,11 @@ void Win32Session::BlockSessionEnd(const std::wstring& reason) {
 
 void Win32Session::AllowSessionEnd() { ShutdownBlockReasonDestroy(repairWindow_.Handle()); }
 
-int Win32Session::RunMessageLoop() {
+void Win32Session::RunMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         Dispatch(message);
     }
-    return static_cast<int>(message.wParam);
 }
 
 }  // namespace kestrix::win32

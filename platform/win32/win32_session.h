@@ -27,8 +27,8 @@ public:
     void BlockSessionEnd(const std::wstring& reason) override;
     void AllowSessionEnd() override;
 
-    // Runs the window events until the program ends.
-    int RunMessageLoop();
+    // Runs the window events until the program ends, or until a WM_QUIT.
+    void RunMessageLoop();
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
