@@ -24,6 +24,8 @@ public:
     void RunOnWindowThread(const std::function<void()>& action) override {
         inner_.RunOnWindowThread(action);
     }
+    void BlockSessionEnd(const std::wstring& reason) override { inner_.BlockSessionEnd(reason); }
+    void AllowSessionEnd() override { inner_.AllowSessionEnd(); }
 
 private:
     Session& inner_;

@@ -1,41 +1,98 @@
 #include "app/options.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/text.h"
 
 namespace kestrix {
 
-std::wstring BuildOptionString(std::wstring_view arguments) {
-    return L"nu " + TrimSpaces(ToLower(arguments));
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+bool IsOption(const std::wstring& argument) {
+    constexpr std::wstring_view kOptions[] = {L"-f", L"-u", L"-n", L"-d", L"-r"};
+    return std::find(std::begin(kOptions), std::end(kOptions), ToLower(argument)) !=
+           std::end(kOptions);
 }
 
-Options ParseOptions(std::wstring_view optionString) {
+}  // namespace
+
+std::vector<std::wstring> SplitArguments(std::wstring_view tail) {
+    std::vector<std::wstring> arguments;
+    std::size_t i = 0;
+    while (true) {
+        while (i < tail.size() && IsBlank(tail[i])) {
+            ++i;
+        }
+        if (i == tail.size()) {
+            return arguments;
+        }
+        // A quoted part may leave the argument empty, and it still counts.
+        std::wstring argument;
+        bool quoted = false;
+        while (i < tail.size() && (quoted || !IsBlank(tail[i]))) {
+            if (tail[i] == L'\\') {
+                const std::size_t first = i;
+                while (i < tail.size() && tail[i] == L'\\') {
+                    ++i;
+                }
+                const std::size_t count = i - first;
+                if (i < tail.size() && tail[i] == L'"') {
+                    argument.append(count / 2, L'\\');
+                    if (count % 2 == 1) {
+                        argument += L'"';
+                        ++i;
+                    }
+                } else {
+                    argument.append(count, L'\\');
+                }
+            } else if (tail[i] == L'"') {
+                if (quoted && i + 1 < tail.size() && tail[i + 1] == L'"') {
+                    argument += L'"';
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                argument += tail[i++];
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+}
+
+Options ParseOptions(const std::vector<std::wstring>& arguments) {
     Options options;
-    // "-f" counts anywhere after the prefix, with or without spaces around it.
-    const auto silentAt = optionString.find(L"-f");
-    options.silent = silentAt != std::wstring_view::npos && silentAt >= 2;
-    options.bootSectorOnly = SplitAll(optionString, L" -n").size() >= 2;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const auto option = ToLower(arguments[i]);
+        const bool valueFollows = i + 1 < arguments.size();
+        if (option == L"-f") {
+            options.silent = true;
+        } else if (option == L"-u") {
+            options.unattended = true;
+        } else if (option == L"-n") {
+            options.bootSectorOnly = true;
+        } else if (option == L"-d" && valueFollows) {
+            // The value is taken whatever it is, so that a wrong one is refused rather than lost.
+            auto partition = ToLower(Left(arguments[++i], 2));
+            if (!options.partition) {
+                options.partition = std::move(partition);
+            }
+        } else if (option == L"-r") {
+            options.restore = true;
+            if (valueFollows && !IsOption(arguments[i + 1])) {
+                const auto& folder = arguments[++i];
+                if (!folder.empty() && !options.restoreFolder) {
+                    options.restoreFolder = folder;
+                }
+            }
+        }
+    }
     // Unattended implies silent.
-    options.unattended = SplitAll(optionString, L" -u").size() >= 2;
     options.silent = options.silent || options.unattended;
-    const auto pieces = SplitAll(optionString, L" -d ");
-    if (pieces.size() >= 2) {
-        options.partition = Left(pieces[1], 2);
-    }
-    const auto restore = SplitAll(optionString, L" -r");
-    options.restore = restore.size() >= 2;
-    if (options.restore && restore[1].starts_with(L' ')) {
-        // A quoted folder may hold " -"; an unquoted one ends at the next option.
-        const auto rest = TrimSpaces(restore[1]);
-        std::wstring folder;
-        if (rest.starts_with(L'"')) {
-            folder = rest.substr(1, rest.find(L'"', 1) - 1);
-        } else if (!rest.starts_with(L'-')) {
-            folder = TrimSpaces(Left(rest, rest.find(L" -")));
-        }
-        if (!folder.empty()) {
-            options.restoreFolder = folder;
-        }
-    }
     return options;
 }
 

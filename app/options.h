@@ -1,27 +1,34 @@
 #pragma once
 // The command line is the program's only configuration: "-f" silent, "-u" unattended (silent and
-// never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair, "-r [folder]"
-// restore what a run saved instead of repairing.
+// never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair,
+// "-r [folder]" restore what a run saved instead of repairing. Each option is a whole argument,
+// in any order and any case.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrix {
 
-// "nu " + the arguments, lower-cased and stripped of leading and trailing spaces. The prefix puts
-// an option at the very start of the arguments behind a space like every later one.
-std::wstring BuildOptionString(std::wstring_view arguments);
+// The arguments after the program's name, split as the C runtime splits them for argv: spaces and
+// tabs separate; double quotes group and are dropped; 2n backslashes before a quote give n and the
+// quote groups, 2n+1 give n and a literal quote; other backslashes are literal; "" inside quotes
+// is a literal quote; an unclosed quote runs to the end.
+std::vector<std::wstring> SplitArguments(std::wstring_view tail);
 
 struct Options {
     bool silent = false;
     bool unattended = false;
     bool bootSectorOnly = false;
+    // The first two characters of the argument after the first "-d", lower-cased; the program
+    // checks that they name a drive.
     std::optional<std::wstring> partition;
     bool restore = false;
-    // The run folder after "-r", up to the next option, without quotes.
+    // The argument after "-r" unless it is one of the options, as typed.
     std::optional<std::wstring> restoreFolder;
 };
 
-Options ParseOptions(std::wstring_view optionString);
+// Arguments that are no option are passed over.
+Options ParseOptions(const std::vector<std::wstring>& arguments);
 
 }  // namespace kestrix

@@ -56,7 +56,7 @@ void Program::Start() {
     const auto ownFolder = files_.OwnFolder();
     files_.SetCurrentDrive(Left(ownFolder, 2));
     files_.SetCurrentFolder(ownFolder);
-    const auto options = ParseOptions(BuildOptionString(files_.CommandLineArguments()));
+    const auto options = ParseOptions(SplitArguments(files_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
     if (options.silent) {
@@ -157,6 +157,7 @@ void Program::OnConfirm() {
 void Program::StartJob() {
     phase_ = Phase::Repairing;
     repairWindow_.SetConfirmEnabled(false);
+    session_.BlockSessionEnd(L"正在修复引导，请稍候……");
     session_.RunInBackground(
         [this] {
             outcome_ = restoring_ ? restoreJob_.Run(restoreRequest_, progress_)
@@ -165,8 +166,17 @@ void Program::StartJob() {
         [this] { OnRepairDone(); });
 }
 
+void Program::StopJob() {
+    if (restoring_) {
+        restoreJob_.RequestStop();
+    } else {
+        job_.RequestStop();
+    }
+}
+
 void Program::OnRepairDone() {
     phase_ = Phase::Done;
+    session_.AllowSessionEnd();
     if (endWhenRepairEnds_ || outcome_ == RepairOutcome::Cancelled || unattended_) {
         session_.EndProgram(ExitCode());
     }
@@ -195,11 +205,18 @@ void Program::OnCloseRequest() {
     }
     // A tool is never killed in the middle of a write: the program ends once the job stops.
     endWhenRepairEnds_ = true;
-    if (restoring_) {
-        restoreJob_.RequestStop();
+    StopJob();
+}
+
+void Program::OnSessionEnd() {
+    if (phase_ == Phase::Repairing) {
+        // No tool starts while the program ends; the one that runs ends with the session.
+        StopJob();
+        log_.Write(L"Windows 会话结束（注销或关机），修复未完成即被中止");
     } else {
-        job_.RequestStop();
+        log_.Write(L"Windows 会话结束（注销或关机）");
     }
+    session_.EndProgram(ExitCode());
 }
 
 void Program::OnAutoCloseTimer() {

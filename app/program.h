@@ -38,8 +38,12 @@ public:
     void Start();
     void OnStartButton();
     void OnConfirm();
-    // A close request of either window, a log-off or a shutdown.
+    // A close request of either window.
     void OnCloseRequest();
+    // Windows asks whether its session may end (a log-off or a shutdown): not while a job writes.
+    bool OnQueryEndSession() const { return phase_ != Phase::Repairing; }
+    // The session ends whatever was answered: no box, no further step, and the program ends.
+    void OnSessionEnd();
     void OnAutoCloseTimer();
     void OnKeepOpenClick() { repairWindow_.SetAutoCloseTimer(false); }
 
@@ -63,6 +67,8 @@ private:
 
     // The repair, or the restore, on its own thread.
     void StartJob();
+    // From the window thread: the job starts no further step and lets the running tool finish.
+    void StopJob();
     void OnRepairDone();
 
     StartWindow& startWindow_;

@@ -66,6 +66,10 @@ public:
     virtual void RunInBackground(std::function<void()> work, std::function<void()> whenDone) = 0;
     // From the background work: runs the action on the window thread and returns when it has.
     virtual void RunOnWindowThread(const std::function<void()>& action) = 0;
+    // While a job writes the boot files: Windows holds a log-off or shutdown and shows the reason
+    // to whoever asked for it, until AllowSessionEnd.
+    virtual void BlockSessionEnd(const std::wstring& reason) = 0;
+    virtual void AllowSessionEnd() = 0;
 };
 
 }  // namespace kestrix

@@ -209,8 +209,7 @@ void FormWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-LRESULT FormWindow::HandleShared(UINT message, WPARAM wParam, LPARAM lParam,
-                                 const std::function<void()>& onCloseRequest) {
+LRESULT FormWindow::HandleShared(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CTLCOLORSTATIC:
             if (IsRed(reinterpret_cast<HWND>(lParam))) {
@@ -220,15 +219,17 @@ LRESULT FormWindow::HandleShared(UINT message, WPARAM wParam, LPARAM lParam,
         case WM_DPICHANGED:
             OnDpiChanged(wParam, lParam);
             return 0;
-        case WM_ENDSESSION:
-            if (wParam == FALSE) {
-                break;
-            }
-            [[fallthrough]];
         case WM_CLOSE:
-            // Closing, logging off or shutting down: the program decides.
-            if (onCloseRequest) {
-                onCloseRequest();
+            if (events_.onCloseRequest) {
+                events_.onCloseRequest();
+            }
+            return 0;
+        case WM_QUERYENDSESSION:
+            return events_.onQueryEndSession ? events_.onQueryEndSession() : TRUE;
+        case WM_ENDSESSION:
+            // FALSE: the log-off or shutdown was called off.
+            if (wParam != FALSE && events_.onSessionEnd) {
+                events_.onSessionEnd();
             }
             return 0;
         default:

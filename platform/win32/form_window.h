@@ -1,6 +1,6 @@
 #pragma once
 // What both windows share: controls laid out from a table in twips at the window's DPI, their
-// fonts, red labels, and the close requests.
+// fonts, red labels, close requests and the end of the Windows session.
 #include <windows.h>
 
 #include <functional>
@@ -44,9 +44,19 @@ private:
     std::vector<Made> made_;
 };
 
+// What the frames of both windows pass on to the program.
+struct FrameEvents {
+    // The close box, Alt+F4 or a WM_CLOSE from elsewhere.
+    std::function<void()> onCloseRequest;
+    // Windows asks whether its session may end; true lets it.
+    std::function<bool()> onQueryEndSession;
+    // The session ends, whatever was answered.
+    std::function<void()> onSessionEnd;
+};
+
 class FormWindow {
 public:
-    explicit FormWindow(Fonts& fonts) : fonts_(fonts) {}
+    FormWindow(Fonts& fonts, const FrameEvents& events) : fonts_(fonts), events_(events) {}
     // Registers the class and creates the frame with its controls, sized for the client area
     // and centred on its monitor. window is handed back by WindowFrom.
     HWND Create(HINSTANCE instance, const wchar_t* windowClass, const wchar_t* caption,
@@ -55,9 +65,9 @@ public:
     HWND Handle() const { return hwnd_; }
     HWND Control(int id) const;
     UINT Dpi() const { return dpi_; }
-    // The events both windows handle alike: red labels, DPI changes, close requests.
-    LRESULT HandleShared(UINT message, WPARAM wParam, LPARAM lParam,
-                         const std::function<void()>& onCloseRequest);
+    // The events both windows handle alike: red labels, DPI changes, close requests and the end
+    // of the session.
+    LRESULT HandleShared(UINT message, WPARAM wParam, LPARAM lParam);
 
     // The window object a frame was created for, from its window procedure.
     template <typename Window>
@@ -72,6 +82,7 @@ private:
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     Fonts& fonts_;
+    const FrameEvents& events_;
     HWND hwnd_ = nullptr;
     const ControlSpec* specs_ = nullptr;
     std::vector<HWND> controls_;

@@ -21,8 +21,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
 
     Fonts fonts;
-    Win32StartWindow startWindow(fonts);
-    Win32RepairWindow repairWindow(instance, fonts);
+    FrameEvents frameEvents;
+    Win32StartWindow startWindow(fonts, frameEvents);
+    Win32RepairWindow repairWindow(instance, fonts, frameEvents);
     Win32Session session(startWindow, repairWindow);
     if (!startWindow.Create(instance) || !session.Create(instance)) {
         return 1;
@@ -33,13 +34,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     kestrix::Application app(startWindow, repairWindow, session, files, launcher, clock);
     auto& program = app.program;
 
+    frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };
+    frameEvents.onQueryEndSession = [&] { return program.OnQueryEndSession(); };
+    frameEvents.onSessionEnd = [&] { program.OnSessionEnd(); };
     startWindow.onStart = [&] { program.OnStartButton(); };
-    startWindow.onCloseRequest = [&] { program.OnCloseRequest(); };
     repairWindow.onConfirm = [&] { program.OnConfirm(); };
     repairWindow.onAutoCloseTimer = [&] { program.OnAutoCloseTimer(); };
     repairWindow.onKeepOpenClick = [&] { program.OnKeepOpenClick(); };
-    repairWindow.onCloseRequest = [&] { program.OnCloseRequest(); };
+    repairWindow.onCannotMake = [&] { app.session.EndProgram(1); };
 
     program.Start();
-    return session.RunMessageLoop();
+    // Nothing in the program quits the loop; a WM_QUIT from elsewhere ends it the one way out
+    // too, which gives back a drive letter the scan assigned.
+    session.RunMessageLoop();
+    app.session.EndProgram(program.ExitCode());
 }

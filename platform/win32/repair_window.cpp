@@ -33,7 +33,7 @@ void Win32RepairWindow::Make() {
     }
     if (form_.Create(instance_, KESTRIX_REPAIR_CLASS, L"引导修复  By Tobrin", &WindowProc, this,
                      kRepairControls, std::size(kRepairControls), {0, 0, 4515, 2175}) == nullptr) {
-        ExitProcess(1);
+        onCannotMake();
     }
     progressLog_ = form_.Control(IDC_PROGRESS_LOG);
     partition_ = form_.Control(IDC_PARTITION);
@@ -158,7 +158,7 @@ LRESULT Win32RepairWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
         default:
             break;
     }
-    return form_.HandleShared(message, wParam, lParam, onCloseRequest);
+    return form_.HandleShared(message, wParam, lParam);
 }
 
 }  // namespace kestrix::win32

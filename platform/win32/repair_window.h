@@ -15,7 +15,8 @@ namespace kestrix::win32 {
 // window it will be (on a null window their calls fail with 0 and no text).
 class Win32RepairWindow final : public RepairWindow {
 public:
-    Win32RepairWindow(HINSTANCE instance, Fonts& fonts) : instance_(instance), form_(fonts) {}
+    Win32RepairWindow(HINSTANCE instance, Fonts& fonts, const FrameEvents& events)
+        : instance_(instance), form_(fonts, events) {}
     HWND Handle() const { return form_.Handle(); }
 
     void Show() override;
@@ -37,13 +38,14 @@ public:
     std::function<void()> onConfirm;
     std::function<void()> onAutoCloseTimer;
     std::function<void()> onKeepOpenClick;
-    std::function<void()> onCloseRequest;
+    // Ends the program with exit code 1: the window cannot be made.
+    std::function<void()> onCannotMake;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // Makes the window when it is not made yet; a window that cannot be made ends the program
-    // with exit code 1, as it did when both windows were made at start-up.
+    // through onCannotMake, as it did when both windows were made at start-up.
     void Make();
 
     HINSTANCE instance_;

@@ -70,7 +70,7 @@ LRESULT Win32StartWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         default:
             break;
     }
-    return form_.HandleShared(message, wParam, lParam, onCloseRequest);
+    return form_.HandleShared(message, wParam, lParam);
 }
 
 }  // namespace kestrix::win32

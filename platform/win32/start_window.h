@@ -11,7 +11,7 @@ namespace kestrix::win32 {
 
 class Win32StartWindow final : public StartWindow {
 public:
-    explicit Win32StartWindow(Fonts& fonts) : form_(fonts) {}
+    Win32StartWindow(Fonts& fonts, const FrameEvents& events) : form_(fonts, events) {}
     bool Create(HINSTANCE instance);
     HWND Handle() const { return form_.Handle(); }
 
@@ -21,7 +21,6 @@ public:
     void SetBootSectorOnly(bool on) override;
 
     std::function<void()> onStart;
-    std::function<void()> onCloseRequest;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -133,12 +133,19 @@ MessageAnswer Win32Session::ShowMessage(const std::wstring& text, MessageButtons
 
 void Win32Session::EndProgram(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
 
-int Win32Session::RunMessageLoop() {
+// The reason belongs to the repair window, which shows the job's progress. Windows names it beside
+// the window when the window answers WM_QUERYENDSESSION with FALSE.
+void Win32Session::BlockSessionEnd(const std::wstring& reason) {
+    ShutdownBlockReasonCreate(repairWindow_.Handle(), reason.c_str());
+}
+
+void Win32Session::AllowSessionEnd() { ShutdownBlockReasonDestroy(repairWindow_.Handle()); }
+
+void Win32Session::RunMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         Dispatch(message);
     }
-    return static_cast<int>(message.wParam);
 }
 
 }  // namespace kestrix::win32

@@ -24,9 +24,11 @@ public:
     [[noreturn]] void EndProgram(int exitCode) override;
     void RunInBackground(std::function<void()> work, std::function<void()> whenDone) override;
     void RunOnWindowThread(const std::function<void()>& action) override;
+    void BlockSessionEnd(const std::wstring& reason) override;
+    void AllowSessionEnd() override;
 
-    // Runs the window events until the program ends.
-    int RunMessageLoop();
+    // Runs the window events until the program ends, or until a WM_QUIT.
+    void RunMessageLoop();
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

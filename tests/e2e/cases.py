@@ -51,6 +51,8 @@ STEP_KINDS = {
     "wait_journal",  # a stand-in has recorded this line (it runs, or has run)
     "settle",        # wait this many seconds; the process must still be running
     "snap",          # where --screenshot takes its picture
+    "query_end",     # Windows asks whether its session may end; the answer must be this bool
+    "end_session",   # the session ends (WM_ENDSESSION with TRUE) whatever was answered
 }
 
 
@@ -101,6 +103,14 @@ def settle(seconds):
 
 def snap():
     return Step("snap")
+
+
+def query_end(allowed):
+    return Step("query_end", allowed)
+
+
+def end_session():
+    return Step("end_session")
 
 
 def _probe_value(value):

@@ -1328,6 +1328,18 @@ class Driver:
     def step_click(self, label):
         self._act("click", label)
 
+    def step_query_end(self, allowed):
+        code, out, err = self.ws.probe("session", "query")
+        if code != 0:
+            raise CaseFailure(f"kprobe session query failed ({code}): {err.strip()}")
+        answer = parse_state(out).get("allowed")
+        if answer != ("1" if allowed else "0"):
+            raise CaseFailure(f"the end of the session was {'refused' if answer == '0' else 'let'}"
+                              f" (allowed={answer}), expected allowed={int(allowed)}")
+
+    def step_end_session(self, _):
+        self._act("session", "end")
+
     def step_settext(self, arg):
         control, text = arg
         code, _, err = self.ws.probe("settext", control, text)

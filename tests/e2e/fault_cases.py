@@ -10,9 +10,9 @@ exit code) and that no file or volume on any drive changed except those the case
 from cases import (
     BAD_VOLUME, BCD_FOUND, BUILD_BOOT_INI, Box, Case, DONE, GENERIC_BOOT_INI, KEEP_BOOT_INI,
     LOADER_FILES, MENU_DONE, NTLDR_FOUND, Run, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, Step, XP,
-    answer, close, found5, found6, held, listing_runs, listings, menu_store_commands, on,
-    press, settext, standin_boot_record, store, volume, wait_exit, wait_journal, wait_log,
-    wait_msgbox, wait_state)
+    answer, close, end_session, found5, found6, held, listing_runs, listings, menu_store_commands,
+    on, press, query_end, settext, standin_boot_record, store, volume, wait_exit, wait_journal,
+    wait_log, wait_msgbox, wait_state)
 
 SECTOR = "纯引导修复"
 MENU = "引导菜单修复"
@@ -259,14 +259,29 @@ CLOSED_MID_REPAIR = [
         tail="-d d:",
         files=SEVEN_ON_E,
         program_files={"bcdboot.delay-ms": "2000"},
-        steps=(wait_state(start_visible=True), press("startbutton"), wait_journal(bcdboot("e:")),
-               close("repair"), wait_msgbox(), answer("no"), wait_log(MENU_DONE),
-               wait_state(confirm_enabled=True), close("repair"), wait_exit()),
+        steps=(wait_state(start_visible=True), query_end(True), press("startbutton"),
+               wait_journal(bcdboot("e:")), query_end(False), close("repair"), wait_msgbox(),
+               answer("no"), wait_log(MENU_DONE), wait_state(confirm_enabled=True),
+               query_end(True), close("repair"), wait_exit()),
         log=[SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
         journal=[bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60],
         boxes=[Box(CLOSE_QUESTION, ("yes", "no"))],
         exit_code=0,
         changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d"))),
+    Case(
+        # A forced shutdown while bcdboot writes: no box, no further tool, the reason logged.
+        name="session_end_while_bcdboot_runs",
+        tail="-f -d d:",
+        files={**SEVEN_ON_E, **on("f:", SEVEN)},
+        program_files={"bcdboot.delay-ms": "4000"},
+        steps=(wait_journal(bcdboot("e:")), wait_log(found6("e:")), query_end(False),
+               end_session(), wait_exit()),
+        logged=[SCAN6, found6("e:")],
+        journal=[bcdboot("e:")],
+        boxes=[],
+        exit_code=1,
+        log_notes=("Windows 会话结束（注销或关机），修复未完成即被中止",),
+        changes=("d:/boot/bcd", "d:/bootmgr"), backups=("d:/boot/bcd",)),
 ]
 
 
@@ -285,8 +300,8 @@ def rejected(name, tail, shown):
 
 BAD_PARTITIONS = [
     rejected("bad_d_without_colon", "-f -d c", "c"),
-    # Split at " -d ", the value keeps the second space.
-    rejected("bad_d_two_spaces", "-f -d  c:", " c"),
+    # Quotes keep the space in the value.
+    rejected("bad_d_quoted_space", '-f -d " c:"', " c"),
     rejected("bad_d_option_as_value", "-f -d -n", "-n"),
     rejected("bad_d_colon_first", "-f -d :x", ":x"),
     # A drive is a letter: anything else before the colon is refused the same way.

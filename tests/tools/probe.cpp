@@ -1036,6 +1036,44 @@ int SetText(const std::wstring& which, const std::wstring& text) {
     return kOk;
 }
 
+// As Windows does at a shutdown, to every window of the program: "query" sends
+// WM_QUERYENDSESSION and prints allowed=1 when every window lets the session end; "end" sends
+// WM_ENDSESSION(TRUE), after which the program has no say.
+int SessionEnd(const std::wstring& what) {
+    if (what != L"query" && what != L"end") {
+        Complain(L"unknown session step: " + what);
+        return kUsage;
+    }
+    const Windows program = FindProgram();
+    if (program.start == nullptr && program.repair == nullptr) {
+        Complain(L"no window of the program is open");
+        return kNotFound;
+    }
+    if (what == L"end") {
+        // The first window the program ends at; the other is gone with it.
+        for (const HWND window : {program.repair, program.start}) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                                &ignored);
+        }
+        return kOk;
+    }
+    bool allowed = true;
+    Asker asker;
+    for (const HWND window : {program.start, program.repair}) {
+        LRESULT answer = TRUE;
+        if (window != nullptr && !asker.Ask(window, WM_QUERYENDSESSION, 0, 0, answer)) {
+            Complain(L"the program did not answer WM_QUERYENDSESSION");
+            return kNotFound;
+        }
+        allowed = allowed && answer != FALSE;
+    }
+    Report report;
+    report.Flag("allowed", allowed);
+    report.Write();
+    return kOk;
+}
+
 int Usage() {
     Complain(
         L"usage: kprobe launch <exe> <command-line tail> [<current folder>]\n"
@@ -1045,7 +1083,8 @@ int Usage() {
         L"       kprobe close start|repair\n"
         L"       kprobe press startbutton|confirm\n"
         L"       kprobe click keepopen\n"
-        L"       kprobe settext partition <text>");
+        L"       kprobe settext partition <text>\n"
+        L"       kprobe session query|end");
     return kUsage;
 }
 
@@ -1092,6 +1131,9 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (command == L"click") {
             return Click(args[1]);
+        }
+        if (command == L"session") {
+            return SessionEnd(args[1]);
         }
     }
     return Usage();

@@ -129,6 +129,14 @@ public:
         }
         action();
     }
+    void BlockSessionEnd(const std::wstring& reason) override {
+        sessionEndBlock = reason;
+        events_.push_back(L"session-end.block:" + reason);
+    }
+    void AllowSessionEnd() override {
+        sessionEndBlock.reset();
+        events_.push_back(L"session-end.allow");
+    }
 
     struct Message {
         std::wstring text;
@@ -138,6 +146,8 @@ public:
     std::vector<Message> messages;
     std::deque<MessageAnswer> answers;
     int windowCalls = 0;
+    // The reason the end of the Windows session is held for, while it is.
+    std::optional<std::wstring> sessionEndBlock;
     // Runs on the window thread before each report of the background work, as a user's click
     // or close between two steps would.
     std::function<void()> onWindowThread;

@@ -232,6 +232,61 @@ TEST_F(Outcome, ClosedInTheMiddleOfARepair) {
     }
 }
 
+// Windows may end its session (a log-off or shutdown) before and after a repair, not while it
+// writes: the end is held for a reason Windows shows.
+TEST_F(Outcome, TheSessionMayNotEndWhileARepairWrites) {
+    using Seen = std::pair<bool, std::optional<std::wstring>>;
+    std::vector<Seen> seen;
+    const auto look = [&] { seen.emplace_back(app.program.OnQueryEndSession(), session.sessionEndBlock); };
+    files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+    files.drives = {L"e:"};
+    repairWindow.partitionText = L"d:";
+    look();
+    session.onWindowThread = [&] {
+        if (launcher.requests.size() == 1 && seen.size() == 1) {
+            look();
+        }
+    };
+    app.program.OnConfirm();
+    look();
+    EXPECT_EQ(seen, (std::vector<Seen>{{true, std::nullopt},
+                                       {false, L"正在修复引导，请稍候……"},
+                                       {true, std::nullopt}}));
+}
+
+// A forced end of the session during a repair: no box, and the program ends at once with the
+// letter the scan gave the EFI system partition taken back. The job's thread goes on until the
+// process is gone, and starts no further tool in that time.
+TEST(SessionEnd, DuringARepairEndsTheProgramWithoutABox) {
+    testing::Machine m;
+    m.InstallInKestrixFolder();
+    m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+    m.files.drives = {L"c:", L"d:", L"e:"};
+    m.launcher.outputs[ListingCommand(0)] =
+        L"1 D: mbr 07 NTFS - yes 1 2 1 MB\r\n2 - gpt efi-system - - no 1 101 100 MB\r\n";
+    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    m.Start(L"");
+    m.repairWindow.partitionText = L"d:";
+    bool ended = false;
+    m.session.onWindowThread = [&m, &ended] {
+        if (!ended && m.launcher.requests.back().program.ends_with(L"bcdboot.exe")) {
+            ended = m.Ends([&m] { m.app.program.OnSessionEnd(); });
+        }
+    };
+    m.app.program.OnConfirm();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(m.exitCode, 1);
+    EXPECT_TRUE(m.session.messages.empty());
+    const auto runs = m.ToolRuns();
+    EXPECT_EQ(Lines(runs.end() - 2, runs.end()),
+              (Lines{L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"diskpart.exe /s \"C:\\temp\\kestrix-diskpart.txt\""}));
+    const auto log = m.files.Text(kFolder + L"\\kestrix.log");
+    const auto reason = log.find(L"Windows 会话结束（注销或关机），修复未完成即被中止");
+    EXPECT_LT(reason, log.find(L"已收回盘符 Z:"));
+    EXPECT_LT(log.find(L"已收回盘符 Z:"), log.find(L"程序结束，退出码 1"));
+    EXPECT_NE(log.find(L"程序结束，退出码 1"), std::wstring::npos);
+}
+
 TEST_F(Outcome, SilentRunClosesItselfWithTheOutcome) {
     files.Put(L"d:\\boot\\bcd", 100);
     Start(L"-f -n -d d:");

@@ -378,7 +378,7 @@ TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
          {L"C:\\kestrix\\kestrix-20261203-080000\\manifest.txt"},
          L"-r old -n",
          L"C:\\kestrix\\old"},
-        {"a quoted folder", {}, L"-r \"D:\\Saved -1\\kestrix-1\"", L"d:\\saved -1\\kestrix-1"},
+        {"a quoted folder, as typed", {}, L"-r \"D:\\Saved -1\\kestrix-1\"", L"D:\\Saved -1\\kestrix-1"},
     };
     for (const auto& c : cases) {
         Machine m;
