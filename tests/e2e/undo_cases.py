@@ -24,10 +24,13 @@ def silent_restore(log, exit_code=0, before=None):
 
 
 def damage_volume(letter):
+    """Overwrites the NTFS boot code (after the BPB in the first sector, and the 15 sectors after
+    it) as a boot-sector virus or a wrong boot-sector tool would; the BPB stays."""
     def damage(ws):
         image = ws.images[letter]
         data = bytearray(image.read_bytes())
-        data[:8192] = b"\xde\xad" * 4096
+        data[0x54:510] = b"\xde" * (510 - 0x54)
+        data[512:8192] = b"\xde\xad" * 3840
         image.write_bytes(bytes(data))
     return damage
 
