@@ -1,5 +1,7 @@
 #include "repair/boot_record.h"
 
+#include "platform/text.h"
+
 namespace kestrix {
 
 namespace {
@@ -130,6 +132,17 @@ BootRecord DecodeBootRecord(std::string_view start) {
         return DecodeNtfs(start, bytesPerSector);
     }
     return DecodeFat(start, bytesPerSector);
+}
+
+std::wstring DescribeBootRecord(const BootRecord& record) {
+    if (record.kind == FileSystemKind::kUnknown) {
+        return L"无法识别的引导记录";
+    }
+    const wchar_t* const names[] = {L"", L"NTFS", L"FAT12", L"FAT16", L"FAT32"};
+    return names[static_cast<int>(record.kind)] + std::wstring(L"、每扇区 ") +
+           DecimalText(record.bytesPerSector) + L" 字节、共 " +
+           DecimalText(static_cast<long long>(record.totalSectors)) + L" 个扇区、保留 " +
+           DecimalText(record.reservedSectors) + L" 个扇区";
 }
 
 }  // namespace kestrix

@@ -4,6 +4,7 @@
 // boot code rather than file-system data, so that a saved volume start goes back only over the
 // same file system and only as far as its boot area reaches.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kestrix {
@@ -29,5 +30,8 @@ struct BootRecord {
 // a layout that does not match the FAT type. The FAT type follows from the count of clusters,
 // whatever the record's label says.
 BootRecord DecodeBootRecord(std::string_view start);
+
+// "FAT16、每扇区 512 字节、共 20480 个扇区、保留 1 个扇区", or that it is not recognised.
+std::wstring DescribeBootRecord(const BootRecord& record);
 
 }  // namespace kestrix
