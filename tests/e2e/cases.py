@@ -160,6 +160,14 @@ class DiskImage:
 
 
 @dataclass(frozen=True)
+class FormattedVolume:
+    """A raw volume made as the case is laid out: a sparse file of size_mib MiB that the command
+    (mkfs.fat or mkntfs with its options) formats."""
+    size_mib: int
+    command: str
+
+
+@dataclass(frozen=True)
 class Again:
     """A later start of the program on the drives as the runs before left it. before(workspace),
     if given, acts on them first; "{0}" in a log line is the first run's folder as the program
@@ -181,8 +189,9 @@ class Case:
     program_files: dict = field(default_factory=dict)
     # Drive letters to map even when no file is laid out on them.
     drives: tuple = ()
-    # Raw volume contents behind \\.\X: ({"d": size-or-bytes}); the letter is mapped too.
-    # Every other mapped drive gets STANDARD_VOLUME; None leaves a drive without a volume.
+    # Raw volume contents behind \\.\X: ({"d": size-or-bytes or a FormattedVolume}); the letter
+    # is mapped too. Every other mapped drive gets STANDARD_VOLUME; None leaves a drive without a
+    # volume.
     volumes: dict = field(default_factory=dict)
     steps: tuple = ()
     runs: tuple = ()
@@ -238,7 +247,8 @@ class Case:
     logged: object = None
     # Entries (without the timestamp) kestrix.log must have, in this order.
     log_notes: tuple = ()
-    # {"d": bytes}: what the raw volume must hold after the run.
+    # {"d": bytes}: what the raw volume must hold after the run; a function gives them from the
+    # volume as it was laid out.
     volumes_after: dict = field(default_factory=dict)
     # Later runs of the program (Again); the checks after the run apply after the last of them,
     # their run folders are allowed changes and each one's manifest must match its copies.
