@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/text.h"
+#include "repair/boot_record.h"
 
 namespace kestrix {
 
@@ -302,20 +303,62 @@ bool RestoreJob::SaveCurrent(const ManifestItem& item) {
     return static_cast<bool>(saved);
 }
 
+std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
+                                                      const std::string& bytes) {
+    const auto refused = L"，未写入 " + Describe(item);
+    const auto saved = DecodeBootRecord(bytes);
+    if (saved.kind == FileSystemKind::kUnknown) {
+        Fail(L"  失败：备份的 " + item.source +
+             L" 引导记录不是可识别的 NTFS 或 FAT 引导记录，无法确定其中哪些字节是引导区" + refused);
+        return std::nullopt;
+    }
+    std::string current;
+    if (const auto read = files_.ReadVolumeStart(item.source, bytes.size(), current); !read) {
+        Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
+        return std::nullopt;
+    }
+    if (const auto now = DecodeBootRecord(current); now != saved) {
+        Fail(L"  失败：" + item.source + L" 现在的引导记录与备份时的文件系统不同（现在是" +
+             DescribeBootRecord(now) + L"，备份时是" + DescribeBootRecord(saved) + L"）" + refused);
+        return std::nullopt;
+    }
+    return std::min<std::uint64_t>(bytes.size(),
+                                   std::uint64_t{saved.reservedSectors} * saved.bytesPerSector);
+}
+
 void RestoreJob::PutBack(const Ready& ready) {
     const auto& item = *ready.item;
+    const auto& bytes = ready.bytes;
+    // Of a volume's start only the boot area goes back, and only over the file system it was saved
+    // from: past it lie the file system's own structures (on FAT12 and FAT16 the first FAT, from
+    // the second sector on), which every file written since has changed.
+    auto what = Describe(item);
+    std::string_view written = bytes;
+    if (item.kind == ManifestKind::VolumeStart) {
+        const auto length = BootAreaLength(item, bytes);
+        if (!length) {
+            return;
+        }
+        written = written.substr(0, *length);
+        if (written.size() < bytes.size()) {
+            what = item.source + L" 卷的前 " + DecimalText(static_cast<long long>(written.size())) +
+                   L" 字节（引导区；备份中其后的 " +
+                   DecimalText(static_cast<long long>(bytes.size() - written.size())) +
+                   L" 字节属于文件系统，未写回）";
+        }
+    }
     // The record of what was saved reaches the disk before anything is overwritten.
     log_.Flush();
     const auto result = item.kind == ManifestKind::VolumeStart
-                            ? files_.WriteVolumeStart(item.source, ready.bytes)
+                            ? files_.WriteVolumeStart(item.source, std::string(written))
                         : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
-                                                         : PutFileBack(item, ready.bytes);
+                                                         : PutFileBack(item, bytes);
     if (!result) {
         Fail(L"  失败：无法写回 " + Describe(item) + Reason(result));
         return;
     }
     ++restored_;
-    Log(L"  已恢复：" + Describe(item));
+    Log(L"  已恢复：" + what);
 }
 
 FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& bytes) {

@@ -62,6 +62,9 @@ private:
     // The copy's bytes, when they and the volume are as recorded; else a failed line.
     std::optional<std::string> Verified(const std::wstring& folder, const ManifestItem& item);
     bool SaveCurrent(const ManifestItem& item);
+    // How much of a saved volume start is its boot area, while the volume holds the same file
+    // system; else a failed line.
+    std::optional<std::size_t> BootAreaLength(const ManifestItem& item, const std::string& bytes);
     void PutBack(const Ready& ready);
     FileResult PutFileBack(const ManifestItem& item, const std::string& bytes);
     // The store that the running Windows holds open goes back through the store tool.

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Fuzzes the text parsers (the option string, the listing line and the run folder's manifest)
-# with libFuzzer for a bounded time each. Not part of the test suite: run it by hand, e.g.
-# `scripts/fuzz.sh 120`, or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
+# Fuzzes the parsers (the option string, the listing line, the run folder's manifest and a
+# volume's boot record) with libFuzzer for a bounded time each. Not part of the test suite: run
+# it by hand, e.g. `scripts/fuzz.sh 120`, or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one
+# of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
-      exec/run_log.cpp exec/tool_commands.cpp repair/manifest.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest}; do
+      exec/run_log.cpp exec/tool_commands.cpp repair/manifest.cpp repair/boot_record.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -17,6 +18,16 @@ for target in ${FUZZ_TARGETS:-options listing manifest}; do
   if [ "$target" = manifest ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
     printf 'Kestrix manifest 1\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
       > "$out/corpus-$target/whole"
+  fi
+  # A boot record is only decoded past its signature and BPB checks: start from real ones.
+  if [ "$target" = boot_record ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
+    image="$out/boot-record.img"
+    for format in "mkfs.fat -F 12" "mkfs.fat -F 16" "mkfs.fat -F 32" "mkntfs -F -Q -q"; do
+      rm -f "$image" && truncate -s 40M "$image"
+      PATH="$PATH:/usr/sbin:/sbin" $format "$image" >/dev/null 2>&1
+      head -c 512 "$image" > "$out/corpus-$target/${format// /_}"
+    done
+    rm -f "$image"
   fi
   echo "== $target: ${seconds}s"
   "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=512 "$out/corpus-$target" 2>&1 |

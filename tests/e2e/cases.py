@@ -10,6 +10,7 @@ UTF-8 text, bytes are written as they are. Drive letters other than c: become fo
 into the Wine prefix; c:/kestrix is the program's folder.
 """
 
+import struct
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -26,9 +27,27 @@ BAD_VOLUME = "卷标非法！"
 
 NT60_LOG = [BCD_FOUND, "", DONE]
 
-# What \\.\X: reads as when a case says nothing else: an NTFS-looking boot sector, then filler.
-STANDARD_VOLUME = (b"\xebR\x90NTFS    " + b"\0" * 499 + b"\x55\xaa"
-                   + bytes(range(256)) * 254)
+
+def ntfs_boot_sector(sectors):
+    """An NTFS boot sector for a volume of that many 512-byte sectors, with no boot code: its BPB
+    counts one sector less (the boot sector's copy lies after them), one sector a cluster, the
+    master file table at cluster 16 and its mirror in the middle."""
+    sector = bytearray(512)
+    sector[0:11] = b"\xebR\x90NTFS    "
+    struct.pack_into("<HB", sector, 0x0B, 512, 1)
+    sector[0x15] = 0xF8
+    struct.pack_into("<I", sector, 0x24, 0x800080)
+    # Sectors, the file table's cluster and its mirror's; file records of 2^10 bytes, index
+    # buffers of one cluster; the serial number.
+    struct.pack_into("<QQQbxxxbxxxQ", sector, 0x28, sectors - 1, 16, sectors // 2, -10, 1,
+                     0x1A2B3C4D5E6F7081)
+    sector[510:512] = b"\x55\xaa"
+    return bytes(sector)
+
+
+# What \\.\X: reads as when a case says nothing else: the NTFS boot sector of a 64 KiB volume,
+# then filler.
+STANDARD_VOLUME = ntfs_boot_sector(128) + bytes(range(256)) * 254
 
 
 @dataclass(frozen=True)
@@ -151,6 +170,14 @@ class DiskImage:
 
 
 @dataclass(frozen=True)
+class FormattedVolume:
+    """A raw volume made as the case is laid out: a sparse file of size_mib MiB that the command
+    (mkfs.fat or mkntfs with its options) formats."""
+    size_mib: int
+    command: str
+
+
+@dataclass(frozen=True)
 class Again:
     """A later start of the program on the drives as the runs before left it. before(workspace),
     if given, acts on them first; "{0}" in a log line is the first run's folder as the program
@@ -172,8 +199,9 @@ class Case:
     program_files: dict = field(default_factory=dict)
     # Drive letters to map even when no file is laid out on them.
     drives: tuple = ()
-    # Raw volume contents behind \\.\X: ({"d": size-or-bytes}); the letter is mapped too.
-    # Every other mapped drive gets STANDARD_VOLUME; None leaves a drive without a volume.
+    # Raw volume contents behind \\.\X: ({"d": size-or-bytes or a FormattedVolume}); the letter
+    # is mapped too. Every other mapped drive gets STANDARD_VOLUME; None leaves a drive without a
+    # volume.
     volumes: dict = field(default_factory=dict)
     steps: tuple = ()
     runs: tuple = ()
@@ -229,7 +257,8 @@ class Case:
     logged: object = None
     # Entries (without the timestamp) kestrix.log must have, in this order.
     log_notes: tuple = ()
-    # {"d": bytes}: what the raw volume must hold after the run.
+    # {"d": bytes}: what the raw volume must hold after the run; a function gives them from the
+    # volume as it was laid out.
     volumes_after: dict = field(default_factory=dict)
     # Later runs of the program (Again); the checks after the run apply after the last of them,
     # their run folders are allowed changes and each one's manifest must match its copies.
@@ -252,9 +281,12 @@ def volume(letter):
 
 
 def standin_boot_record(generation):
-    """What the bootsect stand-in writes over the first sector: a jump, its tag, the signature."""
+    """What the bootsect stand-in writes over STANDARD_VOLUME's first sector: a jump to the boot
+    code, the name field and NTFS BPB as they were (up to byte 0x53), its tag as the boot code,
+    the signature."""
     tag = f"KESTRIX-STANDIN-{generation}".encode()
-    return b"\xeb\x76\x90" + tag + b"\0" * (507 - len(tag)) + b"\x55\xaa"
+    record = b"\xeb\x52\x90" + STANDARD_VOLUME[3:0x54] + tag
+    return record + b"\0" * (510 - len(record)) + b"\x55\xaa"
 
 
 def held(line=DONE):

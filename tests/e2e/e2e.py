@@ -359,6 +359,22 @@ def lay_out(prefix, drives, files):
         path.write_bytes(content_bytes(contents))
 
 
+def make_formatted_volume(path, volume):
+    """A sparse file formatted by dosfstools' mkfs.fat or ntfs-3g's mkntfs (from /usr/sbin)."""
+    with open(path, "wb") as file:
+        file.truncate(volume.size_mib << 20)
+    env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+    try:
+        done = subprocess.run([*shlex.split(volume.command), str(path)], env=env, text=True,
+                              capture_output=True, timeout=60)
+    except FileNotFoundError:
+        raise CaseFailure(f"{volume.command.split()[0]} is not installed "
+                          "(scripts/install-deps.sh)") from None
+    if done.returncode != 0:
+        raise CaseFailure(f"{volume.command} failed ({done.returncode}) on {path.name}: "
+                          f"{(done.stderr or done.stdout).strip()}")
+
+
 def make_disk_image(path, image):
     """A sparse file partitioned by util-linux's sfdisk or by sgdisk (from /usr/sbin), then the
     bytes at the image's flip offsets inverted."""
@@ -953,6 +969,8 @@ class Workspace:
         self.immutable = []
         self.before = {}
         self.volume_starts = {}
+        # Whole volumes as laid out, for the volumes_after expectations made from them.
+        self.laid_out = {}
         # The program's run folders (kestrix-*) in the order the runs made them, and the drives
         # as the first run left them (for cases that start the program again).
         self.run_folders = []
@@ -1014,6 +1032,8 @@ class Workspace:
         self.before = snapshot(self.prefix, self.drives, self.images)
         self.volume_starts = {letter: image.read_bytes()[:VOLUME_START]
                               for letter, image in self.images.items()}
+        self.laid_out = {letter: self.images[letter].read_bytes()
+                         for letter, want in self.case.volumes_after.items() if callable(want)}
 
     def prepare(self):
         copy_prefix(self.options.template, self.prefix)
@@ -1028,7 +1048,10 @@ class Workspace:
         for letter, contents in volume_images(self.case).items():
             # Wine opens \\.\X: through dosdevices/x:: when that link exists.
             image = self.root / f"volume_{letter}.img"
-            image.write_bytes(content_bytes(contents))
+            if isinstance(contents, case_table.FormattedVolume):
+                make_formatted_volume(image, contents)
+            else:
+                image.write_bytes(content_bytes(contents))
             (self.prefix / "dosdevices" / f"{letter}::").symlink_to(image)
             self.images[letter] = image
             if letter in self.case.unreadable:
@@ -1156,6 +1179,8 @@ class Workspace:
             base = self.after_first if case.changes_from == "first run" else self.before
             problems += unexpected_changes(base, after, patterns)
         for letter, want in case.volumes_after.items():
+            if callable(want):
+                want = want(self.laid_out[letter])
             got = self.images[letter].read_bytes()
             if got != want:
                 at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b),

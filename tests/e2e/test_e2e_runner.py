@@ -833,14 +833,14 @@ class CaseTableTest(unittest.TestCase):
                 for letter in case.volumes_after:
                     self.assertIn(letter, e2e.volume_images(case))
 
-    def test_the_stand_in_boot_record_is_one_sector(self):
+    def test_the_stand_in_boot_record_keeps_the_bpb(self):
         for generation in ("NT52", "NT60"):
             record = cases.standin_boot_record(generation)
             with self.subTest(generation=generation):
                 self.assertEqual(len(record), 512)
-                self.assertEqual(record[:3], b"\xeb\x76\x90")
+                self.assertEqual(record[:0x54], cases.STANDARD_VOLUME[:0x54])
+                self.assertEqual(record[0x54:0x54 + 20], f"KESTRIX-STANDIN-{generation}".encode())
                 self.assertEqual(record[-2:], b"\x55\xaa")
-        self.assertEqual(cases.STANDARD_VOLUME[510:512], b"\x55\xaa")
 
     def test_app_cases_end_the_program(self):
         for case in cases.CASES:

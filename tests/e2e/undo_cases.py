@@ -1,9 +1,9 @@
 """-r: a run's backups put back by the program itself, on the drives as the repair left them."""
 
 from cases import (
-    Again, BUILD_BOOT_INI, Case, Step, LOADER_FILES, MENU_DONE, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP,
-    found5, found6, menu_store_commands, on, press, store, volume, wait_exit, wait_log,
-    wait_state)
+    Again, BUILD_BOOT_INI, Case, DONE, FormattedVolume, Step, LOADER_FILES, MENU_DONE, NTLDR_FOUND,
+    SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, on, press, store,
+    volume, wait_exit, wait_log, wait_state)
 from fault_cases import BOOTSECT_60, NEW_STORE, OLD_STORE, SEVEN_ON_E, bcdboot
 
 RESTORING = "正在撤销修复，按 {} ..."
@@ -24,12 +24,29 @@ def silent_restore(log, exit_code=0, before=None):
 
 
 def damage_volume(letter):
+    """Overwrites the NTFS boot code (after the BPB in the first sector, and the 15 sectors after
+    it) as a boot-sector virus or a wrong boot-sector tool would; the BPB stays."""
     def damage(ws):
         image = ws.images[letter]
         data = bytearray(image.read_bytes())
-        data[:8192] = b"\xde\xad" * 4096
+        data[0x54:510] = b"\xde" * (510 - 0x54)
+        data[512:8192] = b"\xde\xad" * 3840
         image.write_bytes(bytes(data))
     return damage
+
+
+# A file written to a FAT16 volume: its first cluster's entry in the first FAT, in sector 1, now
+# marks the end of a chain.
+FAT_ENTRY = 512 + 2 * 2
+
+
+def write_fat_entry(letter):
+    def write(ws):
+        image = ws.images[letter]
+        data = bytearray(image.read_bytes())
+        data[FAT_ENTRY:FAT_ENTRY + 2] = b"\xff\xff"
+        image.write_bytes(bytes(data))
+    return write
 
 
 def alter_backup(name):
@@ -108,4 +125,23 @@ UNDO_CASES = [
                      restored(2)))),
         files_after={"d:/boot/bcd": NEW_STORE},
         changes=(), changes_from="first run"),
+    # FAT16 keeps one reserved sector; its first FAT follows. The boot sector that the repair
+    # rewrote goes back, the FAT entry of a file written since stays.
+    Case(
+        name="undo_fat16_puts_back_the_boot_sector_only",
+        tail="-f -n -d d:",
+        files={"d:/ntldr": 100},
+        volumes={"d": FormattedVolume(10, "mkfs.fat --invariant -a -F 16")},
+        steps=(wait_log(DONE), wait_exit()),
+        log=[NTLDR_FOUND, "", DONE],
+        journal=["bootsect.exe /nt52 d:"],
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"),
+             "  已恢复：d: 卷的前 512 字节（引导区；备份中其后的 7680 字节属于文件系统，未写回）",
+             "", restored(1)],
+            before=write_fat_entry("d")),),
+        volumes_after={"d": lambda before: (before[:FAT_ENTRY] + b"\xff\xff"
+                                            + before[FAT_ENTRY + 2:])},
+        changes=(volume("d"),)),
 ]

@@ -8,10 +8,10 @@
 //   <stem>.delay-ms   how long to wait after the journal line before acting, so that a test can
 //                     act while the tool runs
 // Without an exit code file the tool does its work and fails, as the real one would, when it
-// cannot: bootsect.exe when the raw volume cannot be written, bcdboot.exe when the store cannot,
-// bcdedit.exe when its /store cannot be opened for writing. Like a console tool whose output is
-// redirected, each writes a line in the OEM code page to standard output, and on failure one to
-// standard error; dsptw writes only its listing.
+// cannot: bootsect.exe when the raw volume cannot be written or holds no NTFS or FAT boot record,
+// bcdboot.exe when the store cannot, bcdedit.exe when its /store cannot be opened for writing.
+// Like a console tool whose output is redirected, each writes a line in the OEM code page to
+// standard output, and on failure one to standard error; dsptw writes only its listing.
 #include <windows.h>
 
 #include <cstdint>
@@ -328,21 +328,40 @@ DWORD OpenStore(std::wstring_view args) {
     return 0;
 }
 
-// What bootsect writes over the volume's first sector: a jump, a tag naming the generation and
-// the boot signature, so that a test can tell it from the sector that was there before.
-std::string BootRecord(std::wstring_view generation) {
+// Where the boot code starts: after the BPB that bootsect keeps, which is NTFS's (bytes 0x0B-0x53)
+// when the name field says NTFS, FAT32's (0x0B-0x59) when the short BPB records no FAT size, else
+// FAT12/16's (0x0B-0x3D). 0 for a sector that is no boot record of these.
+std::size_t BootCodeStart(const std::string& sector) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(sector[i]); };
+    if (at(510) != 0x55 || at(511) != 0xAA || (at(0x0B) | at(0x0C)) == 0) {
+        return 0;
+    }
+    if (sector.compare(3, 8, "NTFS    ") == 0) {
+        return 0x54;
+    }
+    return (at(0x16) | at(0x17)) == 0 ? 0x5A : 0x3E;
+}
+
+// What bootsect writes over the volume's first sector: a jump to the boot code, the name field and
+// BPB as they were, so that the volume still describes its file system, then in place of the boot
+// code a tag naming the generation, so that a test can tell the sector from the one before, and
+// the boot signature.
+std::string BootRecord(const std::string& before, std::size_t codeStart,
+                       std::wstring_view generation) {
     std::string record(512, '\0');
     record[0] = '\xEB';
-    record[1] = '\x76';
+    record[1] = static_cast<char>(codeStart - 2);
     record[2] = '\x90';
+    record.replace(3, codeStart - 3, before, 3, codeStart - 3);
     const std::string tag = "KESTRIX-STANDIN-" + kestrix::ToUtf8(generation);
-    record.replace(3, tag.size(), tag);
+    record.replace(codeStart, tag.size(), tag);
     record[510] = '\x55';
     record[511] = '\xAA';
     return record;
 }
 
-// bootsect /nt52 X: or /nt60 X: rewrites the boot sector of the raw volume \\.\X:.
+// bootsect /nt52 X: or /nt60 X: rewrites the boot code in the first sector of the raw volume
+// \\.\X:; like the real tool it fails on a volume that holds no NTFS or FAT file system.
 DWORD WriteBootSector(std::wstring_view args) {
     const auto tokens = Tokens(args);
     std::wstring generation;
@@ -365,7 +384,13 @@ DWORD WriteBootSector(std::wstring_view args) {
     if (volume == INVALID_HANDLE_VALUE) {
         return kWorkFailed;
     }
-    const bool wrote = WriteAll(volume, BootRecord(generation));
+    std::string sector(512, '\0');
+    DWORD got = 0;
+    const bool read = ReadFile(volume, sector.data(), 512, &got, nullptr) && got == 512;
+    const std::size_t codeStart = read ? BootCodeStart(sector) : 0;
+    const LARGE_INTEGER start{};
+    const bool wrote = codeStart != 0 && SetFilePointerEx(volume, start, nullptr, FILE_BEGIN) &&
+                       WriteAll(volume, BootRecord(sector, codeStart, generation));
     CloseHandle(volume);
     return wrote ? 0 : kWorkFailed;
 }

@@ -1,5 +1,6 @@
 // -r: what a repair saved goes back, only when its copy is intact and its volume is the same.
 #include "app_fixture.h"
+#include "disk_image.h"
 #include "repair/manifest.h"
 
 namespace kestrix {
@@ -11,9 +12,26 @@ using testing::Machine;
 const std::wstring kRun = L"C:\\kestrix\\kestrix-20261207-103026";
 const std::wstring kUndo = kRun + L"-2";
 constexpr std::uint32_t kProtected = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
-// The machine's volume d: before the repair, and after bootsect has written its first sector.
-const std::string kVolume(8192, 'd');
-const std::string kRepairedVolume = std::string(512, 'B') + std::string(7680, 'd');
+// The first 8 KiB of a small volume as mkfs.fat or mkntfs formats it.
+std::string FormattedStart(const std::string& format, std::uint64_t sizeMiB) {
+    testing::TempFolder folder;
+    const testing::DiskImage image(folder, "volume", sizeMiB, format, "");
+    EXPECT_TRUE(image.ok()) << format;
+    const auto bytes = image.Bytes(0, 8192);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Boot code of its own after the longest BPB (FAT32's), as bootsect writes it.
+std::string WithBootCode(std::string volume, char code) {
+    volume.replace(0x5A, 0x1FE - 0x5A, 0x1FE - 0x5A, code);
+    return volume;
+}
+
+// The machine's volume d: before the repair, NTFS.
+const std::string& NtfsStart() {
+    static const std::string start = FormattedStart("mkntfs -F -Q -q", 4);
+    return start;
+}
 
 std::vector<std::wstring> Matching(const Lines& lines, const std::wstring& part) {
     Lines found;
@@ -37,11 +55,12 @@ void Repaired(Machine& next, const std::function<void(Machine&)>& beforeRepair =
     m.files.files[L"d:\\ntldr"] = "old loader";
     m.files.attributes[L"d:\\ntldr"] = kProtected;
     m.files.drives = {L"d:", L"e:", L"f:"};
+    m.files.volumes[L"d:"] = NtfsStart();
     m.repairWindow.partitionText = L"d:";
     m.launcher.onLaunch = [&m](const LaunchRequest& request) {
         const auto name = testing::FakeLauncher::Name(request);
         if (name == L"bootsect.exe") {
-            m.files.volumes[L"d:"].replace(0, 512, std::string(512, 'B'));
+            m.files.volumes[L"d:"] = WithBootCode(m.files.volumes[L"d:"], 'B');
         } else if (name == L"bcdboot.exe") {
             m.files.files[L"d:\\boot\\bcd"] = "new store";
         }
@@ -63,7 +82,9 @@ void Repaired(Machine& next, const std::function<void(Machine&)>& beforeRepair =
 TEST(Restore, PutsBackWhatTheRepairChangedByteForByte) {
     Machine m;
     Repaired(m);
-    const std::string damaged(8192, '!');
+    // All 16 sectors of NTFS's boot file go back; only its BPB is left as it was.
+    auto damaged = WithBootCode(NtfsStart(), '!');
+    damaged.replace(512, 7680, 7680, '!');
     m.files.volumes[L"d:"] = damaged;
     const auto repairedLoader = m.files.files.at(L"d:\\ntldr");
     EXPECT_FALSE(m.Start(L"-f -r"));
@@ -75,7 +96,7 @@ TEST(Restore, PutsBackWhatTheRepairChangedByteForByte) {
                L"  修复时新建，未删除：d:\\NTDETECT.COM", L"",
                L"撤销完成！已恢复 4 项。请关闭。"}));
     EXPECT_EQ(m.app.program.ExitCode(), 0);
-    EXPECT_EQ(m.files.volumes.at(L"d:"), kVolume);
+    EXPECT_EQ(m.files.volumes.at(L"d:"), NtfsStart());
     EXPECT_EQ(m.files.files.at(L"d:\\bootmgr"), "old boot manager");
     EXPECT_EQ(m.files.files.at(L"d:\\boot\\bcd"), "old store");
     EXPECT_EQ(m.files.files.at(L"d:\\ntldr"), "old loader");
@@ -236,7 +257,9 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
                                   : L"撤销结束，但有 " + std::to_wstring(c.failures.size()) +
                                         L" 项未能恢复！请查看上面的记录。")
             << c.name;
-        EXPECT_EQ(m.files.volumes.at(L"d:"), c.volumeBack ? kVolume : kRepairedVolume) << c.name;
+        EXPECT_EQ(m.files.volumes.at(L"d:"),
+                  c.volumeBack ? NtfsStart() : WithBootCode(NtfsStart(), 'B'))
+            << c.name;
         EXPECT_EQ(m.files.files.at(L"d:\\ntldr"), c.loaderBack ? "old loader" : repairedLoader)
             << c.name;
     }
@@ -338,6 +361,78 @@ TEST(Restore, AnEfiSystemPartitionIsFoundByItsPlaceOnTheDisk) {
                     L"{0F3A2B1C-4D5E-6F70-8192-A3B4C5D6E7F8} 上起点 1048576、长度 104857600 "
                     L"字节的分区（卷序列号 4A5B-6C7D）），未恢复 z:\\EFI\\Boot\\bootx64.efi"});
     EXPECT_EQ(gone.exitCode, 2);
+}
+
+TEST(Restore, PutsBackOnlyTheBootAreaOfTheSameFileSystem) {
+    const std::wstring refused = L"，未写入 d: 卷的前 8192 字节";
+    const std::wstring fat16 = L"FAT16、每扇区 512 字节、共 ";
+    struct Case {
+        const char* name;
+        const char* format;
+        std::uint64_t sizeMiB;
+        // Changes the boot record as it is after the repair.
+        std::function<void(std::string&)> change;
+        std::wstring line;
+        std::size_t bytesBack;
+    };
+    const Case cases[] = {
+        {"NTFS: its 16 sectors", "mkntfs -F -Q -q", 4, {}, L"  已恢复：d: 卷的前 8192 字节", 8192},
+        {"FAT32: its 12 reserved sectors",
+         "mkfs.fat --invariant -a -R 12 -F 32",
+         40,
+         {},
+         L"  已恢复：d: 卷的前 6144 字节（引导区；备份中其后的 2048 字节属于文件系统，未写回）",
+         6144},
+        {"FAT32 of 32 reserved sectors: no more than was saved",
+         "mkfs.fat --invariant -F 32",
+         40,
+         {},
+         L"  已恢复：d: 卷的前 8192 字节",
+         8192},
+        {"FAT16: its one reserved sector, not its FAT",
+         "mkfs.fat --invariant -a -F 16",
+         10,
+         {},
+         L"  已恢复：d: 卷的前 512 字节（引导区；备份中其后的 7680 字节属于文件系统，未写回）",
+         512},
+        {"FAT16 of another length now", "mkfs.fat --invariant -a -F 16", 10,
+         // 20000 sectors.
+         [](std::string& v) { v.replace(0x13, 2, "\x20\x4E"); },
+         L"  失败：d: 现在的引导记录与备份时的文件系统不同（现在是" + fat16 +
+             L"20000 个扇区、保留 1 个扇区，备份时是" + fat16 + L"20480 个扇区、保留 1 个扇区）" +
+             refused,
+         0},
+        {"a boot record overwritten whole since", "mkfs.fat --invariant -a -F 16", 10,
+         [](std::string& v) { v.replace(0, 510, 510, 'X'); },
+         L"  失败：d: 现在的引导记录与备份时的文件系统不同（现在是无法识别的引导记录，备份时是" +
+             fat16 + L"20480 个扇区、保留 1 个扇区）" + refused,
+         0},
+        {"a saved boot record that is not NTFS or FAT",
+         nullptr,
+         0,
+         {},
+         L"  失败：备份的 d: 引导记录不是可识别的 NTFS 或 FAT 引导记录，无法确定其中哪些字节是引导区" +
+             refused,
+         0},
+    };
+    for (const auto& c : cases) {
+        const auto saved = c.format ? FormattedStart(c.format, c.sizeMiB) : std::string(8192, 'd');
+        Machine m;
+        Repaired(m, [&](Machine& before) { before.files.volumes[L"d:"] = saved; });
+        // Files written since the repair have changed what follows the boot record.
+        auto& volume = m.files.volumes.at(L"d:");
+        volume.replace(512, 7680, 7680, 'F');
+        if (c.change) {
+            c.change(volume);
+        }
+        const auto current = volume;
+        m.Start(L"-f -r");
+        EXPECT_EQ(Matching(m.repairWindow.log, L"d: 卷的前"), Lines{c.line}) << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.bytesBack == 0 ? 1 : 0) << c.name;
+        EXPECT_EQ(m.files.volumes.at(L"d:"),
+                  saved.substr(0, c.bytesBack) + current.substr(c.bytesBack))
+            << c.name;
+    }
 }
 
 TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
