@@ -18,6 +18,18 @@ std::wstring DecimalText(long long value) {
     return digits;
 }
 
+std::wstring HexText(std::uint64_t value, int digits) {
+    std::wstring text(static_cast<std::size_t>(digits), L'0');
+    for (int i = digits - 1; i >= 0; --i, value >>= 4) {
+        text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[value & 0xF];
+    }
+    return text;
+}
+
+std::wstring SerialNumberText(std::uint32_t serial) {
+    return HexText(serial >> 16, 4) + L"-" + HexText(serial & 0xFFFF, 4);
+}
+
 std::wstring TrimSpaces(std::wstring_view text) {
     const auto first = text.find_first_not_of(L' ');
     if (first == std::wstring_view::npos) {

@@ -12,6 +12,11 @@ namespace kestrix {
 // printf machinery into the exe.
 std::wstring DecimalText(long long value);
 
+// Upper-case hex digits, as many as asked for: HexText(0x1A2B, 8) is "00001A2B".
+std::wstring HexText(std::uint64_t value, int digits);
+// A volume's serial number as Windows shows it: "1A2B-3C4D".
+std::wstring SerialNumberText(std::uint32_t serial);
+
 // Strips leading and trailing U+0020 only: tabs and other white space stay.
 std::wstring TrimSpaces(std::wstring_view text);
 

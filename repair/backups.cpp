@@ -3,11 +3,15 @@
 #include <algorithm>
 
 #include "exec/tool_commands.h"
+#include "repair/boot_record.h"
 #include "platform/text.h"
 
 namespace kestrix {
 
 namespace {
+
+// Whole sectors for any sector size.
+constexpr std::size_t kBootRecordRead = 4096;
 
 bool IsMissing(const FileResult& result) {
     return result.error == kErrorFileNotFound || result.error == kErrorPathNotFound;
@@ -26,6 +30,16 @@ bool IsHeldStoreFile(const std::wstring& path) {
 
 }  // namespace
 
+std::optional<VolumeIdentity> IdentifyVolume(const FileSystem& files, const std::wstring& drive) {
+    auto identity = files.IdentifyVolume(drive);
+    std::string start;
+    if (identity && !identity->serial &&
+        files.ReadVolumeStart(drive, kBootRecordRead, start)) {
+        identity->serial = DecodeBootRecord(start).serial;
+    }
+    return identity;
+}
+
 FileResult Backups::WriteManifest() {
     // Written whole beside the old one, then put in its place: a write that fails leaves the
     // earlier records as they were.
@@ -43,7 +57,7 @@ const std::optional<VolumeIdentity>& Backups::VolumeOf(const std::wstring& drive
     if (const auto it = volumes_.find(key); it != volumes_.end()) {
         return it->second;
     }
-    return volumes_[key] = files_.IdentifyVolume(drive);
+    return volumes_[key] = IdentifyVolume(files_, drive);
 }
 
 FileResult Backups::Record(ManifestItem item, const std::string& bytes) {

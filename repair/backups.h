@@ -17,6 +17,10 @@
 
 namespace kestrix {
 
+// Which volume a drive is, its file system's serial number read from its boot record where
+// Windows does not tell it.
+std::optional<VolumeIdentity> IdentifyVolume(const FileSystem& files, const std::wstring& drive);
+
 class Backups {
 public:
     static constexpr std::size_t kVolumeStartLength = 8192;

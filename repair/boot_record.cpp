@@ -74,7 +74,7 @@ BootRecord DecodeNtfs(std::string_view b, std::uint32_t bytesPerSector) {
     if (Le64(b, 0x30) >= clusters || Le64(b, 0x38) >= clusters) {
         return {};
     }
-    return {FileSystemKind::kNtfs, bytesPerSector, total, bootSectors};
+    return {FileSystemKind::kNtfs, bytesPerSector, total, bootSectors, Le32(b, 0x48)};
 }
 
 BootRecord DecodeFat(std::string_view b, std::uint32_t bytesPerSector) {
@@ -115,7 +115,11 @@ BootRecord DecodeFat(std::string_view b, std::uint32_t bytesPerSector) {
         clusters > kMostFat32Clusters || fatSize * bytesPerSector < fatBytes) {
         return {};
     }
-    return {kind, bytesPerSector, total, reserved};
+    // The extended boot signature says that the serial number follows it.
+    const std::size_t signature = kind == FileSystemKind::kFat32 ? 0x42 : 0x26;
+    const auto serial = Byte(b, signature) == 0x29 ? std::optional(Le32(b, signature + 1))
+                                                   : std::nullopt;
+    return {kind, bytesPerSector, total, reserved, serial};
 }
 
 }  // namespace
@@ -142,7 +146,8 @@ std::wstring DescribeBootRecord(const BootRecord& record) {
     return names[static_cast<int>(record.kind)] + std::wstring(L"、每扇区 ") +
            DecimalText(record.bytesPerSector) + L" 字节、共 " +
            DecimalText(static_cast<long long>(record.totalSectors)) + L" 个扇区、保留 " +
-           DecimalText(record.reservedSectors) + L" 个扇区";
+           DecimalText(record.reservedSectors) + L" 个扇区" +
+           (record.serial ? L"、卷序列号 " + SerialNumberText(*record.serial) : L"");
 }
 
 }  // namespace kestrix

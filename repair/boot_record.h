@@ -4,6 +4,7 @@
 // boot code rather than file-system data, so that a saved volume start goes back only over the
 // same file system and only as far as its boot area reaches.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,9 @@ struct BootRecord {
     // sector, and on FAT32 its information sector and the boot sector's copy); for NTFS, whose
     // boot record counts none, the 8 KiB of its boot file (16 sectors of 512 bytes).
     std::uint32_t reservedSectors = 0;
+    // The serial number that the format gave the file system (NTFS's low 32 bits); empty for a
+    // FAT record without the extended boot signature.
+    std::optional<std::uint32_t> serial;
 
     // Two records that are equal describe the same file system laid out the same way.
     bool operator==(const BootRecord&) const = default;

@@ -92,14 +92,6 @@ std::optional<std::uint32_t> ParseAttributes(std::wstring_view text) {
     return attributes;
 }
 
-std::wstring SerialText(std::uint32_t serial) {
-    std::wstring text(8, L'0');
-    for (int i = 7; i >= 0; --i, serial >>= 4) {
-        text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[serial & 0xF];
-    }
-    return text;
-}
-
 std::optional<std::uint32_t> ParseSerial(std::wstring_view text) {
     if (text.size() != 8) {
         return std::nullopt;
@@ -122,7 +114,7 @@ std::wstring IdentityFields(const std::optional<VolumeIdentity>& identity) {
     if (!identity) {
         return none + L"\t" + none + L"\t" + none + L"\t" + none;
     }
-    const auto serial = identity->serial ? SerialText(*identity->serial) : none;
+    const auto serial = identity->serial ? HexText(*identity->serial, 8) : none;
     if (identity->disk.empty()) {
         return none + L"\t" + none + L"\t" + DecimalText(identity->length) + L"\t" + serial;
     }
@@ -277,7 +269,7 @@ std::wstring DescribeIdentity(const std::optional<VolumeIdentity>& identity) {
         return L"无法识别的卷";
     }
     const auto serial =
-        identity->serial ? L"（卷序列号 " + SerialText(*identity->serial).insert(4, L"-") + L"）"
+        identity->serial ? L"（卷序列号 " + SerialNumberText(*identity->serial) + L"）"
                          : std::wstring();
     if (identity->disk.empty()) {
         return L"大小 " + DecimalText(identity->length) + L" 字节的卷" + serial;

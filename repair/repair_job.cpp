@@ -415,15 +415,21 @@ RepairOutcome RepairJob::Complete(const std::wstring& successLine, const std::ws
 }
 
 void RepairJob::Log(const std::wstring& line) {
-    log_.Write(L"记录：" + line);
-    // Once stopped, the window is closing: the log file alone takes what follows.
-    if (!Stopping()) {
-        progress_->Line(line);
+    // Once stopped, the window is closing: nothing more is reported.
+    if (Stopping()) {
+        return;
     }
+    progress_->Line(line);
+    log_.Write(L"记录：" + line);
 }
 
 void RepairJob::Fail(const std::wstring& line) {
     ++failures_;
+    if (Stopping()) {
+        // The window is closing, but the log file still learns what failed.
+        log_.Write(L"记录：" + line);
+        return;
+    }
     Log(line);
 }
 

@@ -190,12 +190,12 @@ std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
 }
 
 std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& identity) {
-    if (identity.disk.empty() || IsSamePartition(identity, files_.IdentifyVolume(drive))) {
+    if (identity.disk.empty() || IsSamePartition(identity, IdentifyVolume(files_, drive))) {
         return drive;
     }
     for (const auto& entry : files_.DriveEntries()) {
         const auto other = ToLower(Left(entry, 2));
-        if (IsSamePartition(identity, files_.IdentifyVolume(other))) {
+        if (IsSamePartition(identity, IdentifyVolume(files_, other))) {
             return other;
         }
     }
@@ -285,7 +285,7 @@ std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
         Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return std::nullopt;
     }
-    if (const auto now = files_.IdentifyVolume(drive); !IsSameVolume(*item.identity, now, file)) {
+    if (const auto now = IdentifyVolume(files_, drive); !IsSameVolume(*item.identity, now, file)) {
         Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
              DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return std::nullopt;
@@ -428,15 +428,21 @@ RepairOutcome RestoreJob::Complete() {
 }
 
 void RestoreJob::Log(const std::wstring& line) {
-    log_.Write(L"记录：" + line);
-    // Once stopped, the window is closing: the log file alone takes what follows.
-    if (!Stopping()) {
-        progress_->Line(line);
+    // Once stopped, the window is closing: nothing more is reported.
+    if (Stopping()) {
+        return;
     }
+    progress_->Line(line);
+    log_.Write(L"记录：" + line);
 }
 
 void RestoreJob::Fail(const std::wstring& line) {
     ++failures_;
+    if (Stopping()) {
+        // The window is closing, but the log file still learns what failed.
+        log_.Write(L"记录：" + line);
+        return;
+    }
     Log(line);
 }
 

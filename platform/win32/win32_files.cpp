@@ -456,19 +456,11 @@ namespace {
 
 constexpr std::size_t kDigestLength = 32;
 
-std::wstring HexDigits(unsigned long long value, int count) {
-    std::wstring text(static_cast<std::size_t>(count), L'0');
-    for (int i = count - 1; i >= 0; --i, value >>= 4) {
-        text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[value & 0xF];
-    }
-    return text;
-}
-
 std::wstring GuidText(const GUID& guid) {
-    std::wstring text = L"{" + HexDigits(guid.Data1, 8) + L"-" + HexDigits(guid.Data2, 4) + L"-" +
-                        HexDigits(guid.Data3, 4) + L"-";
+    std::wstring text = L"{" + HexText(guid.Data1, 8) + L"-" + HexText(guid.Data2, 4) + L"-" +
+                        HexText(guid.Data3, 4) + L"-";
     for (int i = 0; i < 8; ++i) {
-        text += HexDigits(guid.Data4[i], 2) + (i == 1 ? L"-" : L"");
+        text += HexText(guid.Data4[i], 2) + (i == 1 ? L"-" : L"");
     }
     return text + L"}";
 }
@@ -503,7 +495,7 @@ std::vector<std::uint64_t> DiskLayout(DWORD number) {
 // "MBR 1A2B3C4D" or "GPT {…}" for a disk's layout; empty for a raw disk.
 std::wstring DiskName(const DRIVE_LAYOUT_INFORMATION_EX& layout) {
     if (layout.PartitionStyle == PARTITION_STYLE_MBR) {
-        return L"MBR " + HexDigits(layout.Mbr.Signature, 8);
+        return L"MBR " + HexText(layout.Mbr.Signature, 8);
     }
     if (layout.PartitionStyle == PARTITION_STYLE_GPT) {
         return L"GPT " + GuidText(layout.Gpt.DiskId);

@@ -4,7 +4,7 @@ from cases import (
     Again, BUILD_BOOT_INI, Case, DONE, FormattedVolume, Step, LOADER_FILES, MENU_DONE, NTLDR_FOUND,
     SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, on, press, store,
     volume, wait_exit, wait_log, wait_state)
-from fault_cases import BOOTSECT_60, NEW_STORE, OLD_STORE, SEVEN_ON_E, bcdboot
+from fault_cases import BOOTSECT_60, NEW_STORE, OLD_STORE, SEVEN_ON_E, bcdboot, rewritten
 
 RESTORING = "正在撤销修复，按 {} ..."
 VOLUME_BACK = "  已恢复：d: 卷的前 8192 字节"
@@ -59,8 +59,25 @@ def alter_backup(name):
     return alter
 
 
+def formatted_again(volume):
+    """Another file system of the same size: the serial number a format gives (NTFS keeps it at
+    0x48) is new."""
+    return volume[:0x48] + b"\x11\x22\x33\x44\x55\x66\x77\x88" + volume[0x50:]
+
+
+def format_again(letter):
+    def format_volume(ws):
+        image = ws.images[letter]
+        image.write_bytes(formatted_again(image.read_bytes()))
+    return format_volume
+
+
 REPAIR_STEPS = (wait_log(MENU_DONE), wait_exit())
 SEVEN_LOG = [SCAN6, found6("e:"), SCAN5, "", MENU_DONE]
+# d:'s volume as Windows knows it under Wine, which reports no partitions: its size, and the
+# serial number of the file system on it.
+THIS_VOLUME = "大小 65536 字节的卷（卷序列号 5E6F-7081）"
+OTHER_VOLUME = "大小 65536 字节的卷（卷序列号 4433-2211）"
 SEVEN_JOURNAL = [bcdboot("e:"), store("d:", "/timeout 7"), BOOTSECT_60]
 OLD_BOOT_MANAGER = b"old boot manager on d:\r\n"
 OLD_NTLDR = b"old NTLDR on d:, read-only hidden system\r\n"
@@ -107,6 +124,26 @@ UNDO_CASES = [
         files_after={"d:/boot/bcd": NEW_STORE},
         volumes_after={"d": STANDARD_VOLUME},
         changes=("d:/boot/bcd", "d:/bootmgr")),
+    # Another volume has the letter now (a run folder carried to another PC, or letters that
+    # differ between Windows PE and Windows): every item is refused and nothing is written.
+    Case(
+        name="undo_refuses_another_volume_under_the_letter",
+        tail="-f -d d:",
+        files=SEVEN_ON_E,
+        steps=REPAIR_STEPS,
+        log=SEVEN_LOG,
+        journal=SEVEN_JOURNAL,
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"),
+             f"  失败：d: 现在是另一个卷（{OTHER_VOLUME}，备份时是{THIS_VOLUME}），未恢复 d:\\Boot\\bcd",
+             f"  失败：d: 现在是另一个卷（{OTHER_VOLUME}，备份时是{THIS_VOLUME}），未恢复 "
+             "d: 卷的前 8192 字节",
+             created("d:\\bootmgr"), "", "撤销结束，未恢复任何内容！请查看上面的记录。"],
+            exit_code=2, before=format_again("d")),),
+        # Not a byte written: the volume as the repair and the format left it.
+        volumes_after={"d": formatted_again(rewritten("NT60"))},
+        changes=(volume("d"),), changes_from="first run"),
     # The restore saved what it overwrote: a second -r, confirmed in the window, undoes the
     # first and leaves the drives as the repair did.
     Case(

@@ -30,6 +30,10 @@ constexpr char kFat12Format[] = "mkfs.fat --invariant -a -F 12";
 constexpr char kFat16Format[] = "mkfs.fat --invariant -a -F 16";
 constexpr char kFat32Format[] = "mkfs.fat --invariant -F 32";
 constexpr char kNtfsFormat[] = "mkntfs -F -Q -q";
+// The volume ID that mkfs.fat --invariant writes; mkntfs writes a random serial number, so the
+// test writes this one over it.
+constexpr std::uint32_t kInvariantSerial = 0x1234ABCD;
+constexpr std::uint32_t kNtfsSerial = 0x4E544653;
 
 void SetLe(std::string& bytes, std::size_t at, std::uint64_t value, int length) {
     for (int i = 0; i < length; ++i) {
@@ -50,33 +54,33 @@ TEST(BootRecord, TellsTheFileSystemFromItsOwnFields) {
         std::function<void(std::string&)> change;
         BootRecord expected;
     } cases[] = {
-        {"FAT12", kFat12Format, 1, {}, {kFat12, 512, 2048, 1}},
-        {"FAT16", kFat16Format, 10, {}, {kFat16, 512, 20480, 1}},
+        {"FAT12", kFat12Format, 1, {}, {kFat12, 512, 2048, 1, kInvariantSerial}},
+        {"FAT16", kFat16Format, 10, {}, {kFat16, 512, 20480, 1, kInvariantSerial}},
         {"FAT32 with mkfs.fat's 32 reserved sectors",
          kFat32Format,
          40,
          {},
-         {kFat32, 512, 81920, 32}},
+         {kFat32, 512, 81920, 32, kInvariantSerial}},
         // NTFS counts one sector less than the volume: its boot record's copy lies after it.
-        {"NTFS", kNtfsFormat, 4, {}, {kNtfs, 512, 8191, 16}},
-        {"NTFS of 4 KiB sectors", "mkntfs -F -Q -q -s 4096", 4, {}, {kNtfs, 4096, 1023, 2}},
+        {"NTFS", kNtfsFormat, 4, {}, {kNtfs, 512, 8191, 16, kNtfsSerial}},
+        {"NTFS of 4 KiB sectors", "mkntfs -F -Q -q -s 4096", 4, {}, {kNtfs, 4096, 1023, 2, kNtfsSerial}},
         {"FAT16 whose label says FAT32",
          kFat16Format,
          10,
          [](std::string& b) { b.replace(0x36, 8, "FAT32   "); },
-         {kFat16, 512, 20480, 1}},
+         {kFat16, 512, 20480, 1, kInvariantSerial}},
         // 4 sectors a cluster after 1 reserved, 2 FATs of 20 and 32 of root folder: 4084 and 4085
         // clusters, the last count of FAT12 and the first of FAT16.
         {"4084 clusters",
          kFat16Format,
          10,
          Set(0x13, 1 + 40 + 32 + 4084 * 4, 2),
-         {kFat12, 512, 16409, 1}},
+         {kFat12, 512, 16409, 1, kInvariantSerial}},
         {"4085 clusters",
          kFat16Format,
          10,
          Set(0x13, 1 + 40 + 32 + 4085 * 4, 2),
-         {kFat16, 512, 16413, 1}},
+         {kFat16, 512, 16413, 1, kInvariantSerial}},
         {"the long total when the short one is 0",
          kFat16Format,
          10,
@@ -84,7 +88,7 @@ TEST(BootRecord, TellsTheFileSystemFromItsOwnFields) {
              SetLe(b, 0x13, 0, 2);
              SetLe(b, 0x20, 20000, 4);
          },
-         {kFat16, 512, 20000, 1}},
+         {kFat16, 512, 20000, 1, kInvariantSerial}},
         // mkfs.fat warns and writes it all the same: too few clusters for FAT32, and a FAT32
         // layout for FAT16's count.
         {"FAT32 layout with FAT16's count of clusters", kFat32Format, 32, {}, unknown},
@@ -96,6 +100,11 @@ TEST(BootRecord, TellsTheFileSystemFromItsOwnFields) {
              SetLe(b, 0x20, 1 + 1200 + 32 + 65525 * 4, 4);
          },
          unknown},
+        {"FAT16 without the extended boot signature, so without a serial number",
+         kFat16Format,
+         10,
+         Set(0x26, 0, 1),
+         {kFat16, 512, 20480, 1, std::nullopt}},
         {"FAT too small for its clusters", kFat16Format, 10, Set(0x16, 15, 2), unknown},
         {"FAT areas past the volume's end", kFat16Format, 10, Set(0x13, 73, 2), unknown},
         {"no boot signature", kFat16Format, 10, Set(510, 0, 2), unknown},
@@ -118,6 +127,9 @@ TEST(BootRecord, TellsTheFileSystemFromItsOwnFields) {
         ASSERT_TRUE(image.ok()) << c.name;
         const auto sector = image.Bytes(0, 512);
         std::string bytes(sector.begin(), sector.end());
+        if (bytes.compare(3, 4, "NTFS") == 0) {
+            SetLe(bytes, 0x48, kNtfsSerial, 4);
+        }
         if (c.change) {
             c.change(bytes);
         }

@@ -211,8 +211,13 @@ TEST_F(Outcome, ClosedInTheMiddleOfARepair) {
         m.files.drives = {L"e:"};
         m.repairWindow.partitionText = L"d:";
         m.session.answers = {answer};
-        m.session.onWindowThread = [&m] {
-            if (m.launcher.requests.size() == 1 && m.session.messages.empty()) {
+        if (answer == MessageAnswer::Yes) {
+            // The tool that was let finish fails: the log file says so, the closing window not.
+            m.launcher.exitCodes[L"bcdboot.exe e:\\windows /l zh-cn /s d:"] = 1;
+        }
+        // Closed while the first tool runs.
+        m.launcher.onLaunch = [&m](const LaunchRequest&) {
+            if (m.launcher.requests.size() == 1) {
                 m.app.program.OnCloseRequest();
             }
         };
@@ -227,7 +232,11 @@ TEST_F(Outcome, ClosedInTheMiddleOfARepair) {
             EXPECT_TRUE(ended);
             EXPECT_EQ(m.exitCode, 1);
             EXPECT_EQ(m.ToolRuns(), Lines{L"bcdboot.exe e:\\windows /l zh-cn /s d:"});
-            EXPECT_NE(m.files.Text(kFolder + L"\\kestrix.log").find(L"修复被中止"), std::wstring::npos);
+            const auto log = m.files.Text(kFolder + L"\\kestrix.log");
+            EXPECT_LT(log.find(L"记录：  失败：bcdboot.exe e:\\windows /l zh-cn /s d: "),
+                      log.find(L"修复被中止"));
+            EXPECT_NE(log.find(L"修复被中止"), std::wstring::npos);
+            EXPECT_EQ(m.repairWindow.log.back(), L"  在 e: 发现6.x系统，修复中...");
         }
     }
 }

@@ -399,13 +399,19 @@ TEST(Restore, PutsBackOnlyTheBootAreaOfTheSameFileSystem) {
          // 20000 sectors.
          [](std::string& v) { v.replace(0x13, 2, "\x20\x4E"); },
          L"  失败：d: 现在的引导记录与备份时的文件系统不同（现在是" + fat16 +
-             L"20000 个扇区、保留 1 个扇区，备份时是" + fat16 + L"20480 个扇区、保留 1 个扇区）" +
-             refused,
+             L"20000 个扇区、保留 1 个扇区、卷序列号 1234-ABCD，备份时是" + fat16 +
+             L"20480 个扇区、保留 1 个扇区、卷序列号 1234-ABCD）" + refused,
+         0},
+        {"FAT16 formatted again since", "mkfs.fat --invariant -a -F 16", 10,
+         [](std::string& v) { v.replace(0x27, 4, "\x78\x56\x34\x12"); },
+         L"  失败：d: 现在的引导记录与备份时的文件系统不同（现在是" + fat16 +
+             L"20480 个扇区、保留 1 个扇区、卷序列号 1234-5678，备份时是" + fat16 +
+             L"20480 个扇区、保留 1 个扇区、卷序列号 1234-ABCD）" + refused,
          0},
         {"a boot record overwritten whole since", "mkfs.fat --invariant -a -F 16", 10,
          [](std::string& v) { v.replace(0, 510, 510, 'X'); },
          L"  失败：d: 现在的引导记录与备份时的文件系统不同（现在是无法识别的引导记录，备份时是" +
-             fat16 + L"20480 个扇区、保留 1 个扇区）" + refused,
+             fat16 + L"20480 个扇区、保留 1 个扇区、卷序列号 1234-ABCD）" + refused,
          0},
         {"a saved boot record that is not NTFS or FAT",
          nullptr,
