@@ -130,9 +130,8 @@ void Program::OnConfirm() {
     }
     repairWindow_.ShowProgress();
     if (restoring_) {
-        restoreRequest_ = {
-            FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())};
-        StartJob();
+        restoreJob_.Prepare({FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())});
+        StartJob(restoreJob_);
         return;
     }
     const auto text = repairWindow_.PartitionText();
@@ -149,29 +148,19 @@ void Program::OnConfirm() {
     }
     // An EFI system partition, as the scan offered it or as its partition type says.
     const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive);
-    request_ = {bootDrive,
-                startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-                files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios};
-    StartJob();
+    job_.Prepare({bootDrive,
+                  startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
+                  files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios});
+    StartJob(job_);
 }
-void Program::StartJob() {
+
+void Program::StartJob(Job& job) {
+    running_ = &job;
     phase_ = Phase::Repairing;
     repairWindow_.SetConfirmEnabled(false);
     session_.BlockSessionEnd(L"正在修复引导，请稍候……");
-    session_.RunInBackground(
-        [this] {
-            outcome_ = restoring_ ? restoreJob_.Run(restoreRequest_, progress_)
-                                  : job_.Run(request_, progress_);
-        },
-        [this] { OnRepairDone(); });
-}
-
-void Program::StopJob() {
-    if (restoring_) {
-        restoreJob_.RequestStop();
-    } else {
-        job_.RequestStop();
-    }
+    session_.RunInBackground([this] { outcome_ = running_->Run(progress_); },
+                             [this] { OnRepairDone(); });
 }
 
 void Program::OnRepairDone() {
@@ -205,13 +194,13 @@ void Program::OnCloseRequest() {
     }
     // A tool is never killed in the middle of a write: the program ends once the job stops.
     endWhenRepairEnds_ = true;
-    StopJob();
+    running_->RequestStop();
 }
 
 void Program::OnSessionEnd() {
     if (phase_ == Phase::Repairing) {
         // No tool starts while the program ends; the one that runs ends with the session.
-        StopJob();
+        running_->RequestStop();
         log_.Write(L"Windows 会话结束（注销或关机），修复未完成即被中止");
     } else {
         log_.Write(L"Windows 会话结束（注销或关机）");

@@ -66,9 +66,7 @@ private:
     enum class Phase { Choosing, Repairing, Done };
 
     // The repair, or the restore, on its own thread.
-    void StartJob();
-    // From the window thread: the job starts no further step and lets the running tool finish.
-    void StopJob();
+    void StartJob(Job& job);
     void OnRepairDone();
 
     StartWindow& startWindow_;
@@ -82,10 +80,10 @@ private:
     WindowProgress progress_;
 
     Phase phase_ = Phase::Choosing;
-    RepairRequest request_;
+    // The repair or the undo, once one has started.
+    Job* running_ = nullptr;
     // "-r": the confirm button restores from the run folder in the partition field instead.
     bool restoring_ = false;
-    RestoreRequest restoreRequest_;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;
     // Silent mode: the program closes itself two seconds after the repair.
     bool closeWhenDone_ = false;

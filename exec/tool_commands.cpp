@@ -15,9 +15,9 @@ std::wstring ListingCommand(int disk) {
     return L"dsptw.exe " + DecimalText(disk) + L" /find:all /getid";
 }
 
-std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive) {
+std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive) {
     const wchar_t* option =
-        generation == LoaderGeneration::Nt5 ? L"bootsect.exe /nt52 " : L"bootsect.exe /nt60 ";
+        generation == WindowsGeneration::Nt5 ? L"bootsect.exe /nt52 " : L"bootsect.exe /nt60 ";
     return option + std::wstring(bootDrive);
 }
 

@@ -7,12 +7,14 @@
 
 namespace kestrix {
 
-enum class LoaderGeneration { Nt5, Nt6 };
+// The two generations of Windows that boot differently: NT 5.x (XP, 2003) is started by NTLDR
+// and boot.ini, NT 6.x and later (Vista to 11) by the boot manager and its store.
+enum class WindowsGeneration { Nt5, Nt6 };
 
 // The listing of one disk's partitions, which the lister writes to its standard output.
 std::wstring ListingCommand(int disk);
 
-std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive);
+std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive);
 
 // Which firmware's boot files bcdboot builds: by default those of the firmware that started the
 // running Windows, which from a rescue system started through UEFI are not a BIOS partition's.

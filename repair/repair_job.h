@@ -3,7 +3,6 @@
 // to a progress interface (a line of the log, a question), and returns its outcome. It touches no
 // window and never ends the program; the windows are views over it. A step that fails is shown and
 // counted, never hidden.
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,15 +16,14 @@
 #include "platform/files.h"
 #include "platform/windows.h"
 #include "repair/backups.h"
+#include "repair/installations.h"
+#include "repair/steps.h"
 
 namespace kestrix {
 
 // The name under which the firmware finds a PE loader in \EFI\Boot when its own boot entries are
 // lost, by the loader's machine type: bootx64.efi, bootia32.efi or bootaa64.efi.
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
-
-// A failure's reason for a log line: "（错误 5：拒绝访问。）".
-std::wstring Reason(const FileResult& result);
 
 // A drive designator is a letter A to Z and a colon, nothing else.
 bool IsDriveDesignator(std::wstring_view text);
@@ -44,32 +42,15 @@ struct RepairRequest {
     BootPath path = BootPath::Bios;
 };
 
-enum class RepairOutcome {
-    Succeeded,       // every step succeeded
-    StepsFailed,     // the repair ran, some step failed
-    NothingWritten,  // nothing could rightly be written
-    Cancelled,       // the user cancelled the question
-    Interrupted,     // stopped between two steps
-};
-
-class RepairProgress {
-public:
-    virtual ~RepairProgress() = default;
-    // A line of the progress log; lines of a sub-step are indented.
-    virtual void Line(const std::wstring& line) = 0;
-    // A Yes/No/Cancel question, Yes the default.
-    virtual MessageAnswer Ask(const std::wstring& question) = 0;
-};
-
-class RepairJob {
+class RepairJob final : public Job {
 public:
     RepairJob(FileSystem& files, ToolRunner& runner, RunLog& log, const TemporaryLetters& letters)
-        : files_(files), runner_(runner), log_(log), letters_(letters) {}
+        : files_(files), log_(log), letters_(letters), steps_(files, runner, log) {}
 
-    RepairOutcome Run(const RepairRequest& request, RepairProgress& progress);
-
-    // From any thread: no further step starts; the tool that is running is let finish.
-    void RequestStop() { stopRequested_ = true; }
+    // What the next run repairs.
+    void Prepare(RepairRequest request) { request_ = std::move(request); }
+    RepairOutcome Run(RepairProgress& progress) override;
+    void RequestStop() override { steps_.RequestStop(); }
 
 private:
     // Where the run's folder goes when the program's own folder cannot hold it: the boot drive,
@@ -82,54 +63,37 @@ private:
     // The UEFI counterpart of the boot sector: the fallback loader in \EFI\Boot.
     RepairOutcome RepairFallbackLoader();
     // XP/2003 cannot start through UEFI: each one found is named and left alone.
-    void SkipWindows5Uefi();
-    // Creates a folder and the ones above it when missing; a failure is a failed step.
-    bool EnsureFolder(const std::wstring& path);
+    void SkipNt5Uefi();
     RepairOutcome RepairBootMenu();
-    bool ScanWindows6();
-    bool ScanWindows5();
+    // Each installation of the generation gets its boot files; true when there was one.
+    bool RepairNt6();
+    bool RepairNt5();
     void CopyLoaderSet();
-    // Copies over a file once it is saved, its attributes cleared first.
-    void ReplaceFile(const std::wstring& source, const std::wstring& target,
-                     const std::wstring& indent);
     RepairOutcome AssembleBootMenu(bool found6, bool found5);
     // No installation found: the boot sector follows the boot files the drive holds, if any.
     RepairOutcome RepairWithoutInstallation();
     // The boot-menu repair writes boot code only for a loader that is on the drive.
-    void WriteBootSectorForLoader(LoaderGeneration generation);
-    void WriteBootSector(LoaderGeneration generation);
+    void WriteBootSectorForLoader(WindowsGeneration generation);
+    void WriteBootSector(WindowsGeneration generation);
     // nothingToDo: the repair found nothing it could rightly write.
     RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
                            bool nothingToDo = false);
-
-    bool Stopping() const { return stopRequested_; }
-    void Log(const std::wstring& line);
-    void Fail(const std::wstring& line);
-    // 0 for a missing or unreadable file.
-    std::int64_t FileLength(const std::wstring& path) const;
-    // Runs a tool; a tool that could not start or ended with a non-zero code is a failed step
-    // unless the caller expects that failure.
-    void RunTool(const std::wstring& commandLine, bool failureExpected = false);
     // Runs a tool that rebuilds the boot files, only once they are all saved.
     void RunBootFilesTool(const std::wstring& commandLine, bool failureExpected = false);
     // The generation that the boot files on the drive call for: \boot\bcd first, then \ntldr.
-    std::optional<LoaderGeneration> LoaderOnDrive() const;
-    bool HasBitLockerSignature(const std::wstring& drive);
-    void WarnIfEncrypted(const std::wstring& drive);
+    std::optional<WindowsGeneration> LoaderOnDrive() const;
+    void WarnIfEncrypted(const DriveFinding& finding);
 
     FileSystem& files_;
-    ToolRunner& runner_;
     RunLog& log_;
     const TemporaryLetters& letters_;
-    std::atomic<bool> stopRequested_{false};
+    Steps steps_;
 
+    RepairRequest request_;
     // One run's state.
-    const RepairRequest* request_ = nullptr;
-    RepairProgress* progress_ = nullptr;
-    std::optional<Backups> backups_;
     std::wstring bootDrive_;
+    std::vector<DriveFinding> findings_;
     Firmware firmware_ = Firmware::Unknown;
-    int failures_ = 0;
 };
 
 }  // namespace kestrix

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "exec/tool_commands.h"
 #include "platform/text.h"
 #include "repair/boot_record.h"
 
@@ -116,11 +117,10 @@ std::wstring NewestRunFolder(const FileSystem& files) {
     return newest;
 }
 
-RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& progress) {
-    progress_ = &progress;
-    failures_ = 0;
+RepairOutcome RestoreJob::Run(RepairProgress& progress) {
+    const auto& request = request_;
     restored_ = 0;
-    backups_.emplace(files_, log_, runner_);
+    steps_.Begin(progress);
     std::wstring problem;
     auto items = ReadItems(request.folder, problem);
     std::vector<std::wstring> moved;
@@ -130,12 +130,12 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
     log_.Open(RunFolderDrives(items));
     log_.Write(L"开始撤销修复，来源：" + (request.folder.empty() ? L"无" : request.folder) +
                L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
-    Log(L"正在撤销修复" + (request.folder.empty() ? L"" : L"，按 " + request.folder) + L" ...");
+    steps_.Line(L"正在撤销修复" + (request.folder.empty() ? L"" : L"，按 " + request.folder) + L" ...");
     for (const auto& line : moved) {
-        Log(line);
+        steps_.Line(line);
     }
     if (!items) {
-        Fail(problem);
+        steps_.Fail(problem);
         return Complete();
     }
     // Every item is checked and its current state saved before the first one is written.
@@ -154,14 +154,14 @@ RepairOutcome RestoreJob::Run(const RestoreRequest& request, RepairProgress& pro
         }
     }
     for (const auto& r : saved) {
-        if (Stopping()) {
+        if (steps_.Stopping()) {
             break;
         }
         PutBack(r);
     }
     for (const auto& item : *items) {
         if (item.kind == ManifestKind::Created) {
-            Log(L"  修复时新建，未删除：" + item.source);
+            steps_.Line(L"  修复时新建，未删除：" + item.source);
         }
     }
     return Complete();
@@ -258,35 +258,35 @@ std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
     const auto copy = JoinPath(folder, item.backup);
     std::string bytes;
     if (const auto read = files_.ReadWholeFile(copy, bytes); !read) {
-        Fail(L"  失败：无法读取备份 " + copy + Reason(read) + L"，未恢复 " + what);
+        steps_.Fail(L"  失败：无法读取备份 " + copy + Reason(read) + L"，未恢复 " + what);
         return std::nullopt;
     }
     const auto digest = files_.Sha256(bytes);
     if (!digest) {
-        Fail(L"  失败：无法计算备份 " + copy + L" 的 SHA-256，未恢复 " + what);
+        steps_.Fail(L"  失败：无法计算备份 " + copy + L" 的 SHA-256，未恢复 " + what);
         return std::nullopt;
     }
     if (bytes.size() != item.length || *digest != item.sha256) {
-        Fail(L"  失败：备份 " + copy + L" 与清单记录的长度或 SHA-256 不符，未恢复 " + what);
+        steps_.Fail(L"  失败：备份 " + copy + L" 与清单记录的长度或 SHA-256 不符，未恢复 " + what);
         return std::nullopt;
     }
     const bool file = item.kind == ManifestKind::File;
     if (file && !IsBootPath(item.source)) {
-        Fail(L"  失败：" + item.source + L" 不是本程序备份的引导文件，未恢复");
+        steps_.Fail(L"  失败：" + item.source + L" 不是本程序备份的引导文件，未恢复");
         return std::nullopt;
     }
     // Only the length this program saves, so that the current state saved first covers it.
     if (!file && item.length != Backups::kVolumeStartLength) {
-        Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
+        steps_.Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
         return std::nullopt;
     }
     const auto drive = Left(item.source, 2);
     if (!item.identity) {
-        Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
+        steps_.Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return std::nullopt;
     }
     if (const auto now = IdentifyVolume(files_, drive); !IsSameVolume(*item.identity, now, file)) {
-        Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
+        steps_.Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
              DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return std::nullopt;
     }
@@ -295,10 +295,10 @@ std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
 
 bool RestoreJob::SaveCurrent(const ManifestItem& item) {
     const auto saved = item.kind == ManifestKind::VolumeStart
-                           ? backups_->SaveVolumeStart(item.source)
-                           : backups_->SaveFile(item.source);
+                           ? steps_.Saved().SaveVolumeStart(item.source)
+                           : steps_.Saved().SaveFile(item.source);
     if (!saved) {
-        Fail(L"  失败：无法备份 " + Describe(item) + L" 现在的内容" + Reason(saved) + L"，未恢复");
+        steps_.Fail(L"  失败：无法备份 " + Describe(item) + L" 现在的内容" + Reason(saved) + L"，未恢复");
     }
     return static_cast<bool>(saved);
 }
@@ -308,17 +308,17 @@ std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
     const auto refused = L"，未写入 " + Describe(item);
     const auto saved = DecodeBootRecord(bytes);
     if (saved.kind == FileSystemKind::kUnknown) {
-        Fail(L"  失败：备份的 " + item.source +
+        steps_.Fail(L"  失败：备份的 " + item.source +
              L" 引导记录不是可识别的 NTFS 或 FAT 引导记录，无法确定其中哪些字节是引导区" + refused);
         return std::nullopt;
     }
     std::string current;
     if (const auto read = files_.ReadVolumeStart(item.source, bytes.size(), current); !read) {
-        Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
+        steps_.Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
         return std::nullopt;
     }
     if (const auto now = DecodeBootRecord(current); now != saved) {
-        Fail(L"  失败：" + item.source + L" 现在的引导记录与备份时的文件系统不同（现在是" +
+        steps_.Fail(L"  失败：" + item.source + L" 现在的引导记录与备份时的文件系统不同（现在是" +
              DescribeBootRecord(now) + L"，备份时是" + DescribeBootRecord(saved) + L"）" + refused);
         return std::nullopt;
     }
@@ -354,11 +354,11 @@ void RestoreJob::PutBack(const Ready& ready) {
                         : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
                                                          : PutFileBack(item, bytes);
     if (!result) {
-        Fail(L"  失败：无法写回 " + Describe(item) + Reason(result));
+        steps_.Fail(L"  失败：无法写回 " + Describe(item) + Reason(result));
         return;
     }
     ++restored_;
-    Log(L"  已恢复：" + what);
+    steps_.Line(L"  已恢复：" + what);
 }
 
 FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& bytes) {
@@ -396,54 +396,34 @@ bool RestoreJob::IsHeldSystemStore(const std::wstring& path) const {
 }
 
 FileResult RestoreJob::ImportStore(const std::wstring& copy) {
+    // The tool's own outcome is in the log; the item's line says what it means.
     const auto command = StoreImportCommand(copy);
-    const auto run = runner_.Run(command);
-    if (run.status != RunStatus::Finished || run.exitCode != 0u) {
-        return {false, kErrorSharingViolation, L"被系统占用，且 " + command + L" " + RunProblem(run)};
+    if (!steps_.RunTool(command, true)) {
+        return {false, kErrorSharingViolation, L"被系统占用，且 " + command + L" 未能导入"};
     }
     return FileResult::Success();
 }
 
 RepairOutcome RestoreJob::Complete() {
-    backups_->Finish();
-    const bool stopped = Stopping();
-    Log(L"");
+    const bool stopped = steps_.Stopping();
+    steps_.Line(L"");
     RepairOutcome outcome = RepairOutcome::Succeeded;
     if (restored_ == 0) {
-        Log(failures_ != 0 ? L"撤销结束，未恢复任何内容！请查看上面的记录。"
+        steps_.Line(steps_.Failures() != 0 ? L"撤销结束，未恢复任何内容！请查看上面的记录。"
                            : L"撤销结束，清单中没有需要恢复的内容。请关闭。");
         outcome = RepairOutcome::NothingWritten;
-    } else if (failures_ != 0) {
-        Log(L"撤销结束，但有 " + DecimalText(failures_) + L" 项未能恢复！请查看上面的记录。");
+    } else if (steps_.Failures() != 0) {
+        steps_.Line(L"撤销结束，但有 " + DecimalText(steps_.Failures()) + L" 项未能恢复！请查看上面的记录。");
         outcome = RepairOutcome::StepsFailed;
     } else {
-        Log(L"撤销完成！已恢复 " + DecimalText(restored_) + L" 项。请关闭。");
+        steps_.Line(L"撤销完成！已恢复 " + DecimalText(restored_) + L" 项。请关闭。");
     }
     if (stopped) {
         log_.Write(L"撤销被中止：窗口在撤销进行中关闭，当前项写完后未再恢复其他项");
         outcome = RepairOutcome::Interrupted;
     }
-    log_.Flush();
+    steps_.End();
     return outcome;
-}
-
-void RestoreJob::Log(const std::wstring& line) {
-    // Once stopped, the window is closing: nothing more is reported.
-    if (Stopping()) {
-        return;
-    }
-    progress_->Line(line);
-    log_.Write(L"记录：" + line);
-}
-
-void RestoreJob::Fail(const std::wstring& line) {
-    ++failures_;
-    if (Stopping()) {
-        // The window is closing, but the log file still learns what failed.
-        log_.Write(L"记录：" + line);
-        return;
-    }
-    Log(line);
 }
 
 }  // namespace kestrix

@@ -5,7 +5,6 @@
 // current state of every item about to be put back is saved into this run's own folder, with its
 // own manifest, so that a restore can itself be undone. Files that the earlier run created are
 // named, never deleted.
-#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +15,7 @@
 #include "platform/files.h"
 #include "repair/backups.h"
 #include "repair/manifest.h"
-#include "repair/repair_job.h"
+#include "repair/steps.h"
 
 namespace kestrix {
 
@@ -29,16 +28,17 @@ struct RestoreRequest {
 // Empty when there is none.
 std::wstring NewestRunFolder(const FileSystem& files);
 
-class RestoreJob {
+class RestoreJob final : public Job {
 public:
     RestoreJob(FileSystem& files, ToolRunner& runner, RunLog& log, TemporaryLetters& letters)
-        : files_(files), runner_(runner), log_(log), letters_(letters) {}
+        : files_(files), log_(log), letters_(letters), steps_(files, runner, log) {}
 
+    // What the next run puts back.
+    void Prepare(RestoreRequest request) { request_ = std::move(request); }
     // Succeeded: every item put back; StepsFailed: some were; NothingWritten: none was.
-    RepairOutcome Run(const RestoreRequest& request, RepairProgress& progress);
-
-    // From any thread: no further item is written; the one being written is finished.
-    void RequestStop() { stopRequested_ = true; }
+    RepairOutcome Run(RepairProgress& progress) override;
+    // No further item is written; the one being written is finished.
+    void RequestStop() override { steps_.RequestStop(); }
 
 private:
     struct Ready {
@@ -72,20 +72,13 @@ private:
     FileResult ImportStore(const std::wstring& copy);
     RepairOutcome Complete();
 
-    bool Stopping() const { return stopRequested_; }
-    void Log(const std::wstring& line);
-    void Fail(const std::wstring& line);
-
     FileSystem& files_;
-    ToolRunner& runner_;
     RunLog& log_;
     TemporaryLetters& letters_;
-    std::atomic<bool> stopRequested_{false};
+    Steps steps_;
 
-    // One run's state.
-    RepairProgress* progress_ = nullptr;
-    std::optional<Backups> backups_;
-    int failures_ = 0;
+    RestoreRequest request_;
+    // Items put back in this run.
     int restored_ = 0;
 };
 

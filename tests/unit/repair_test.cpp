@@ -186,8 +186,8 @@ TEST(RepairJobAlone, ReportsToItsProgressAndReturnsItsOutcome) {
         if (c.stopFirst) {
             m.app.job.RequestStop();
         }
-        const RepairRequest request{L"d:", RepairKind::BootSectorOnly, {}};
-        EXPECT_EQ(m.app.job.Run(request, progress), c.outcome) << c.name;
+        m.app.job.Prepare({L"d:", RepairKind::BootSectorOnly, {}});
+        EXPECT_EQ(m.app.job.Run(progress), c.outcome) << c.name;
         EXPECT_EQ(progress.questions.size(), c.questions) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
         EXPECT_EQ(progress.lines.empty(), c.stopFirst || c.outcome == RepairOutcome::Cancelled)

@@ -1,0 +1,39 @@
+#pragma once
+// The installed Windows on a machine's drives, found by their files alone: nothing is run and
+// nothing written.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exec/tool_commands.h"
+#include "platform/files.h"
+
+namespace kestrix {
+
+// A file counts as present from this many bytes on: one of 5 or fewer is a stub, not the file.
+inline constexpr std::int64_t kSmallestPresentFile = 6;
+
+bool IsPresent(const FileSystem& files, const std::wstring& path);
+
+// What one drive holds.
+struct DriveFinding {
+    // As the drive list names it: "e: [SYS]".
+    std::wstring entry;
+    // "e:"
+    std::wstring drive;
+    // The Windows installed there, if any: 6.x when \windows\system32\slmgr.vbs is present, 5.x
+    // when \windows\regedit.exe is and slmgr.vbs is shorter than 5 bytes (one of exactly 5 bytes
+    // makes the drive neither).
+    std::optional<WindowsGeneration> generation;
+    // The volume carries BitLocker's signature.
+    bool encrypted = false;
+    // ... and its files cannot be read: whatever it holds is hidden.
+    bool locked = false;
+};
+
+// Every drive of the list, in its order.
+std::vector<DriveFinding> FindInstallations(const FileSystem& files,
+                                            const std::vector<std::wstring>& driveEntries);
+
+}  // namespace kestrix

@@ -1,0 +1,129 @@
+#include "repair/steps.h"
+
+#include "platform/text.h"
+
+namespace kestrix {
+
+namespace {
+
+std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& result) {
+    switch (result.status) {
+        case RunStatus::Finished:
+            if (!result.exitCode) {
+                return L"  失败：" + commandLine + L" 的退出码无法读取";
+            }
+            return L"  失败：" + commandLine + L" " + RunProblem(result);
+        case RunStatus::NotFound:
+        case RunStatus::NotStarted:
+            return L"  失败：无法启动 " + commandLine + L"（" + RunProblem(result) + L"）";
+        case RunStatus::InvalidCommand:
+            break;
+    }
+    return L"  失败：无法启动 " + commandLine;
+}
+
+}  // namespace
+
+std::wstring Reason(const FileResult& result) {
+    return L"（" + FailureText(result.error, result.errorText) + L"）";
+}
+
+void Steps::Begin(RepairProgress& progress) {
+    progress_ = &progress;
+    failures_ = 0;
+    backups_.emplace(files_, log_, runner_);
+}
+
+void Steps::End() {
+    backups_->Finish();
+    log_.Flush();
+}
+
+void Steps::Line(const std::wstring& line) {
+    // Once stopped, the window is closing: nothing more is reported.
+    if (Stopping()) {
+        return;
+    }
+    progress_->Line(line);
+    log_.Write(L"记录：" + line);
+}
+
+void Steps::Fail(const std::wstring& line) {
+    ++failures_;
+    if (Stopping()) {
+        // The window is closing, but the log file still learns what failed.
+        log_.Write(L"记录：" + line);
+        return;
+    }
+    Line(line);
+}
+
+bool Steps::RunTool(const std::wstring& commandLine, bool failureExpected) {
+    if (Stopping()) {
+        return false;
+    }
+    // Every tool here overwrites something: the record of what was saved goes to the disk first.
+    log_.Flush();
+    const auto result = runner_.Run(commandLine);
+    const bool ok = result.status == RunStatus::Finished && result.exitCode == 0u;
+    if (!ok && !failureExpected) {
+        Fail(ToolFailure(commandLine, result));
+    }
+    return ok;
+}
+
+void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
+                             const std::wstring& commandLine, bool failureExpected) {
+    if (Stopping()) {
+        return;
+    }
+    if (const auto saved = save(); !saved) {
+        Fail(L"  失败：无法备份 " + what + Reason(saved) + L"，未运行 " + commandLine);
+        return;
+    }
+    RunTool(commandLine, failureExpected);
+}
+
+void Steps::ReplaceFile(const std::wstring& source, const std::wstring& target,
+                        const std::wstring& indent) {
+    if (const auto saved = backups_->SaveFile(target); !saved) {
+        Fail(indent + L"失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
+        return;
+    }
+    // A protected loader file is replaced too.
+    const bool targetExists = files_.FileLength(target).has_value();
+    if (const auto cleared = files_.SetNormalAttributes(target); !cleared && targetExists) {
+        Fail(indent + L"失败：无法清除 " + target + L" 的属性" + Reason(cleared));
+    }
+    log_.Flush();
+    if (const auto copied = files_.CopyFileOver(source, target); !copied) {
+        Fail(indent + L"失败：无法复制 " + source + L" 到 " + target + Reason(copied));
+    } else {
+        log_.Write(L"复制：" + source + L" → " + target);
+    }
+}
+
+bool Steps::EnsureFolder(const std::wstring& path) {
+    std::vector<FolderEntry> entries;
+    if (files_.ListFolder(path, entries)) {
+        return true;
+    }
+    // Each level that is missing, from the top; the manifest lists those the run made.
+    std::wstring folder = Left(path, 2);
+    for (const auto& part : SplitAll(path.substr(2), L"\\")) {
+        if (!part.empty()) {
+            folder += L"\\" + part;
+            if (files_.CreateFolder(folder)) {
+                backups_->NoteCreated(folder);
+            }
+        }
+    }
+    if (!files_.ListFolder(path, entries)) {
+        Fail(L"    失败：无法创建 " + path);
+        return false;
+    }
+    log_.Write(L"创建：" + path);
+    return true;
+}
+
+}  // namespace kestrix
