@@ -135,8 +135,9 @@ void Program::OnConfirm() {
         return;
     }
     const auto text = repairWindow_.PartitionText();
-    const auto bootDrive = Left(text, 2);
-    if (!IsDriveDesignator(bootDrive)) {
+    // Typed or chosen, the partition's text begins with its drive.
+    const auto bootDrive = DriveLetter::Parse(Left(text, 2));
+    if (!bootDrive) {
         log_.Write(L"分区 “" + text + L"” 被拒绝：卷标非法");
         session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
         if (unattended_) {
@@ -147,8 +148,8 @@ void Program::OnConfirm() {
         return;
     }
     // An EFI system partition, as the scan offered it or as its partition type says.
-    const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive);
-    job_.Prepare({bootDrive,
+    const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive->Text());
+    job_.Prepare({*bootDrive,
                   startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
                   files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios});
     StartJob(job_);

@@ -5,12 +5,12 @@
 
 namespace kestrix {
 
-std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+std::optional<wchar_t> LastFreeLetter(const std::vector<DriveEntry>& driveEntries,
                                       const std::wstring& taken) {
     for (wchar_t letter = L'z'; letter >= L'c'; --letter) {
         bool used = taken.find(letter) != std::wstring::npos;
         for (const auto& entry : driveEntries) {
-            used = used || (!entry.empty() && ToLower(entry.substr(0, 1))[0] == letter);
+            used = used || entry.drive.Is(*DriveLetter::Parse(std::wstring{letter, L':'}));
         }
         if (!used) {
             return letter;

@@ -12,7 +12,7 @@
 namespace kestrix {
 
 // The letter an unlettered partition gets: the last free one counting down from Z, or none.
-std::optional<wchar_t> LastFreeLetter(const std::vector<std::wstring>& driveEntries,
+std::optional<wchar_t> LastFreeLetter(const std::vector<DriveEntry>& driveEntries,
                                       const std::wstring& taken);
 
 class TemporaryLetters {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/drive_letter.h"
+
 namespace kestrix {
 
 // The outcome of one file operation, with the platform's error code and text on failure.
@@ -63,6 +65,16 @@ struct PartitionPlace {
     int partition = 0;
 };
 
+// A drive of the machine and what the user knows it by.
+struct DriveEntry {
+    DriveLetter drive;
+    // Its label, or the share (\\server\share) of a network drive; empty when it has neither.
+    std::wstring name;
+
+    // "c: [SYS]", or "d:" without a name.
+    std::wstring Text() const { return drive.Text() + (name.empty() ? L"" : L" [" + name + L"]"); }
+};
+
 // What a drive lies on. Anything but a fixed disk may be the technician's own rescue medium.
 enum class DriveMedia { Fixed, Removable, Usb, SdCard, Mmc };
 
@@ -116,9 +128,8 @@ public:
                                   std::vector<FolderEntry>& entries) const = 0;
     // Writes what the system still holds of a file to the disk, so a reboot cannot lose it.
     virtual FileResult FlushFile(const std::wstring& path) = 0;
-    // The machine's drives in letter order, each "x:" followed by what the user knows it by
-    // (" [label]", or " [\\server\share]" for a network drive).
-    virtual std::vector<std::wstring> DriveEntries() const = 0;
+    // The machine's drives in letter order.
+    virtual std::vector<DriveEntry> DriveEntries() const = 0;
     // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
     virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
     // The same for physical disk N, whose partitions may have no drive letter.

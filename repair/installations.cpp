@@ -32,23 +32,22 @@ bool IsPresent(const FileSystem& files, const std::wstring& path) {
 }
 
 std::vector<DriveFinding> FindInstallations(const FileSystem& files,
-                                            const std::vector<std::wstring>& driveEntries) {
+                                            const std::vector<DriveEntry>& driveEntries) {
     std::vector<DriveFinding> findings;
     for (const auto& entry : driveEntries) {
-        DriveFinding finding;
-        finding.entry = entry;
-        finding.drive = Left(entry, 2);
-        const auto licensing = Length(files, finding.drive + L"\\windows\\system32\\slmgr.vbs");
+        DriveFinding finding{entry, std::nullopt, false, false};
+        const auto drive = entry.drive;
+        const auto licensing = Length(files, drive.Path(L"\\windows\\system32\\slmgr.vbs"));
         if (licensing >= kSmallestPresentFile) {
             finding.generation = WindowsGeneration::Nt6;
         } else if (licensing < kNeitherLength &&
-                   IsPresent(files, finding.drive + L"\\windows\\regedit.exe")) {
+                   IsPresent(files, drive.Path(L"\\windows\\regedit.exe"))) {
             finding.generation = WindowsGeneration::Nt5;
         }
-        finding.encrypted = HasBitLockerSignature(files, finding.drive);
+        finding.encrypted = HasBitLockerSignature(files, drive.Text());
         std::vector<FolderEntry> entries;
         finding.locked = finding.encrypted && !finding.generation &&
-                         !files.ListFolder(finding.drive + L"\\", entries);
+                         !files.ListFolder(drive.Path(L"\\"), entries);
         findings.push_back(finding);
     }
     return findings;

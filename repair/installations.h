@@ -18,10 +18,7 @@ bool IsPresent(const FileSystem& files, const std::wstring& path);
 
 // What one drive holds.
 struct DriveFinding {
-    // As the drive list names it: "e: [SYS]".
-    std::wstring entry;
-    // "e:"
-    std::wstring drive;
+    DriveEntry entry;
     // The Windows installed there, if any: 6.x when \windows\system32\slmgr.vbs is present, 5.x
     // when \windows\regedit.exe is and slmgr.vbs is shorter than 5 bytes (one of exactly 5 bytes
     // makes the drive neither).
@@ -34,6 +31,6 @@ struct DriveFinding {
 
 // Every drive of the list, in its order.
 std::vector<DriveFinding> FindInstallations(const FileSystem& files,
-                                            const std::vector<std::wstring>& driveEntries);
+                                            const std::vector<DriveEntry>& driveEntries);
 
 }  // namespace kestrix

@@ -39,17 +39,9 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     }
 }
 
-bool IsDriveDesignator(std::wstring_view text) {
-    if (text.size() != 2 || text[1] != L':') {
-        return false;
-    }
-    const wchar_t letter = text[0];
-    return (letter >= L'a' && letter <= L'z') || (letter >= L'A' && letter <= L'Z');
-}
-
 RepairOutcome RepairJob::Run(RepairProgress& progress) {
-    const auto& request = request_;
-    bootDrive_ = request.bootDrive;
+    const auto& request = *request_;
+    bootDrive_ = request.bootDrive.Text();
     steps_.Begin(progress);
     log_.Open(RunFolderDrives());
     const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
@@ -57,7 +49,7 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
                (log_.Folder().empty() ? L"无" : log_.Folder()));
     std::wstring drives;
     for (const auto& entry : request.drives) {
-        drives += (drives.empty() ? L"" : L"、") + entry;
+        drives += (drives.empty() ? L"" : L"、") + entry.Text();
     }
     log_.Write(L"驱动器：" + drives);
     NoteFirmware();
@@ -81,8 +73,8 @@ std::vector<std::wstring> RepairJob::RunFolderDrives() const {
     }
     // Not on a drive whose letter goes at the end, with all that the run saved.
     std::vector<std::wstring> drives;
-    for (const auto& entry : request_.drives) {
-        const auto drive = Left(entry, 2);
+    for (const auto& entry : request_->drives) {
+        const auto drive = entry.drive.Text();
         if (!letters_.IsTemporary(drive) && files_.MediaOf(drive) == DriveMedia::Fixed) {
             drives.push_back(drive);
         }
@@ -132,7 +124,7 @@ void RepairJob::NoteFirmware() {
                 : firmware_ == Firmware::Bios ? L"BIOS"
                 : reading.error != 0 ? L"未知" + Reason({false, reading.error, reading.errorText})
                                      : L"未知"));
-    const bool uefiRepair = request_.path == BootPath::Uefi;
+    const bool uefiRepair = request_->path == BootPath::Uefi;
     if (firmware_ == Firmware::Uefi && !uefiRepair) {
         steps_.Line(L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
     } else if (firmware_ == Firmware::Bios && uefiRepair) {
@@ -141,9 +133,9 @@ void RepairJob::NoteFirmware() {
 }
 
 RepairOutcome RepairJob::RepairBootMenu() {
-    findings_ = FindInstallations(files_, request_.drives);
+    findings_ = FindInstallations(files_, request_->drives);
     const bool found6 = RepairNt6();
-    if (request_.path == BootPath::Uefi) {
+    if (request_->path == BootPath::Uefi) {
         SkipNt5Uefi();
         if (found6) {
             RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
@@ -164,7 +156,7 @@ void RepairJob::SkipNt5Uefi() {
     steps_.Line(L"正在扫描分区中的5.x系统...");
     for (const auto& finding : findings_) {
         if (finding.generation == WindowsGeneration::Nt5) {
-            steps_.Line(L"  在 " + finding.entry + L" 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。");
+            steps_.Line(L"  在 " + finding.entry.Text() + L" 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。");
         }
     }
 }
@@ -197,23 +189,23 @@ bool RepairJob::RepairNt6() {
     for (const auto& finding : findings_) {
         if (finding.locked) {
             // A locked volume hides its files: say so rather than count it as holding no Windows.
-            steps_.Line(L"  " + finding.drive + L" 是BitLocker加密卷（已锁定），无法检查其中的系统。");
+            steps_.Line(L"  " + finding.entry.drive.Text() + L" 是BitLocker加密卷（已锁定），无法检查其中的系统。");
         }
         if (finding.generation != WindowsGeneration::Nt6) {
             continue;
         }
-        steps_.Line(L"  在 " + finding.entry + L" 发现6.x系统，修复中...");
+        steps_.Line(L"  在 " + finding.entry.Text() + L" 发现6.x系统，修复中...");
         found = true;
         WarnIfEncrypted(finding);
-        if (request_.path == BootPath::Uefi) {
+        if (request_->path == BootPath::Uefi) {
             // bcdboot fails without the folder on recent Windows.
             if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
-                RunBootFilesTool(BootFilesCommand(finding.drive, bootDrive_, BootFilesFor::Uefi));
+                RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi));
             }
         } else {
             // From a rescue system started through UEFI, bcdboot would otherwise build UEFI boot
             // files on the active partition and no BIOS ones.
-            RunBootFilesTool(BootFilesCommand(finding.drive, bootDrive_,
+            RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_,
                                               firmware_ == Firmware::Uefi
                                                   ? BootFilesFor::Bios
                                                   : BootFilesFor::RunningFirmware));
@@ -229,7 +221,7 @@ bool RepairJob::RepairNt5() {
         if (finding.generation != WindowsGeneration::Nt5) {
             continue;
         }
-        steps_.Line(L"  在 " + finding.entry + L" 发现5.x系统，修复中...");
+        steps_.Line(L"  在 " + finding.entry.Text() + L" 发现5.x系统，修复中...");
         found = true;
         WarnIfEncrypted(finding);
         if (IsPresent(files_, bootDrive_ + L"\\boot.ini")) {
@@ -330,7 +322,7 @@ RepairOutcome RepairJob::Complete(const std::wstring& successLine, const std::ws
 void RepairJob::RunBootFilesTool(const std::wstring& commandLine, bool failureExpected) {
     steps_.RunToolOnceSaved(
         [this] {
-            return request_.path == BootPath::Uefi ? steps_.Saved().SaveEfiBootFiles(bootDrive_)
+            return request_->path == BootPath::Uefi ? steps_.Saved().SaveEfiBootFiles(bootDrive_)
                                                    : steps_.Saved().SaveBootFiles(bootDrive_);
         },
         bootDrive_ + L" 的启动文件", commandLine, failureExpected);
@@ -338,7 +330,7 @@ void RepairJob::RunBootFilesTool(const std::wstring& commandLine, bool failureEx
 
 void RepairJob::WarnIfEncrypted(const DriveFinding& finding) {
     if (finding.encrypted) {
-        steps_.Line(L"    警告：" + finding.drive + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
+        steps_.Line(L"    警告：" + finding.entry.drive.Text() + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
     }
 }
 

@@ -25,9 +25,6 @@ namespace kestrix {
 // lost, by the loader's machine type: bootx64.efi, bootia32.efi or bootaa64.efi.
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
 
-// A drive designator is a letter A to Z and a colon, nothing else.
-bool IsDriveDesignator(std::wstring_view text);
-
 enum class RepairKind { BootSectorOnly, BootMenu };
 
 // How the repaired boot is started: by the BIOS from an active partition's boot sector, or by the
@@ -35,10 +32,10 @@ enum class RepairKind { BootSectorOnly, BootMenu };
 enum class BootPath { Bios, Uefi };
 
 struct RepairRequest {
-    std::wstring bootDrive;  // a drive designator, in the letter case the user gave
+    DriveLetter bootDrive;
     RepairKind kind = RepairKind::BootMenu;
-    // The machine's drives ("c: [label]"), searched in this order for installed Windows.
-    std::vector<std::wstring> drives;
+    // The machine's drives, searched in this order for installed Windows.
+    std::vector<DriveEntry> drives;
     BootPath path = BootPath::Bios;
 };
 
@@ -48,7 +45,7 @@ public:
         : files_(files), log_(log), letters_(letters), steps_(files, runner, log) {}
 
     // What the next run repairs.
-    void Prepare(RepairRequest request) { request_ = std::move(request); }
+    void Prepare(RepairRequest request) { request_.emplace(std::move(request)); }
     RepairOutcome Run(RepairProgress& progress) override;
     void RequestStop() override { steps_.RequestStop(); }
 
@@ -89,7 +86,7 @@ private:
     const TemporaryLetters& letters_;
     Steps steps_;
 
-    RepairRequest request_;
+    std::optional<RepairRequest> request_;
     // One run's state.
     std::wstring bootDrive_;
     std::vector<DriveFinding> findings_;

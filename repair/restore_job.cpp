@@ -109,7 +109,7 @@ std::wstring NewestRunFolder(const FileSystem& files) {
     // Not a removable or network drive, where anybody may have put a folder of that name.
     std::wstring newest;
     for (const auto& entry : files.DriveEntries()) {
-        const auto drive = Left(entry, 2);
+        const auto drive = entry.drive.Text();
         if (files.MediaOf(drive) == DriveMedia::Fixed) {
             KeepNewer(newest, NewestIn(files, drive + L"\\"));
         }
@@ -194,7 +194,7 @@ std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& i
         return drive;
     }
     for (const auto& entry : files_.DriveEntries()) {
-        const auto other = ToLower(Left(entry, 2));
+        const auto other = ToLower(entry.drive.Text());
         if (IsSamePartition(identity, IdentifyVolume(files_, other))) {
             return other;
         }
@@ -225,8 +225,8 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
         add(ToLower(Left(item.source, 2)));
     }
     for (const auto& entry : files_.DriveEntries()) {
-        if (files_.MediaOf(Left(entry, 2)) == DriveMedia::Fixed) {
-            add(ToLower(Left(entry, 2)));
+        if (files_.MediaOf(entry.drive.Text()) == DriveMedia::Fixed) {
+            add(ToLower(entry.drive.Text()));
         }
     }
     return drives;

@@ -235,38 +235,39 @@ FileResult Win32FileSystem::FlushFile(const std::wstring& path) {
     return Check(FlushFileBuffers(file.get()));
 }
 
-std::wstring DescribeDrive(const std::wstring& root) {
-    std::wstring entry;
-    entry += static_cast<wchar_t>(towlower(root[0]));
-    entry += L':';
+std::optional<DriveEntry> DescribeDrive(const std::wstring& root) {
+    const wchar_t designator[] = {static_cast<wchar_t>(towlower(root[0])), L':', L'\0'};
+    const auto drive = DriveLetter::Parse(designator);
+    if (!drive) {
+        return std::nullopt;
+    }
     if (GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
         wchar_t remote[MAX_PATH + 1] = {};
         DWORD length = MAX_PATH;
-        if (WNetGetConnectionW(entry.c_str(), remote, &length) == NO_ERROR && remote[0] != L'\0') {
-            return entry + L" [" + remote + L"]";
+        if (WNetGetConnectionW(designator, remote, &length) != NO_ERROR) {
+            remote[0] = L'\0';
         }
-        return entry;
+        return DriveEntry{*drive, remote};
     }
     wchar_t label[MAX_PATH + 1] = {};
-    if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,
-                              nullptr, 0) &&
-        label[0] != L'\0') {
-        entry += L" [";
-        entry += label;
-        entry += L']';
+    if (!GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,
+                               nullptr, 0)) {
+        label[0] = L'\0';
     }
-    return entry;
+    return DriveEntry{*drive, label};
 }
 
-std::vector<std::wstring> Win32FileSystem::DriveEntries() const {
-    std::vector<std::wstring> entries;
+std::vector<DriveEntry> Win32FileSystem::DriveEntries() const {
+    std::vector<DriveEntry> entries;
     const DWORD size = GetLogicalDriveStringsW(0, nullptr);
     std::vector<wchar_t> buffer(size + 1, L'\0');
     if (size == 0 || GetLogicalDriveStringsW(size, buffer.data()) == 0) {
         return entries;
     }
     for (const wchar_t* root = buffer.data(); *root != L'\0'; root += wcslen(root) + 1) {
-        entries.push_back(DescribeDrive(root));
+        if (auto entry = DescribeDrive(root)) {
+            entries.push_back(std::move(*entry));
+        }
     }
     return entries;
 }

@@ -29,7 +29,7 @@ public:
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;
-    std::vector<std::wstring> DriveEntries() const override;
+    std::vector<DriveEntry> DriveEntries() const override;
     DriveMedia MediaOf(const std::wstring& drive) const override;
     DriveMedia DiskMediaOf(int disk) const override;
     bool IsEfiSystemPartition(const std::wstring& drive) const override;
@@ -47,7 +47,7 @@ bool IsWow64();
 std::wstring NativePath(const std::wstring& path);
 
 // A drive list entry as the user knows it: "c: [label]", or the share of a network drive.
-std::wstring DescribeDrive(const std::wstring& root);
+std::optional<DriveEntry> DescribeDrive(const std::wstring& root);
 
 // The text after the program's own name in a raw command line.
 std::wstring ArgumentsOf(const wchar_t* commandLine);

@@ -404,7 +404,17 @@ public:
         }
         return FileResult::Success();
     }
-    std::vector<std::wstring> DriveEntries() const override { return drives; }
+    // From the tests' own short form: "c: [SYS]".
+    std::vector<DriveEntry> DriveEntries() const override {
+        std::vector<DriveEntry> entries;
+        for (const auto& text : drives) {
+            const auto open = text.find(L'[');
+            entries.push_back(
+                {*DriveLetter::Parse(text.substr(0, 2)),
+                 open == std::wstring::npos ? L"" : text.substr(open + 1, text.size() - open - 2)});
+        }
+        return entries;
+    }
     DriveMedia DiskMediaOf(int disk) const override {
         const auto it = diskMedia.find(disk);
         return it == diskMedia.end() ? DriveMedia::Fixed : it->second;

@@ -38,11 +38,18 @@ TEST(EfiSystemPartition, ListingLines) {
 }
 
 TEST(EfiSystemPartition, TheLastFreeLetterCountingDownFromZ) {
-    EXPECT_EQ(LastFreeLetter({L"c: [SYS]", L"d:"}, L""), L'z');
-    EXPECT_EQ(LastFreeLetter({L"c:", L"z: [\\\\server\\share]", L"Y:"}, L"x"), L'w');
-    std::vector<std::wstring> all;
+    const auto entries = [](std::initializer_list<const wchar_t*> drives) {
+        std::vector<DriveEntry> list;
+        for (const auto* drive : drives) {
+            list.push_back({*DriveLetter::Parse(drive), L""});
+        }
+        return list;
+    };
+    EXPECT_EQ(LastFreeLetter(entries({L"c:", L"d:"}), L""), L'z');
+    EXPECT_EQ(LastFreeLetter(entries({L"c:", L"z:", L"Y:"}), L"x"), L'w');
+    std::vector<DriveEntry> all;
     for (wchar_t letter = L'c'; letter <= L'z'; ++letter) {
-        all.push_back(std::wstring(1, letter) + L":");
+        all.push_back({*DriveLetter::Parse(std::wstring{letter, L':'}), L""});
     }
     EXPECT_EQ(LastFreeLetter(all, L""), std::nullopt);
 }

@@ -1,0 +1,38 @@
+#pragma once
+// A drive letter, checked once where text enters the program (an option, a typed partition, the
+// listing, a manifest): a letter A to Z and its colon, in the letter case it was given.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+class DriveLetter {
+public:
+    // "d:" or "D:", nothing else.
+    static std::optional<DriveLetter> Parse(std::wstring_view text) {
+        if (text.size() != 2 || text[1] != L':' ||
+            !((text[0] >= L'a' && text[0] <= L'z') || (text[0] >= L'A' && text[0] <= L'Z'))) {
+            return std::nullopt;
+        }
+        return DriveLetter(text[0]);
+    }
+
+    // "d:"
+    std::wstring Text() const { return {letter_, L':'}; }
+    // "d:" followed by a path on the drive: Path(L"\\boot\\bcd") is "d:\boot\bcd".
+    std::wstring Path(std::wstring_view rest) const { return Text() + std::wstring(rest); }
+    // Whether it names the same drive, whatever the case.
+    bool Is(const DriveLetter& other) const { return Lower() == other.Lower(); }
+
+private:
+    explicit DriveLetter(wchar_t letter) : letter_(letter) {}
+    wchar_t Lower() const {
+        return letter_ >= L'A' && letter_ <= L'Z' ? static_cast<wchar_t>(letter_ - L'A' + L'a')
+                                                  : letter_;
+    }
+
+    wchar_t letter_;
+};
+
+}  // namespace kestrix
