@@ -30,18 +30,6 @@ std::wstring LogTimestamp(const LocalTime& t) {
            Digits(t.millisecond, 3);
 }
 
-std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != L'\\') {
-        path += L'\\';
-    }
-    if (!name.empty() && name.front() == L'\\') {
-        name.remove_prefix(1);
-    }
-    path += name;
-    return path;
-}
-
 void RunLog::Write(std::wstring_view text) {
     const Hold hold(busy_);
     Add(text);

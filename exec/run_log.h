@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace kestrix {
 
@@ -66,7 +67,5 @@ private:
 std::wstring CompactTimestamp(const LocalTime& time);
 // "2026-12-07 10:30:26.123"
 std::wstring LogTimestamp(const LocalTime& time);
-// Joins a folder and a name with exactly one backslash.
-std::wstring JoinPath(const std::wstring& folder, std::wstring_view name);
 
 }  // namespace kestrix

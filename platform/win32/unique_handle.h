@@ -29,6 +29,11 @@ public:
     Handle get() const { return handle_; }
     explicit operator bool() const { return handle_ != Traits::Invalid(); }
     Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+    // For a call that hands a new handle back through a pointer: the old one is closed first.
+    Handle* put() {
+        reset();
+        return &handle_;
+    }
     void reset(Handle handle = Traits::Invalid()) {
         const Handle old = std::exchange(handle_, handle);
         if (old != Traits::Invalid()) {

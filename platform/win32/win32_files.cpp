@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exec/run_log.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/win32/error_text.h"
 #include "platform/win32/optional_functions.h"
@@ -175,12 +175,24 @@ FileResult Win32FileSystem::WriteNewFile(const std::wstring& path, const std::st
     return WriteAll(file.get(), bytes);
 }
 
+namespace {
+
+// A device of the machine (\\.\PhysicalDrive0), shared with everything else that has it open. Access 0 asks the device questions without reading it.
+UniqueFileHandle OpenDevice(const std::wstring& device, DWORD access, DWORD flags = 0) {
+    return UniqueFileHandle(CreateFileW(device.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// The raw volume behind a drive ("d:"): the one way this program opens one.
+UniqueFileHandle OpenVolume(const std::wstring& drive, DWORD access, DWORD flags = 0) {
+    return OpenDevice(L"\\\\.\\" + drive, access, flags);
+}
+
+}  // namespace
+
 FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                             std::string& bytes) const {
-    const std::wstring device = L"\\\\.\\" + drive;
-    UniqueFileHandle volume(CreateFileW(device.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
+    const auto volume = OpenVolume(drive, GENERIC_READ);
     if (!volume) {
         return LastError();
     }
@@ -275,10 +287,7 @@ std::vector<DriveEntry> Win32FileSystem::DriveEntries() const {
 namespace {
 
 // Removable media, or a disk on a bus that a stick or a card reader uses.
-DriveMedia MediaOfDevice(const std::wstring& device) {
-    // Access 0 asks the device without needing it opened for reading.
-    UniqueFileHandle handle(CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+DriveMedia MediaOfDevice(const UniqueFileHandle& handle) {
     if (!handle) {
         return DriveMedia::Fixed;
     }
@@ -317,17 +326,15 @@ DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
     if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
         return DriveMedia::Removable;
     }
-    return MediaOfDevice(L"\\\\.\\" + drive);
+    return MediaOfDevice(OpenVolume(drive, 0));
 }
 
 DriveMedia Win32FileSystem::DiskMediaOf(int disk) const {
-    return MediaOfDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk));
+    return MediaOfDevice(OpenDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk), 0));
 }
 
 bool Win32FileSystem::IsEfiSystemPartition(const std::wstring& drive) const {
-    UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
+    const auto volume = OpenVolume(drive, 0);
     PARTITION_INFORMATION_EX info{};
     DWORD returned = 0;
     const bool asked = volume && DeviceIoControl(volume.get(), IOCTL_DISK_GET_PARTITION_INFO_EX,
@@ -363,11 +370,11 @@ namespace {
 // Reading firmware variables needs this privilege, which an administrator holds but has not
 // enabled.
 void EnableFirmwarePrivilege() {
-    HANDLE opened = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened)) {
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                          token.put())) {
         return;
     }
-    const UniqueKernelHandle token(opened);
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -468,9 +475,7 @@ std::wstring GuidText(const GUID& guid) {
 
 // A physical disk's partition layout; empty when it cannot be read.
 std::vector<std::uint64_t> DiskLayout(DWORD number) {
-    const UniqueFileHandle disk(CreateFileW((L"\\\\.\\PhysicalDrive" + DecimalText(number)).c_str(),
-                                            0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
+    const auto disk = OpenDevice(L"\\\\.\\PhysicalDrive" + DecimalText(number), 0);
     if (!disk) {
         return {};
     }
@@ -524,9 +529,7 @@ std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring
                               nullptr, 0)) {
         identity.serial = serial;
     }
-    const UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
+    const auto volume = OpenVolume(drive, GENERIC_READ);
     if (!volume) {
         return std::nullopt;
     }
@@ -584,10 +587,7 @@ std::optional<PartitionPlace> Win32FileSystem::FindPartition(const VolumeIdentit
 }
 
 FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
-    const UniqueFileHandle volume(CreateFileW((L"\\\\.\\" + drive).c_str(),
-                                              GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr));
+    const auto volume = OpenVolume(drive, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_WRITE_THROUGH);
     if (!volume) {
         return LastError();
     }
@@ -656,12 +656,11 @@ FileResult Win32FileSystem::MoveFileOver(const std::wstring& source, const std::
 }
 
 std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) const {
-    BCRYPT_ALG_HANDLE opened = nullptr;
+    UniqueAlgorithm algorithm;
     if (!BCRYPT_SUCCESS(
-            BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+            BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
         return std::nullopt;
     }
-    const UniqueAlgorithm algorithm(opened);
     auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
     const auto length = static_cast<ULONG>(bytes.size());
     std::string digest(kDigestLength, '\0');
@@ -681,13 +680,12 @@ std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) con
         return std::nullopt;
     }
     std::string object(objectLength, '\0');
-    BCRYPT_HASH_HANDLE created = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), &created,
+    UniqueHash hash;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(),
                                          reinterpret_cast<PUCHAR>(object.data()), objectLength,
                                          nullptr, 0, 0))) {
         return std::nullopt;
     }
-    const UniqueHash hash(created);
     if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), input, length, 0)) ||
         !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, kDigestLength, 0))) {
         return std::nullopt;
