@@ -8,6 +8,9 @@
 #include "partitions/partition_scan.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/firmware.h"
+#include "platform/this_process.h"
+#include "platform/volumes.h"
 #include "platform/process.h"
 #include "platform/windows.h"
 #include "repair/repair_job.h"
@@ -17,15 +20,17 @@ namespace kestrix {
 
 struct Application {
     Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
-                FileSystem& files, ProcessLauncher& launcher, const Clock& clock)
+                ThisProcess& process, Files& files, Volumes& volumes,
+                const FirmwareReader& firmware, ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
           runner(launcher, files, log, clock),
-          letters(files, runner, log),
-          job(files, runner, log, letters),
-          restore(files, runner, log, letters),
-          scan(repairWindow, session, files, runner, log, letters),
-          program(startWindow, repairWindow, session, files, scan, job, restore, log) {
+          letters(files, volumes, runner, log),
+          job(files, volumes, firmware, runner, log, letters),
+          restore(files, volumes, runner, log, letters),
+          scan(repairWindow, session, volumes, runner, log, letters),
+          program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
+                  log) {
         // Whichever way the program ends.
         session.SetBeforeEnd([this] { letters.RemoveAll(); });
     }

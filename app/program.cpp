@@ -54,9 +54,9 @@ int Program::ExitCode() const {
 void Program::Start() {
     // Every step's failure is a value that is passed over: start-up goes on with the next step.
     const auto ownFolder = files_.OwnFolder();
-    files_.SetCurrentDrive(Left(ownFolder, 2));
-    files_.SetCurrentFolder(ownFolder);
-    const auto options = ParseOptions(SplitArguments(files_.CommandLineArguments()));
+    process_.SetCurrentDrive(Left(ownFolder, 2));
+    process_.SetCurrentFolder(ownFolder);
+    const auto options = ParseOptions(SplitArguments(process_.CommandLineArguments()));
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
     if (options.silent) {
@@ -82,7 +82,7 @@ void Program::Start() {
         restoring_ = true;
         // Chosen before this run makes a folder of its own.
         const auto folder = options.restoreFolder ? FullFolder(*options.restoreFolder, ownFolder)
-                                                  : NewestRunFolder(files_);
+                                                  : NewestRunFolder(files_, volumes_);
         if (folder.empty()) {
             repairWindow_.SetInstruction(L"没找到修复记录！请手工输入记录目录，不清楚请关闭。");
         } else {
@@ -148,10 +148,10 @@ void Program::OnConfirm() {
         return;
     }
     // An EFI system partition, as the scan offered it or as its partition type says.
-    const bool efi = text.ends_with(L"（UEFI）") || files_.IsEfiSystemPartition(bootDrive->Text());
+    const bool efi = text.ends_with(L"（UEFI）") || volumes_.IsEfiSystemPartition(bootDrive->Text());
     job_.Prepare({*bootDrive,
                   startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-                  files_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios});
+                  volumes_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios});
     StartJob(job_);
 }
 

@@ -7,6 +7,8 @@
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
 #include "platform/files.h"
+#include "platform/this_process.h"
+#include "platform/volumes.h"
 #include "platform/windows.h"
 #include "repair/repair_job.h"
 #include "repair/restore_job.h"
@@ -21,12 +23,14 @@ inline constexpr int kExitNotRepaired = 2;
 class Program {
 public:
     Program(StartWindow& startWindow, RepairWindow& repairWindow, LoggedSession& session,
-            FileSystem& files, PartitionScan& scan, RepairJob& job, RestoreJob& restoreJob,
-            RunLog& log)
+            ThisProcess& process, const Files& files, const Volumes& volumes, PartitionScan& scan,
+            RepairJob& job, RestoreJob& restoreJob, RunLog& log)
         : startWindow_(startWindow),
           repairWindow_(repairWindow),
           session_(session),
+          process_(process),
           files_(files),
+          volumes_(volumes),
           scan_(scan),
           job_(job),
           restoreJob_(restoreJob),
@@ -72,7 +76,9 @@ private:
     StartWindow& startWindow_;
     RepairWindow& repairWindow_;
     LoggedSession& session_;
-    FileSystem& files_;
+    ThisProcess& process_;
+    const Files& files_;
+    const Volumes& volumes_;
     PartitionScan& scan_;
     RepairJob& job_;
     RestoreJob& restoreJob_;

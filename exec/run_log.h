@@ -16,7 +16,7 @@ namespace kestrix {
 
 class RunLog {
 public:
-    RunLog(FileSystem& files, const Clock& clock) : files_(files), clock_(clock) {}
+    RunLog(Files& files, const Clock& clock) : files_(files), clock_(clock) {}
 
     // A timestamped line of kestrix.log.
     void Write(std::wstring_view text);
@@ -56,7 +56,7 @@ private:
 
     std::atomic_flag busy_;
 
-    FileSystem& files_;
+    Files& files_;
     const Clock& clock_;
     std::wstring folder_;
     std::string pending_;

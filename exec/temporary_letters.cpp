@@ -36,7 +36,7 @@ std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
     for (const auto& given : given_) {
         taken += ToLower(std::wstring(1, given.letter));
     }
-    const auto letter = LastFreeLetter(files_.DriveEntries(), taken);
+    const auto letter = LastFreeLetter(volumes_.DriveEntries(), taken);
     if (!letter) {
         log_.Write(L"没有空闲的盘符可分配给 " + where);
         return std::nullopt;

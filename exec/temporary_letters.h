@@ -8,6 +8,7 @@
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "platform/volumes.h"
 
 namespace kestrix {
 
@@ -17,8 +18,8 @@ std::optional<wchar_t> LastFreeLetter(const std::vector<DriveEntry>& driveEntrie
 
 class TemporaryLetters {
 public:
-    TemporaryLetters(FileSystem& files, ToolRunner& runner, RunLog& log)
-        : files_(files), runner_(runner), log_(log) {}
+    TemporaryLetters(Files& files, const Volumes& volumes, ToolRunner& runner, RunLog& log)
+        : files_(files), volumes_(volumes), runner_(runner), log_(log) {}
 
     // Partition M of disk N gets the last free letter; "where" names it in the log. The letter
     // in lower case, or none when there is no free one or diskpart fails.
@@ -37,7 +38,8 @@ private:
     // Runs one diskpart script; true when it succeeded.
     bool RunDiskpart(const std::wstring& script);
 
-    FileSystem& files_;
+    Files& files_;
+    const Volumes& volumes_;
     ToolRunner& runner_;
     RunLog& log_;
     std::vector<Given> given_;

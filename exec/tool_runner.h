@@ -54,7 +54,7 @@ std::wstring RunProblem(const RunResult& result);
 
 class ToolRunner {
 public:
-    ToolRunner(ProcessLauncher& launcher, const FileSystem& files, RunLog& log, const Clock& clock)
+    ToolRunner(ProcessLauncher& launcher, const Files& files, RunLog& log, const Clock& clock)
         : launcher_(launcher), files_(files), log_(log), clock_(clock) {}
 
     RunResult Run(std::wstring_view commandLine, OutputCodePage codePage = OutputCodePage::Oem);
@@ -70,7 +70,7 @@ private:
     };
 
     ProcessLauncher& launcher_;
-    const FileSystem& files_;
+    const Files& files_;
     RunLog& log_;
     const Clock& clock_;
 };

@@ -91,7 +91,7 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstri
 
 void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& partition) {
     const auto where = L"磁盘 " + DecimalText(disk) + L" 的分区 " + DecimalText(partition.number);
-    if (const auto media = files_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
+    if (const auto media = volumes_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
         log_.Write(L"跳过 " + where + L"：位于" + MediaName(media) + L"上，不作为候选分区");
         return;
     }
@@ -133,7 +133,7 @@ void PartitionScan::ScanActivePartitions() {
     for (const auto& entry : entries) {
         // The technician's own stick is never offered: it may be the only active partition.
         const auto drive = Left(entry, 2);
-        if (const auto media = files_.MediaOf(drive); media != DriveMedia::Fixed) {
+        if (const auto media = volumes_.MediaOf(drive); media != DriveMedia::Fixed) {
             log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
                        L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
             continue;

@@ -9,7 +9,7 @@
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
-#include "platform/files.h"
+#include "platform/volumes.h"
 #include "platform/windows.h"
 
 namespace kestrix {
@@ -33,11 +33,11 @@ class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(RepairWindow& window, Session& session, FileSystem& files, ToolRunner& runner,
+    PartitionScan(RepairWindow& window, Session& session, const Volumes& volumes, ToolRunner& runner,
                   RunLog& log, TemporaryLetters& letters)
         : window_(window),
           session_(session),
-          files_(files),
+          volumes_(volumes),
           runner_(runner),
           log_(log),
           letters_(letters) {}
@@ -50,7 +50,7 @@ private:
 
     RepairWindow& window_;
     Session& session_;
-    FileSystem& files_;
+    const Volumes& volumes_;
     ToolRunner& runner_;
     RunLog& log_;
     TemporaryLetters& letters_;

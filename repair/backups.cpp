@@ -30,11 +30,10 @@ bool IsHeldStoreFile(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<VolumeIdentity> IdentifyVolume(const FileSystem& files, const std::wstring& drive) {
-    auto identity = files.IdentifyVolume(drive);
+std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, const std::wstring& drive) {
+    auto identity = volumes.IdentifyVolume(drive);
     std::string start;
-    if (identity && !identity->serial &&
-        files.ReadVolumeStart(drive, kBootRecordRead, start)) {
+    if (identity && !identity->serial && volumes.ReadVolumeStart(drive, kBootRecordRead, start)) {
         identity->serial = DecodeBootRecord(start).serial;
     }
     return identity;
@@ -54,10 +53,10 @@ FileResult Backups::WriteManifest() {
 
 const std::optional<VolumeIdentity>& Backups::VolumeOf(const std::wstring& drive) {
     const auto key = ToLower(drive);
-    if (const auto it = volumes_.find(key); it != volumes_.end()) {
+    if (const auto it = identities_.find(key); it != identities_.end()) {
         return it->second;
     }
-    return volumes_[key] = IdentifyVolume(files_, drive);
+    return identities_[key] = IdentifyVolume(volumes_, drive);
 }
 
 FileResult Backups::Record(ManifestItem item, const std::string& bytes) {
@@ -142,7 +141,7 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
         return NoFolder();
     }
     std::string bytes;
-    auto result = files_.ReadVolumeStart(drive, kVolumeStartLength, bytes);
+    auto result = volumes_.ReadVolumeStart(drive, kVolumeStartLength, bytes);
     if (result && bytes.size() != kVolumeStartLength) {
         result = {false, 0, L"只读到 " + DecimalText(static_cast<long long>(bytes.size())) + L" 字节"};
     }
@@ -211,7 +210,7 @@ FileResult Backups::ExportStore(const std::wstring& path, const std::wstring& ta
         return {false, kErrorSharingViolation, L"被系统占用"};
     }
     // The store tool exports the store that Windows runs with, which must be this one.
-    const auto system = files_.SystemStorePath();
+    const auto system = volumes_.SystemStorePath();
     if (!system || ToLower(*system) != ToLower(path)) {
         return {false, kErrorSharingViolation, L"被其他程序占用，且不是本机正在使用的启动配置存储，无法导出"};
     }

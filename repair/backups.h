@@ -13,20 +13,21 @@
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "platform/volumes.h"
 #include "repair/manifest.h"
 
 namespace kestrix {
 
 // Which volume a drive is, its file system's serial number read from its boot record where
 // Windows does not tell it.
-std::optional<VolumeIdentity> IdentifyVolume(const FileSystem& files, const std::wstring& drive);
+std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, const std::wstring& drive);
 
 class Backups {
 public:
     static constexpr std::size_t kVolumeStartLength = 8192;
 
-    Backups(FileSystem& files, RunLog& log, ToolRunner& runner)
-        : files_(files), log_(log), runner_(runner) {}
+    Backups(Files& files, const Volumes& volumes, RunLog& log, ToolRunner& runner)
+        : files_(files), volumes_(volumes), log_(log), runner_(runner) {}
 
     // Once per drive; a failure, a short read included, is a value with its reason.
     FileResult SaveVolumeStart(const std::wstring& drive);
@@ -58,14 +59,16 @@ private:
     // Which volume a drive is, asked once per drive.
     const std::optional<VolumeIdentity>& VolumeOf(const std::wstring& drive);
 
-    FileSystem& files_;
+    Files& files_;
+    const Volumes& volumes_;
     RunLog& log_;
     ToolRunner& runner_;
     // Each item is tried once; a later step that depends on it gets the same outcome.
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;
     std::vector<ManifestItem> manifest_;
-    std::map<std::wstring, std::optional<VolumeIdentity>> volumes_;
+    // Each drive's identity, asked once.
+    std::map<std::wstring, std::optional<VolumeIdentity>> identities_;
     // Files and folders that did not exist when they were to be saved.
     std::vector<std::wstring> missing_;
 };

@@ -14,24 +14,24 @@ constexpr std::size_t kBootSectorRead = 4096;
 // Not quite present either: see DriveFinding::generation.
 constexpr std::int64_t kNeitherLength = kSmallestPresentFile - 1;
 
-std::int64_t Length(const FileSystem& files, const std::wstring& path) {
+std::int64_t Length(const Files& files, const std::wstring& path) {
     return files.FileLength(path).value_or(0);
 }
 
-bool HasBitLockerSignature(const FileSystem& files, const std::wstring& drive) {
+bool HasBitLockerSignature(const Volumes& volumes, const std::wstring& drive) {
     std::string bytes;
-    return files.ReadVolumeStart(drive, kBootSectorRead, bytes) &&
+    return volumes.ReadVolumeStart(drive, kBootSectorRead, bytes) &&
            bytes.size() >= 3 + kBitLockerSignature.size() &&
            bytes.compare(3, kBitLockerSignature.size(), kBitLockerSignature) == 0;
 }
 
 }  // namespace
 
-bool IsPresent(const FileSystem& files, const std::wstring& path) {
+bool IsPresent(const Files& files, const std::wstring& path) {
     return Length(files, path) >= kSmallestPresentFile;
 }
 
-std::vector<DriveFinding> FindInstallations(const FileSystem& files,
+std::vector<DriveFinding> FindInstallations(const Files& files, const Volumes& volumes,
                                             const std::vector<DriveEntry>& driveEntries) {
     std::vector<DriveFinding> findings;
     for (const auto& entry : driveEntries) {
@@ -44,7 +44,7 @@ std::vector<DriveFinding> FindInstallations(const FileSystem& files,
                    IsPresent(files, drive.Path(L"\\windows\\regedit.exe"))) {
             finding.generation = WindowsGeneration::Nt5;
         }
-        finding.encrypted = HasBitLockerSignature(files, drive.Text());
+        finding.encrypted = HasBitLockerSignature(volumes, drive.Text());
         std::vector<FolderEntry> entries;
         finding.locked = finding.encrypted && !finding.generation &&
                          !files.ListFolder(drive.Path(L"\\"), entries);

@@ -8,13 +8,14 @@
 
 #include "exec/tool_commands.h"
 #include "platform/files.h"
+#include "platform/volumes.h"
 
 namespace kestrix {
 
 // A file counts as present from this many bytes on: one of 5 or fewer is a stub, not the file.
 inline constexpr std::int64_t kSmallestPresentFile = 6;
 
-bool IsPresent(const FileSystem& files, const std::wstring& path);
+bool IsPresent(const Files& files, const std::wstring& path);
 
 // What one drive holds.
 struct DriveFinding {
@@ -30,7 +31,7 @@ struct DriveFinding {
 };
 
 // Every drive of the list, in its order.
-std::vector<DriveFinding> FindInstallations(const FileSystem& files,
+std::vector<DriveFinding> FindInstallations(const Files& files, const Volumes& volumes,
                                             const std::vector<DriveEntry>& driveEntries);
 
 }  // namespace kestrix

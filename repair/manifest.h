@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/volumes.h"
 
 namespace kestrix {
 

@@ -75,7 +75,7 @@ std::vector<std::wstring> RepairJob::RunFolderDrives() const {
     std::vector<std::wstring> drives;
     for (const auto& entry : request_->drives) {
         const auto drive = entry.drive.Text();
-        if (!letters_.IsTemporary(drive) && files_.MediaOf(drive) == DriveMedia::Fixed) {
+        if (!letters_.IsTemporary(drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
             drives.push_back(drive);
         }
     }
@@ -117,23 +117,23 @@ RepairOutcome RepairJob::RepairBootSector() {
 }
 
 void RepairJob::NoteFirmware() {
-    const auto reading = files_.RunningFirmware();
-    firmware_ = reading.firmware;
+    const auto reading = firmware_.RunningFirmware();
+    started_ = reading.firmware;
     log_.Write(std::wstring(L"本机当前的启动方式：") +
-               (firmware_ == Firmware::Uefi   ? L"UEFI"
-                : firmware_ == Firmware::Bios ? L"BIOS"
+               (started_ == Firmware::Uefi   ? L"UEFI"
+                : started_ == Firmware::Bios ? L"BIOS"
                 : reading.error != 0 ? L"未知" + Reason({false, reading.error, reading.errorText})
                                      : L"未知"));
     const bool uefiRepair = request_->path == BootPath::Uefi;
-    if (firmware_ == Firmware::Uefi && !uefiRepair) {
+    if (started_ == Firmware::Uefi && !uefiRepair) {
         steps_.Line(L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
-    } else if (firmware_ == Firmware::Bios && uefiRepair) {
+    } else if (started_ == Firmware::Bios && uefiRepair) {
         steps_.Line(L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。");
     }
 }
 
 RepairOutcome RepairJob::RepairBootMenu() {
-    findings_ = FindInstallations(files_, request_->drives);
+    findings_ = FindInstallations(files_, volumes_, request_->drives);
     const bool found6 = RepairNt6();
     if (request_->path == BootPath::Uefi) {
         SkipNt5Uefi();
@@ -206,7 +206,7 @@ bool RepairJob::RepairNt6() {
             // From a rescue system started through UEFI, bcdboot would otherwise build UEFI boot
             // files on the active partition and no BIOS ones.
             RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_,
-                                              firmware_ == Firmware::Uefi
+                                              started_ == Firmware::Uefi
                                                   ? BootFilesFor::Bios
                                                   : BootFilesFor::RunningFirmware));
         }

@@ -14,6 +14,8 @@
 #include "exec/tool_commands.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "platform/firmware.h"
+#include "platform/volumes.h"
 #include "platform/windows.h"
 #include "repair/backups.h"
 #include "repair/installations.h"
@@ -41,8 +43,14 @@ struct RepairRequest {
 
 class RepairJob final : public Job {
 public:
-    RepairJob(FileSystem& files, ToolRunner& runner, RunLog& log, const TemporaryLetters& letters)
-        : files_(files), log_(log), letters_(letters), steps_(files, runner, log) {}
+    RepairJob(Files& files, Volumes& volumes, const FirmwareReader& firmware, ToolRunner& runner,
+              RunLog& log, const TemporaryLetters& letters)
+        : files_(files),
+          volumes_(volumes),
+          firmware_(firmware),
+          log_(log),
+          letters_(letters),
+          steps_(files, volumes, runner, log) {}
 
     // What the next run repairs.
     void Prepare(RepairRequest request) { request_.emplace(std::move(request)); }
@@ -81,7 +89,9 @@ private:
     std::optional<WindowsGeneration> LoaderOnDrive() const;
     void WarnIfEncrypted(const DriveFinding& finding);
 
-    FileSystem& files_;
+    Files& files_;
+    Volumes& volumes_;
+    const FirmwareReader& firmware_;
     RunLog& log_;
     const TemporaryLetters& letters_;
     Steps steps_;
@@ -90,7 +100,7 @@ private:
     // One run's state.
     std::wstring bootDrive_;
     std::vector<DriveFinding> findings_;
-    Firmware firmware_ = Firmware::Unknown;
+    Firmware started_ = Firmware::Unknown;
 };
 
 }  // namespace kestrix

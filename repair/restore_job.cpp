@@ -40,7 +40,7 @@ void KeepNewer(std::wstring& newest, const std::wstring& candidate) {
     }
 }
 
-std::wstring NewestIn(const FileSystem& files, const std::wstring& parent) {
+std::wstring NewestIn(const Files& files, const std::wstring& parent) {
     std::vector<FolderEntry> entries;
     files.ListFolder(parent, entries);
     std::wstring newest;
@@ -102,15 +102,15 @@ std::wstring Describe(const ManifestItem& item) {
 
 }  // namespace
 
-std::wstring NewestRunFolder(const FileSystem& files) {
+std::wstring NewestRunFolder(const Files& files, const Volumes& volumes) {
     if (auto beside = NewestIn(files, files.OwnFolder()); !beside.empty()) {
         return beside;
     }
     // Not a removable or network drive, where anybody may have put a folder of that name.
     std::wstring newest;
-    for (const auto& entry : files.DriveEntries()) {
+    for (const auto& entry : volumes.DriveEntries()) {
         const auto drive = entry.drive.Text();
-        if (files.MediaOf(drive) == DriveMedia::Fixed) {
+        if (volumes.MediaOf(drive) == DriveMedia::Fixed) {
             KeepNewer(newest, NewestIn(files, drive + L"\\"));
         }
     }
@@ -190,17 +190,17 @@ std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
 }
 
 std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& identity) {
-    if (identity.disk.empty() || IsSamePartition(identity, IdentifyVolume(files_, drive))) {
+    if (identity.disk.empty() || IsSamePartition(identity, IdentifyVolume(volumes_, drive))) {
         return drive;
     }
-    for (const auto& entry : files_.DriveEntries()) {
+    for (const auto& entry : volumes_.DriveEntries()) {
         const auto other = ToLower(entry.drive.Text());
-        if (IsSamePartition(identity, IdentifyVolume(files_, other))) {
+        if (IsSamePartition(identity, IdentifyVolume(volumes_, other))) {
             return other;
         }
     }
     // A partition without a letter, as an EFI system partition is: one for this run.
-    if (const auto place = files_.FindPartition(identity)) {
+    if (const auto place = volumes_.FindPartition(identity)) {
         const auto where = L"磁盘 " + DecimalText(place->disk) + L" 的分区 " +
                            DecimalText(place->partition) + L"（备份时的 " + drive + L"）";
         if (const auto letter = letters_.Assign(place->disk, place->partition, where)) {
@@ -224,8 +224,8 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
         add(ToLower(Left(item.source, 2)));
     }
-    for (const auto& entry : files_.DriveEntries()) {
-        if (files_.MediaOf(entry.drive.Text()) == DriveMedia::Fixed) {
+    for (const auto& entry : volumes_.DriveEntries()) {
+        if (volumes_.MediaOf(entry.drive.Text()) == DriveMedia::Fixed) {
             add(ToLower(entry.drive.Text()));
         }
     }
@@ -285,7 +285,7 @@ std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
         steps_.Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return std::nullopt;
     }
-    if (const auto now = IdentifyVolume(files_, drive); !IsSameVolume(*item.identity, now, file)) {
+    if (const auto now = IdentifyVolume(volumes_, drive); !IsSameVolume(*item.identity, now, file)) {
         steps_.Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
              DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return std::nullopt;
@@ -313,7 +313,7 @@ std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
         return std::nullopt;
     }
     std::string current;
-    if (const auto read = files_.ReadVolumeStart(item.source, bytes.size(), current); !read) {
+    if (const auto read = volumes_.ReadVolumeStart(item.source, bytes.size(), current); !read) {
         steps_.Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
         return std::nullopt;
     }
@@ -350,7 +350,7 @@ void RestoreJob::PutBack(const Ready& ready) {
     // The record of what was saved reaches the disk before anything is overwritten.
     log_.Flush();
     const auto result = item.kind == ManifestKind::VolumeStart
-                            ? files_.WriteVolumeStart(item.source, std::string(written))
+                            ? volumes_.WriteVolumeStart(item.source, std::string(written))
                         : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
                                                          : PutFileBack(item, bytes);
     if (!result) {
@@ -389,7 +389,7 @@ FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& 
 }
 
 bool RestoreJob::IsHeldSystemStore(const std::wstring& path) const {
-    const auto system = files_.SystemStorePath();
+    const auto system = volumes_.SystemStorePath();
     std::string probe;
     return system && ToLower(*system) == ToLower(path) &&
            files_.ReadFileStart(path, 1, probe).error == kErrorSharingViolation;

@@ -13,6 +13,7 @@
 #include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "platform/volumes.h"
 #include "repair/backups.h"
 #include "repair/manifest.h"
 #include "repair/steps.h"
@@ -26,12 +27,17 @@ struct RestoreRequest {
 
 // The newest run folder that holds a manifest: beside the program, else in the root of any drive.
 // Empty when there is none.
-std::wstring NewestRunFolder(const FileSystem& files);
+std::wstring NewestRunFolder(const Files& files, const Volumes& volumes);
 
 class RestoreJob final : public Job {
 public:
-    RestoreJob(FileSystem& files, ToolRunner& runner, RunLog& log, TemporaryLetters& letters)
-        : files_(files), log_(log), letters_(letters), steps_(files, runner, log) {}
+    RestoreJob(Files& files, Volumes& volumes, ToolRunner& runner, RunLog& log,
+               TemporaryLetters& letters)
+        : files_(files),
+          volumes_(volumes),
+          log_(log),
+          letters_(letters),
+          steps_(files, volumes, runner, log) {}
 
     // What the next run puts back.
     void Prepare(RestoreRequest request) { request_ = std::move(request); }
@@ -72,7 +78,8 @@ private:
     FileResult ImportStore(const std::wstring& copy);
     RepairOutcome Complete();
 
-    FileSystem& files_;
+    Files& files_;
+    Volumes& volumes_;
     RunLog& log_;
     TemporaryLetters& letters_;
     Steps steps_;

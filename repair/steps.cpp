@@ -31,7 +31,7 @@ std::wstring Reason(const FileResult& result) {
 void Steps::Begin(RepairProgress& progress) {
     progress_ = &progress;
     failures_ = 0;
-    backups_.emplace(files_, log_, runner_);
+    backups_.emplace(files_, volumes_, log_, runner_);
 }
 
 void Steps::End() {

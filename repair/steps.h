@@ -11,6 +11,7 @@
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
+#include "platform/volumes.h"
 #include "platform/windows.h"
 #include "repair/backups.h"
 
@@ -47,8 +48,8 @@ public:
 
 class Steps {
 public:
-    Steps(FileSystem& files, ToolRunner& runner, RunLog& log)
-        : files_(files), runner_(runner), log_(log) {}
+    Steps(Files& files, const Volumes& volumes, ToolRunner& runner, RunLog& log)
+        : files_(files), volumes_(volumes), runner_(runner), log_(log) {}
 
     // A new run: no step failed yet, and its own backups.
     void Begin(RepairProgress& progress);
@@ -77,7 +78,8 @@ public:
     bool EnsureFolder(const std::wstring& path);
 
 private:
-    FileSystem& files_;
+    Files& files_;
+    const Volumes& volumes_;
     ToolRunner& runner_;
     RunLog& log_;
     std::atomic<bool> stopRequested_{false};

@@ -28,10 +28,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!startWindow.Create(instance) || !session.Create(instance)) {
         return 1;
     }
-    Win32FileSystem files;
+    Win32ThisProcess process;
+    Win32Files files;
+    Win32Volumes volumes;
+    Win32Firmware firmware;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
-    kestrix::Application app(startWindow, repairWindow, session, files, launcher, clock);
+    kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
+                             launcher, clock);
     auto& program = app.program;
 
     frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };

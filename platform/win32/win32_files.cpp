@@ -17,7 +17,7 @@
 
 namespace kestrix::win32 {
 
-std::wstring Win32FileSystem::OwnFolder() const {
+std::wstring Win32Files::OwnFolder() const {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -42,7 +42,7 @@ std::wstring Win32FileSystem::OwnFolder() const {
     return path;
 }
 
-std::wstring Win32FileSystem::SystemFolder() const {
+std::wstring Win32Files::SystemFolder() const {
     wchar_t folder[MAX_PATH] = {};
     // A 32-bit process on 64-bit Windows would be sent to SysWOW64, where bcdboot.exe does not
     // exist; Sysnative names the real System32 for it.
@@ -77,22 +77,22 @@ std::wstring ArgumentsOf(const wchar_t* commandLine) {
     return p;
 }
 
-std::wstring Win32FileSystem::CommandLineArguments() const {
+std::wstring Win32ThisProcess::CommandLineArguments() const {
     return ArgumentsOf(GetCommandLineW());
 }
 
-bool Win32FileSystem::SetCurrentDrive(const std::wstring& drive) {
+bool Win32ThisProcess::SetCurrentDrive(const std::wstring& drive) {
     if (drive.size() != 2 || drive[1] != L':') {
         return false;
     }
     return SetCurrentDirectoryW(drive.c_str()) != FALSE;
 }
 
-bool Win32FileSystem::SetCurrentFolder(const std::wstring& folder) {
+bool Win32ThisProcess::SetCurrentFolder(const std::wstring& folder) {
     return !folder.empty() && SetCurrentDirectoryW(folder.c_str()) != FALSE;
 }
 
-std::optional<std::int64_t> Win32FileSystem::FileLength(const std::wstring& path) const {
+std::optional<std::int64_t> Win32Files::FileLength(const std::wstring& path) const {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(NativePath(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -145,19 +145,19 @@ std::wstring NativePath(const std::wstring& path) {
     return std::wstring(windows, length) + L"\\Sysnative" + path.substr(system32.size());
 }
 
-FileResult Win32FileSystem::SetNormalAttributes(const std::wstring& path) {
+FileResult Win32Files::SetNormalAttributes(const std::wstring& path) {
     return Check(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
 }
 
-FileResult Win32FileSystem::CopyFileOver(const std::wstring& source, const std::wstring& target) {
+FileResult Win32Files::CopyFileOver(const std::wstring& source, const std::wstring& target) {
     return Check(CopyFileW(source.c_str(), target.c_str(), FALSE));
 }
 
-FileResult Win32FileSystem::CreateFolder(const std::wstring& path) {
+FileResult Win32Files::CreateFolder(const std::wstring& path) {
     return Check(CreateDirectoryW(path.c_str(), nullptr));
 }
 
-FileResult Win32FileSystem::AppendToFile(const std::wstring& path, const std::string& bytes) {
+FileResult Win32Files::AppendToFile(const std::wstring& path, const std::string& bytes) {
     UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -166,7 +166,7 @@ FileResult Win32FileSystem::AppendToFile(const std::wstring& path, const std::st
     return WriteAll(file.get(), bytes);
 }
 
-FileResult Win32FileSystem::WriteNewFile(const std::wstring& path, const std::string& bytes) {
+FileResult Win32Files::WriteNewFile(const std::wstring& path, const std::string& bytes) {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -190,7 +190,7 @@ UniqueFileHandle OpenVolume(const std::wstring& drive, DWORD access, DWORD flags
 
 }  // namespace
 
-FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size_t length,
+FileResult Win32Volumes::ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                             std::string& bytes) const {
     const auto volume = OpenVolume(drive, GENERIC_READ);
     if (!volume) {
@@ -211,7 +211,7 @@ FileResult Win32FileSystem::ReadVolumeStart(const std::wstring& drive, std::size
     return FileResult::Success();
 }
 
-FileResult Win32FileSystem::ListFolder(const std::wstring& path,
+FileResult Win32Files::ListFolder(const std::wstring& path,
                                        std::vector<FolderEntry>& entries) const {
     entries.clear();
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -237,7 +237,7 @@ FileResult Win32FileSystem::ListFolder(const std::wstring& path,
     return GetLastError() == ERROR_NO_MORE_FILES ? FileResult::Success() : LastError();
 }
 
-FileResult Win32FileSystem::FlushFile(const std::wstring& path) {
+FileResult Win32Files::FlushFile(const std::wstring& path) {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -269,7 +269,7 @@ std::optional<DriveEntry> DescribeDrive(const std::wstring& root) {
     return DriveEntry{*drive, label};
 }
 
-std::vector<DriveEntry> Win32FileSystem::DriveEntries() const {
+std::vector<DriveEntry> Win32Volumes::DriveEntries() const {
     std::vector<DriveEntry> entries;
     const DWORD size = GetLogicalDriveStringsW(0, nullptr);
     std::vector<wchar_t> buffer(size + 1, L'\0');
@@ -322,18 +322,18 @@ constexpr std::size_t kSectorRead = 4096;
 
 }  // namespace
 
-DriveMedia Win32FileSystem::MediaOf(const std::wstring& drive) const {
+DriveMedia Win32Volumes::MediaOf(const std::wstring& drive) const {
     if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
         return DriveMedia::Removable;
     }
     return MediaOfDevice(OpenVolume(drive, 0));
 }
 
-DriveMedia Win32FileSystem::DiskMediaOf(int disk) const {
+DriveMedia Win32Volumes::DiskMediaOf(int disk) const {
     return MediaOfDevice(OpenDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk), 0));
 }
 
-bool Win32FileSystem::IsEfiSystemPartition(const std::wstring& drive) const {
+bool Win32Volumes::IsEfiSystemPartition(const std::wstring& drive) const {
     const auto volume = OpenVolume(drive, 0);
     PARTITION_INFORMATION_EX info{};
     DWORD returned = 0;
@@ -386,7 +386,7 @@ void EnableFirmwarePrivilege() {
 
 }  // namespace
 
-FirmwareReading Win32FileSystem::RunningFirmware() const {
+FirmwareReading Win32Firmware::RunningFirmware() const {
     EnableFirmwarePrivilege();
     // A dummy variable of the null GUID: BIOS answers ERROR_INVALID_FUNCTION; UEFI says that the
     // variable or its namespace is not there. (GetFirmwareType is newer, and a stub that aborts
@@ -408,7 +408,7 @@ FirmwareReading Win32FileSystem::RunningFirmware() const {
     }
 }
 
-FileResult Win32FileSystem::ReadFileStart(const std::wstring& path, std::size_t length,
+FileResult Win32Files::ReadFileStart(const std::wstring& path, std::size_t length,
                                           std::string& bytes) const {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -425,7 +425,7 @@ FileResult Win32FileSystem::ReadFileStart(const std::wstring& path, std::size_t 
     return FileResult::Success();
 }
 
-std::optional<std::wstring> Win32FileSystem::SystemStorePath() const {
+std::optional<std::wstring> Win32Volumes::SystemStorePath() const {
     // Windows lists the files of its loaded hives by device path: "\\Device\\HarddiskVolume1\\Boot\\BCD".
     wchar_t device[MAX_PATH + 1] = {};
     DWORD size = sizeof(device) - sizeof(wchar_t);
@@ -450,13 +450,13 @@ std::optional<std::wstring> Win32FileSystem::SystemStorePath() const {
     return std::nullopt;
 }
 
-std::wstring Win32FileSystem::TempFolder() const {
+std::wstring Win32Files::TempFolder() const {
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, path);
     return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(path, length);
 }
 
-bool Win32FileSystem::DeleteFileAt(const std::wstring& path) {
+bool Win32Files::DeleteFileAt(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
@@ -521,7 +521,7 @@ constexpr DWORD kLastDiskNumber = 63;
 
 }  // namespace
 
-std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring& drive) const {
+std::optional<VolumeIdentity> Win32Volumes::IdentifyVolume(const std::wstring& drive) const {
     // Asked before the volume is opened, which some file system drivers would have to share.
     VolumeIdentity identity;
     DWORD serial = 0;
@@ -563,7 +563,7 @@ std::optional<VolumeIdentity> Win32FileSystem::IdentifyVolume(const std::wstring
     return identity;
 }
 
-std::optional<PartitionPlace> Win32FileSystem::FindPartition(const VolumeIdentity& identity) const {
+std::optional<PartitionPlace> Win32Volumes::FindPartition(const VolumeIdentity& identity) const {
     for (DWORD number = 0; number <= kLastDiskNumber; ++number) {
         const auto buffer = DiskLayout(number);
         if (buffer.empty()) {
@@ -586,7 +586,7 @@ std::optional<PartitionPlace> Win32FileSystem::FindPartition(const VolumeIdentit
     return std::nullopt;
 }
 
-FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
+FileResult Win32Volumes::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
     const auto volume = OpenVolume(drive, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_WRITE_THROUGH);
     if (!volume) {
         return LastError();
@@ -620,7 +620,7 @@ FileResult Win32FileSystem::WriteVolumeStart(const std::wstring& drive, const st
     return Check(FlushFileBuffers(volume.get()));
 }
 
-FileResult Win32FileSystem::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
+FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
     bytes.clear();
     const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -650,12 +650,12 @@ FileResult Win32FileSystem::ReadWholeFile(const std::wstring& path, std::string&
     return FileResult::Success();
 }
 
-FileResult Win32FileSystem::MoveFileOver(const std::wstring& source, const std::wstring& target) {
+FileResult Win32Files::MoveFileOver(const std::wstring& source, const std::wstring& target) {
     return Check(MoveFileExW(source.c_str(), target.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
-std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) const {
+std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
     UniqueAlgorithm algorithm;
     if (!BCRYPT_SUCCESS(
             BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
@@ -693,7 +693,7 @@ std::optional<std::string> Win32FileSystem::Sha256(const std::string& bytes) con
     return digest;
 }
 
-std::optional<std::uint32_t> Win32FileSystem::Attributes(const std::wstring& path) const {
+std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
@@ -701,7 +701,7 @@ std::optional<std::uint32_t> Win32FileSystem::Attributes(const std::wstring& pat
     return attributes;
 }
 
-FileResult Win32FileSystem::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
+FileResult Win32Files::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
     // Read-only last: Wine keeps hidden and system in an extended attribute, which a file that is
     // already read-only no longer lets it write.
     const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);

@@ -12,6 +12,9 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/firmware.h"
+#include "platform/this_process.h"
+#include "platform/volumes.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/windows.h"
@@ -161,7 +164,10 @@ private:
 // its original's attributes; a file that the running Windows holds open (the boot store) gives a
 // sharing violation; a raw volume is read and written in whole sectors; names keep the case they
 // were written in while lookups ignore it; a relative path lies in the current folder.
-class FakeFileSystem final : public FileSystem {
+class FakeFileSystem final : public Files,
+                             public Volumes,
+                             public FirmwareReader,
+                             public ThisProcess {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
     std::wstring OwnFolder() const override { return ownFolder; }
