@@ -30,6 +30,17 @@ void SevenBootingFromD(testing::Machine& m) {
     m.repairWindow.partitionText = L"d:";
 }
 
+// The running Windows holds d:'s store, and its store tool exports it.
+void HeldAndExportable(testing::Machine& m) {
+    m.files.held = {L"d:\\boot\\bcd"};
+    m.files.systemStore = L"d:\\Boot\\BCD";
+    m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+        if (request.parameters.rfind(L"/export ", 0) == 0) {
+            m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+        }
+    };
+}
+
 TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
     const std::wstring bcdboot = L"bcdboot.exe e:\\windows /l zh-cn /s d:";
     const std::wstring noFolder = L"（没有可写的备份目录），未运行 ";
@@ -61,13 +72,7 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
          [](testing::Machine& m) {
              m.files.files.erase(L"d:\\boot\\bcd");
              m.files.Put(L"d:\\Boot\\BCD", 200);
-             m.files.held = {L"d:\\boot\\bcd"};
-             m.files.systemStore = L"d:\\Boot\\BCD";
-             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-                 if (request.parameters.rfind(L"/export ", 0) == 0) {
-                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
-                 }
-             };
+             HeldAndExportable(m);
          },
          {},
          {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\BCD\"", bcdboot,
@@ -84,13 +89,7 @@ TEST(Backups, AStepRunsOnlyAfterEverythingItOverwritesIsSaved) {
          {L"bootsect.exe /nt60 d:"}},
         {"the store held by the running Windows is exported",
          [](testing::Machine& m) {
-             m.files.held = {L"d:\\boot\\bcd"};
-             m.files.systemStore = L"d:\\Boot\\BCD";
-             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-                 if (request.parameters.rfind(L"/export ", 0) == 0) {
-                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
-                 }
-             };
+             HeldAndExportable(m);
          },
          {},
          {L"bcdedit.exe /export \"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\"", bcdboot,
