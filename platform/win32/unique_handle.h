@@ -1,5 +1,6 @@
 #pragma once
-// Move-only owners of Win32 handles, with each kind's invalid value spelled out.
+// Move-only owners of Win32 handles: one line for each kind, naming its close function and, where
+// it is not NULL, its invalid value.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <bcrypt.h>
@@ -8,11 +9,18 @@
 
 namespace kestrix::win32 {
 
-template <typename Traits>
+// What a handle type holds when it holds nothing: NULL for most, INVALID_HANDLE_VALUE for what
+// CreateFile and FindFirstFile return.
+template <typename Handle>
+Handle NoHandle() {
+    return nullptr;
+}
+inline HANDLE NoFileHandle() { return INVALID_HANDLE_VALUE; }
+
+// A move-only owner of one handle, closed by Close when the owner goes.
+template <typename Handle, auto Close, Handle (*Invalid)() = NoHandle<Handle>>
 class UniqueHandle {
 public:
-    using Handle = typename Traits::Handle;
-
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
     UniqueHandle(const UniqueHandle&) = delete;
@@ -27,83 +35,37 @@ public:
     ~UniqueHandle() { reset(); }
 
     Handle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != Traits::Invalid(); }
-    Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+    explicit operator bool() const { return handle_ != Invalid(); }
+    Handle release() { return std::exchange(handle_, Invalid()); }
+    void reset(Handle handle = Invalid()) {
+        const Handle old = std::exchange(handle_, handle);
+        if (old != Invalid()) {
+            Close(old);
+        }
+    }
     // For a call that hands a new handle back through a pointer: the old one is closed first.
     Handle* put() {
         reset();
         return &handle_;
     }
-    void reset(Handle handle = Traits::Invalid()) {
-        const Handle old = std::exchange(handle_, handle);
-        if (old != Traits::Invalid()) {
-            Traits::Close(old);
-        }
-    }
 
 private:
-    Handle handle_ = Traits::Invalid();
+    Handle handle_ = Invalid();
 };
 
-// Process, thread and pipe handles: NULL when absent.
-struct NullHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::CloseHandle(h); }
-};
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+inline void FreeVirtualMemory(void* p) { ::VirtualFree(p, 0, MEM_RELEASE); }
 
-// CreateFile results: INVALID_HANDLE_VALUE when absent.
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { ::CloseHandle(h); }
-};
-
-struct FindTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { ::FindClose(h); }
-};
-
-struct FontTraits {
-    using Handle = HFONT;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::DeleteObject(h); }
-};
-
+// Process, thread, token and pipe handles.
+using UniqueKernelHandle = UniqueHandle<HANDLE, ::CloseHandle>;
+using UniqueFileHandle = UniqueHandle<HANDLE, ::CloseHandle, NoFileHandle>;
+using UniqueFindHandle = UniqueHandle<HANDLE, ::FindClose, NoFileHandle>;
+using UniqueFont = UniqueHandle<HFONT, ::DeleteObject>;
 // Memory that the system allocated with LocalAlloc for the caller.
-struct LocalMemoryTraits {
-    using Handle = void*;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::LocalFree(h); }
-};
-
-struct VirtualMemoryTraits {
-    using Handle = void*;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::VirtualFree(h, 0, MEM_RELEASE); }
-};
-
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-
-struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { ::BCryptDestroyHash(h); }
-};
-
-using UniqueAlgorithm = UniqueHandle<AlgorithmTraits>;
-using UniqueHash = UniqueHandle<HashTraits>;
-using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
-using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
-using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
-using UniqueFindHandle = UniqueHandle<FindTraits>;
-using UniqueFont = UniqueHandle<FontTraits>;
+using UniqueLocalMemory = UniqueHandle<void*, ::LocalFree>;
+using UniqueVirtualMemory = UniqueHandle<void*, FreeVirtualMemory>;
+using UniqueAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
+using UniqueHash = UniqueHandle<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>;
 
 // The screen's device context, released with the owner.
 class ScreenDC {
