@@ -9,7 +9,8 @@ seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
-      exec/run_log.cpp exec/tool_commands.cpp repair/manifest.cpp repair/boot_record.cpp)
+      exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
+      repair/boot_record.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
