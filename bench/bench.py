@@ -193,7 +193,8 @@ class MapWatch:
 
 class Machine:
     """The demo machine in a private prefix: drives, raw volumes, kestrix.exe with the stand-ins
-    in C:\\kestrix, and bare_window.exe beside them."""
+    in C:\\kestrix, and bare_window.exe beside them. Wine runs as the end-to-end tests run it: as
+    the caller, or run as root as their ordinary account, which owns the prefix and the drives."""
 
     def __init__(self, options, display):
         self.options = options
@@ -201,7 +202,9 @@ class Machine:
         self.root = Path(tempfile.mkdtemp(prefix="kestrix-bench-"))
         self.prefix = self.root / "prefix"
         self.program = self.prefix / e2e.PROGRAM_FOLDER_IN_PREFIX
-        self.env = e2e.wine_env(self.prefix, display)
+        self.account = e2e.wine_account()
+        self.as_account = self.account.process_options()
+        self.env = e2e.wine_env(self.prefix, display, self.account)
         self.drives = {}
         self.keeper = None
 
@@ -243,6 +246,7 @@ class Machine:
             shutil.rmtree(path)
         for name in ("journal.txt", "dinf.txt"):
             (self.program / name).unlink(missing_ok=True)
+        e2e.give_to(self.account, self.root)
 
     def volume_image(self, letter):
         return self.root / f"volume_{letter}.img"
@@ -250,7 +254,7 @@ class Machine:
     def wine(self, *args, **kwargs):
         return subprocess.Popen([e2e.LOADERS[self.options.arch], *args], env=self.env,
                                 cwd=self.prefix / "drive_c", stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, **kwargs)
+                                stderr=subprocess.DEVNULL, **self.as_account, **kwargs)
 
     def start_keeper(self):
         # cmd.exe waits on its standard input for as long as the pipe stays open.
@@ -279,7 +283,7 @@ class Machine:
         return e2e.read_journal(self.program / "journal.txt")
 
     def cleanup(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60, **self.as_account,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if self.keeper is not None:
             self.keeper.stdin.close()
@@ -288,7 +292,7 @@ class Machine:
             except subprocess.TimeoutExpired:
                 self.keeper.kill()
                 self.keeper.wait()
-        e2e.remove_server_folder(self.prefix)
+        e2e.remove_server_folder(self.prefix, self.account)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -386,7 +390,7 @@ def run_listings(machine):
         [e2e.LOADERS[machine.options.arch], e2e.PROGRAM_FOLDER + "\\listing_runs.exe",
          e2e.PROGRAM_FOLDER, str(LAST_DISK)],
         env=machine.env, cwd=machine.prefix / "drive_c", stdin=subprocess.DEVNULL,
-        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, **machine.as_account)
     out, _ = process.communicate(timeout=WAIT_SECONDS)
     times = {"direct": [None] * (LAST_DISK + 1), "cmd": [None] * (LAST_DISK + 1)}
     for line in out.splitlines():
