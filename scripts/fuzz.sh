@@ -9,7 +9,8 @@ seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
-      exec/run_log.cpp exec/tool_commands.cpp repair/manifest.cpp repair/boot_record.cpp)
+      exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
+      repair/boot_record.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
@@ -18,6 +19,11 @@ for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
   if [ "$target" = manifest ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
     printf 'Kestrix manifest 1\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
       > "$out/corpus-$target/whole"
+  fi
+  # An answer for all disks is only cut into sections from its first line on: start from one.
+  if [ "$target" = listing ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
+    printf 'disk 0\r\n1 C: mbr 07 NTFS - yes 1 101 100 MB\r\ndisk 1\r\nopen disk error!\r\n' \
+      > "$out/corpus-$target/all-disks"
   fi
   # A boot record is only decoded past its signature and BPB checks: start from real ones.
   if [ "$target" = boot_record ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
