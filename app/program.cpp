@@ -69,7 +69,13 @@ void Program::Start() {
         startWindow_.SetBootSectorOnly(true);
     }
     if (!options.restore && !options.partition) {
-        scan_.ScanActivePartitions();
+        candidates_ = scan_.ScanActivePartitions();
+        for (const auto& candidate : candidates_) {
+            repairWindow_.AddPartition(candidate.Text());
+        }
+        if (!candidates_.empty()) {
+            repairWindow_.SelectPartition(0);
+        }
     }
     // The start window is shown first; the repair window is made ready behind it while the user
     // reads it. A restore has nothing to choose there: the confirm button starts it.
@@ -134,10 +140,9 @@ void Program::OnConfirm() {
         StartJob(restoreJob_);
         return;
     }
-    const auto text = repairWindow_.PartitionText();
-    // Typed or chosen, the partition's text begins with its drive.
-    const auto bootDrive = DriveLetter::Parse(Left(text, 2));
-    if (!bootDrive) {
+    auto target = ChosenCandidate();
+    if (!target) {
+        const auto text = repairWindow_.PartitionText();
         log_.Write(L"分区 “" + text + L"” 被拒绝：卷标非法");
         session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
         if (unattended_) {
@@ -148,11 +153,27 @@ void Program::OnConfirm() {
         return;
     }
     // An EFI system partition, as the scan offered it or as its partition type says.
-    const bool efi = text.ends_with(L"（UEFI）") || volumes_.IsEfiSystemPartition(bootDrive->Text());
-    job_.Prepare({*bootDrive,
+    if (volumes_.IsEfiSystemPartition(target->drive.Text())) {
+        target->path = BootPath::Uefi;
+    }
+    job_.Prepare({*target,
                   startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-                  volumes_.DriveEntries(), efi ? BootPath::Uefi : BootPath::Bios});
+                  volumes_.DriveEntries()});
     StartJob(job_);
+}
+
+std::optional<BootCandidate> Program::ChosenCandidate() const {
+    const auto text = repairWindow_.PartitionText();
+    for (const auto& candidate : candidates_) {
+        if (candidate.Text() == text) {
+            return candidate;
+        }
+    }
+    // Typed, or named with -d: the text begins with the drive.
+    if (const auto drive = DriveLetter::Parse(Left(text, 2))) {
+        return BootCandidate{*drive, BootPath::Bios, L""};
+    }
+    return std::nullopt;
 }
 
 void Program::StartJob(Job& job) {

@@ -71,6 +71,8 @@ private:
 
     // The repair, or the restore, on its own thread.
     void StartJob(Job& job);
+    // The candidate the partition field names: one the scan offered, else a drive typed there.
+    std::optional<BootCandidate> ChosenCandidate() const;
     void OnRepairDone();
 
     StartWindow& startWindow_;
@@ -88,6 +90,8 @@ private:
     Phase phase_ = Phase::Choosing;
     // The repair or the undo, once one has started.
     Job* running_ = nullptr;
+    // What the scan offered.
+    std::vector<BootCandidate> candidates_;
     // "-r": the confirm button restores from the run folder in the partition field instead.
     bool restoring_ = false;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;

@@ -17,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (!line.empty() && (line.front() == L' ' || line.back() == L' '))) {
         std::abort();
     }
-    if (const auto entry = kestrix::PartitionEntryFor(line)) {
-        const auto colon = entry->find(L"  容量:");
-        if (colon == std::wstring::npos || colon == 0 || (*entry)[colon - 1] != L':' ||
-            entry->size() < 2 || entry->substr(entry->size() - 2) != L"MB") {
+    if (const auto candidate = kestrix::CandidateFor(line)) {
+        // A drive the listing names is a letter and its colon, and the list shows it first.
+        const auto entry = candidate->Text();
+        if (kestrix::SplitAll(line, L" ")[1].size() != 2 || entry.find(L"  容量:") != 2) {
             std::abort();
         }
     }

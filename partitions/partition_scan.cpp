@@ -54,24 +54,23 @@ bool IsEfiSystemType(const std::vector<std::wstring>& fields) {
 
 }  // namespace
 
-std::optional<std::wstring> PartitionEntryFor(const std::wstring& line) {
+std::optional<BootCandidate> CandidateFor(const std::wstring& line) {
     const auto fields = SplitAll(line, L" ");
     if (fields.size() < 9) {
         return std::nullopt;
     }
     const std::size_t last = fields.size() - 1;
-    const std::wstring& drive = fields[1];
-    if (drive.empty() || drive.back() != L':') {
+    const auto drive = DriveLetter::Parse(fields[1]);
+    if (!drive) {
         return std::nullopt;
     }
-    const auto entry = drive + L"  容量:" + fields[last - 1] + L"MB";
     if (IsEfiSystemType(fields)) {
-        return entry + L"（UEFI）";
+        return BootCandidate{*drive, BootPath::Uefi, fields[last - 1]};
     }
     if (fields[last - 4] != L"yes") {
         return std::nullopt;
     }
-    return entry;
+    return BootCandidate{*drive, BootPath::Bios, fields[last - 1]};
 }
 
 std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line) {
@@ -110,15 +109,16 @@ std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wst
 namespace {
 
 // Adds what one disk's lines offer; true when they end the disks.
-bool ReadDisk(int disk, const std::vector<std::wstring>& lines, std::vector<std::wstring>& entries,
+bool ReadDisk(int disk, const std::vector<std::wstring>& lines,
+              std::vector<BootCandidate>& candidates,
               std::vector<std::pair<int, UnletteredEfiPartition>>& unlettered) {
     for (const auto& raw : lines) {
         const auto line = NormaliseListingLine(raw);
         if (line == kEndOfDisks) {
             return true;
         }
-        if (auto entry = PartitionEntryFor(line)) {
-            entries.push_back(std::move(*entry));
+        if (auto candidate = CandidateFor(line)) {
+            candidates.push_back(std::move(*candidate));
         } else if (auto partition = UnletteredEfiPartitionFor(line)) {
             unlettered.emplace_back(disk, std::move(*partition));
         }
@@ -141,7 +141,7 @@ std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
     const auto sections = all.exitCode == 0u ? SplitDiskSections(all.output) : std::nullopt;
     if (sections && sections->size() > static_cast<std::size_t>(kLastDisk)) {
         for (int disk = 0; disk <= kLastDisk; ++disk) {
-            if (ReadDisk(disk, (*sections)[static_cast<std::size_t>(disk)], found.entries,
+            if (ReadDisk(disk, (*sections)[static_cast<std::size_t>(disk)], found.candidates,
                          found.unlettered)) {
                 break;
             }
@@ -151,7 +151,7 @@ std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
     for (int disk = 0; disk <= kLastDisk; ++disk) {
         const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
         const bool endOfDisks =
-            ReadDisk(disk, SplitLines(result.output), found.entries, found.unlettered);
+            ReadDisk(disk, SplitLines(result.output), found.candidates, found.unlettered);
         if (!ListingWorked(result, endOfDisks)) {
             ReportListerFailure(result);
             return std::nullopt;
@@ -171,44 +171,50 @@ void PartitionScan::ReportListerFailure(const RunResult& result) {
                            L"！请手工输入，如“C:”，不清楚请关闭。");
 }
 
-void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& partition) {
+std::optional<BootCandidate> PartitionScan::OfferUnlettered(
+    int disk, const UnletteredEfiPartition& partition) {
     const auto where = L"磁盘 " + DecimalText(disk) + L" 的分区 " + DecimalText(partition.number);
     if (const auto media = volumes_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
         log_.Write(L"跳过 " + where + L"：位于" + MediaName(media) + L"上，不作为候选分区");
-        return;
+        return std::nullopt;
     }
-    if (const auto letter = letters_.Assign(disk, partition.number, where + L"（EFI系统分区）")) {
-        window_.AddPartition(std::wstring(1, *letter) + L":  容量:" + partition.size +
-                             L"MB（UEFI）");
+    const auto letter = letters_.Assign(disk, partition.number, where + L"（EFI系统分区）");
+    if (!letter) {
+        return std::nullopt;
     }
+    return BootCandidate{*DriveLetter::Parse(std::wstring{*letter, L':'}), BootPath::Uefi,
+                         partition.size};
 }
 
-void PartitionScan::ScanActivePartitions() {
+std::vector<BootCandidate> PartitionScan::ScanActivePartitions() {
     // Offered only once every listing has worked: a partial listing could hide the partition
     // that was meant, and a single entry is repaired without asking.
     const auto found = ReadListings();
     if (!found) {
-        return;
+        return {};
     }
-    for (const auto& entry : found->entries) {
+    std::vector<BootCandidate> offered;
+    for (const auto& candidate : found->candidates) {
         // The technician's own stick is never offered: it may be the only active partition.
-        const auto drive = Left(entry, 2);
+        const auto drive = candidate.drive.Text();
         if (const auto media = volumes_.MediaOf(drive); media != DriveMedia::Fixed) {
             log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
                        L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
             continue;
         }
-        window_.AddPartition(entry);
+        offered.push_back(candidate);
     }
     for (const auto& [disk, partition] : found->unlettered) {
-        OfferUnlettered(disk, partition);
+        if (auto candidate = OfferUnlettered(disk, partition)) {
+            offered.push_back(std::move(*candidate));
+        }
     }
-    if (window_.PartitionCount() >= 1) {
-        window_.SelectPartition(0);
-        return;
+    if (offered.empty()) {
+        session_.ShowMessage(L"出错了！没找到活动分区！", MessageButtons::Ok,
+                             MessageIcon::Exclamation);
+        window_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
     }
-    session_.ShowMessage(L"出错了！没找到活动分区！", MessageButtons::Ok, MessageIcon::Exclamation);
-    window_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
+    return offered;
 }
 
 }  // namespace kestrix

@@ -1,5 +1,6 @@
 #pragma once
-// Fills the selection list with the active partitions that have a drive letter, from the listing
+// Finds the partitions a repair can be for: the active partitions that have a drive letter and
+// every EFI system partition (given a letter for the run when it has none), from the listing
 // tool's output for disks 0 to 10, read from the tool's standard output: all of them from one run
 // of "dsptw /all", or disk by disk from a lister that does not answer that.
 #include <optional>
@@ -11,6 +12,7 @@
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
+#include "partitions/boot_candidate.h"
 #include "platform/volumes.h"
 #include "platform/windows.h"
 
@@ -19,10 +21,10 @@ namespace kestrix {
 // Trims spaces (not tabs), lower-cases and collapses runs of spaces into one.
 std::wstring NormaliseListingLine(std::wstring_view line);
 
-// The entry a normalised listing line offers, or nothing when the line does not qualify: at least
-// nine fields, field 1 ending in ":", and the fifth field from the end "yes" or the type that of an
-// EFI system partition (GPT "efi-system", MBR "ef"), whose entry ends in "（UEFI）".
-std::optional<std::wstring> PartitionEntryFor(const std::wstring& line);
+// The candidate a normalised listing line offers, or nothing when the line does not qualify: at
+// least nine fields, field 1 a drive designator, and the fifth field from the end "yes" or the
+// type that of an EFI system partition (GPT "efi-system", MBR "ef"), which boots through UEFI.
+std::optional<BootCandidate> CandidateFor(const std::wstring& line);
 
 // An EFI system partition without a drive letter: its number on the disk and its size in MiB.
 struct UnletteredEfiPartition {
@@ -50,20 +52,21 @@ public:
           log_(log),
           letters_(letters) {}
 
-    // A listing tool that cannot run or fails is reported as that, not as "nothing found".
-    void ScanActivePartitions();
+    // In the order the listings give them. A listing tool that cannot run or fails is reported as
+    // that, not as "nothing found", and so is finding nothing.
+    std::vector<BootCandidate> ScanActivePartitions();
 
 private:
     // What the listings offer, in the order they list it.
     struct Found {
-        std::vector<std::wstring> entries;
+        std::vector<BootCandidate> candidates;
         std::vector<std::pair<int, UnletteredEfiPartition>> unlettered;
     };
 
     // Nothing when the lister could not run or failed; that is reported then.
     std::optional<Found> ReadListings();
     void ReportListerFailure(const RunResult& result);
-    void OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
+    std::optional<BootCandidate> OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
 
     RepairWindow& window_;
     Session& session_;

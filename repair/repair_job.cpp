@@ -41,7 +41,7 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
 
 RepairOutcome RepairJob::Run(RepairProgress& progress) {
     const auto& request = *request_;
-    bootDrive_ = request.bootDrive.Text();
+    bootDrive_ = request.target.drive.Text();
     steps_.Begin(progress);
     log_.Open(RunFolderDrives());
     const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
@@ -54,7 +54,7 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
     log_.Write(L"驱动器：" + drives);
     NoteFirmware();
     auto outcome = RepairOutcome::NothingWritten;
-    if (request.path == BootPath::Uefi) {
+    if (request.target.path == BootPath::Uefi) {
         outcome = sectorOnly ? RepairFallbackLoader() : RepairBootMenu();
     } else {
         outcome = sectorOnly ? RepairBootSector() : RepairBootMenu();
@@ -124,7 +124,7 @@ void RepairJob::NoteFirmware() {
                 : started_ == Firmware::Bios ? L"BIOS"
                 : reading.error != 0 ? L"未知" + Reason({false, reading.error, reading.errorText})
                                      : L"未知"));
-    const bool uefiRepair = request_->path == BootPath::Uefi;
+    const bool uefiRepair = request_->target.path == BootPath::Uefi;
     if (started_ == Firmware::Uefi && !uefiRepair) {
         steps_.Line(L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。");
     } else if (started_ == Firmware::Bios && uefiRepair) {
@@ -135,7 +135,7 @@ void RepairJob::NoteFirmware() {
 RepairOutcome RepairJob::RepairBootMenu() {
     findings_ = FindInstallations(files_, volumes_, request_->drives);
     const bool found6 = RepairNt6();
-    if (request_->path == BootPath::Uefi) {
+    if (request_->target.path == BootPath::Uefi) {
         SkipNt5Uefi();
         if (found6) {
             RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
@@ -197,7 +197,7 @@ bool RepairJob::RepairNt6() {
         steps_.Line(L"  在 " + finding.entry.Text() + L" 发现6.x系统，修复中...");
         found = true;
         WarnIfEncrypted(finding);
-        if (request_->path == BootPath::Uefi) {
+        if (request_->target.path == BootPath::Uefi) {
             // bcdboot fails without the folder on recent Windows.
             if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
                 RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi));
@@ -322,7 +322,7 @@ RepairOutcome RepairJob::Complete(const std::wstring& successLine, const std::ws
 void RepairJob::RunBootFilesTool(const std::wstring& commandLine, bool failureExpected) {
     steps_.RunToolOnceSaved(
         [this] {
-            return request_->path == BootPath::Uefi ? steps_.Saved().SaveEfiBootFiles(bootDrive_)
+            return request_->target.path == BootPath::Uefi ? steps_.Saved().SaveEfiBootFiles(bootDrive_)
                                                    : steps_.Saved().SaveBootFiles(bootDrive_);
         },
         bootDrive_ + L" 的启动文件", commandLine, failureExpected);

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "exec/run_log.h"
-#include "exec/temporary_letters.h"
 #include "exec/tool_commands.h"
 #include "exec/tool_runner.h"
+#include "exec/temporary_letters.h"
+#include "partitions/boot_candidate.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
 #include "platform/volumes.h"
@@ -29,16 +30,12 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
 
 enum class RepairKind { BootSectorOnly, BootMenu };
 
-// How the repaired boot is started: by the BIOS from an active partition's boot sector, or by the
-// UEFI firmware from an EFI system partition.
-enum class BootPath { Bios, Uefi };
-
 struct RepairRequest {
-    DriveLetter bootDrive;
+    // The partition whose boot is repaired, and how it boots.
+    BootCandidate target;
     RepairKind kind = RepairKind::BootMenu;
     // The machine's drives, searched in this order for installed Windows.
     std::vector<DriveEntry> drives;
-    BootPath path = BootPath::Bios;
 };
 
 class RepairJob final : public Job {

@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "offered.h"
 #include "disk_image.h"
 #include "partitions/listing_line.h"
 #include "partitions/partition_scan.h"
@@ -145,7 +146,7 @@ TEST(ListingLineFormat, ScanReadsTheRightFields) {
     for (const auto& c : cases) {
         const std::wstring line = ListingLine(c.partition, c.volume);
         EXPECT_EQ(line.find_first_of(L"\r\n"), std::wstring::npos) << c.name;
-        EXPECT_EQ(PartitionEntryFor(NormaliseListingLine(line)), c.entry) << c.name;
+        EXPECT_EQ(testing::Offered(NormaliseListingLine(line)), c.entry) << c.name;
         const auto fields = ScanFields(line);
         ASSERT_GE(fields.size(), 11u) << c.name;
         const std::size_t last = fields.size() - 1;
@@ -334,7 +335,7 @@ TEST(ListingLineFormat, ImageListedAndScanned) {
     ASSERT_EQ(listing.lines.size(), 3u);
     std::vector<std::wstring> offered;
     for (const auto& line : listing.lines) {
-        if (const auto entry = PartitionEntryFor(NormaliseListingLine(line))) {
+        if (const auto entry = testing::Offered(NormaliseListingLine(line))) {
             offered.push_back(*entry);
         }
     }

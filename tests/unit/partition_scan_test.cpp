@@ -1,3 +1,4 @@
+#include "offered.h"
 #include "app_fixture.h"
 #include "exec/tool_commands.h"
 #include "partitions/partition_scan.h"
@@ -36,13 +37,14 @@ TEST(ListingLine, QualifyingLines) {
         {L"0 c x x yes x x 20480 x", std::nullopt},         // no colon after the letter
         {L"0 c: x x no x x 20480 x", std::nullopt},         // not active
         {L"0 c: x yes x x x 20480 x", std::nullopt},        // "yes" in the wrong field
-        {L"0 cd: x x yes x x big x", L"cd:  容量:bigMB"},   // copied as it stands
+        {L"0 cd: x x yes x x 20480 x", std::nullopt},       // no drive letter
+        {L"0 c: x x yes x x big x", L"c:  容量:bigMB"},     // the size copied as it stands
         {L"0 c: a b c d e yes f g 512 mb", L"c:  容量:512MB"},  // 12 fields: flag 7, size 10
         {L"1 e: mbr 07 ntfs my disk yes 1 513 512 mb", L"e:  容量:512MB"},
         {L"1 - mbr 07 ntfs - yes 1 513 512 mb", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(PartitionEntryFor(c.line), c.entry) << c.line;
+        EXPECT_EQ(testing::Offered(c.line), c.entry) << c.line;
     }
 }
 

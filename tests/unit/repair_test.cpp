@@ -186,7 +186,7 @@ TEST(RepairJobAlone, ReportsToItsProgressAndReturnsItsOutcome) {
         if (c.stopFirst) {
             m.app.job.RequestStop();
         }
-        m.app.job.Prepare({*DriveLetter::Parse(L"d:"), RepairKind::BootSectorOnly, {}});
+        m.app.job.Prepare({{*DriveLetter::Parse(L"d:"), BootPath::Bios, L""}, RepairKind::BootSectorOnly, {}});
         EXPECT_EQ(m.app.job.Run(progress), c.outcome) << c.name;
         EXPECT_EQ(progress.questions.size(), c.questions) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;

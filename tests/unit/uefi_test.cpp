@@ -1,5 +1,6 @@
 // The EFI system partition: found by the scan (given a letter when it has none), repaired with
 // UEFI boot files, and its fallback loader put in place.
+#include "offered.h"
 #include "app_fixture.h"
 #include "partitions/partition_scan.h"
 
@@ -30,7 +31,7 @@ TEST(EfiSystemPartition, ListingLines) {
         {L"1 d: mbr 07 ntfs - yes 1 101 100 mb", L"d:  容量:100MB", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(PartitionEntryFor(c.line), c.entry) << ToUtf8(c.line);
+        EXPECT_EQ(testing::Offered(c.line), c.entry) << ToUtf8(c.line);
         const auto unlettered = UnletteredEfiPartitionFor(c.line);
         EXPECT_EQ(unlettered ? std::optional<int>(unlettered->number) : std::nullopt, c.unlettered)
             << ToUtf8(c.line);
