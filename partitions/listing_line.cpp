@@ -126,6 +126,11 @@ std::optional<std::wstring> ListingImageArgument(const std::vector<std::wstring>
     return std::nullopt;
 }
 
+bool ListingAllArgument(const std::vector<std::wstring>& arguments) {
+    return std::any_of(arguments.begin(), arguments.end(),
+                       [](const std::wstring& argument) { return ToLower(argument) == L"/all"; });
+}
+
 Listing MakeListing(std::uint32_t disk, DiskSource& source) {
     Listing listing;
     auto partitions = source.Partitions(disk);
@@ -148,6 +153,16 @@ Listing MakeListing(std::uint32_t disk, DiskSource& source) {
         listing.lines.push_back(ListingLine(partition, VolumeOf(volumes, disk, partition)));
     }
     return listing;
+}
+
+Listing MakeAllDisksListing(DiskSource& source) {
+    Listing all;
+    for (std::uint32_t disk = 0; disk <= kLastListedDisk; ++disk) {
+        all.lines.push_back(L"disk " + DecimalText(disk));
+        const Listing one = MakeListing(disk, source);
+        all.lines.insert(all.lines.end(), one.lines.begin(), one.lines.end());
+    }
+    return all;
 }
 
 Listing MakeImageListing(SectorReader& image) {

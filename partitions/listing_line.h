@@ -53,6 +53,10 @@ std::optional<std::uint32_t> ListingDiskArgument(const std::vector<std::wstring>
 // The file from "/image:FILE" (the switch in any case, the other switches ignored), or none.
 std::optional<std::wstring> ListingImageArgument(const std::vector<std::wstring>& arguments);
 
+// Whether "/all" (in any case) is among the arguments. A disk number or an image named beside it
+// wins.
+bool ListingAllArgument(const std::vector<std::wstring>& arguments);
+
 // The disks as the listing program sees them.
 class DiskSource {
 public:
@@ -76,6 +80,15 @@ struct Listing {
 inline constexpr std::uint32_t kDiskProbeSpan = 32;
 
 Listing MakeListing(std::uint32_t disk, DiskSource& source);
+
+// The disks that "/all" lists, from 0: those the boot-partition scan asks for.
+inline constexpr std::uint32_t kLastListedDisk = 10;
+
+// Every disk from 0 to kLastListedDisk in one listing, so that the scan starts the lister once:
+// for each in order a line "disk N", then exactly the lines of MakeListing for it (the end marker
+// included, in every section past the last disk). No notice, and exit code 0: what each disk's
+// own exit code would be its lines tell, 1 exactly where the marker is.
+Listing MakeAllDisksListing(DiskSource& source);
 
 // The partitions of a raw disk image, in the same lines; an image has no volumes, so no drive,
 // file system or label either. A GPT listed from its backup says so in the notice.

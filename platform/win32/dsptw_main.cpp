@@ -1,6 +1,7 @@
 // dsptw N [/find:all] [/getid]: lists the partitions of physical disk N for the boot-partition
-// scan; dsptw /image:FILE lists those of a raw disk image the same way. Only the asking is done
-// here; what is listed and how is decided in partitions/.
+// scan; dsptw /all lists disks 0 to 10 at once, each behind a line "disk N"; dsptw /image:FILE
+// lists the partitions of a raw disk image the same way. Only the asking is done here; what is
+// listed and how is decided in partitions/.
 #include <windows.h>
 #include <winioctl.h>
 
@@ -222,14 +223,20 @@ int Run(int argc, wchar_t** argv) {
     const std::vector<std::wstring> arguments(argv + 1, argv + argc);
     const auto image = ListingImageArgument(arguments);
     const auto disk = ListingDiskArgument(arguments);
-    if (!image && !disk) {
-        const char usage[] = "usage: dsptw N [/find:all] [/getid]\r\n       dsptw /image:FILE\r\n";
+    const bool all = ListingAllArgument(arguments);
+    if (!image && !disk && !all) {
+        const char usage[] =
+            "usage: dsptw N [/find:all] [/getid]\r\n"
+            "       dsptw /all\r\n"
+            "       dsptw /image:FILE\r\n";
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), usage, sizeof(usage) - 1, &written, nullptr);
         return 2;
     }
     WindowsDisks disks;
-    const Listing listing = image ? ListImage(*image) : MakeListing(*disk, disks);
+    const Listing listing = image  ? ListImage(*image)
+                            : disk ? MakeListing(*disk, disks)
+                                   : MakeAllDisksListing(disks);
     for (const auto& line : listing.lines) {
         WriteLine(STD_OUTPUT_HANDLE, line);
     }

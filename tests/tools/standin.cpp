@@ -11,7 +11,8 @@
 // cannot: bootsect.exe when the raw volume cannot be written or holds no NTFS or FAT boot record,
 // bcdboot.exe when the store cannot, bcdedit.exe when its /store cannot be opened for writing.
 // Like a console tool whose output is redirected, each writes a line in the OEM code page to
-// standard output, and on failure one to standard error; dsptw writes only its listing.
+// standard output, and on failure one to standard error; dsptw writes only its listing, of one
+// disk or, asked with /all, of disks 0 to 10.
 #include <windows.h>
 
 #include <cstdint>
@@ -395,18 +396,38 @@ DWORD WriteBootSector(std::wstring_view args) {
     return wrote ? 0 : kWorkFailed;
 }
 
-// dsptw prints a prepared listing of disk N, or, as the real tool does past the last disk, its
-// end marker with exit code 1.
-DWORD PrintDiskListing(const Self& self, std::wstring_view args) {
-    const auto tokens = Tokens(args);
-    const std::wstring disk = tokens.empty() ? L"" : tokens.front();
+// What dsptw prints for disk N: its prepared listing, or, as the real tool does past the last
+// disk, its end marker with exit code 1.
+DWORD AddDiskListing(const Self& self, const std::wstring& disk, std::string& out) {
     std::string listing;
     if (!ReadWholeFile(self.folder + L"dsptw-" + disk + L".txt", listing)) {
-        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "open disk error!\r\n");
+        out += "open disk error!\r\n";
         return 1;
     }
-    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), listing);
+    out += listing;
     return 0;
+}
+
+// dsptw N prints disk N's listing; dsptw /all prints those of disks 0 to 10, each behind a line
+// "disk N" (a listing without a last line end gets one), and ends with 0.
+DWORD PrintDiskListing(const Self& self, std::wstring_view args) {
+    const auto tokens = Tokens(args);
+    const std::wstring first = tokens.empty() ? L"" : tokens.front();
+    std::string out;
+    DWORD exitCode = 0;
+    if (Lower(first) == L"/all") {
+        for (int disk = 0; disk <= 10; ++disk) {
+            out += "disk " + std::to_string(disk) + "\r\n";
+            AddDiskListing(self, std::to_wstring(disk), out);
+            if (out.back() != '\n') {
+                out += "\r\n";
+            }
+        }
+    } else {
+        exitCode = AddDiskListing(self, first, out);
+    }
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), out);
+    return exitCode;
 }
 
 void Say(DWORD stream, const std::wstring& text) {
