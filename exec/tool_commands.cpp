@@ -15,6 +15,10 @@ std::wstring ListingCommand(int disk) {
     return L"dsptw.exe " + DecimalText(disk) + L" /find:all /getid";
 }
 
+std::wstring AllListingsCommand() {
+    return L"dsptw.exe /all";
+}
+
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive) {
     const wchar_t* option =
         generation == LoaderGeneration::Nt5 ? L"bootsect.exe /nt52 " : L"bootsect.exe /nt60 ";

@@ -12,6 +12,9 @@ enum class LoaderGeneration { Nt5, Nt6 };
 // The listing of one disk's partitions, which the lister writes to its standard output.
 std::wstring ListingCommand(int disk);
 
+// The listings of disks 0 to 10 in one run, each behind a line "disk N".
+std::wstring AllListingsCommand();
+
 std::wstring BootSectorCommand(LoaderGeneration generation, std::wstring_view bootDrive);
 
 // Which firmware's boot files bcdboot builds: by default those of the firmware that started the

@@ -1,6 +1,7 @@
 // Any listing line must normalise to a line with no leading, trailing or doubled space (and
 // normalising again changes nothing), and an entry is only ever made from a drive field with a
-// colon.
+// colon. The same bytes as an answer for all disks: cut into sections only when its first line is
+// disk 0's, and every line is either a section's own line or one line in a section.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto colon = entry->find(L"  容量:");
         if (colon == std::wstring::npos || colon == 0 || (*entry)[colon - 1] != L':' ||
             entry->size() < 2 || entry->substr(entry->size() - 2) != L"MB") {
+            std::abort();
+        }
+    }
+    if (const auto sections = kestrix::SplitDiskSections(raw)) {
+        const auto lines = kestrix::SplitLines(raw);
+        std::size_t counted = sections->size();
+        for (const auto& section : *sections) {
+            counted += section.size();
+        }
+        if (sections->empty() || counted != lines.size() ||
+            kestrix::NormaliseListingLine(lines.front()) != L"disk 0") {
             std::abort();
         }
     }

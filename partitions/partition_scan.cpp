@@ -89,6 +89,88 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstri
     return UnletteredEfiPartition{number, fields[fields.size() - 2]};
 }
 
+std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wstring_view output) {
+    std::vector<std::vector<std::wstring>> sections;
+    for (const auto& line : SplitLines(output)) {
+        if (NormaliseListingLine(line) ==
+            L"disk " + DecimalText(static_cast<long long>(sections.size()))) {
+            sections.emplace_back();
+        } else if (sections.empty()) {
+            return std::nullopt;
+        } else {
+            sections.back().push_back(line);
+        }
+    }
+    if (sections.empty()) {
+        return std::nullopt;
+    }
+    return sections;
+}
+
+namespace {
+
+// Adds what one disk's lines offer; true when they end the disks.
+bool ReadDisk(int disk, const std::vector<std::wstring>& lines, std::vector<std::wstring>& entries,
+              std::vector<std::pair<int, UnletteredEfiPartition>>& unlettered) {
+    for (const auto& raw : lines) {
+        const auto line = NormaliseListingLine(raw);
+        if (line == kEndOfDisks) {
+            return true;
+        }
+        if (auto entry = PartitionEntryFor(line)) {
+            entries.push_back(std::move(*entry));
+        } else if (auto partition = UnletteredEfiPartitionFor(line)) {
+            unlettered.emplace_back(disk, std::move(*partition));
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
+    Found found;
+    const auto all = runner_.Run(AllListingsCommand(), OutputCodePage::Ansi);
+    if (all.status != RunStatus::Finished) {
+        ReportListerFailure(all);
+        return std::nullopt;
+    }
+    // After anything but a whole answer and exit code 0 (an older lister put beside the program
+    // prints its usage and ends with 2) the lister is asked disk by disk, as it always was: one
+    // that really fails then fails there, and is reported as that.
+    const auto sections = all.exitCode == 0u ? SplitDiskSections(all.output) : std::nullopt;
+    if (sections && sections->size() > static_cast<std::size_t>(kLastDisk)) {
+        for (int disk = 0; disk <= kLastDisk; ++disk) {
+            if (ReadDisk(disk, (*sections)[static_cast<std::size_t>(disk)], found.entries,
+                         found.unlettered)) {
+                break;
+            }
+        }
+        return found;
+    }
+    for (int disk = 0; disk <= kLastDisk; ++disk) {
+        const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
+        const bool endOfDisks =
+            ReadDisk(disk, SplitLines(result.output), found.entries, found.unlettered);
+        if (!ListingWorked(result, endOfDisks)) {
+            ReportListerFailure(result);
+            return std::nullopt;
+        }
+        if (endOfDisks) {
+            break;
+        }
+    }
+    return found;
+}
+
+void PartitionScan::ReportListerFailure(const RunResult& result) {
+    session_.ShowMessage(
+        L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
+        MessageButtons::Ok, MessageIcon::Exclamation);
+    window_.SetInstruction(L"无法运行分区列表工具 " + result.file +
+                           L"！请手工输入，如“C:”，不清楚请关闭。");
+}
+
 void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& partition) {
     const auto where = L"磁盘 " + DecimalText(disk) + L" 的分区 " + DecimalText(partition.number);
     if (const auto media = files_.DiskMediaOf(disk); media != DriveMedia::Fixed) {
@@ -104,33 +186,11 @@ void PartitionScan::OfferUnlettered(int disk, const UnletteredEfiPartition& part
 void PartitionScan::ScanActivePartitions() {
     // Offered only once every listing has worked: a partial listing could hide the partition
     // that was meant, and a single entry is repaired without asking.
-    std::vector<std::wstring> entries;
-    std::vector<std::pair<int, UnletteredEfiPartition>> unlettered;
-    bool endOfDisks = false;
-    for (int disk = 0; disk <= kLastDisk && !endOfDisks; ++disk) {
-        const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
-        for (const auto& raw : SplitLines(result.output)) {
-            const auto line = NormaliseListingLine(raw);
-            if (line == kEndOfDisks) {
-                endOfDisks = true;
-                break;
-            }
-            if (auto entry = PartitionEntryFor(line)) {
-                entries.push_back(std::move(*entry));
-            } else if (auto partition = UnletteredEfiPartitionFor(line)) {
-                unlettered.emplace_back(disk, std::move(*partition));
-            }
-        }
-        if (!ListingWorked(result, endOfDisks)) {
-            session_.ShowMessage(
-                L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
-                MessageButtons::Ok, MessageIcon::Exclamation);
-            window_.SetInstruction(L"无法运行分区列表工具 " + result.file +
-                                L"！请手工输入，如“C:”，不清楚请关闭。");
-            return;
-        }
+    const auto found = ReadListings();
+    if (!found) {
+        return;
     }
-    for (const auto& entry : entries) {
+    for (const auto& entry : found->entries) {
         // The technician's own stick is never offered: it may be the only active partition.
         const auto drive = Left(entry, 2);
         if (const auto media = files_.MediaOf(drive); media != DriveMedia::Fixed) {
@@ -140,7 +200,7 @@ void PartitionScan::ScanActivePartitions() {
         }
         window_.AddPartition(entry);
     }
-    for (const auto& [disk, partition] : unlettered) {
+    for (const auto& [disk, partition] : found->unlettered) {
         OfferUnlettered(disk, partition);
     }
     if (window_.PartitionCount() >= 1) {

@@ -1,9 +1,11 @@
 #pragma once
 // Fills the selection list with the active partitions that have a drive letter, from the listing
-// tool's output for disks 0 to 10, read from the tool's standard output.
+// tool's output for disks 0 to 10, read from the tool's standard output: all of them from one run
+// of "dsptw /all", or disk by disk from a lister that does not answer that.
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "exec/run_log.h"
@@ -29,6 +31,12 @@ struct UnletteredEfiPartition {
 };
 std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line);
 
+// The lister's answer for all disks cut into what it printed for each: section N holds the lines
+// after the line "disk N", up to the line of the next disk (lines compared normalised). A line
+// naming any other disk stays in its section. Nothing when the answer does not begin with disk
+// 0's line, as a lister that does not know the question answers.
+std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wstring_view output);
+
 class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
@@ -46,6 +54,15 @@ public:
     void ScanActivePartitions();
 
 private:
+    // What the listings offer, in the order they list it.
+    struct Found {
+        std::vector<std::wstring> entries;
+        std::vector<std::pair<int, UnletteredEfiPartition>> unlettered;
+    };
+
+    // Nothing when the lister could not run or failed; that is reported then.
+    std::optional<Found> ReadListings();
+    void ReportListerFailure(const RunResult& result);
     void OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
 
     RepairWindow& window_;

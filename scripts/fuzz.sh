@@ -20,6 +20,11 @@ for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
     printf 'Kestrix manifest 1\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
       > "$out/corpus-$target/whole"
   fi
+  # An answer for all disks is only cut into sections from its first line on: start from one.
+  if [ "$target" = listing ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
+    printf 'disk 0\r\n1 C: mbr 07 NTFS - yes 1 101 100 MB\r\ndisk 1\r\nopen disk error!\r\n' \
+      > "$out/corpus-$target/all-disks"
+  fi
   # A boot record is only decoded past its signature and BPB checks: start from real ones.
   if [ "$target" = boot_record ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
     image="$out/boot-record.img"

@@ -10,7 +10,7 @@ exit code) and that no file or volume on any drive changed except those the case
 from cases import (
     BAD_VOLUME, BCD_FOUND, BUILD_BOOT_INI, Box, Case, DONE, GENERIC_BOOT_INI, KEEP_BOOT_INI,
     LOADER_FILES, MENU_DONE, NTLDR_FOUND, Run, SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, Step, XP,
-    answer, close, end_session, found5, found6, held, listing_runs, listings, menu_store_commands,
+    answer, close, end_session, found5, found6, held, LISTING_RUN, listings, menu_store_commands,
     on, press, query_end, settext, standin_boot_record, store, volume, wait_exit, wait_journal,
     wait_log, wait_msgbox, wait_state)
 
@@ -391,7 +391,7 @@ GUARDS = [
             d1="open disk error!\r\n"),
         steps=(*held(), wait_state(partition_text="d:  容量:20480MB"), close("repair"), wait_exit()),
         log=[BCD_FOUND, "", DONE],
-        journal=[*listing_runs(2), BOOTSECT_60],
+        journal=[LISTING_RUN, BOOTSECT_60],
         boxes=[],
         log_notes=("跳过 e:：位于可移动介质上，不作为候选分区（确需修复时请用 -d e: 指定）",)),
     # The Windows volume is locked: the scan says so, and the boot manager on d: decides.
@@ -423,7 +423,7 @@ UNATTENDED = [
                "1 E: mbr 07 NTFS - yes 1 20481 20480 MB\r\n",
             d1="open disk error!\r\n"),
         steps=(wait_exit(),),
-        logged=[], journal=listing_runs(2), boxes=[], exit_code=2, changes=(), backups=(),
+        logged=[], journal=[LISTING_RUN], boxes=[], exit_code=2, changes=(), backups=(),
         log_notes=("无人值守：有 2 个候选分区，需要人来选择，不做修复",)),
 ]
 

@@ -4,7 +4,7 @@ repaired with UEFI boot files, and its fallback loader put in place."""
 import struct
 
 from cases import (
-    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, listing_runs,
+    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
     listings, on, press, wait_exit, wait_state)
 from fault_cases import held_case
 
@@ -54,7 +54,7 @@ UEFI_CASES = [
                wait_exit()),
         log=[STARTS_BIOS, SCAN6, found6("e:"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
-        journal=[*listing_runs(2), "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
+        journal=[LISTING_RUN, "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
                  "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],
         boxes=[],
         files_after={f"{EFI_BOOT}/BCD": True, "s:/NTLDR": None, "s:/boot.ini": None},
@@ -72,7 +72,7 @@ UEFI_CASES = [
                wait_state(repair_visible=True, partition_entry=["d:  容量:20480MB", "z:  容量:100MB（UEFI）"]),
                close("repair"), wait_exit()),
         log=[],
-        journal=[*listing_runs(2),
+        journal=[LISTING_RUN,
                  "diskpart.exe | select disk 0 | select partition 2 | assign letter=Z",
                  "diskpart.exe | select disk 0 | select partition 2 | remove letter=Z"],
         boxes=[], exit_code=2, changes=(), backups=(),

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "exec/tool_commands.h"
+#include "partitions/listing_line.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -592,11 +594,27 @@ public:
         }
         if (const auto it = outputs.find(line); it != outputs.end()) {
             launched.output = it->second;
+        } else if (line == AllListingsCommand()) {
+            launched.output = AllListings();
         }
         if (launched.exitCode == 0u && onSuccess) {
             onSuccess(request);
         }
         return launched;
+    }
+
+    // The lister's answer for every disk, as it gives it: each disk's scripted output (nothing
+    // when none is) behind its line "disk N", on lines of its own.
+    std::wstring AllListings() const {
+        std::wstring all;
+        for (int disk = 0; disk <= static_cast<int>(kLastListedDisk); ++disk) {
+            all += L"disk " + std::to_wstring(disk) + L"\r\n";
+            if (const auto it = outputs.find(ListingCommand(disk));
+                it != outputs.end() && !it->second.empty()) {
+                all += it->second.back() == L'\n' ? it->second : it->second + L"\r\n";
+            }
+        }
+        return all;
     }
 
     // The program's file name, without the folder it was started from.

@@ -244,6 +244,41 @@ TEST(ListingLineFormat, MarkerOnlyPastTheLastDisk) {
     EXPECT_EQ(NormaliseListingLine(kOpenDiskError), kOpenDiskError);
 }
 
+// The answer for all disks as the lister writes it and as the scan cuts it: each section holds
+// exactly what the lister prints for that disk alone. Anything that does not begin with disk 0's
+// line is no such answer.
+TEST(ListingLineFormat, AllDisksInSections) {
+    using Sections = std::vector<std::vector<std::wstring>>;
+    FakeDisks disks;
+    disks.disks[0] = {Mbr(1, kMiB, 100 * kMiB, true)};
+    disks.disks[2] = {};
+    disks.volumes = {{0, kMiB, {L"C:", L"NTFS", L""}}};
+    const Listing all = MakeAllDisksListing(disks);
+    EXPECT_EQ(all.exitCode, 0);
+    EXPECT_TRUE(all.notice.empty());
+    std::wstring written;
+    for (const auto& line : all.lines) {
+        written += line + L"\r\n";
+    }
+    Sections listed = {{L"1 C: mbr 07 NTFS - yes 1 101 100 MB"}, {}, {}};
+    listed.resize(kLastListedDisk + 1, {kOpenDiskError});
+
+    const std::pair<std::wstring, std::optional<Sections>> cases[] = {
+        {written, listed},
+        {L"DISK  0\r\n  1 c: mbr  \nDisk 1\r\n", Sections{{L"  1 c: mbr  "}, {}}},
+        {L"disk 0\r\ndisk 2\r\ndisk 1\r\nx", Sections{{L"disk 2"}, {L"x"}}},
+        {L"disk 0", Sections{{}}},
+        {L"", std::nullopt},
+        {L"usage: dsptw N [/find:all] [/getid]\r\n", std::nullopt},
+        {L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\ndisk 0\r\n", std::nullopt},
+        {L"\r\ndisk 0\r\n", std::nullopt},
+        {L"disk 1\r\n", std::nullopt},
+    };
+    for (const auto& [output, sections] : cases) {
+        EXPECT_EQ(SplitDiskSections(output), sections) << ToUtf8(output.substr(0, 40));
+    }
+}
+
 // Windows' layout of an MBR disk also reports the extended container and empty slots (number 0),
 // and not necessarily in number order.
 TEST(ListingLineFormat, ListingSkipsContainersAndMatchesVolumesByDiskAndStart) {

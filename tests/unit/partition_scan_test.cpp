@@ -47,8 +47,9 @@ TEST(ListingLine, QualifyingLines) {
 }
 
 struct Scan : testing::AppFixture {
-    // What the listing tool prints for a disk, and its exit code: a disk without a listing
-    // prints nothing and ends with 0.
+    // What the listing tool prints for a disk, and its exit code when asked for that disk alone:
+    // a disk without a listing prints nothing and ends with 0. Asked for all disks, it prints each
+    // behind its line "disk N".
     void Listing(int disk, const std::wstring& output, std::uint32_t exitCode = 0) {
         launcher.outputs[ListingCommand(disk)] = output;
         launcher.exitCodes[ListingCommand(disk)] = exitCode;
@@ -61,12 +62,13 @@ TEST_F(Scan, ReadsTheListingToolsOutputPerDiskUntilTheMarker) {
             L"  1   C:  MBR 07 NTFS SYS   YES 1 20481   20480 MB\r\n"
             L"2 d: mbr 07 ntfs - no 1 2 3 mb\r\n");
     Listing(1, L"Open  Disk Error!\r\n1 e: mbr 07 ntfs - yes 1 2 3 mb\r\n", 1);
+    Listing(2, L"1 f: mbr 07 ntfs - yes 1 2 3 mb\r\n");
     Start(L"");
-    ASSERT_EQ(ListingRuns(), 2);
+    ASSERT_EQ(ListingRuns(), 1);
     EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
-    EXPECT_EQ(launcher.requests[1].parameters, L"1 /find:all /getid");
+    EXPECT_EQ(launcher.requests[0].parameters, L"/all");
     // Redirected, the lister writes the ANSI code page.
-    EXPECT_EQ(launcher.requests[1].codePage, OutputCodePage::Ansi);
+    EXPECT_EQ(launcher.requests[0].codePage, OutputCodePage::Ansi);
     EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:20480MB"});
     EXPECT_EQ(repairWindow.partitionText, L"c:  容量:20480MB");
     EXPECT_TRUE(session.messages.empty());
@@ -74,9 +76,9 @@ TEST_F(Scan, ReadsTheListingToolsOutputPerDiskUntilTheMarker) {
 
 TEST_F(Scan, TwoDisksWithoutMarkerListAllElevenAndSelectTheLowestLetter) {
     Listing(0, L"1 e: mbr 07 ntfs - yes 1 2 300 mb");
-    Listing(2, L"1 c: mbr 07 ntfs - yes 1 2 100 mb");
+    Listing(10, L"1 c: mbr 07 ntfs - yes 1 2 100 mb");
     Start(L"");
-    EXPECT_EQ(ListingRuns(), 11);
+    EXPECT_EQ(ListingRuns(), 1);
     EXPECT_EQ(repairWindow.partitions, (Lines{L"c:  容量:100MB", L"e:  容量:300MB"}));
     EXPECT_EQ(repairWindow.partitionText, L"c:  容量:100MB");
     // Several entries: the user chooses, nothing is repaired.
@@ -86,7 +88,7 @@ TEST_F(Scan, TwoDisksWithoutMarkerListAllElevenAndSelectTheLowestLetter) {
 
 TEST_F(Scan, NothingFoundTellsTheUserEvenInSilentMode) {
     Start(L"-f");
-    EXPECT_EQ(ListingRuns(), 11);
+    EXPECT_EQ(ListingRuns(), 1);
     ASSERT_EQ(session.messages.size(), 1u);
     EXPECT_EQ(session.messages[0].text, L"出错了！没找到活动分区！");
     EXPECT_EQ(session.messages[0].icon, MessageIcon::Exclamation);
@@ -97,14 +99,43 @@ TEST_F(Scan, NothingFoundTellsTheUserEvenInSilentMode) {
 
 TEST_F(Scan, TheMarkerEndsTheDisksOnlyAsAWholeLine) {
     Listing(0, L"open disk error!", 1);
+    Listing(1, L"1 c: mbr 07 ntfs - yes 1 2 100 mb");
     Start(L"");
-    EXPECT_EQ(ListingRuns(), 1);
     EXPECT_EQ(session.messages.at(0).text, L"出错了！没找到活动分区！");
 
     testing::Machine m;
     m.launcher.outputs[ListingCommand(0)] = L"open disk error! again";
+    m.launcher.outputs[ListingCommand(1)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
     m.Start(L"");
-    EXPECT_EQ(m.launcher.requests.size(), 11u);
+    EXPECT_EQ(m.repairWindow.partitions, Lines{L"c:  容量:100MB"});
+}
+
+// A lister that does not answer for all disks at once (an older copy put beside the program on
+// purpose) is asked disk by disk, as it always was.
+TEST(ListerWithoutAll, IsAskedDiskByDisk) {
+    struct Case {
+        const char* name;
+        std::wstring answer;
+        std::uint32_t exitCode;
+    };
+    const Case cases[] = {
+        {"usage", L"usage: dsptw N [/find:all] [/getid]\r\n", 2},
+        {"the switch ignored, disk 0 listed", L"1 e: mbr 07 ntfs - yes 1 2 300 mb\r\n", 0},
+        {"an answer cut short", L"disk 0\r\n1 e: mbr 07 ntfs - yes 1 2 300 mb\r\ndisk 1\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.launcher.outputs[AllListingsCommand()] = c.answer;
+        m.launcher.exitCodes[AllListingsCommand()] = c.exitCode;
+        m.launcher.outputs[ListingCommand(0)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\n";
+        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1)] = 1;
+        m.Start(L"");
+        EXPECT_EQ(m.ToolRuns(), (Lines{L"dsptw.exe /all", ListingCommand(0), ListingCommand(1)}))
+            << c.name;
+        EXPECT_EQ(m.repairWindow.partitions, Lines{L"c:  容量:100MB"}) << c.name;
+        EXPECT_TRUE(m.session.messages.empty()) << c.name;
+    }
 }
 
 TEST_F(Scan, AListingToolThatCannotRunOrFailsIsShownAsThat) {
@@ -114,11 +145,15 @@ TEST_F(Scan, AListingToolThatCannotRunOrFailsIsShownAsThat) {
         std::size_t runs;
         std::wstring reason;
     };
+    // Its whole answer for all disks ends with the same code: it is asked disk by disk, and
+    // fails on disk 2.
     const auto failOnDisk2 = [](std::uint32_t code, const wchar_t* output) {
         return [=](testing::Machine& m) {
             m.launcher.outputs[ListingCommand(0)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
             m.launcher.outputs[ListingCommand(2)] = output;
             m.launcher.exitCodes[ListingCommand(2)] = code;
+            m.launcher.outputs[AllListingsCommand()] = m.launcher.AllListings();
+            m.launcher.exitCodes[AllListingsCommand()] = code;
         };
     };
     const Case cases[] = {
@@ -128,8 +163,8 @@ TEST_F(Scan, AListingToolThatCannotRunOrFailsIsShownAsThat) {
         {"refused by the system", [](testing::Machine& m) { m.launcher.refused = {L"dsptw.exe"}; },
          1, L"错误 193：不是有效的应用程序"},
         // What it listed before is not offered either: a single entry would be repaired at once.
-        {"failing on a later disk", failOnDisk2(5, L""), 3, L"返回 5"},
-        {"ending with 1 without the marker", failOnDisk2(1, L"usage"), 3, L"返回 1"},
+        {"failing on a later disk", failOnDisk2(5, L""), 4, L"返回 5"},
+        {"ending with 1 without the marker", failOnDisk2(1, L"usage"), 4, L"返回 1"},
     };
     for (const auto& c : cases) {
         testing::Machine m;

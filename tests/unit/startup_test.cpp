@@ -17,7 +17,7 @@ TEST_F(Startup, MakesTheOwnFolderCurrentAndPreparesBothWindows) {
     EXPECT_FALSE(repairWindow.visible);
     EXPECT_TRUE(startWindow.visible);
     // Without "-d" the disks are listed; nothing else runs.
-    EXPECT_EQ(launcher.requests.size(), 11u);
+    EXPECT_EQ(launcher.requests.size(), 1u);
     EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
 }
 
