@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 out="$root/build/fuzz"
 mkdir -p "$out"
-core=(platform/text.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
+core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
       repair/boot_record.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
@@ -17,7 +17,7 @@ for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
   mkdir -p "$out/corpus-$target"
   # A manifest is only read past its first line: start from one that is whole.
   if [ "$target" = manifest ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
-    printf 'Kestrix manifest 1\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
+    printf 'Kestrix manifest 2\r\nvolume\td:\tvolume-d-first8k.bin\t8192\t%064d\tMBR 1A2B\t1048576\t104857600\t1A2B3C4D\r\nvolume\te:\tv\t8192\t%064d\t-\t-\t65536\t-\r\nfile\td:\\NTLDR\td\\NTLDR\t9\t%064d\trhs\tMBR 1A2B\t1048576\t104857600\t1A2B3C4D\r\ncreated\td:\\boot.ini\r\nend\r\n' 0 0 0 \
       > "$out/corpus-$target/whole"
   fi
   # An answer for all disks is only cut into sections from its first line on: start from one.
