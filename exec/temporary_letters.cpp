@@ -10,7 +10,7 @@ std::optional<wchar_t> LastFreeLetter(const std::vector<DriveEntry>& driveEntrie
     for (wchar_t letter = L'z'; letter >= L'c'; --letter) {
         bool used = taken.find(letter) != std::wstring::npos;
         for (const auto& entry : driveEntries) {
-            used = used || entry.drive.Is(*DriveLetter::Parse(std::wstring{letter, L':'}));
+            used = used || entry.drive.Lower() == letter;
         }
         if (!used) {
             return letter;
@@ -58,6 +58,18 @@ bool TemporaryLetters::IsTemporary(const std::wstring& drive) const {
         }
     }
     return false;
+}
+
+std::vector<std::wstring> TemporaryLetters::LastingFixedDrives(
+    const std::vector<DriveEntry>& entries) const {
+    std::vector<std::wstring> drives;
+    for (const auto& entry : entries) {
+        const auto drive = entry.drive.Text();
+        if (!IsTemporary(drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
+            drives.push_back(drive);
+        }
+    }
+    return drives;
 }
 
 void TemporaryLetters::RemoveAll() {

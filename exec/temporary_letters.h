@@ -26,6 +26,9 @@ public:
     std::optional<wchar_t> Assign(int disk, int partition, const std::wstring& where);
     // Whether a drive ("z:") has its letter for this run only.
     bool IsTemporary(const std::wstring& drive) const;
+    // The fixed drives among these that keep their letters after the program ends: where a run's
+    // folder may go when the program's own cannot hold it.
+    std::vector<std::wstring> LastingFixedDrives(const std::vector<DriveEntry>& entries) const;
     // Takes back every letter given, when the program ends.
     void RemoveAll();
 

@@ -24,13 +24,14 @@ public:
     std::wstring Path(std::wstring_view rest) const { return Text() + std::wstring(rest); }
     // Whether it names the same drive, whatever the case.
     bool Is(const DriveLetter& other) const { return Lower() == other.Lower(); }
-
-private:
-    explicit DriveLetter(wchar_t letter) : letter_(letter) {}
+    // 'd', whatever the case it was given in.
     wchar_t Lower() const {
         return letter_ >= L'A' && letter_ <= L'Z' ? static_cast<wchar_t>(letter_ - L'A' + L'a')
                                                   : letter_;
     }
+
+private:
+    explicit DriveLetter(wchar_t letter) : letter_(letter) {}
 
     wchar_t letter_;
 };

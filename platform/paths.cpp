@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/text.h"
+
 namespace kestrix {
 
 std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
@@ -12,6 +14,19 @@ std::wstring JoinPath(const std::wstring& folder, std::wstring_view name) {
     }
     path += name;
     return path;
+}
+
+bool IsPlainRelativePath(std::wstring_view path) {
+    if (path.empty() || path.find(L':') != std::wstring_view::npos ||
+        path.find(L'/') != std::wstring_view::npos) {
+        return false;
+    }
+    for (const auto& part : SplitAll(path, L"\\")) {
+        if (part.empty() || part == L"." || part == L"..") {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace kestrix

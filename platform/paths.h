@@ -8,4 +8,8 @@ namespace kestrix {
 // Joins a folder and a name with exactly one backslash.
 std::wstring JoinPath(const std::wstring& folder, std::wstring_view name);
 
+// A relative path of plain names that cannot lead out of the folder it is relative to, whichever
+// separator Windows would take: no drive, no "/", no empty, "." or ".." part.
+bool IsPlainRelativePath(std::wstring_view path);
+
 }  // namespace kestrix

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -163,21 +164,6 @@ bool IsDrivePath(std::wstring_view path) {
     return path.size() > 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
 }
 
-// A copy inside the run folder: a relative path that cannot lead out of it, whichever separator
-// Windows would take.
-bool IsInsideFolder(std::wstring_view path) {
-    if (path.empty() || path.find(L':') != std::wstring_view::npos ||
-        path.find(L'/') != std::wstring_view::npos) {
-        return false;
-    }
-    for (const auto& part : SplitAll(path, L"\\")) {
-        if (part.empty() || part == L"." || part == L"..") {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
     const auto f = SplitAll(line, L"\t");
     ManifestItem item;
@@ -192,7 +178,7 @@ std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
     }
     const auto length = Number(f[3]);
     const auto digest = FromHex(f[4]);
-    if (!length || !digest || !IsInsideFolder(f[2])) {
+    if (!length || !digest || !IsPlainRelativePath(f[2])) {
         return std::nullopt;
     }
     item.source = f[1];

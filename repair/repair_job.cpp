@@ -68,18 +68,11 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
 }
 
 std::vector<std::wstring> RepairJob::RunFolderDrives() const {
-    if (!letters_.IsTemporary(bootDrive_)) {
-        return {bootDrive_};
-    }
     // Not on a drive whose letter goes at the end, with all that the run saved.
-    std::vector<std::wstring> drives;
-    for (const auto& entry : request_->drives) {
-        const auto drive = entry.drive.Text();
-        if (!letters_.IsTemporary(drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
-            drives.push_back(drive);
-        }
+    if (letters_.IsTemporary(bootDrive_)) {
+        return letters_.LastingFixedDrives(request_->drives);
     }
-    return drives;
+    return {bootDrive_};
 }
 
 std::optional<WindowsGeneration> RepairJob::LoaderOnDrive() const {

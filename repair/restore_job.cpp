@@ -58,13 +58,8 @@ std::wstring NewestIn(const Files& files, const std::wstring& parent) {
 // could climb out of them.
 bool IsBootPath(std::wstring_view source) {
     if (source.size() < 4 || source[1] != L':' || source[2] != L'\\' ||
-        source.find(L'/') != std::wstring_view::npos) {
+        !IsPlainRelativePath(source.substr(3))) {
         return false;
-    }
-    for (const auto& part : SplitAll(source.substr(3), L"\\")) {
-        if (part.empty() || part == L"." || part == L"..") {
-            return false;
-        }
     }
     const auto path = ToLower(source.substr(2));
     for (const wchar_t* file :
@@ -142,8 +137,9 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
     std::vector<Ready> ready;
     for (const auto& item : *items) {
         if (item.kind != ManifestKind::Created) {
-            if (auto bytes = Verified(request.folder, item)) {
-                ready.push_back({&item, std::move(*bytes), JoinPath(request.folder, item.backup)});
+            auto copy = JoinPath(request.folder, item.backup);
+            if (auto bytes = Verified(copy, item)) {
+                ready.push_back({&item, std::move(*bytes), std::move(copy)});
             }
         }
     }
@@ -224,10 +220,8 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
         add(ToLower(Left(item.source, 2)));
     }
-    for (const auto& entry : volumes_.DriveEntries()) {
-        if (volumes_.MediaOf(entry.drive.Text()) == DriveMedia::Fixed) {
-            add(ToLower(entry.drive.Text()));
-        }
+    for (const auto& drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
+        add(ToLower(drive));
     }
     return drives;
 }
@@ -252,10 +246,9 @@ std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(const std::wstrin
     return items;
 }
 
-std::optional<std::string> RestoreJob::Verified(const std::wstring& folder,
+std::optional<std::string> RestoreJob::Verified(const std::wstring& copy,
                                                 const ManifestItem& item) {
     const auto what = Describe(item);
-    const auto copy = JoinPath(folder, item.backup);
     std::string bytes;
     if (const auto read = files_.ReadWholeFile(copy, bytes); !read) {
         steps_.Fail(L"  失败：无法读取备份 " + copy + Reason(read) + L"，未恢复 " + what);

@@ -65,8 +65,9 @@ private:
     // Empty, with the failed line in problem, when there is nothing that can be read.
     std::optional<std::vector<ManifestItem>> ReadItems(const std::wstring& folder,
                                                        std::wstring& problem);
-    // The copy's bytes, when they and the volume are as recorded; else a failed line.
-    std::optional<std::string> Verified(const std::wstring& folder, const ManifestItem& item);
+    // The bytes of the item's copy in the run folder, when they and the volume are as recorded;
+    // else a failed line.
+    std::optional<std::string> Verified(const std::wstring& copy, const ManifestItem& item);
     bool SaveCurrent(const ManifestItem& item);
     // How much of a saved volume start is its boot area, while the volume holds the same file
     // system; else a failed line.

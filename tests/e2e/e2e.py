@@ -725,6 +725,9 @@ class Account:
 
     def process_options(self):
         """subprocess arguments that start a process as this account; none for the caller."""
+        if self.uid == 0:
+            raise CaseFailure("Wine would run as root, which writes what Windows refuses even "
+                              "an administrator")
         if self.uid == os.geteuid():
             return {}
         return {"user": self.uid, "group": self.gid, "extra_groups": []}
@@ -787,8 +790,9 @@ def runs_32_bit_programs():
     return subprocess.run(["bash", str(REPO / "scripts" / "runs-32-bit.sh")]).returncode == 0
 
 
-def wine_version():
-    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True)
+def wine_version(account):
+    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True,
+                         env=dict(os.environ, HOME=account.home), **account.process_options())
     return out.stdout.strip()
 
 
@@ -814,7 +818,7 @@ def template_stamp(account):
     """What a template was made from: a new Wine, new settings or another account (whose
     profile folder it holds) make it stale."""
     digest = hashlib.sha256(TEMPLATE_SETTINGS.encode()).hexdigest()[:16]
-    return (f"{wine_version()}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
+    return (f"{wine_version(account)}\nsettings {digest}\nfonts {' '.join(TEMPLATE_FONTS)}\n"
             f"account {account.name}\n")
 
 

@@ -181,6 +181,16 @@ class FileTest(unittest.TestCase):
         self.assertFalse((dest / e2e.TEMPLATE_MARK).exists())
 
 
+class AccountTest(unittest.TestCase):
+    def test_wine_never_runs_as_root(self):
+        account = e2e.wine_account()
+        self.assertNotEqual(account.uid, 0)
+        if os.geteuid() == 0:
+            self.assertEqual(account.process_options()["user"], account.uid)
+        with self.assertRaisesRegex(e2e.CaseFailure, "root"):
+            e2e.Account("root", 0, 0, "/root").process_options()
+
+
 class ServerFolderTest(unittest.TestCase):
     # An account whose own Wine folder in /tmp does not exist.
     ACCOUNT = e2e.Account("nobody-here", 2**31 - 7, 2**31 - 7, "/nonexistent")

@@ -83,6 +83,12 @@ OLD_BOOT_MANAGER = b"old boot manager on d:\r\n"
 OLD_NTLDR = b"old NTLDR on d:, read-only hidden system\r\n"
 CREATED_LOADER_FILES = ("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM")
 
+def seven_repaired(name, **more):
+    """Windows 7 on e:, its boot menu rebuilt on d: by a silent repair; then what the case does."""
+    return Case(name=name, tail="-f -d d:", files=SEVEN_ON_E, steps=REPAIR_STEPS, log=SEVEN_LOG,
+                journal=SEVEN_JOURNAL, boxes=[], **more)
+
+
 UNDO_CASES = [
     # Windows 7 on e:, XP on f: the whole boot menu is rebuilt on d:. The boot area is damaged
     # after the repair; the restore puts back the boot area and every replaced file as they were
@@ -107,14 +113,8 @@ UNDO_CASES = [
         attributes_after={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
         changes=CREATED_LOADER_FILES),
     # A copy altered after the run is refused and its file left as it is; the rest goes back.
-    Case(
-        name="undo_refuses_altered_backup",
-        tail="-f -d d:",
-        files=SEVEN_ON_E,
-        steps=REPAIR_STEPS,
-        log=SEVEN_LOG,
-        journal=SEVEN_JOURNAL,
-        boxes=[],
+    seven_repaired(
+        "undo_refuses_altered_backup",
         then=(silent_restore(
             [RESTORING.format("{0}"),
              "  失败：备份 {0}\\d\\Boot\\bcd 与清单记录的长度或 SHA-256 不符，未恢复 d:\\Boot\\bcd",
@@ -126,14 +126,8 @@ UNDO_CASES = [
         changes=("d:/boot/bcd", "d:/bootmgr")),
     # Another volume has the letter now (a run folder carried to another PC, or letters that
     # differ between Windows PE and Windows): every item is refused and nothing is written.
-    Case(
-        name="undo_refuses_another_volume_under_the_letter",
-        tail="-f -d d:",
-        files=SEVEN_ON_E,
-        steps=REPAIR_STEPS,
-        log=SEVEN_LOG,
-        journal=SEVEN_JOURNAL,
-        boxes=[],
+    seven_repaired(
+        "undo_refuses_another_volume_under_the_letter",
         then=(silent_restore(
             [RESTORING.format("{0}"),
              f"  失败：d: 现在是另一个卷（{OTHER_VOLUME}，备份时是{THIS_VOLUME}），未恢复 d:\\Boot\\bcd",
@@ -146,14 +140,8 @@ UNDO_CASES = [
         changes=(volume("d"),), changes_from="first run"),
     # The restore saved what it overwrote: a second -r, confirmed in the window, undoes the
     # first and leaves the drives as the repair did.
-    Case(
-        name="undo_twice_gives_back_the_repair",
-        tail="-f -d d:",
-        files=SEVEN_ON_E,
-        steps=REPAIR_STEPS,
-        log=SEVEN_LOG,
-        journal=SEVEN_JOURNAL,
-        boxes=[],
+    seven_repaired(
+        "undo_twice_gives_back_the_repair",
         then=(silent_restore([RESTORING.format("{0}"), "  已恢复：d:\\Boot\\bcd", VOLUME_BACK,
                               created("d:\\bootmgr"), "", restored(2)]),
               Again("-r", (wait_state(start_visible=False, repair_visible=True, progress_visible=False),
