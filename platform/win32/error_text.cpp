@@ -23,4 +23,11 @@ std::wstring ErrorText(DWORD error) {
     return text;
 }
 
+FileResult LastError() {
+    const DWORD error = GetLastError();
+    return {false, error, ErrorText(error)};
+}
+
+FileResult Check(BOOL ok) { return ok ? FileResult::Success() : LastError(); }
+
 }  // namespace kestrix::win32

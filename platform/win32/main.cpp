@@ -6,8 +6,11 @@
 #include "platform/win32/start_window.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
+#include "platform/win32/win32_firmware.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_session.h"
+#include "platform/win32/win32_this_process.h"
+#include "platform/win32/win32_volumes.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;

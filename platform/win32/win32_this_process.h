@@ -1,0 +1,14 @@
+#pragma once
+#include "platform/this_process.h"
+
+namespace kestrix::win32 {
+
+// The process's own command line and current folder.
+class Win32ThisProcess final : public ThisProcess {
+public:
+    std::wstring CommandLineArguments() const override;
+    bool SetCurrentDrive(const std::wstring& drive) override;
+    bool SetCurrentFolder(const std::wstring& folder) override;
+};
+
+}  // namespace kestrix::win32
