@@ -6,6 +6,18 @@
 
 namespace kestrix::testing {
 
+// A job's progress, recorded: its lines, its questions and the answer they all get.
+struct RecordingProgress final : RepairProgress {
+    void Line(const std::wstring& line) override { lines.push_back(line); }
+    MessageAnswer Ask(const std::wstring& question) override {
+        questions.push_back(question);
+        return answer;
+    }
+    std::vector<std::wstring> lines;
+    std::vector<std::wstring> questions;
+    MessageAnswer answer = MessageAnswer::Cancel;
+};
+
 // The whole program over recording doubles.
 struct Machine {
     Machine() {
@@ -65,6 +77,13 @@ struct Machine {
             return true;
         }
         return false;
+    }
+
+    // The repair job alone, over the machine's drives, without the program or its windows.
+    RepairOutcome Repair(const wchar_t* drive, BootPath path, RepairKind kind,
+                         RepairProgress& progress) {
+        app.job.Prepare({{*DriveLetter::Parse(drive), path, L""}, kind, files.DriveEntries()});
+        return app.job.Run(progress);
     }
 
     std::vector<std::wstring> ToolRuns() const {

@@ -10,59 +10,62 @@ const std::wstring kQuestion =
     L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。";
 const std::wstring kDone = L"纯引导修复完成！请关闭。";
 
-struct BootSectorCase {
-    const char* name;
-    std::vector<std::pair<std::wstring, std::size_t>> files;
-    std::optional<MessageAnswer> answer;  // set when the question is expected
-    Lines log;
-    Lines runs;
-};
-
-void PrintTo(const BootSectorCase& c, std::ostream* os) { *os << c.name; }
-
-class BootSectorRepair : public AppFixture,
-                         public ::testing::WithParamInterface<BootSectorCase> {};
-
-TEST_P(BootSectorRepair, LogsAndRunsTheBootSectorTool) {
-    const auto& c = GetParam();
-    for (const auto& [path, length] : c.files) {
-        files.Put(path, length);
+// The boot sector follows the loader on the drive, or the user's answer when there is none.
+TEST(BiosPlanAlone, BootSectorFollowsTheLoaderOrTheAnswer) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::wstring, std::size_t>> files;
+        MessageAnswer answer;
+        bool stopFirst;
+        RepairOutcome outcome;
+        std::size_t questions;
+        Lines lines;
+        Lines runs;
+    };
+    const auto yes = MessageAnswer::Yes;
+    const auto cancel = MessageAnswer::Cancel;
+    const Case cases[] = {
+        {"bcd", {{L"d:\\boot\\bcd", 6}}, cancel, false, RepairOutcome::Succeeded, 0,
+         {L"先检测出BCD，正在建立Win6.x引导...", L"", kDone}, {L"bootsect.exe /nt60 d:"}},
+        {"ntldr only", {{L"d:\\ntldr", 100}}, cancel, false, RepairOutcome::Succeeded, 0,
+         {L"检测出ntldr，正在建立Win5.x引导...", L"", kDone}, {L"bootsect.exe /nt52 d:"}},
+        {"bcd wins over ntldr", {{L"d:\\boot\\bcd", 100}, {L"d:\\ntldr", 100}}, cancel, false,
+         RepairOutcome::Succeeded, 0, {L"先检测出BCD，正在建立Win6.x引导...", L"", kDone},
+         {L"bootsect.exe /nt60 d:"}},
+        {"a five-byte bcd counts as absent", {{L"d:\\boot\\bcd", 5}, {L"d:\\ntldr", 6}}, cancel,
+         false, RepairOutcome::Succeeded, 0, {L"检测出ntldr，正在建立Win5.x引导...", L"", kDone},
+         {L"bootsect.exe /nt52 d:"}},
+        {"neither, yes", {{L"d:\\ntldr", 5}}, yes, false, RepairOutcome::Succeeded, 1,
+         {L"正在建立Win6.x引导...", L"", kDone}, {L"bootsect.exe /nt60 d:"}},
+        {"neither, no", {}, MessageAnswer::No, false, RepairOutcome::Succeeded, 1,
+         {L"正在建立Win5.x引导...", L"", kDone}, {L"bootsect.exe /nt52 d:"}},
+        {"the user cancels", {}, cancel, false, RepairOutcome::Cancelled, 1, {}, {}},
+        {"stopped before it began", {{L"d:\\boot\\bcd", 100}}, cancel, true,
+         RepairOutcome::Interrupted, 0, {}, {}},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        for (const auto& [path, length] : c.files) {
+            m.files.Put(path, length);
+        }
+        testing::RecordingProgress progress;
+        progress.answer = c.answer;
+        if (c.stopFirst) {
+            m.app.job.RequestStop();
+        }
+        EXPECT_EQ(m.Repair(L"d:", BootPath::Bios, RepairKind::BootSectorOnly, progress), c.outcome)
+            << c.name;
+        EXPECT_EQ(progress.lines, c.lines) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        ASSERT_EQ(progress.questions.size(), c.questions) << c.name;
+        if (c.questions != 0) {
+            EXPECT_EQ(progress.questions[0], kQuestion) << c.name;
+        }
+        // The job never touches a window.
+        EXPECT_TRUE(m.repairWindow.log.empty()) << c.name;
+        EXPECT_TRUE(m.session.messages.empty()) << c.name;
     }
-    if (c.answer) {
-        session.answers.push_back(*c.answer);
-    }
-    EXPECT_FALSE(Start(L"-f -n -d D:"));
-    EXPECT_EQ(repairWindow.log, c.log);
-    EXPECT_EQ(ToolRuns(), c.runs);
-    ASSERT_EQ(session.messages.size(), c.answer ? 1u : 0u);
-    if (c.answer) {
-        EXPECT_EQ(session.messages[0].text, kQuestion);
-        EXPECT_EQ(session.messages[0].buttons, MessageButtons::YesNoCancel);
-        EXPECT_EQ(session.messages[0].icon, MessageIcon::None);
-    }
-    EXPECT_TRUE(repairWindow.autoCloseArmed);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, BootSectorRepair,
-    ::testing::Values(
-        BootSectorCase{"Bcd", {{L"d:\\boot\\bcd", 6}}, std::nullopt,
-                       {L"先检测出BCD，正在建立Win6.x引导...", L"", kDone},
-                       {L"bootsect.exe /nt60 d:"}},
-        BootSectorCase{"NtldrOnly", {{L"d:\\ntldr", 100}}, std::nullopt,
-                       {L"检测出ntldr，正在建立Win5.x引导...", L"", kDone},
-                       {L"bootsect.exe /nt52 d:"}},
-        BootSectorCase{"BcdWinsOverNtldr", {{L"d:\\boot\\bcd", 100}, {L"d:\\ntldr", 100}},
-                       std::nullopt, {L"先检测出BCD，正在建立Win6.x引导...", L"", kDone},
-                       {L"bootsect.exe /nt60 d:"}},
-        BootSectorCase{"FiveByteBcdCountsAsAbsent", {{L"d:\\boot\\bcd", 5}, {L"d:\\ntldr", 6}},
-                       std::nullopt, {L"检测出ntldr，正在建立Win5.x引导...", L"", kDone},
-                       {L"bootsect.exe /nt52 d:"}},
-        BootSectorCase{"NeitherYes", {{L"d:\\ntldr", 5}}, MessageAnswer::Yes,
-                       {L"正在建立Win6.x引导...", L"", kDone}, {L"bootsect.exe /nt60 d:"}},
-        BootSectorCase{"NeitherNo", {}, MessageAnswer::No, {L"正在建立Win5.x引导...", L"", kDone},
-                       {L"bootsect.exe /nt52 d:"}}),
-    [](const auto& info) { return info.param.name; });
 
 using RepairStart = AppFixture;
 
@@ -75,6 +78,11 @@ TEST_F(RepairStart, CancelOrClosingTheQuestionEndsWithoutAnyTool) {
         repairWindow.partitionText = L"d:";
         startWindow.bootSectorOnly = true;
         EXPECT_TRUE(Ends([&] { app.program.OnConfirm(); }));
+        // The job's question is a Yes/No/Cancel box without an icon.
+        ASSERT_FALSE(session.messages.empty());
+        EXPECT_EQ(session.messages.back().text, kQuestion);
+        EXPECT_EQ(session.messages.back().buttons, MessageButtons::YesNoCancel);
+        EXPECT_EQ(session.messages.back().icon, MessageIcon::None);
         EXPECT_TRUE(repairWindow.log.empty());
         EXPECT_TRUE(launcher.requests.empty());
         EXPECT_FALSE(repairWindow.autoCloseArmed);
@@ -147,55 +155,5 @@ TEST_F(RepairStart, AGreyedSwitchSelectsTheBootMenuRepair) {
 }
 
 // The job alone, over a recording progress: its lines, its one question and its outcome.
-TEST(RepairJobAlone, ReportsToItsProgressAndReturnsItsOutcome) {
-    struct Recording final : RepairProgress {
-        void Line(const std::wstring& line) override { lines.push_back(line); }
-        MessageAnswer Ask(const std::wstring& question) override {
-            questions.push_back(question);
-            return answer;
-        }
-        Lines lines;
-        Lines questions;
-        MessageAnswer answer = MessageAnswer::Cancel;
-    };
-    struct Case {
-        const char* name;
-        bool bcd;
-        MessageAnswer answer;
-        bool stopFirst;
-        RepairOutcome outcome;
-        std::size_t questions;
-        Lines runs;
-    };
-    const Case cases[] = {
-        {"boot files decide", true, MessageAnswer::Cancel, false, RepairOutcome::Succeeded, 0,
-         {L"bootsect.exe /nt60 d:"}},
-        {"the user picks", false, MessageAnswer::No, false, RepairOutcome::Succeeded, 1,
-         {L"bootsect.exe /nt52 d:"}},
-        {"the user cancels", false, MessageAnswer::Cancel, false, RepairOutcome::Cancelled, 1, {}},
-        {"stopped before it began", true, MessageAnswer::Cancel, true, RepairOutcome::Interrupted,
-         0, {}},
-    };
-    for (const auto& c : cases) {
-        testing::Machine m;
-        if (c.bcd) {
-            m.files.Put(L"d:\\boot\\bcd", 100);
-        }
-        Recording progress;
-        progress.answer = c.answer;
-        if (c.stopFirst) {
-            m.app.job.RequestStop();
-        }
-        m.app.job.Prepare({{*DriveLetter::Parse(L"d:"), BootPath::Bios, L""}, RepairKind::BootSectorOnly, {}});
-        EXPECT_EQ(m.app.job.Run(progress), c.outcome) << c.name;
-        EXPECT_EQ(progress.questions.size(), c.questions) << c.name;
-        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
-        EXPECT_EQ(progress.lines.empty(), c.stopFirst || c.outcome == RepairOutcome::Cancelled)
-            << c.name;
-        // The job never touches a window.
-        EXPECT_TRUE(m.repairWindow.log.empty()) << c.name;
-    }
-}
-
 }  // namespace
 }  // namespace kestrix

@@ -3,6 +3,7 @@
 #include "offered.h"
 #include "app_fixture.h"
 #include "partitions/partition_scan.h"
+#include "repair/uefi_plan.h"
 
 namespace kestrix {
 namespace {
@@ -93,29 +94,30 @@ struct UefiMachine : testing::Machine {
         files.efiSystem = {L"s:"};
         files.Put(L"s:\\EFI\\Boot\\bootx64.efi", 300);
     }
+    using testing::Machine::Repair;
     void Repair(const std::wstring& arguments) { Start(L"-f " + arguments + L" -d s:"); }
 };
 
-TEST(UefiRepair, BootMenu) {
+TEST(UefiPlanAlone, BootMenu) {
     const std::wstring xpSkipped = L"  在 e: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。";
     struct Case {
         const char* name;
         bool ten, xp;
-        Lines log;
+        Lines lines;
         Lines runs;
-        int exitCode;
+        RepairOutcome outcome;
     };
     const Case cases[] = {
         {"Windows 10 beside XP", true, true,
          {kScan6, L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone},
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
-         0},
+         RepairOutcome::Succeeded},
         {"XP alone", false, true,
          {kScan6, kScan5, xpSkipped, L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。", L"",
           L"引导菜单修复结束，未做任何修改。请关闭。"},
          {},
-         2},
+         RepairOutcome::NothingWritten},
     };
     for (const auto& c : cases) {
         UefiMachine m;
@@ -126,10 +128,11 @@ TEST(UefiRepair, BootMenu) {
             m.files.Put(L"e:\\windows\\regedit.exe", 100);
         }
         m.files.drives = {L"e:", L"f:"};
-        m.Repair(L"");
-        EXPECT_EQ(m.repairWindow.log, c.log) << c.name;
+        testing::RecordingProgress progress;
+        EXPECT_EQ(m.Repair(L"s:", BootPath::Uefi, RepairKind::BootMenu, progress), c.outcome)
+            << c.name;
+        EXPECT_EQ(progress.lines, c.lines) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
-        EXPECT_EQ(m.app.program.ExitCode(), c.exitCode) << c.name;
         // No XP file is copied, no boot sector written; the EFI folders are saved first.
         EXPECT_EQ(m.files.files.count(L"s:\\ntldr"), 0u) << c.name;
         if (c.ten) {

@@ -1,0 +1,82 @@
+#pragma once
+// What a repair does for one way of booting, step by step over the job's step runner: the BIOS
+// plan writes boot sectors and the XP loader set, the UEFI plan the EFI boot files and the
+// fallback loader. The job picks the plan by the partition's boot path and runs one of its two
+// kinds of repair.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "exec/run_log.h"
+#include "partitions/boot_candidate.h"
+#include "platform/files.h"
+#include "platform/firmware.h"
+#include "platform/volumes.h"
+#include "repair/installations.h"
+#include "repair/steps.h"
+
+namespace kestrix {
+
+enum class RepairKind { BootSectorOnly, BootMenu };
+
+struct RepairRequest {
+    // The partition whose boot is repaired, and how it boots.
+    BootCandidate target;
+    RepairKind kind = RepairKind::BootMenu;
+    // The machine's drives, searched in this order for installed Windows.
+    std::vector<DriveEntry> drives;
+};
+
+// What a plan works with during one run.
+struct PlanContext {
+    Files& files;
+    Volumes& volumes;
+    Steps& steps;
+    RunLog& log;
+    const RepairRequest& request;
+    // The firmware that started the running Windows.
+    Firmware started = Firmware::Unknown;
+};
+
+class RepairPlan {
+public:
+    explicit RepairPlan(const PlanContext& context)
+        : files_(context.files),
+          volumes_(context.volumes),
+          steps_(context.steps),
+          log_(context.log),
+          request_(context.request),
+          started_(context.started),
+          bootDrive_(context.request.target.drive.Text()) {}
+    virtual ~RepairPlan() = default;
+
+    // The boot code that starts the loader ("只修复引导").
+    virtual RepairOutcome BootSector() = 0;
+    // Boot files for every Windows found, and the boot code for them.
+    virtual RepairOutcome BootMenu() = 0;
+
+protected:
+    // Saves what the boot-files tool may overwrite on the boot drive.
+    virtual FileResult SaveBootFiles() = 0;
+
+    // Names each installation of 6.x (and each locked volume) and hands it to repair; true when
+    // there was one.
+    bool ForEachNt6(const std::vector<DriveFinding>& findings,
+                    const std::function<void(const DriveFinding&)>& repair);
+    // Runs a tool that rebuilds the boot files, only once they are all saved.
+    void RunBootFilesTool(const std::wstring& commandLine, bool failureExpected = false);
+    void WarnIfEncrypted(const DriveFinding& finding);
+    // nothingToDo: the repair found nothing it could rightly write.
+    RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
+                           bool nothingToDo = false);
+
+    Files& files_;
+    Volumes& volumes_;
+    Steps& steps_;
+    RunLog& log_;
+    const RepairRequest& request_;
+    const Firmware started_;
+    const std::wstring bootDrive_;
+};
+
+}  // namespace kestrix
