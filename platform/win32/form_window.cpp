@@ -16,7 +16,7 @@ int ToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 
 
 // Newer systems scale per monitor; older ones have one DPI for the whole screen.
 UINT DpiOf(HWND hwnd) {
-    const auto getDpiForWindow = optionalFunctions.getDpiForWindow;
+    const auto getDpiForWindow = optionalFunctions.GetDpiForWindow;
     if (getDpiForWindow != nullptr && hwnd != nullptr) {
         const UINT dpi = getDpiForWindow(hwnd);
         if (dpi != 0) {
@@ -29,7 +29,7 @@ UINT DpiOf(HWND hwnd) {
 }
 
 RECT FrameForClient(int clientWidth, int clientHeight, UINT dpi) {
-    const auto adjustForDpi = optionalFunctions.adjustWindowRectExForDpi;
+    const auto adjustForDpi = optionalFunctions.AdjustWindowRectExForDpi;
     RECT frame{0, 0, clientWidth, clientHeight};
     if (adjustForDpi != nullptr) {
         adjustForDpi(&frame, kFrameStyle, FALSE, 0, dpi);

@@ -19,8 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // inherit this too.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // DLLs load from the system folder only, never from the folder the exe was started in.
-    if (optionalFunctions.setDefaultDllDirectories != nullptr) {
-        optionalFunctions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (optionalFunctions.SetDefaultDllDirectories != nullptr) {
+        optionalFunctions.SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 
     Fonts fonts;

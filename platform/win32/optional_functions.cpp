@@ -7,27 +7,20 @@ OptionalFunctions optionalFunctions;
 namespace {
 
 template <typename Function>
-void Find(Function& target, HMODULE module, const char* name) {
-    target = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+void Find(Function& target, const wchar_t* module, const char* name) {
+    target = reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
 }
 
 }  // namespace
 
 void LoadOptionalFunctions() {
     auto& f = optionalFunctions;
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const HMODULE user = GetModuleHandleW(L"user32.dll");
-    Find(f.setDefaultDllDirectories, kernel, "SetDefaultDllDirectories");
-    Find(f.wow64DisableFsRedirection, kernel, "Wow64DisableWow64FsRedirection");
-    Find(f.wow64RevertFsRedirection, kernel, "Wow64RevertWow64FsRedirection");
-    Find(f.getDpiForWindow, user, "GetDpiForWindow");
-    Find(f.adjustWindowRectExForDpi, user, "AdjustWindowRectExForDpi");
-    // Loaded with the program, which imports it.
-    Find(f.bcryptHash, GetModuleHandleW(L"bcrypt.dll"), "BCryptHash");
-    BOOL(WINAPI * isWow64Process)(HANDLE, PBOOL) = nullptr;
-    Find(isWow64Process, kernel, "IsWow64Process");
+#define KESTRIX_FIND_OPTIONAL_FUNCTION(module, function) Find(f.function, module, #function);
+    KESTRIX_OPTIONAL_FUNCTIONS(KESTRIX_FIND_OPTIONAL_FUNCTION)
+#undef KESTRIX_FIND_OPTIONAL_FUNCTION
     BOOL wow64 = FALSE;
-    f.wow64 = isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    f.wow64 = f.IsWow64Process != nullptr && f.IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 }  // namespace kestrix::win32

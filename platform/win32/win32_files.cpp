@@ -243,8 +243,8 @@ std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
     const auto length = static_cast<ULONG>(bytes.size());
     std::string digest(kDigestLength, '\0');
     auto* output = reinterpret_cast<PUCHAR>(digest.data());
-    if (optionalFunctions.bcryptHash != nullptr) {
-        return BCRYPT_SUCCESS(optionalFunctions.bcryptHash(algorithm.get(), nullptr, 0, input,
+    if (optionalFunctions.BCryptHash != nullptr) {
+        return BCRYPT_SUCCESS(optionalFunctions.BCryptHash(algorithm.get(), nullptr, 0, input,
                                                            length, output, kDigestLength))
                    ? std::optional(digest)
                    : std::nullopt;
