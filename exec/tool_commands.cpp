@@ -26,12 +26,12 @@ std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view b
 }
 
 std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
-                              BootFilesFor firmware) {
+                              BootFilesFor firmware, BootManagerSource manager) {
     const wchar_t* named = firmware == BootFilesFor::Bios   ? L" /f BIOS"
                            : firmware == BootFilesFor::Uefi ? L" /f UEFI"
                                                             : L"";
     return L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " +
-           std::wstring(bootDrive) + named;
+           std::wstring(bootDrive) + named + (manager == BootManagerSource::Updated ? L" /bootex" : L"");
 }
 
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
@@ -61,6 +61,15 @@ std::wstring StoreImportCommand(std::wstring_view file) {
 
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
+}
+
+std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
+    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
+}
+
+std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
+    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
+           std::wstring(guid);
 }
 
 std::wstring DiskpartCommand(std::wstring_view scriptPath) {

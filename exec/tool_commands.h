@@ -23,9 +23,14 @@ std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view b
 // running Windows, which from a rescue system started through UEFI are not a BIOS partition's.
 enum class BootFilesFor { RunningFirmware, Bios, Uefi };
 
+// Which boot manager bcdboot copies to an EFI system partition: the one in \Windows\Boot\EFI, or
+// the one signed under the 2023 certificate in \Windows\Boot\EFI_EX (/bootex).
+enum class BootManagerSource { Default, Updated };
+
 // Builds the 6.x boot files of the installation on scannedDrive onto bootDrive.
 std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
-                              BootFilesFor firmware = BootFilesFor::RunningFirmware);
+                              BootFilesFor firmware = BootFilesFor::RunningFirmware,
+                              BootManagerSource manager = BootManagerSource::Default);
 
 // The seven store edits that add the 5.x entry to the boot drive's store, in their order.
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
@@ -38,6 +43,12 @@ std::wstring StoreImportCommand(std::wstring_view file);
 
 // The boot menu's timeout in the EFI system partition's store.
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);
+
+// The default loader's settings in the EFI system partition's store, listed; reading changes
+// nothing.
+std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive);
+// The default loader's Windows RE entry set to the object {guid}.
+std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
 
 // diskpart.exe running the script at scriptPath.
 std::wstring DiskpartCommand(std::wstring_view scriptPath);

@@ -72,6 +72,17 @@ bool Steps::RunTool(const std::wstring& commandLine, bool failureExpected) {
     return ok;
 }
 
+std::optional<std::wstring> Steps::ReadTool(const std::wstring& commandLine) {
+    if (Stopping()) {
+        return std::nullopt;
+    }
+    auto result = runner_.Run(commandLine);
+    if (result.status != RunStatus::Finished || result.exitCode != 0u) {
+        return std::nullopt;
+    }
+    return std::move(result.output);
+}
+
 void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
                              const std::wstring& commandLine, bool failureExpected) {
     if (Stopping()) {

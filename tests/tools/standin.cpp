@@ -287,6 +287,82 @@ bool ReplaceFileAt(const std::wstring& path, std::string_view bytes, DWORD attri
            (attributes == 0 || SetFileAttributesW(path.c_str(), attributes) != FALSE);
 }
 
+std::string ReadFileAt(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got != 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+bool HasOption(std::wstring_view args, std::wstring_view option) {
+    for (const auto& token : Tokens(args)) {
+        if (Lower(token) == option) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The store's lines without the loader's Windows RE entry.
+std::string WithoutRecoverySequence(const std::string& store) {
+    std::string kept;
+    std::size_t at = 0;
+    while (at < store.size()) {
+        std::size_t end = store.find('\n', at);
+        end = end == std::string::npos ? store.size() : end + 1;
+        const std::string line = store.substr(at, end - at);
+        if (line.rfind("recoverysequence", 0) != 0) {
+            kept += line;
+        }
+        at = end;
+    }
+    return kept;
+}
+
+// UEFI boot files, as the real tool makes them: the boot manager of the Windows named first
+// (\Windows\Boot\EFI\bootmgfw.efi, or with /bootex the one in EFI_EX, which it needs), copied to
+// the Microsoft folder and as the fallback loader, and the store, kept when it is there. With
+// /bootex the loader's Windows RE entry is lost.
+DWORD WriteEfiBootFiles(std::wstring_view args, const std::wstring& drive) {
+    const auto tokens = Tokens(args);
+    const bool updated = HasOption(args, L"/bootex");
+    const std::wstring windows = tokens.empty() ? L"" : tokens[0];
+    std::string manager = ReadFileAt(windows + (updated ? L"\\Boot\\EFI_EX\\bootmgfw_EX.efi"
+                                                        : L"\\Boot\\EFI\\bootmgfw.efi"));
+    if (manager.empty()) {
+        if (updated) {
+            return kWorkFailed;
+        }
+        manager = "stand-in boot manager\r\n";
+    }
+    // Like the real tool on recent Windows, it needs the folder to be there.
+    const std::wstring folder = drive + L"\\EFI\\Microsoft\\Boot";
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return kWorkFailed;
+    }
+    std::string store = ReadFileAt(folder + L"\\BCD");
+    if (store.empty()) {
+        store = "stand-in boot store\r\n";
+    } else if (updated) {
+        store = WithoutRecoverySequence(store);
+    }
+    CreateDirectoryW((drive + L"\\EFI\\Boot").c_str(), nullptr);
+    const bool wrote = WriteFileAt(folder + L"\\BCD", store) &&
+                       WriteFileAt(folder + L"\\bootmgfw.efi", manager) &&
+                       WriteFileAt(drive + L"\\EFI\\Boot\\bootx64.efi", manager);
+    return wrote ? 0 : kWorkFailed;
+}
+
 // bcdboot leaves the boot manager and a boot store on the drive named after /s, as the real tool
 // would: the boot manager read-only, hidden and system, as Windows keeps it.
 DWORD WriteBootStore(std::wstring_view args) {
@@ -298,11 +374,7 @@ DWORD WriteBootStore(std::wstring_view args) {
         drive.pop_back();
     }
     if (Lower(ValueAfter(Tokens(args), L"/f")) == L"uefi") {
-        // Like the real tool on recent Windows, it needs the folder to be there.
-        const std::wstring folder = drive + L"\\EFI\\Microsoft\\Boot";
-        const bool wrote = WriteFileAt(folder + L"\\BCD", "stand-in boot store\r\n") &&
-                           WriteFileAt(folder + L"\\bootmgfw.efi", "stand-in boot manager\r\n");
-        return wrote ? 0 : kWorkFailed;
+        return WriteEfiBootFiles(args, drive);
     }
     const std::wstring folder = drive + L"\\boot";
     CreateDirectoryW(folder.c_str(), nullptr);
@@ -314,18 +386,28 @@ DWORD WriteBootStore(std::wstring_view args) {
 }
 
 // bcdedit changes the store named after /store, so it must be able to open it for writing; the
-// stand-in leaves its bytes as they are.
+// stand-in leaves its bytes as they are, except that it lists them for /enum and keeps the one
+// setting the program reads back, the default loader's recoverysequence.
 DWORD OpenStore(std::wstring_view args) {
-    const std::wstring store = ValueAfter(Tokens(args), L"/store");
+    const auto tokens = Tokens(args);
+    const std::wstring store = ValueAfter(tokens, L"/store");
     if (store.empty()) {
         return 0;
     }
-    const HANDLE file = CreateFileW(store.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool listing = HasOption(args, L"/enum");
+    const HANDLE file = CreateFileW(store.c_str(), GENERIC_READ | (listing ? 0 : GENERIC_WRITE),
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return kWorkFailed;
     }
     CloseHandle(file);
+    if (listing) {
+        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), ReadFileAt(store));
+    } else if (const auto value = ValueAfter(tokens, L"recoverysequence"); !value.empty()) {
+        const std::string line = "recoverysequence        " + kestrix::ToUtf8(value) + "\r\n";
+        return WriteFileAt(store, WithoutRecoverySequence(ReadFileAt(store)) + line) ? 0 : kWorkFailed;
+    }
     return 0;
 }
 
