@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the parsers (the option string, the listing line, the run folder's manifest and a
-# volume's boot record) with libFuzzer for a bounded time each. Not part of the test suite: run
-# it by hand, e.g. `scripts/fuzz.sh 120`, or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one
-# of them.
+# Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
+# boot record and a firmware signature database) with libFuzzer for a bounded time each. Not part
+# of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
+# `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -10,8 +10,8 @@ out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
-      repair/boot_record.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
+      repair/boot_record.cpp secureboot/signature_list.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -35,7 +35,27 @@ for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
     done
     rm -f "$image"
   fi
+  # A signature database is only read past whole list headers: start from the db of a real
+  # firmware's variable store, its certificate lists cut out of it.
+  if [ "$target" = signature_list ] && [ -z "$(ls -A "$out/corpus-$target")" ] &&
+    [ -f /usr/share/OVMF/OVMF_VARS_4M.ms.fd ]; then
+    python3 - "$out/corpus-$target/ovmf-db" <<'PY'
+import struct, sys
+vars = open("/usr/share/OVMF/OVMF_VARS_4M.ms.fd", "rb").read()
+x509 = bytes.fromhex("a159c0a5e494a74a87b5ab155c2bf072")
+at = vars.find(x509)
+lists = b""
+while vars[at:at + 16] == x509:
+    size = struct.unpack_from("<I", vars, at + 16)[0]
+    lists += vars[at:at + size]
+    at += size
+open(sys.argv[1], "wb").write(lists)
+PY
+  fi
+  # Certificates make signature databases some KiB long.
+  max_len=512
+  [ "$target" = signature_list ] && max_len=8192
   echo "== $target: ${seconds}s"
-  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=512 "$out/corpus-$target" 2>&1 |
+  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=$max_len "$out/corpus-$target" 2>&1 |
     grep -E '^(#[0-9]+ +DONE|Done|==[0-9]+==ERROR|SUMMARY)' || true
 done

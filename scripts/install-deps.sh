@@ -7,7 +7,11 @@ pkgs=(cmake g++ make libgtest-dev
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk
       dosfstools ntfs-3g
-      python3 passwd)
+      python3 passwd
+      # Secure Boot test material: Microsoft-signed and Debian-signed EFI binaries, a firmware
+      # variable store with Microsoft's keys, and the tools that make signature lists and
+      # signatures of test certificates.
+      shim-signed grub-efi-amd64-signed ovmf efitools osslsigncode openssl)
 
 # 32-bit Wine only where the kernel runs 32-bit programs; elsewhere the x86 cases are skipped.
 if bash "$(dirname "$0")/runs-32-bit.sh"; then

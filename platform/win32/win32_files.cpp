@@ -194,7 +194,8 @@ bool Win32Files::DeleteFileAt(const std::wstring& path) {
 
 namespace {
 
-constexpr std::size_t kDigestLength = 32;
+constexpr ULONG kSha256Length = 32;
+constexpr ULONG kSha1Length = 20;
 
 }  // namespace
 
@@ -233,19 +234,22 @@ FileResult Win32Files::MoveFileOver(const std::wstring& source, const std::wstri
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
-std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
+namespace {
+
+// The digest of bytes with one of CNG's hash algorithms, of the length it gives.
+std::optional<std::string> Digest(LPCWSTR algorithmId, ULONG digestLength,
+                                  const std::string& bytes) {
     UniqueAlgorithm algorithm;
-    if (!BCRYPT_SUCCESS(
-            BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), algorithmId, nullptr, 0))) {
         return std::nullopt;
     }
     auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
     const auto length = static_cast<ULONG>(bytes.size());
-    std::string digest(kDigestLength, '\0');
+    std::string digest(digestLength, '\0');
     auto* output = reinterpret_cast<PUCHAR>(digest.data());
     if (optionalFunctions.BCryptHash != nullptr) {
         return BCRYPT_SUCCESS(optionalFunctions.BCryptHash(algorithm.get(), nullptr, 0, input,
-                                                           length, output, kDigestLength))
+                                                           length, output, digestLength))
                    ? std::optional(digest)
                    : std::nullopt;
     }
@@ -265,10 +269,20 @@ std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
         return std::nullopt;
     }
     if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), input, length, 0)) ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, kDigestLength, 0))) {
+        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, digestLength, 0))) {
         return std::nullopt;
     }
     return digest;
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
+    return Digest(BCRYPT_SHA256_ALGORITHM, kSha256Length, bytes);
+}
+
+std::optional<std::string> Win32Files::Sha1(const std::string& bytes) const {
+    return Digest(BCRYPT_SHA1_ALGORITHM, kSha1Length, bytes);
 }
 
 std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {

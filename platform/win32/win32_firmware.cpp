@@ -5,6 +5,8 @@
 #include "platform/win32/error_text.h"
 #include "platform/win32/unique_handle.h"
 
+#include <utility>
+
 namespace kestrix::win32 {
 
 namespace {
@@ -25,6 +27,9 @@ void EnableFirmwarePrivilege() {
         AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
     }
 }
+
+// Far above any signature database a firmware holds; a bigger answer is not worth the memory.
+constexpr DWORD kMaxVariableSize = 1u << 20;
 
 }  // namespace
 
@@ -47,6 +52,28 @@ FirmwareReading Win32Firmware::RunningFirmware() const {
         default:
             // Anything else (the privilege refused, the call not implemented) tells nothing.
             return {Firmware::Unknown, error, ErrorText(error)};
+    }
+}
+
+VariableReading Win32Firmware::ReadVariable(const std::wstring& name,
+                                            const std::wstring& vendor) const {
+    EnableFirmwarePrivilege();
+    // db is some KiB; the buffer doubles while Windows says it is too small.
+    std::string bytes(4096, '\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD got =
+            GetFirmwareEnvironmentVariableW(name.c_str(), vendor.c_str(), bytes.data(),
+                                            static_cast<DWORD>(bytes.size()));
+        const DWORD error = got == 0 ? GetLastError() : ERROR_SUCCESS;
+        if (error == ERROR_SUCCESS) {
+            bytes.resize(got);
+            return {true, std::move(bytes), 0};
+        }
+        if (error != ERROR_INSUFFICIENT_BUFFER || bytes.size() >= kMaxVariableSize) {
+            return {false, {}, error};
+        }
+        bytes.resize(bytes.size() * 2);
     }
 }
 

@@ -7,6 +7,8 @@ namespace kestrix::win32 {
 class Win32Firmware final : public FirmwareReader {
 public:
     FirmwareReading RunningFirmware() const override;
+    VariableReading ReadVariable(const std::wstring& name,
+                                 const std::wstring& vendor) const override;
 };
 
 }  // namespace kestrix::win32
