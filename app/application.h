@@ -28,7 +28,7 @@ struct Application {
           letters(files, volumes, runner, log),
           job(files, volumes, firmware, runner, log, letters),
           restore(files, volumes, runner, log, letters),
-          scan(repairWindow, session, volumes, runner, log, letters),
+          scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
                   log) {
         // Whichever way the program ends.

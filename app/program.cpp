@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <memory>
+
 #include "app/options.h"
 #include "platform/text.h"
 
@@ -18,6 +20,14 @@ std::wstring FullFolder(const std::wstring& folder, const std::wstring& ownFolde
 
 void Program::WindowProgress::Line(const std::wstring& line) {
     program_.session_.RunOnWindowThread([&] { program_.repairWindow_.AppendLogLine(line); });
+}
+
+void Program::WindowScanReport::Problem(const std::wstring& message,
+                                       const std::wstring& instruction) {
+    program_.session_.RunOnWindowThread([&] {
+        program_.session_.ShowMessage(message, MessageButtons::Ok, MessageIcon::Exclamation);
+        program_.repairWindow_.SetInstruction(instruction);
+    });
 }
 
 MessageAnswer Program::WindowProgress::Ask(const std::wstring& question) {
@@ -68,14 +78,9 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
-    if (!options.restore && !options.partition) {
-        candidates_ = scan_.ScanActivePartitions();
-        for (const auto& candidate : candidates_) {
-            repairWindow_.AddPartition(candidate.Text());
-        }
-        if (!candidates_.empty()) {
-            repairWindow_.SelectPartition(0);
-        }
+    const bool scan = !options.restore && !options.partition;
+    if (scan && options.silent) {
+        Offer(scan_.ScanActivePartitions(scanReport_));
     }
     // The start window is shown first; the repair window is made ready behind it while the user
     // reads it. A restore has nothing to choose there: the confirm button starts it.
@@ -104,10 +109,42 @@ void Program::Start() {
         OnStartButton();
     } else if (restoring_) {
         repairWindow_.Show();
+    } else if (scan) {
+        scanning_ = true;
+        auto candidates = std::make_shared<std::vector<BootCandidate>>();
+        session_.RunInBackground([this, candidates] { *candidates = scan_.ScanActivePartitions(scanReport_); },
+                                 [this, candidates] {
+                                     Offer(std::move(*candidates));
+                                     OnScanDone();
+                                 });
+    }
+}
+
+void Program::Offer(std::vector<BootCandidate> candidates) {
+    candidates_ = std::move(candidates);
+    for (const auto& candidate : candidates_) {
+        repairWindow_.AddPartition(candidate.Text());
+    }
+    if (!candidates_.empty()) {
+        repairWindow_.SelectPartition(0);
+    }
+}
+
+void Program::OnScanDone() {
+    scanning_ = false;
+    if (endWhenScanEnds_) {
+        session_.EndProgram(ExitCode());
+    }
+    if (startWhenScanEnds_) {
+        OnStartButton();
     }
 }
 
 void Program::OnStartButton() {
+    if (scanning_) {
+        startWhenScanEnds_ = true;
+        return;
+    }
     startWindow_.Hide();
     repairWindow_.Show();
     const int count = repairWindow_.PartitionCount();
@@ -196,6 +233,12 @@ void Program::OnRepairDone() {
 }
 
 void Program::OnCloseRequest() {
+    if (scanning_) {
+        // A drive letter the scan is giving is taken back once it has been given.
+        startWindow_.Hide();
+        endWhenScanEnds_ = true;
+        return;
+    }
     if (phase_ != Phase::Repairing) {
         session_.EndProgram(ExitCode());
     }

@@ -35,10 +35,12 @@ public:
           job_(job),
           restoreJob_(restoreJob),
           log_(log),
-          progress_(*this) {}
+          progress_(*this),
+          scanReport_(*this) {}
 
-    // At process start: reads the options and finds the partitions; then shows the start window
-    // before it prepares the repair window, or in silent mode prepares it and goes on by itself.
+    // At process start: reads the options, shows the start window and finds the partitions on a
+    // thread of their own while the user reads it; in silent mode finds them first and goes on by
+    // itself.
     void Start();
     void OnStartButton();
     void OnConfirm();
@@ -67,7 +69,21 @@ private:
         Program& program_;
     };
 
+    // Carries the scan's problems from its thread to the windows.
+    class WindowScanReport final : public ScanProgress {
+    public:
+        explicit WindowScanReport(Program& program) : program_(program) {}
+        void Problem(const std::wstring& message, const std::wstring& instruction) override;
+
+    private:
+        Program& program_;
+    };
+
     enum class Phase { Choosing, Repairing, Done };
+
+    // The scan's candidates, into the repair window's list.
+    void Offer(std::vector<BootCandidate> candidates);
+    void OnScanDone();
 
     // The repair, or the restore, on its own thread.
     void StartJob(Job& job);
@@ -86,12 +102,18 @@ private:
     RestoreJob& restoreJob_;
     RunLog& log_;
     WindowProgress progress_;
+    WindowScanReport scanReport_;
 
     Phase phase_ = Phase::Choosing;
     // The repair or the undo, once one has started.
     Job* running_ = nullptr;
     // What the scan offered.
     std::vector<BootCandidate> candidates_;
+    // The scan runs on its own thread behind the start window; a press of its button, or a close,
+    // waits for it.
+    bool scanning_ = false;
+    bool startWhenScanEnds_ = false;
+    bool endWhenScanEnds_ = false;
     // "-r": the confirm button restores from the run folder in the partition field instead.
     bool restoring_ = false;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;

@@ -128,11 +128,11 @@ bool ReadDisk(int disk, const std::vector<std::wstring>& lines,
 
 }  // namespace
 
-std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
+std::optional<PartitionScan::Found> PartitionScan::ReadListings(ScanProgress& progress) {
     Found found;
     const auto all = runner_.Run(AllListingsCommand(), OutputCodePage::Ansi);
     if (all.status != RunStatus::Finished) {
-        ReportListerFailure(all);
+        ReportListerFailure(progress, all);
         return std::nullopt;
     }
     // After anything but a whole answer and exit code 0 (an older lister put beside the program
@@ -153,7 +153,7 @@ std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
         const bool endOfDisks =
             ReadDisk(disk, SplitLines(result.output), found.candidates, found.unlettered);
         if (!ListingWorked(result, endOfDisks)) {
-            ReportListerFailure(result);
+            ReportListerFailure(progress, result);
             return std::nullopt;
         }
         if (endOfDisks) {
@@ -163,12 +163,9 @@ std::optional<PartitionScan::Found> PartitionScan::ReadListings() {
     return found;
 }
 
-void PartitionScan::ReportListerFailure(const RunResult& result) {
-    session_.ShowMessage(
-        L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
-        MessageButtons::Ok, MessageIcon::Exclamation);
-    window_.SetInstruction(L"无法运行分区列表工具 " + result.file +
-                           L"！请手工输入，如“C:”，不清楚请关闭。");
+void PartitionScan::ReportListerFailure(ScanProgress& progress, const RunResult& result) {
+    progress.Problem(L"出错了！无法运行分区列表工具 " + result.file + L"：" + RunProblem(result),
+                     L"无法运行分区列表工具 " + result.file + L"！请手工输入，如“C:”，不清楚请关闭。");
 }
 
 std::optional<BootCandidate> PartitionScan::OfferUnlettered(
@@ -186,10 +183,10 @@ std::optional<BootCandidate> PartitionScan::OfferUnlettered(
                          partition.size};
 }
 
-std::vector<BootCandidate> PartitionScan::ScanActivePartitions() {
+std::vector<BootCandidate> PartitionScan::ScanActivePartitions(ScanProgress& progress) {
     // Offered only once every listing has worked: a partial listing could hide the partition
     // that was meant, and a single entry is repaired without asking.
-    const auto found = ReadListings();
+    const auto found = ReadListings(progress);
     if (!found) {
         return {};
     }
@@ -210,9 +207,7 @@ std::vector<BootCandidate> PartitionScan::ScanActivePartitions() {
         }
     }
     if (offered.empty()) {
-        session_.ShowMessage(L"出错了！没找到活动分区！", MessageButtons::Ok,
-                             MessageIcon::Exclamation);
-        window_.SetInstruction(L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
+        progress.Problem(L"出错了！没找到活动分区！", L"没找到活动分区！请手工输入，如“C:”，不清楚请关闭。");
     }
     return offered;
 }

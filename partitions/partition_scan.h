@@ -39,22 +39,29 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstri
 // 0's line, as a lister that does not know the question answers.
 std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wstring_view output);
 
+// Where the scan reports what keeps it from offering anything: a box for the user and the
+// instruction that takes the list's place.
+class ScanProgress {
+public:
+    virtual ~ScanProgress() = default;
+    virtual void Problem(const std::wstring& message, const std::wstring& instruction) = 0;
+};
+
 class PartitionScan {
 public:
     static constexpr int kLastDisk = 10;
 
-    PartitionScan(RepairWindow& window, Session& session, const Volumes& volumes, ToolRunner& runner,
-                  RunLog& log, TemporaryLetters& letters)
-        : window_(window),
-          session_(session),
-          volumes_(volumes),
+    PartitionScan(const Volumes& volumes, ToolRunner& runner, RunLog& log,
+                  TemporaryLetters& letters)
+        : volumes_(volumes),
           runner_(runner),
           log_(log),
           letters_(letters) {}
 
     // In the order the listings give them. A listing tool that cannot run or fails is reported as
-    // that, not as "nothing found", and so is finding nothing.
-    std::vector<BootCandidate> ScanActivePartitions();
+    // that, not as "nothing found", and so is finding nothing. It touches no window, so it may
+    // run on a thread of its own.
+    std::vector<BootCandidate> ScanActivePartitions(ScanProgress& progress);
 
 private:
     // What the listings offer, in the order they list it.
@@ -64,12 +71,10 @@ private:
     };
 
     // Nothing when the lister could not run or failed; that is reported then.
-    std::optional<Found> ReadListings();
-    void ReportListerFailure(const RunResult& result);
+    std::optional<Found> ReadListings(ScanProgress& progress);
+    void ReportListerFailure(ScanProgress& progress, const RunResult& result);
     std::optional<BootCandidate> OfferUnlettered(int disk, const UnletteredEfiPartition& partition);
 
-    RepairWindow& window_;
-    Session& session_;
     const Volumes& volumes_;
     ToolRunner& runner_;
     RunLog& log_;

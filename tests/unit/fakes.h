@@ -121,12 +121,25 @@ public:
         events_.push_back(L"end:" + std::to_wstring(exitCode));
         throw ProgramEnded{exitCode};
     }
-    // The work runs at once, as if its thread took no time to start.
+    // The work runs at once, as if its thread took no time to start; with holdBackground it
+    // waits for FinishBackground, as a slow one would.
     void RunInBackground(std::function<void()> work, std::function<void()> whenDone) override {
         events_.push_back(L"background");
+        if (holdBackground) {
+            held.emplace_back(std::move(work), std::move(whenDone));
+            return;
+        }
         work();
         whenDone();
     }
+    void FinishBackground() {
+        auto [work, whenDone] = std::move(held.front());
+        held.erase(held.begin());
+        work();
+        whenDone();
+    }
+    bool holdBackground = false;
+    std::vector<std::pair<std::function<void()>, std::function<void()>>> held;
     void RunOnWindowThread(const std::function<void()>& action) override {
         ++windowCalls;
         if (onWindowThread) {

@@ -21,6 +21,32 @@ TEST_F(Startup, MakesTheOwnFolderCurrentAndPreparesBothWindows) {
     EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
 }
 
+// The disks are listed behind the start window; its button, or a close, waits for the listing.
+TEST(StartupScan, RunsBehindTheStartWindow) {
+    const struct {
+        const char* name;
+        bool close;
+    } cases[] = {{"start pressed", false}, {"closed", true}};
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.session.holdBackground = true;
+        EXPECT_FALSE(m.Start(L"")) << c.name;
+        EXPECT_TRUE(m.startWindow.visible) << c.name;
+        EXPECT_TRUE(m.launcher.requests.empty()) << c.name;
+        const bool ended = m.Ends([&] {
+            c.close ? m.app.program.OnCloseRequest() : m.app.program.OnStartButton();
+        });
+        EXPECT_FALSE(ended) << c.name;
+        EXPECT_FALSE(m.repairWindow.visible) << c.name;
+        EXPECT_EQ(m.startWindow.visible, !c.close) << c.name;
+        EXPECT_EQ(m.Ends([&] { m.session.FinishBackground(); }), c.close) << c.name;
+        EXPECT_EQ(m.launcher.requests.size(), 1u) << c.name;
+        // Nothing found: the box comes once the listing is read, then the list waits.
+        EXPECT_EQ(m.session.messages.size(), 1u) << c.name;
+        EXPECT_EQ(m.repairWindow.visible, !c.close) << c.name;
+    }
+}
+
 TEST_F(Startup, ANetworkFolderSkipsTheDriveChangeAndStillTriesTheFolder) {
     files.ownFolder = L"\\\\server\\share\\kestrix";
     Start(L"-d c:");
