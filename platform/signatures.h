@@ -13,8 +13,6 @@ struct Signer {
     // The SHA-1 of the issuing CA's certificate (20 bytes) when the signature carries it, else
     // empty.
     std::string issuerThumbprint;
-
-    bool operator==(const Signer&) const = default;
 };
 
 class Signatures {
