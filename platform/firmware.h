@@ -15,10 +15,9 @@ struct FirmwareReading {
     std::wstring errorText;
 };
 
-// Windows' answers when reading a firmware variable: the variable is not there; the firmware
-// has no variables at all (BIOS).
+// Windows' answer when a firmware variable is not there (ERROR_ENVVAR_NOT_FOUND); any other error
+// means that it cannot be read (BIOS, for one, answers ERROR_INVALID_FUNCTION for every name).
 inline constexpr std::uint32_t kErrorVariableNotFound = 203;
-inline constexpr std::uint32_t kErrorInvalidFunction = 1;
 
 // One firmware variable's value, or the error Windows gave when it could not be read.
 struct VariableReading {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
-# boot record and a firmware signature database) with libFuzzer for a bounded time each. Not part
-# of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
+# boot record, a firmware signature database and a PE file's certificate table) with libFuzzer for
+# a bounded time each. Not part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
 # `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,8 +10,8 @@ out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
-      repair/boot_record.cpp secureboot/signature_list.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list}; do
+      repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -52,9 +52,23 @@ while vars[at:at + 16] == x509:
 open(sys.argv[1], "wb").write(lists)
 PY
   fi
-  # Certificates make signature databases some KiB long.
+  # A signed EFI binary's headers and certificate table, cut out of Debian's GRUB: its code
+  # zeroed, the table moved up behind the headers.
+  if [ "$target" = pe_certificates ] && [ -z "$(ls -A "$out/corpus-$target")" ] &&
+    [ -f /usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed ]; then
+    python3 - "$out/corpus-$target/grub" <<'PY'
+import struct, sys
+pe = bytearray(open("/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed", "rb").read())
+directory = struct.unpack_from("<I", pe, 0x3C)[0] + 24 + 112 + 4 * 8
+at, size = struct.unpack_from("<II", pe, directory)
+headers = (struct.unpack_from("<I", pe, 0x3C)[0] + 24 + 240 + 7) & ~7
+struct.pack_into("<I", pe, directory, headers)
+open(sys.argv[1], "wb").write(bytes(pe[:headers]) + bytes(pe[at:at + size]))
+PY
+  fi
+  # Certificates make signature databases and certificate tables some KiB long.
   max_len=512
-  [ "$target" = signature_list ] && max_len=8192
+  case "$target" in signature_list | pe_certificates) max_len=8192 ;; esac
   echo "== $target: ${seconds}s"
   "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=$max_len "$out/corpus-$target" 2>&1 |
     grep -E '^(#[0-9]+ +DONE|Done|==[0-9]+==ERROR|SUMMARY)' || true

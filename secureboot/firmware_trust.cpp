@@ -77,6 +77,22 @@ FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware, const Files& fil
             Holds(Certificates(firmware, L"dbx"), SigningCa::Pca2011, files)};
 }
 
+PresentSigner PresentSignerOf(const std::vector<Signer>& signers) {
+    PresentSigner present = PresentSigner::Unknown;
+    for (const auto& signer : signers) {
+        switch (ClassifyIssuer(signer.issuer, signer.issuerThumbprint)) {
+            case SigningCa::WindowsUefiCa2023:
+                return PresentSigner::Ca2023;
+            case SigningCa::Pca2011:
+                present = PresentSigner::Pca2011;
+                break;
+            default:
+                break;
+        }
+    }
+    return present;
+}
+
 BootManagerChoice ChooseBootManager(const FirmwareTrust& trust, PresentSigner present,
                                     bool targetHasEfiEx) {
     if (trust.secureBoot != SecureBoot::On) {

@@ -1,8 +1,11 @@
 #pragma once
 // Which of Windows' boot manager signatures the firmware of the running PC accepts, read from
 // its Secure Boot variables, and which boot manager a UEFI repair may therefore install.
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/signatures.h"
 
 namespace kestrix {
 
@@ -29,6 +32,10 @@ FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware, const Files& fil
 
 // Under which CA the boot manager now on the ESP is signed.
 enum class PresentSigner { Unknown, Pca2011, Ca2023 };
+
+// Ca2023 when one of the signatures is under Windows UEFI CA 2023, else Pca2011 when one is
+// under PCA 2011.
+PresentSigner PresentSignerOf(const std::vector<Signer>& signers);
 
 enum class BootManagerChoice {
     // Secure Boot is off or cannot be told: the firmware checks no signature.

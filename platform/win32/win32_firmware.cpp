@@ -62,9 +62,8 @@ VariableReading Win32Firmware::ReadVariable(const std::wstring& name,
     std::string bytes(4096, '\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);
-        const DWORD got =
-            GetFirmwareEnvironmentVariableW(name.c_str(), vendor.c_str(), bytes.data(),
-                                            static_cast<DWORD>(bytes.size()));
+        const DWORD got = GetFirmwareEnvironmentVariableW(
+            name.c_str(), vendor.c_str(), bytes.data(), static_cast<DWORD>(bytes.size()));
         const DWORD error = got == 0 ? GetLastError() : ERROR_SUCCESS;
         if (error == ERROR_SUCCESS) {
             bytes.resize(got);

@@ -939,6 +939,11 @@ from undo_cases import UNDO_CASES  # noqa: E402
 
 CASES += UNDO_CASES
 
+# Who signed an EFI binary, read as the program reads it.
+from signer_cases import SIGNER_CASES  # noqa: E402
+
+CASES += SIGNER_CASES
+
 
 def find(name):
     for case in CASES:

@@ -305,6 +305,14 @@ def read_journal(path):
 
 
 def content_bytes(contents):
+    """A file's bytes as a case gives them: a size (filler), text, bytes, or a function that
+    makes them when the case runs."""
+    if callable(contents):
+        try:
+            return content_bytes(contents())
+        except OSError as error:
+            raise CaseFailure(f"cannot make a case's test data ({error}); "
+                              "scripts/install-deps.sh installs what it needs") from None
     if isinstance(contents, int) and not isinstance(contents, bool):
         return FILLER * contents
     if isinstance(contents, str):

@@ -101,7 +101,8 @@ class FileTest(unittest.TestCase):
                 self.assertEqual(e2e.read_journal(path), want)
 
     def test_content_bytes(self):
-        table = [(0, b""), (5, b"kkkkk"), ("中", "中".encode()), (b"\x00\x01", b"\x00\x01")]
+        table = [(0, b""), (5, b"kkkkk"), ("中", "中".encode()), (b"\x00\x01", b"\x00\x01"),
+                 (lambda: "made", b"made")]
         for contents, want in table:
             with self.subTest(contents=contents):
                 self.assertEqual(e2e.content_bytes(contents), want)

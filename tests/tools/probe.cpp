@@ -1,5 +1,6 @@
 // kprobe: starts the program with an exact command line and reads or drives its windows from
-// outside, for the end-to-end runner. Everything it prints is UTF-8 key=value lines.
+// outside, for the end-to-end runner; and names the signers of an EFI binary as the program's
+// signature reader sees them. Everything it prints is UTF-8 key=value lines.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,8 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/control_ids.h"
 #include "platform/text.h"
+#include "platform/win32/control_ids.h"
+#include "platform/win32/win32_signatures.h"
+#include "secureboot/pe_certificates.h"
+#include "secureboot/signing_ca.h"
 
 namespace {
 
@@ -1074,6 +1078,69 @@ int SessionEnd(const std::wstring& what) {
     return kOk;
 }
 
+std::wstring Hex(std::string_view bytes) {
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring out;
+    for (const char c : bytes) {
+        out += digits[(c >> 4) & 0xF];
+        out += digits[c & 0xF];
+    }
+    return out;
+}
+
+const wchar_t* CaName(kestrix::SigningCa ca) {
+    switch (ca) {
+        case kestrix::SigningCa::Pca2011:
+            return L"pca-2011";
+        case kestrix::SigningCa::WindowsUefiCa2023:
+            return L"windows-uefi-ca-2023";
+        case kestrix::SigningCa::MicrosoftUefiCa2011:
+            return L"microsoft-uefi-ca-2011";
+        case kestrix::SigningCa::MicrosoftUefiCa2023:
+            return L"microsoft-uefi-ca-2023";
+        case kestrix::SigningCa::Other:
+            break;
+    }
+    return L"other";
+}
+
+// Every signature of a PE file's certificate table, nested ones after the one that holds them:
+// signer.N.subject, .issuer, .thumbprint (the issuing CA's, hex) and .ca (its classification).
+int Signers(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Complain(L"cannot open " + path);
+        return kNotFound;
+    }
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
+        bytes.append(chunk, got);
+    }
+    CloseHandle(file);
+    const auto signatures = kestrix::DecodePeCertificates(bytes);
+    if (!signatures) {
+        Complain(L"not a PE file: " + path);
+        return kNotFound;
+    }
+    Report report;
+    int number = 0;
+    for (const auto& pkcs7 : *signatures) {
+        for (const auto& signer : kestrix::win32::Win32Signatures().SignersOf(pkcs7)) {
+            const std::string key = "signer." + std::to_string(++number);
+            report.Add(key + ".subject", signer.subject);
+            report.Add(key + ".issuer", signer.issuer);
+            report.Add(key + ".thumbprint", Hex(signer.issuerThumbprint));
+            report.Add(key + ".ca",
+                       CaName(kestrix::ClassifyIssuer(signer.issuer, signer.issuerThumbprint)));
+        }
+    }
+    report.Write();
+    return kOk;
+}
+
 int Usage() {
     Complain(
         L"usage: kprobe launch <exe> <command-line tail> [<current folder>]\n"
@@ -1084,7 +1151,8 @@ int Usage() {
         L"       kprobe press startbutton|confirm\n"
         L"       kprobe click keepopen\n"
         L"       kprobe settext partition <text>\n"
-        L"       kprobe session query|end");
+        L"       kprobe session query|end\n"
+        L"       kprobe signers <EFI binary>");
     return kUsage;
 }
 
@@ -1134,6 +1202,9 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (command == L"session") {
             return SessionEnd(args[1]);
+        }
+        if (command == L"signers") {
+            return Signers(args[1]);
         }
     }
     return Usage();

@@ -494,11 +494,12 @@ public:
         return {firmware, firmware == Firmware::Unknown ? firmwareError : 0u,
                 firmware == Firmware::Unknown && firmwareError != 0 ? L"firmware error" : L""};
     }
-    // BIOS has no variables at all; names are told apart by case, vendor GUIDs are not.
+    // BIOS has no variables at all (ERROR_INVALID_FUNCTION); names are told apart by case,
+    // vendor GUIDs are not.
     VariableReading ReadVariable(const std::wstring& name,
                                  const std::wstring& vendor) const override {
         if (firmware != Firmware::Uefi) {
-            return {false, {}, firmware == Firmware::Bios ? kErrorInvalidFunction : firmwareError};
+            return {false, {}, firmware == Firmware::Bios ? 1u : firmwareError};
         }
         const auto key = std::pair(name, ToLower(vendor));
         if (const auto it = variableErrors.find(key); it != variableErrors.end()) {
