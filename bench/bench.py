@@ -436,7 +436,7 @@ def machine_facts(options):
                             capture_output=True, text=True).stdout.strip() or "unknown"
     return [("CPU", model),
             ("cores", f"{os.cpu_count()} (usable {len(os.sched_getaffinity(0))})"),
-            ("Wine", e2e.wine_version() + f", {options.arch} loader {e2e.LOADERS[options.arch]}"),
+            ("Wine", e2e.wine_version(e2e.wine_account()) + f", {options.arch} loader {e2e.LOADERS[options.arch]}"),
             ("date", datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")),
             ("load", f"{load_average()} (1, 5, 15 min) at the start"),
             ("source", commit),
