@@ -12,6 +12,7 @@
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/process.h"
+#include "platform/signatures.h"
 #include "platform/windows.h"
 #include "repair/repair_job.h"
 #include "repair/restore_job.h"
@@ -21,12 +22,13 @@ namespace kestrix {
 struct Application {
     Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
                 ThisProcess& process, Files& files, Volumes& volumes,
-                const FirmwareReader& firmware, ProcessLauncher& launcher, const Clock& clock)
+                const FirmwareReader& firmware, const Signatures& signatures,
+                ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
           runner(launcher, files, log, clock),
           letters(files, volumes, runner, log),
-          job(files, volumes, firmware, runner, log, letters),
+          job(files, volumes, firmware, signatures, runner, log, letters),
           restore(files, volumes, runner, log, letters),
           scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,

@@ -12,6 +12,7 @@
 #include "exec/temporary_letters.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/repair_plan.h"
 #include "repair/steps.h"
@@ -20,11 +21,13 @@ namespace kestrix {
 
 class RepairJob final : public Job {
 public:
-    RepairJob(Files& files, Volumes& volumes, const FirmwareReader& firmware, ToolRunner& runner,
-              RunLog& log, const TemporaryLetters& letters)
+    RepairJob(Files& files, Volumes& volumes, const FirmwareReader& firmware,
+              const Signatures& signatures, ToolRunner& runner, RunLog& log,
+              const TemporaryLetters& letters)
         : files_(files),
           volumes_(volumes),
           firmware_(firmware),
+          signatures_(signatures),
           log_(log),
           letters_(letters),
           steps_(files, volumes, runner, log) {}
@@ -45,6 +48,7 @@ private:
     Files& files_;
     Volumes& volumes_;
     const FirmwareReader& firmware_;
+    const Signatures& signatures_;
     RunLog& log_;
     const TemporaryLetters& letters_;
     Steps steps_;

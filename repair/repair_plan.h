@@ -11,6 +11,7 @@
 #include "partitions/boot_candidate.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/installations.h"
 #include "repair/steps.h"
@@ -34,6 +35,8 @@ struct PlanContext {
     Steps& steps;
     RunLog& log;
     const RepairRequest& request;
+    const FirmwareReader& firmware;
+    const Signatures& signatures;
     // The firmware that started the running Windows.
     Firmware started = Firmware::Unknown;
 };
@@ -46,6 +49,8 @@ public:
           steps_(context.steps),
           log_(context.log),
           request_(context.request),
+          firmware_(context.firmware),
+          signatures_(context.signatures),
           started_(context.started),
           bootDrive_(context.request.target.drive.Text()) {}
     virtual ~RepairPlan() = default;
@@ -75,6 +80,8 @@ protected:
     Steps& steps_;
     RunLog& log_;
     const RepairRequest& request_;
+    const FirmwareReader& firmware_;
+    const Signatures& signatures_;
     const Firmware started_;
     const std::wstring bootDrive_;
 };

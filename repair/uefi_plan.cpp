@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "exec/tool_commands.h"
+#include "repair/store_listing.h"
+#include "secureboot/boot_manager_signers.h"
 
 namespace kestrix {
 
@@ -10,6 +12,15 @@ namespace {
 
 // Enough for the DOS header and the PE header that it points to.
 constexpr std::size_t kPeHeaderRead = 4096;
+
+constexpr const wchar_t* kManager = L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
+constexpr const wchar_t* kFallback = L"\\EFI\\Boot\\bootx64.efi";
+constexpr const wchar_t* kWindowsManager = L"\\Windows\\Boot\\EFI\\bootmgfw.efi";
+constexpr const wchar_t* kUpdatedManager = L"\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi";
+
+const wchar_t* KnownText(Known known) {
+    return known == Known::Yes ? L"是" : known == Known::No ? L"否" : L"未知";
+}
 
 }  // namespace
 
@@ -50,6 +61,15 @@ RepairOutcome UefiPlan::BootSector() {
         steps_.Fail(L"  失败：无法识别 " + source + L" 的机器类型，未写入后备启动文件");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
+    // The fallback loader is what the firmware starts when its own entries are lost: not one it
+    // refuses.
+    if (const auto trust = ReadFirmwareTrust(firmware_, files_); trust.secureBoot == SecureBoot::On) {
+        if (const auto signers = NoteSigners(source);
+            !signers || AcceptedByFirmware(trust, *signers) == Known::No) {
+            steps_.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"，未写入后备启动文件。");
+            return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
+        }
+    }
     const auto target = bootDrive_ + L"\\EFI\\Boot\\" + *name;
     steps_.Line(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
     if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
@@ -60,20 +80,147 @@ RepairOutcome UefiPlan::BootSector() {
 
 RepairOutcome UefiPlan::BootMenu() {
     const auto findings = FindInstallations(files_, volumes_, request_.drives);
-    const bool found6 = ForEachNt6(findings, [this](const DriveFinding& finding) {
+    const auto trust = NoteTrust();
+    const auto sources = ChooseBootManagers(findings, trust);
+    if (!sources) {
+        return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复");
+    }
+    std::size_t next = 0;
+    const bool found6 = ForEachNt6(findings, [&](const DriveFinding& finding) {
         // bcdboot fails without the folder on recent Windows.
         if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
-            RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi));
+            InstallBootFiles(finding, (*sources)[next]);
         }
+        ++next;
     });
     SkipNt5(findings);
     if (found6) {
         RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
+        CheckInstalled(trust);
     } else {
         steps_.Line(L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。");
     }
     // The firmware starts the EFI loader: no boot sector is written.
     return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !found6);
+}
+
+FirmwareTrust UefiPlan::NoteTrust() {
+    const auto trust = ReadFirmwareTrust(firmware_, files_);
+    steps_.Line(std::wstring(L"安全启动（Secure Boot）：") +
+                (trust.secureBoot == SecureBoot::On    ? L"开启"
+                 : trust.secureBoot == SecureBoot::Off ? L"关闭"
+                                                       : L"未知"));
+    steps_.Line(std::wstring(L"  固件信任 Microsoft Windows Production PCA 2011（db）：") +
+                KnownText(trust.dbTrustsPca2011));
+    steps_.Line(std::wstring(L"  固件信任 Windows UEFI CA 2023（db）：") + KnownText(trust.dbTrustsCa2023));
+    steps_.Line(std::wstring(L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：") +
+                KnownText(trust.dbxRevokesPca2011));
+    return trust;
+}
+
+std::optional<std::vector<Signer>> UefiPlan::NoteSigners(const std::wstring& path) {
+    if (!IsPresent(files_, path)) {
+        return std::nullopt;
+    }
+    auto signers = SignersOfFile(files_, signatures_, path);
+    steps_.Line(L"  " + path + L" 的签名：" + (signers ? SignersText(*signers) : L"无法读取"));
+    return signers;
+}
+
+std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
+    const std::vector<DriveFinding>& findings, const FirmwareTrust& trust) {
+    steps_.Line(L"正在检查启动管理器的签名...");
+    auto present = PresentSigner::Unknown;
+    for (const wchar_t* path : {kManager, kFallback}) {
+        if (const auto signers = NoteSigners(bootDrive_ + path); signers && present == PresentSigner::Unknown) {
+            present = PresentSignerOf(*signers);
+        }
+    }
+    std::vector<BootManagerSource> sources;
+    bool refused = false;
+    for (const auto& finding : findings) {
+        if (finding.generation != WindowsGeneration::Nt6) {
+            continue;
+        }
+        const auto drive = finding.entry.drive.Text();
+        NoteSigners(drive + kWindowsManager);
+        NoteSigners(drive + kUpdatedManager);
+        const bool updated = IsPresent(files_, drive + kUpdatedManager);
+        switch (ChooseBootManager(trust, present, updated)) {
+            case BootManagerChoice::AsToday:
+                steps_.Line(L"  安全启动未开启或无法读取，" + drive + L" 的启动管理器按原方式安装。");
+                sources.push_back(BootManagerSource::Default);
+                break;
+            case BootManagerChoice::Plain:
+                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI 中的启动管理器（PCA 2011 签名）。");
+                sources.push_back(BootManagerSource::Default);
+                break;
+            case BootManagerChoice::BootEx:
+                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
+                sources.push_back(BootManagerSource::Updated);
+                break;
+            case BootManagerChoice::RefuseNotUpdated:
+                steps_.Fail(L"  失败：" + finding.entry.Text() +
+                            L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
+                refused = true;
+                break;
+            case BootManagerChoice::Undetermined:
+                steps_.Fail(L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
+                            L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
+                refused = true;
+                break;
+        }
+    }
+    if (refused) {
+        steps_.Line(L"  未写入任何内容。");
+        return std::nullopt;
+    }
+    return sources;
+}
+
+void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource source) {
+    const auto install = BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi, source);
+    if (source == BootManagerSource::Default) {
+        RunBootFilesTool(install);
+        return;
+    }
+    const auto recoveryBefore = [&]() -> std::optional<std::wstring> {
+        const auto listing = steps_.ReadTool(UefiDefaultLoaderListCommand(bootDrive_));
+        return listing ? RecoverySequenceIn(*listing) : std::nullopt;
+    };
+    const auto before = IsPresent(files_, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD") ? recoveryBefore() : std::nullopt;
+    const int failures = steps_.Failures();
+    RunBootFilesTool(install);
+    if (!before || steps_.Failures() != failures || recoveryBefore()) {
+        return;
+    }
+    steps_.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
+    RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
+}
+
+void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
+    if (trust.secureBoot != SecureBoot::On || steps_.Stopping()) {
+        return;
+    }
+    steps_.Line(L"正在按固件的 db/dbx 检查写入的启动管理器...");
+    for (const wchar_t* path : {kManager, kFallback}) {
+        const auto file = bootDrive_ + path;
+        const auto signers = NoteSigners(file);
+        if (!signers) {
+            continue;
+        }
+        switch (AcceptedByFirmware(trust, *signers)) {
+            case Known::Yes:
+                steps_.Line(L"    通过");
+                break;
+            case Known::No:
+                steps_.Fail(L"    失败：本机固件会拒绝 " + file + L"（安全启动）");
+                break;
+            case Known::Unknown:
+                steps_.Line(L"    无法判断本机固件是否接受 " + file);
+                break;
+        }
+    }
 }
 
 void UefiPlan::SkipNt5(const std::vector<DriveFinding>& findings) {

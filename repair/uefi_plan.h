@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "repair/repair_plan.h"
+#include "secureboot/firmware_trust.h"
 
 namespace kestrix {
 
@@ -25,6 +26,20 @@ private:
     FileResult SaveBootFiles() override;
     // XP/2003 cannot start through UEFI: each one found is named and left alone.
     void SkipNt5(const std::vector<DriveFinding>& findings);
+    // The firmware's Secure Boot trust, a line each.
+    FirmwareTrust NoteTrust();
+    // The signers of a boot manager, a line; nothing when the file is not there.
+    std::optional<std::vector<Signer>> NoteSigners(const std::wstring& path);
+    // Which boot manager each installation of 6.x gets, in their order, the signers of each
+    // named; nothing, with the reason as a failed step, when one of them has none that the
+    // firmware accepts.
+    std::optional<std::vector<BootManagerSource>> ChooseBootManagers(
+        const std::vector<DriveFinding>& findings, const FirmwareTrust& trust);
+    // bcdboot for one installation; with the updated boot manager, the Windows RE entry that
+    // bcdboot drops is set back.
+    void InstallBootFiles(const DriveFinding& finding, BootManagerSource source);
+    // After writing: the boot managers on the partition against db and dbx.
+    void CheckInstalled(const FirmwareTrust& trust);
 };
 
 }  // namespace kestrix

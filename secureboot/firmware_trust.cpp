@@ -100,11 +100,12 @@ BootManagerChoice ChooseBootManager(const FirmwareTrust& trust, PresentSigner pr
     }
     const auto only2023 =
         targetHasEfiEx ? BootManagerChoice::BootEx : BootManagerChoice::RefuseNotUpdated;
-    if (trust.dbxRevokesPca2011 == Known::Yes) {
-        return only2023;
-    }
     const Known pca = trust.dbTrustsPca2011;
     const Known ca2023 = trust.dbTrustsCa2023;
+    if (trust.dbxRevokesPca2011 == Known::Yes) {
+        // A db without the 2023 CA starts neither boot manager.
+        return ca2023 == Known::No ? BootManagerChoice::Undetermined : only2023;
+    }
     if (ca2023 == Known::Yes && pca == Known::No) {
         return only2023;
     }

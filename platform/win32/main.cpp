@@ -9,6 +9,7 @@
 #include "platform/win32/win32_firmware.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_session.h"
+#include "platform/win32/win32_signatures.h"
 #include "platform/win32/win32_this_process.h"
 #include "platform/win32/win32_volumes.h"
 
@@ -35,10 +36,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Files files;
     Win32Volumes volumes;
     Win32Firmware firmware;
+    Win32Signatures signatures;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
     kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
-                             launcher, clock);
+                             signatures, launcher, clock);
     auto& program = app.program;
 
     frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };

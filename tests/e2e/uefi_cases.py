@@ -7,9 +7,17 @@ from cases import (
     DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
     listings, on, press, wait_exit, wait_state)
 from fault_cases import held_case
+from signer_cases import SHIM, installed
 
-# Wine cannot start through UEFI: it answers the firmware question as a BIOS PC does.
+# Wine cannot start through UEFI: it answers the firmware question as a BIOS PC does, and so
+# it has no Secure Boot variables either.
 STARTS_BIOS = "注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。"
+TRUST_UNKNOWN = ["安全启动（Secure Boot）：未知", "  固件信任 Microsoft Windows Production PCA 2011（db）：未知",
+                 "  固件信任 Windows UEFI CA 2023（db）：未知",
+                 "  固件吊销 Microsoft Windows Production PCA 2011（dbx）：未知", "正在检查启动管理器的签名..."]
+# Debian's shim, signed by Microsoft's two third-party CAs, as the boot manager of a Windows.
+SHIM_SIGNERS = ("Microsoft Windows UEFI Driver Publisher（Microsoft Corporation UEFI CA 2011 颁发）；"
+                "Microsoft UEFI CA 2023 signer（Microsoft UEFI CA 2023 颁发）")
 
 
 def fat32_boot_sector():
@@ -45,19 +53,24 @@ UEFI_CASES = [
     Case(
         name="uefi_esp_from_the_scan_with_xp_beside_ten",
         tail="-f",
-        files={**on("e:", SEVEN), **on("f:", XP)},
+        files={**on("e:", SEVEN), **on("f:", XP),
+               "e:/windows/Boot/EFI/bootmgfw.efi": installed(SHIM)},
         drives=("s",),
         volumes={"s": fat32_boot_sector()},
         program_files=listings(d0="1 S: gpt efi-system FAT32 - no 1 101 100 MB\r\n",
                                d1="open disk error!\r\n"),
         steps=(*held(MENU_DONE), wait_state(partition_text="s:  容量:100MB（UEFI）"), close("repair"),
                wait_exit()),
-        log=[STARTS_BIOS, SCAN6, found6("e:"), SCAN5,
+        log=[STARTS_BIOS, *TRUST_UNKNOWN,
+             "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS,
+             "  安全启动未开启或无法读取，e: 的启动管理器按原方式安装。", SCAN6, found6("e:"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
         journal=[LISTING_RUN, "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
                  "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],
         boxes=[],
-        files_after={f"{EFI_BOOT}/BCD": True, "s:/NTLDR": None, "s:/boot.ini": None},
+        # bcdboot copied the Windows' own boot manager, as the real tool does.
+        files_after={f"{EFI_BOOT}/BCD": True, f"{EFI_BOOT}/bootmgfw.efi": installed(SHIM),
+                     "s:/NTLDR": None, "s:/boot.ini": None},
         changes=("s:/EFI",), backups=()),
     # An ESP without a letter gets the last free one for the run, through diskpart, and gives it
     # back when the program ends; with two candidates nothing is repaired.

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/signatures.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/process.h"
@@ -182,6 +183,7 @@ private:
 class FakeFileSystem final : public Files,
                              public Volumes,
                              public FirmwareReader,
+                             public Signatures,
                              public ThisProcess {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
@@ -511,6 +513,11 @@ public:
         }
         return {true, it->second, 0};
     }
+    // The signers a test gave a signature's bytes; none for any other.
+    std::vector<Signer> SignersOf(const std::string& pkcs7) const override {
+        const auto it = signers.find(pkcs7);
+        return it == signers.end() ? std::vector<Signer>{} : it->second;
+    }
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override {
         const auto it = files.find(Key(path));
@@ -602,6 +609,7 @@ public:
     // UEFI variables by name and vendor GUID (lower case, in braces), and those that cannot be
     // read with the error Windows gives.
     std::map<std::pair<std::wstring, std::wstring>, std::string> variables;
+    std::map<std::string, std::vector<Signer>> signers;
     std::map<std::pair<std::wstring, std::wstring>, std::uint32_t> variableErrors;
 
 private:

@@ -188,6 +188,7 @@ TEST(FirmwareTrust, ChoosesABootManagerTheFirmwareStarts) {
          false,
          RefuseNotUpdated},
         {"PCA 2011 revoked, db unreadable", {kOn, kUnknown, kUnknown, kYes}, kNone, true, BootEx},
+        {"PCA 2011 revoked, db without CA 2023", {kOn, kYes, kNo, kYes}, kPca, true, Undetermined},
         {"only CA 2023 trusted", {kOn, kNo, kYes, kNo}, kPca, true, BootEx},
         {"only CA 2023 trusted, Windows not updated",
          {kOn, kNo, kYes, kUnknown},

@@ -60,6 +60,23 @@ inline std::optional<std::string> OvmfVariable(const std::string& store, const s
     return found;
 }
 
+// One of Microsoft's published Secure Boot objects (certificates/…, updates/…) kept beside the
+// checkout; empty when it is not there.
+inline std::string SecureBootObject(const std::string& name) {
+    return ReadBytes(std::filesystem::path(KESTRIX_SECURE_BOOT_OBJECTS) / name);
+}
+
+// What a signed variable update leaves in the variable: its signature lists, after the time stamp
+// and the authentication descriptor (EFI_VARIABLE_AUTHENTICATION_2) whose length it records.
+inline std::string UpdatedLists(const std::string& update) {
+    constexpr std::size_t kTimeStamp = 16;
+    if (update.size() < kTimeStamp + 4) {
+        return {};
+    }
+    const std::size_t listsAt = kTimeStamp + Le(update, kTimeStamp, 4);
+    return listsAt <= update.size() ? update.substr(listsAt) : std::string();
+}
+
 // Runs a shell command in the folder; false when it fails.
 inline bool RunIn(const TempFolder& folder, const std::string& command) {
     return std::system(("cd '" + folder.path().string() + "' && " + command + " >/dev/null 2>&1")

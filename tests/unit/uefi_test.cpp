@@ -3,7 +3,10 @@
 #include "offered.h"
 #include "app_fixture.h"
 #include "partitions/partition_scan.h"
+#include "pe_image.h"
 #include "repair/uefi_plan.h"
+#include "secure_boot_data.h"
+#include "secureboot/signature_list.h"
 
 namespace kestrix {
 namespace {
@@ -98,6 +101,19 @@ struct UefiMachine : testing::Machine {
     void Repair(const std::wstring& arguments) { Start(L"-f " + arguments + L" -d s:"); }
 };
 
+// What a UEFI PC without Secure Boot says of its trust, and the fallback loader it holds.
+Lines TrustOffAndTheFallbackLoader() {
+    return {L"安全启动（Secure Boot）：关闭", L"  固件信任 Microsoft Windows Production PCA 2011（db）：否",
+            L"  固件信任 Windows UEFI CA 2023（db）：否",
+            L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：否", L"正在检查启动管理器的签名...",
+            L"  s:\\EFI\\Boot\\bootx64.efi 的签名：无法读取"};
+}
+
+Lines Joined(Lines first, const Lines& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
 TEST(UefiPlanAlone, BootMenu) {
     const std::wstring xpSkipped = L"  在 e: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。";
     struct Case {
@@ -109,13 +125,16 @@ TEST(UefiPlanAlone, BootMenu) {
     };
     const Case cases[] = {
         {"Windows 10 beside XP", true, true,
-         {kScan6, L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone},
+         Joined(TrustOffAndTheFallbackLoader(),
+                {L"  安全启动未开启或无法读取，f: 的启动管理器按原方式安装。", kScan6,
+                 L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone}),
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
          RepairOutcome::Succeeded},
         {"XP alone", false, true,
-         {kScan6, kScan5, xpSkipped, L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。", L"",
-          L"引导菜单修复结束，未做任何修改。请关闭。"},
+         Joined(TrustOffAndTheFallbackLoader(),
+                {kScan6, kScan5, xpSkipped, L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。",
+                 L"", L"引导菜单修复结束，未做任何修改。请关闭。"}),
          {},
          RepairOutcome::NothingWritten},
     };
@@ -143,6 +162,106 @@ TEST(UefiPlanAlone, BootMenu) {
                 << c.name;
         }
         EXPECT_NE(m.files.Text(kLog).find(L"本机当前的启动方式：UEFI"), std::wstring::npos) << c.name;
+    }
+}
+
+// With Secure Boot on, the firmware's db and dbx decide which boot manager bcdboot installs, or
+// that none may be written; the fallback loader follows the same rule. The databases are OVMF's
+// (PCA 2011 trusted) and what Microsoft's 2024 updates make of them (Windows UEFI CA 2023 added,
+// PCA 2011 revoked).
+TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
+    const std::string ovmf = testing::ReadBytes(testing::kOvmfVariables);
+    const auto db = testing::OvmfVariable(ovmf, "db", testing::kSecurityDatabaseGuid);
+    const auto dbx = testing::OvmfVariable(ovmf, "dbx", testing::kSecurityDatabaseGuid);
+    ASSERT_TRUE(db && dbx) << "the ovmf package is not installed";
+    const auto dbUpdate = testing::UpdatedLists(testing::SecureBootObject("updates/DBUpdate2024.bin"));
+    const auto dbxUpdate = testing::UpdatedLists(testing::SecureBootObject("updates/DBXUpdate2024.bin"));
+    const auto pca2011 = testing::SecureBootObject("certificates/MicWinProPCA2011_2011-10-19.der");
+    const auto ca2023 = testing::SecureBootObject("certificates/windows_uefi_ca_2023.der");
+    const std::string pcaSigned = testing::Der("signed under PCA 2011");
+    const std::string ca2023Signed = testing::Der("signed under Windows UEFI CA 2023");
+    if (dbUpdate.empty() || dbxUpdate.empty() || pca2011.empty() || ca2023.empty()) {
+        GTEST_SKIP() << "Microsoft's Secure Boot objects are not beside the checkout: "
+                     << KESTRIX_SECURE_BOOT_OBJECTS;
+    }
+    const std::wstring security = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
+    const std::wstring listing = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
+    const std::wstring recovery = L"{7619dcc9-fafe-11d9-b411-000476eba25f}";
+    const std::wstring bootEx = L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI /bootex";
+    const std::wstring timeout = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
+    enum class Kind { BootMenu, FallbackLoader };
+    const struct {
+        const char* name;
+        std::string db, dbx;
+        bool updated;  // the Windows has \Windows\Boot\EFI_EX
+        Kind kind;
+        RepairOutcome outcome;
+        Lines runs;
+        Lines shown;  // lines the repair shows, among others
+    } cases[] = {
+        {"only PCA 2011 trusted", *db, *dbx, true, Kind::BootMenu, RepairOutcome::Succeeded,
+         {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI", timeout},
+         {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器（PCA 2011 签名）。"}},
+        {"PCA 2011 revoked, Windows updated", *db + dbUpdate, *dbx + dbxUpdate, true, Kind::BootMenu,
+         RepairOutcome::Succeeded,
+         {listing, bootEx, listing,
+          L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " + recovery,
+          timeout},
+         {L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + recovery + L"...",
+          L"    通过"}},
+        {"PCA 2011 revoked, Windows not updated", *db + dbUpdate, *dbx + dbxUpdate, false,
+         Kind::BootMenu, RepairOutcome::StepsFailed, {},
+         {L"  失败：f:：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。"}},
+        {"PCA 2011 revoked, no CA 2023 in db", *db, *dbx + dbxUpdate, true, Kind::BootMenu,
+         RepairOutcome::StepsFailed, {}, {L"  未写入任何内容。"}},
+        {"fallback loader signed under a revoked CA", *db + dbUpdate, *dbx + dbxUpdate, true,
+         Kind::FallbackLoader, RepairOutcome::StepsFailed, {},
+         {L"  失败：安全启动已开启，本机固件会拒绝 s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi，未写入后备启动文件。"}},
+        {"fallback loader signed under a trusted CA", *db, *dbx, true, Kind::FallbackLoader,
+         RepairOutcome::Succeeded, {},
+         {L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi..."}},
+    };
+    for (const auto& c : cases) {
+        UefiMachine m;
+        m.files.variables[{L"SecureBoot", L"{8be4df61-93ca-11d2-aa0d-00e098032b8c}"}] = "\x01";
+        m.files.variables[{L"db", security}] = c.db;
+        m.files.variables[{L"dbx", security}] = c.dbx;
+        m.files.drives = {L"f:"};
+        m.files.Put(L"f:\\windows\\system32\\slmgr.vbs", 100);
+        if (c.updated) {
+            m.files.Put(L"f:\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi", 100);
+        }
+        // The boot manager on the partition now, and its store with Windows RE in it, which
+        // bcdboot /bootex drops.
+        m.files.WriteNewFile(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+                             testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, pcaSigned), 16, 0x8664));
+        m.files.signers[pcaSigned] = {{L"Microsoft Windows", L"Microsoft Windows Production PCA 2011",
+                                       *m.files.Sha1(pca2011)}};
+        m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", 100);
+        m.launcher.outputs[listing] = L"recoverysequence        " + recovery + L"\r\n";
+        // bcdboot /bootex installs the 2023-signed boot manager, also as the fallback loader.
+        m.files.signers[ca2023Signed] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", *m.files.Sha1(ca2023)}};
+        m.launcher.onSuccess = [&](const LaunchRequest& request) {
+            if (request.parameters.ends_with(L"/bootex")) {
+                m.launcher.outputs[listing] = L"recoveryenabled         Yes\r\n";
+                for (const wchar_t* path : {L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"s:\\EFI\\Boot\\bootx64.efi"}) {
+                    m.files.WriteNewFile(path, testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, ca2023Signed), 16, 0x8664));
+                }
+            }
+        };
+        testing::RecordingProgress progress;
+        const auto kind = c.kind == Kind::BootMenu ? RepairKind::BootMenu : RepairKind::BootSectorOnly;
+        EXPECT_EQ(m.Repair(L"s:", BootPath::Uefi, kind, progress), c.outcome) << c.name;
+        EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
+        for (const auto& line : c.shown) {
+            EXPECT_NE(std::find(progress.lines.begin(), progress.lines.end(), line), progress.lines.end())
+                << c.name << ": " << ToUtf8(line);
+        }
+        if (c.kind == Kind::FallbackLoader) {
+            EXPECT_EQ(m.files.FileLength(L"s:\\EFI\\Boot\\bootx64.efi") == 300u,
+                      c.outcome != RepairOutcome::Succeeded)
+                << c.name;
+        }
     }
 }
 
@@ -217,7 +336,7 @@ TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
          L"本机当前的启动方式：UEFI",
          {L"bcdboot.exe e:\\windows /l zh-cn /s d: /f BIOS",
           L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
-        {"unknown, UEFI boot menu", Firmware::Unknown, true, L"-f -d s:", kScan6,
+        {"unknown, UEFI boot menu", Firmware::Unknown, true, L"-f -d s:", L"安全启动（Secure Boot）：未知",
          L"本机当前的启动方式：未知（错误 1314：firmware error）",
          {L"bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"}},

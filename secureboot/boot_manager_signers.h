@@ -1,0 +1,25 @@
+#pragma once
+// Who signed a boot manager on a drive, and what the firmware's Secure Boot trust makes of it.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/signatures.h"
+#include "secureboot/firmware_trust.h"
+
+namespace kestrix {
+
+// Every signer of the PE file at path, in its order; empty for an unsigned file; nothing when
+// the file cannot be read or is no PE file.
+std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signatures& signatures,
+                                                 const std::wstring& path);
+
+// "Microsoft Windows（Microsoft Windows Production PCA 2011 颁发）；…", or "无签名".
+std::wstring SignersText(const std::vector<Signer>& signers);
+
+// Whether the firmware starts it: no when a signer's CA is revoked or no signer's CA is trusted;
+// unknown when the trust or a signer's CA is not known.
+Known AcceptedByFirmware(const FirmwareTrust& trust, const std::vector<Signer>& signers);
+
+}  // namespace kestrix
