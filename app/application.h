@@ -13,6 +13,7 @@
 #include "platform/volumes.h"
 #include "platform/process.h"
 #include "platform/windows.h"
+#include "diagnosis/diagnosis_job.h"
 #include "repair/repair_job.h"
 #include "repair/restore_job.h"
 
@@ -28,9 +29,10 @@ struct Application {
           letters(files, volumes, runner, log),
           job(files, volumes, firmware, runner, log, letters),
           restore(files, volumes, runner, log, letters),
+          diagnosis(files, volumes, firmware, runner, clock),
           scan(repairWindow, session, volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
-                  log) {
+                  diagnosis, log) {
         // Whichever way the program ends.
         session.SetBeforeEnd([this] { letters.RemoveAll(); });
     }
@@ -41,6 +43,7 @@ struct Application {
     TemporaryLetters letters;
     RepairJob job;
     RestoreJob restore;
+    DiagnosisJob diagnosis;
     PartitionScan scan;
     Program program;
 };

@@ -1,11 +1,11 @@
-// The planning seams, over the simulated machine.
+// The diagnosis: its planning seams and the job alone, over the simulated machine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <tuple>
 
-#include "fakes.h"
-#include "repair/installations.h"
+#include "app_fixture.h"
+#include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
 #include "platform/text.h"
 
@@ -112,6 +112,167 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         }
         EXPECT_TRUE(disk.files.empty());
     }
+}
+
+// A machine as the demo has it: the listing, the drives, Windows on some of them.
+struct DiagnosisMachine : testing::Machine {
+    DiagnosisMachine() {
+        InstallInKestrixFolder();
+        files.drives = {L"c: [SYS]", L"d: [BOOT]", L"e:"};
+        launcher.outputs[ListingCommand(0)] =
+            L"1 C: mbr 07 NTFS SYS no 1 20481 20480 MB\r\n"
+            L"2 D: mbr 07 NTFS BOOT yes 20481 20581 100 MB\r\n";
+        launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    }
+
+    // The diagnosis alone, recorded.
+    RepairOutcome Diagnose(DiagnosisRequest request, testing::RecordingProgress& progress) {
+        app.diagnosis.Prepare(request);
+        return app.diagnosis.Run(progress);
+    }
+
+    // The tool runs from the n-th on, as the diagnosis notes them.
+    Lines PlannedRuns(std::size_t from) const {
+        Lines runs;
+        for (std::size_t i = from; i < launcher.requests.size(); ++i) {
+            runs.push_back(L"    → 运行：" + launcher.requests[i].program + L" " +
+                           launcher.requests[i].parameters);
+        }
+        return runs;
+    }
+};
+
+Lines Only(const Lines& lines, std::wstring_view start) {
+    Lines kept;
+    for (const auto& line : lines) {
+        if (line.starts_with(start)) {
+            kept.push_back(line);
+        }
+    }
+    return kept;
+}
+
+bool Holds(const Lines& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// For a few machines: what the report holds, and that its plan runs exactly the tools that the
+// repair then runs, step for step, while the diagnosis itself writes nothing but its report.
+TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
+    struct Case {
+        const char* name;
+        std::function<void(DiagnosisMachine&)> setUp;
+        DiagnosisRequest request;
+        const wchar_t* target;
+        BootPath path;
+        Lines holds;
+    };
+    const Case cases[] = {
+        {"vista-or-later and xp",
+         [](DiagnosisMachine& m) {
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             m.files.Put(L"e:\\windows\\regedit.exe", 100);
+             m.files.Put(L"d:\\boot.ini", 0);
+             m.files.files[L"d:\\boot.ini"] = "[boot loader]\r\ntimeout=30\r\n";
+         },
+         {},
+         L"d:",
+         BootPath::Bios,
+         {L"== 本机 ==", L"启动方式：BIOS（传统）", L"磁盘 0（MBR）：",
+          L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
+          L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
+          L"c: [SYS]：Windows 6.x（Vista 及以后）", L"e:：Windows 5.x（XP/2003）",
+          L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
+          L"    → 写入：C:\\kestrix\\kestrix-20261207-103026\\volume-d-first8k.bin"}},
+        {"an EFI system partition, named",
+         [](DiagnosisMachine& m) {
+             m.files.firmware = Firmware::Uefi;
+             m.files.efiSystem = {L"e:"};
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+         },
+         {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
+         L"e:",
+         BootPath::Uefi,
+         {L"启动方式：UEFI", L"修复 e:（UEFI），引导菜单修复：",
+          L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
+        {"boot sector only, no boot files: the question is named",
+         [](DiagnosisMachine&) {},
+         {DriveLetter::Parse(L"d:"), RepairKind::BootSectorOnly},
+         L"d:",
+         BootPath::Bios,
+         {L"没有发现已安装的 Windows", L"修复 d:，只修复引导：",
+          L"  ？这里会询问用户：未检测出有效的引导文件，请手工选择引导方案： "
+          L"点“是”建立Win6.x引导。 点“否”建立Win5.x引导。（诊断不作回答，计划到此为止）",
+          L"  计划结果：修复要等用户回答上面的问题"}},
+    };
+    for (const auto& c : cases) {
+        DiagnosisMachine m;
+        c.setUp(m);
+        const auto before = Snapshot(m.files);
+        testing::RecordingProgress progress;
+        EXPECT_EQ(m.Diagnose(c.request, progress), RepairOutcome::Succeeded) << c.name;
+        const auto report = L"C:\\kestrix\\kestrix-report-20261207-103026.txt";
+        for (const auto& line : c.holds) {
+            EXPECT_TRUE(Holds(progress.lines, line)) << c.name << ": " << ToUtf8(line);
+        }
+        // The report file holds the window's lines, but for the line that names it.
+        auto saved = SplitLines(m.files.Text(report));
+        saved.front().erase(0, 1);
+        EXPECT_EQ(saved, Lines(progress.lines.begin(), progress.lines.end() - 2)) << c.name;
+        m.files.files.erase(ToLower(report));
+        EXPECT_EQ(Snapshot(m.files), before) << c.name;
+        EXPECT_TRUE(progress.questions.empty()) << c.name;
+        // Only the listing tool ran.
+        const auto listed = m.launcher.requests.size();
+        EXPECT_EQ(listed, 1u) << c.name;
+
+        const auto planned = Only(progress.lines, L"    → 运行：");
+        testing::RecordingProgress repaired;
+        m.Repair(c.target, c.path, c.request.kind, repaired);
+        EXPECT_EQ(planned, m.PlannedRuns(listed)) << c.name;
+    }
+}
+
+TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold) {
+    DiagnosisMachine m;
+    m.files.media[L"e:"] = DriveMedia::Usb;
+    m.launcher.outputs[ListingCommand(0)] +=
+        L"3 E: mbr 0c FAT32 STICK yes 1 2 1 MB\r\n4 - gpt efi-system - - no 1 101 100 MB\r\n";
+    testing::RecordingProgress progress;
+    EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
+    EXPECT_TRUE(Holds(progress.lines,
+                      L"  分区 3：活动，类型 0c，1 MB，E:，FAT32，卷标 STICK（可移动介质，修复不会自动选它）"));
+    EXPECT_TRUE(Holds(progress.lines,
+                      L"  分区 4：类型 efi-system，100 MB，无盘符（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）"));
+    EXPECT_EQ(Only(progress.lines, L"修复 "), Lines{L"修复 d:，引导菜单修复："});
+
+    // No drive, no listing tool: nothing could be read. The report still goes to the temporary
+    // folder when the program's folder refuses it.
+    DiagnosisMachine bare;
+    bare.files.drives.clear();
+    bare.files.files.erase(ToLower(bare.files.systemFolder + L"\\dsptw.exe"));
+    bare.files.readOnly = {L"c:\\kestrix"};
+    testing::RecordingProgress nothing;
+    EXPECT_EQ(bare.Diagnose({}, nothing), RepairOutcome::NothingWritten);
+    EXPECT_EQ(bare.app.diagnosis.ReportPath(), L"C:\\temp\\kestrix-report-20261207-103026.txt");
+    EXPECT_TRUE(Holds(nothing.lines, L"没有候选分区：修复时要用 -d X: 指定分区"));
+}
+
+// "-u -i": the run ends by itself with the diagnosis' code, and writes no log to any disk.
+TEST(DiagnosisProgram, UnattendedEndsWithItsCodeAndWritesOnlyTheReport) {
+    DiagnosisMachine m;
+    m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+    const auto before = Snapshot(m.files);
+    EXPECT_TRUE(m.Start(L"-u -i"));
+    EXPECT_EQ(m.exitCode, 0);
+    EXPECT_TRUE(m.repairWindow.progressShown);
+    EXPECT_TRUE(Holds(m.repairWindow.log, L"== 修复计划 =="));
+    m.files.files.erase(L"c:\\kestrix\\kestrix-report-20261207-103026.txt");
+    EXPECT_EQ(Snapshot(m.files), before);
+
+    DiagnosisMachine wrong;
+    EXPECT_TRUE(wrong.Start(L"-u -i -d 7"));
+    EXPECT_EQ(wrong.exitCode, 2);
 }
 
 }  // namespace
