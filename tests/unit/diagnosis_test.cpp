@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "diagnosis/boot_code.h"
+#include "diagnosis/windows_version.h"
 #include "disk_image.h"
 
 namespace kestrix {
@@ -187,6 +188,41 @@ TEST(VolumeBootRecord, NamesTheFileSystemAndTheCode) {
               L"未知文件系统，其他引导代码（开头 EB 3C 90 01 02 03 04 05）");
     Put(fat, 0, "\xEB\x52\x90-FVE-FS-");
     EXPECT_EQ(NameVolumeBootRecord(fat).name, L"BitLocker 加密卷");
+}
+
+TEST(WindowsVersion, NamesProductReleaseAndArchitecture) {
+    const struct {
+        FileVersion version;
+        std::uint16_t machine;
+        const wchar_t* expected;
+    } cases[] = {
+        {{5, 1, 2600, 5512}, kMachineX86, L"Windows XP（内部版本 2600.5512，x86）"},
+        {{5, 2, 3790, 3959}, kMachineX86, L"Windows Server 2003（内部版本 3790.3959，x86）"},
+        {{5, 2, 3790, 3959},
+         kMachineX64,
+         L"Windows XP x64 / Server 2003（内部版本 3790.3959，x64）"},
+        {{6, 0, 6002, 18005}, kMachineX86, L"Windows Vista（内部版本 6002.18005，x86）"},
+        {{6, 1, 7601, 17514}, kMachineX64, L"Windows 7（内部版本 7601.17514，x64）"},
+        {{6, 2, 9200, 16384}, kMachineX64, L"Windows 8（内部版本 9200.16384，x64）"},
+        {{6, 3, 9600, 17031}, kMachineX64, L"Windows 8.1（内部版本 9600.17031，x64）"},
+        {{10, 0, 17763, 1}, kMachineX64, L"Windows 10 1809（内部版本 17763.1，x64）"},
+        {{10, 0, 19041, 3636},
+         kMachineX64,
+         L"Windows 10 2004/20H2/21H1/21H2/22H2（内部版本 19041.3636，x64）"},
+        {{10, 0, 19045, 3803}, kMachineX86, L"Windows 10 22H2（内部版本 19045.3803，x86）"},
+        {{10, 0, 20348, 1}, kMachineX64, L"Windows Server 2022 21H2（内部版本 20348.1，x64）"},
+        {{10, 0, 21999, 1}, kMachineX64, L"Windows 10（内部版本 21999.1，x64）"},
+        {{10, 0, 22000, 1}, kMachineX64, L"Windows 11 21H2（内部版本 22000.1，x64）"},
+        {{10, 0, 22621, 2861}, kMachineX64, L"Windows 11 22H2/23H2（内部版本 22621.2861，x64）"},
+        {{10, 0, 22631, 2861}, kMachineX64, L"Windows 11 23H2（内部版本 22631.2861，x64）"},
+        {{10, 0, 26100, 1}, kMachineArm64, L"Windows 11 24H2/25H2（内部版本 26100.1，ARM64）"},
+        {{10, 0, 26200, 1}, kMachineX64, L"Windows 11 25H2（内部版本 26200.1，x64）"},
+        {{5, 0, 2195, 1}, kMachineX86, L"Windows NT 5.0（内部版本 2195.1，x86）"},
+        {{6, 1, 7601, 1}, 0x01C4, L"Windows 7（内部版本 7601.1，未知架构 01C4）"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NameWindowsVersion(c.version, c.machine).name, c.expected) << c.version.build;
+    }
 }
 
 }  // namespace
