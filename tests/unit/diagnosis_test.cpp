@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "diagnosis/boot_code.h"
+#include "diagnosis/version_resource.h"
 #include "diagnosis/windows_version.h"
 #include "disk_image.h"
 
@@ -223,6 +224,80 @@ TEST(WindowsVersion, NamesProductReleaseAndArchitecture) {
     for (const auto& c : cases) {
         EXPECT_EQ(NameWindowsVersion(c.version, c.machine).name, c.expected) << c.version.build;
     }
+}
+
+constexpr char kWineKernel[] = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ntoskrnl.exe";
+
+// A DLL of nothing but a version resource, as mingw-w64's windres and linker build it.
+std::string VersionDll(const TempFolder& folder, const std::string& target) {
+    const auto base = (folder.path() / target).string();
+    std::ofstream(base + ".rc") << "1 VERSIONINFO\nFILEVERSION 10,0,19041,3636\nBEGIN\nEND\n";
+    // The linker warns that the DLL has no entry point; it needs none.
+    const auto command = "{ " + target + "-windres -O coff '" + base + ".rc' -o '" + base +
+                         ".o' && " + target + "-gcc -shared -nostdlib -s -o '" + base + ".dll' '" +
+                         base + ".o'; } > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? FileBytes(base + ".dll") : "";
+}
+
+std::uint32_t Le32(const std::string& b, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(b[at + i]);
+    }
+    return value;
+}
+
+TEST(VersionResource, ReadsTheFixedFileVersionAndTheMachine) {
+    TempFolder folder;
+    const auto kernel = FileBytes(kWineKernel);
+    const auto x86 = VersionDll(folder, "i686-w64-mingw32");
+    const auto x64 = VersionDll(folder, "x86_64-w64-mingw32");
+    ASSERT_FALSE(kernel.empty()) << "Wine's kernel is missing";
+    ASSERT_FALSE(x86.empty() || x64.empty()) << "mingw-w64 could not build a DLL";
+    // The version that the kernel's string table also gives as its FileVersion.
+    EXPECT_EQ(DecodeVersionResource(kernel), (PeVersion{{6, 1, 7601, 21863}, kMachineX64}));
+    EXPECT_EQ(DecodeVersionResource(x86), (PeVersion{{10, 0, 19041, 3636}, kMachineX86}));
+    EXPECT_EQ(DecodeVersionResource(x64), (PeVersion{{10, 0, 19041, 3636}, kMachineX64}));
+}
+
+TEST(VersionResource, RejectsWhatLeadsOutsideOrIsNotAVersion) {
+    const auto pe = [](const std::string& b) { return Le32(b, 0x3C); };
+    const auto info = [](const std::string& b) { return b.find(Wide("VS_VERSION_INFO")) - 6; };
+    const struct {
+        const char* name;
+        std::function<void(std::string&)> change;
+    } cases[] = {
+        {"no MZ", [](std::string& b) { b[0] = 'X'; }},
+        {"the PE header past the end", [](std::string& b) { Put(b, 0x3C, "\xF0\xFF\xFF\xFF"); }},
+        {"no PE signature", [&](std::string& b) { b[pe(b) + 1] = 'X'; }},
+        {"an optional header of neither PE32 nor PE32+",
+         [&](std::string& b) { b[pe(b) + 24] = 7; }},
+        {"no sections", [&](std::string& b) { Put(b, pe(b) + 6, "\0\0"sv); }},
+        {"a section's data past the end",
+         [&](std::string& b) {
+             const auto table = pe(b) + 24 + (static_cast<unsigned char>(b[pe(b) + 20]));
+             for (std::size_t s = table; s < table + 40 * 8; s += 40) {
+                 Put(b, s + 20, "\x00\x00\x00\x7F"sv);
+             }
+         }},
+        {"no fixed-information signature", [&](std::string& b) { b[info(b) + 40] = 0; }},
+        {"another key", [&](std::string& b) { b[info(b) + 6] = 'W'; }},
+        {"a value too short for the fixed information",
+         [&](std::string& b) { Put(b, info(b) + 2, "\x20\x00"sv); }},
+        {"cut inside the fixed information", [&](std::string& b) { b.resize(info(b) + 50); }},
+        {"cut inside the headers", [](std::string& b) { b.resize(0x90); }},
+    };
+    TempFolder folder;
+    for (const auto& target : {"i686-w64-mingw32", "x86_64-w64-mingw32"}) {
+        const auto dll = VersionDll(folder, target);
+        ASSERT_FALSE(dll.empty()) << target;
+        for (const auto& c : cases) {
+            auto bytes = dll;
+            c.change(bytes);
+            EXPECT_EQ(DecodeVersionResource(bytes), std::nullopt) << target << ": " << c.name;
+        }
+    }
+    EXPECT_EQ(DecodeVersionResource(FileBytes("/bin/true")), std::nullopt);
 }
 
 }  // namespace
