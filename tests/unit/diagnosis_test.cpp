@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "diagnosis/boot_code.h"
+#include "diagnosis/hibernation.h"
 #include "diagnosis/version_resource.h"
 #include "diagnosis/windows_version.h"
 #include "disk_image.h"
@@ -298,6 +299,24 @@ TEST(VersionResource, RejectsWhatLeadsOutsideOrIsNotAVersion) {
         }
     }
     EXPECT_EQ(DecodeVersionResource(FileBytes("/bin/true")), std::nullopt);
+}
+
+TEST(Hibernation, TakesOnlyAWaitingImageForHibernated) {
+    const struct {
+        std::string_view start;
+        bool expected;
+    } cases[] = {
+        {"hibr\0\0\0\0"sv, true},
+        {"HIBR\0\0\0\0"sv, true},
+        {"Hibr\0\0\0\0"sv, false},
+        {"wake\0\0\0\0"sv, false},
+        {"\0\0\0\0\0\0\0\0"sv, false},
+        {"HIB", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsHibernated(c.start), c.expected) << c.start.substr(0, 4);
+    }
 }
 
 }  // namespace
