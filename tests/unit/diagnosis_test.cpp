@@ -190,6 +190,15 @@ TEST(VolumeBootRecord, NamesTheFileSystemAndTheCode) {
               L"未知文件系统，其他引导代码（开头 EB 3C 90 01 02 03 04 05）");
     Put(fat, 0, "\xEB\x52\x90-FVE-FS-");
     EXPECT_EQ(NameVolumeBootRecord(fat).name, L"BitLocker 加密卷");
+
+    TempFolder folder;
+    const DiskImage ntfs(folder, "ntfs", 4, kNtfsFormat, "");
+    ASSERT_TRUE(ntfs.ok());
+    const auto sector = ntfs.Bytes(0, 512);
+    std::string bytes(sector.begin(), sector.end());
+    EXPECT_EQ(NameVolumeBootRecord(bytes).name, L"NTFS，无 Windows 引导代码（非启动卷）");
+    Put(bytes, kNtfsCode, "BOOTMGR");
+    EXPECT_EQ(NameVolumeBootRecord(bytes).name, L"NTFS，Windows Vista 及以后的引导代码（BOOTMGR）");
 }
 
 TEST(WindowsVersion, NamesProductReleaseAndArchitecture) {
@@ -291,7 +300,7 @@ TEST(VersionResource, RejectsWhatLeadsOutsideOrIsNotAVersion) {
     TempFolder folder;
     for (const auto& target : {"i686-w64-mingw32", "x86_64-w64-mingw32"}) {
         const auto dll = VersionDll(folder, target);
-        ASSERT_FALSE(dll.empty()) << target;
+        ASSERT_NE(dll.find(Wide("VS_VERSION_INFO")), std::string::npos) << target;
         for (const auto& c : cases) {
             auto bytes = dll;
             c.change(bytes);
