@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes the parsers (the option string, the listing line, the run folder's manifest and a
-# volume's boot record) with libFuzzer for a bounded time each. Not part of the test suite: run
-# it by hand, e.g. `scripts/fuzz.sh 120`, or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one
-# of them.
+# Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
+# boot record, and the diagnosis' namers of boot code, PE versions and hibernation) with libFuzzer
+# for a bounded time each. Not part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`,
+# or `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
@@ -10,8 +10,9 @@ out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
-      repair/boot_record.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
+      repair/boot_record.cpp diagnosis/boot_code.cpp diagnosis/version_resource.cpp
+      diagnosis/windows_version.cpp diagnosis/hibernation.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record diagnosis}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -35,7 +36,24 @@ for target in ${FUZZ_TARGETS:-options listing manifest boot_record}; do
     done
     rm -f "$image"
   fi
+  # The diagnosis reads whole PE files: start from small real ones, mingw-w64's resource-only
+  # DLLs, and from real first sectors of disks and volumes.
+  max_len=512
+  if [ "$target" = diagnosis ]; then
+    max_len=16384
+    if [ -z "$(ls -A "$out/corpus-$target")" ]; then
+      printf '1 VERSIONINFO\nFILEVERSION 10,0,19041,3636\nBEGIN\nEND\n' > "$out/version.rc"
+      for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+        { "$triplet-windres" -O coff "$out/version.rc" -o "$out/version.o" &&
+          "$triplet-gcc" -shared -nostdlib -s -o "$out/corpus-$target/$triplet.dll" "$out/version.o"; } \
+          >/dev/null 2>&1 || true
+      done
+      cp /usr/lib/syslinux/mbr/mbr.bin /usr/lib/grub/i386-pc/boot.img "$out/corpus-$target/" || true
+      cp "$out"/corpus-boot_record/* "$out/corpus-$target/" 2>/dev/null || true
+      rm -f "$out/version.rc" "$out/version.o"
+    fi
+  fi
   echo "== $target: ${seconds}s"
-  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=512 "$out/corpus-$target" 2>&1 |
+  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len="$max_len" "$out/corpus-$target" 2>&1 |
     grep -E '^(#[0-9]+ +DONE|Done|==[0-9]+==ERROR|SUMMARY)' || true
 done
