@@ -1,6 +1,9 @@
 #include "diagnosis/diagnosis_job.h"
 
+#include "diagnosis/boot_code.h"
+#include "diagnosis/hibernation.h"
 #include "diagnosis/planning.h"
+#include "diagnosis/version_resource.h"
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "partitions/listing_line.h"
@@ -14,12 +17,33 @@ namespace kestrix {
 
 namespace {
 
-constexpr const wchar_t* kBootFiles[] = {
-    L"\\bootmgr", L"\\boot\\bcd", L"\\ntldr", L"\\boot.ini",
-    L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"\\EFI\\Boot\\bootx64.efi"};
+constexpr const wchar_t* kBootFiles[] = {L"\\bootmgr",
+                                         L"\\boot\\bcd",
+                                         L"\\ntldr",
+                                         L"\\boot.ini",
+                                         L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+                                         L"\\EFI\\Boot\\bootx64.efi"};
 // More than any boot.ini holds.
 constexpr std::size_t kBootIniRead = 4096;
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+// Whole sectors for any sector size: a disk's boot code, a volume's boot area.
+constexpr std::size_t kDiskStartRead = 4096;
+constexpr std::size_t kBootAreaRead = 8192;
+// Enough of hiberfil.sys for its signature.
+constexpr std::size_t kHibernationRead = 8;
+
+// The Windows that a kernel's version resource names; empty when it cannot be read or has none.
+std::optional<std::wstring> KernelName(const Files& files, const std::wstring& kernel) {
+    std::string bytes;
+    if (!files.ReadWholeFile(kernel, bytes)) {
+        return std::nullopt;
+    }
+    const auto version = DecodeVersionResource(bytes);
+    if (!version) {
+        return std::nullopt;
+    }
+    return NameWindowsVersion(version->fileVersion, version->machine).name;
+}
 
 const wchar_t* FirmwareName(Firmware firmware) {
     switch (firmware) {
@@ -37,25 +61,6 @@ const wchar_t* KindName(RepairKind kind) {
     return kind == RepairKind::BootSectorOnly ? L"只修复引导" : L"引导菜单修复";
 }
 
-// The repair job's lines, indented under its candidate; a question is named, never answered.
-class PlanProgress final : public RepairProgress {
-public:
-    explicit PlanProgress(std::function<void(const std::wstring&)> line) : line_(std::move(line)) {}
-    void Line(const std::wstring& line) override {
-        if (!line.empty()) {
-            line_(L"  " + line);
-        }
-    }
-    MessageAnswer Ask(const std::wstring& question) override {
-        line_(L"  ？这里会询问用户：" + ReplaceAll(question, L"\r", L" ") +
-              L"（诊断不作回答，计划到此为止）");
-        return MessageAnswer::Cancel;
-    }
-
-private:
-    std::function<void(const std::wstring&)> line_;
-};
-
 }  // namespace
 
 std::optional<ListedPartition> ParseListedPartition(std::wstring_view line) {
@@ -67,13 +72,30 @@ std::optional<ListedPartition> ParseListedPartition(std::wstring_view line) {
         return std::nullopt;
     }
     const std::size_t last = words.size() - 1;
-    ListedPartition partition{words[0], words[1], ToLower(words[2]) == L"gpt" ? L"GPT" : L"MBR",
-                              words[3], words[4], words[5], ToLower(words[last - 4]) == L"yes",
+    ListedPartition partition{words[0],
+                              words[1],
+                              ToLower(words[2]) == L"gpt" ? L"GPT" : L"MBR",
+                              words[3],
+                              words[4],
+                              words[5],
+                              ToLower(words[last - 4]) == L"yes",
                               words[last - 1]};
     for (std::size_t i = 6; i < last - 4; ++i) {
         partition.label += L" " + words[i];
     }
     return partition;
+}
+
+void DiagnosisJob::PlanProgress::Line(const std::wstring& line) {
+    if (!line.empty()) {
+        job_.Line(L"  " + line);
+    }
+}
+
+MessageAnswer DiagnosisJob::PlanProgress::Ask(const std::wstring& question) {
+    job_.Line(L"  ？这里会询问用户：" + ReplaceAll(question, L"\r", L" ") +
+              L"（诊断不作回答，计划到此为止）");
+    return MessageAnswer::Cancel;
 }
 
 void DiagnosisJob::Line(const std::wstring& line) {
@@ -87,18 +109,15 @@ RepairOutcome DiagnosisJob::Run(RepairProgress& progress) {
     reportPath_.clear();
     Line(L"Kestrix 诊断报告（只读取，不写入任何磁盘）");
     Machine();
-    auto drives = volumes_.DriveEntries();
+    const auto drives = volumes_.DriveEntries();
     const auto candidates = Disks();
     const bool nothingRead = drives.empty() && !candidates;
-    if (request_.only) {
-        std::erase_if(drives, [&](const DriveEntry& entry) { return !entry.drive.Is(*request_.only); });
-    }
     VolumeFiles(drives);
-    Installations(volumes_.DriveEntries());
+    Installations(drives);
     if (request_.only) {
-        Plans({{*request_.only, BootPath::Bios, L""}}, volumes_.DriveEntries());
+        Plans({{*request_.only, BootPath::Bios, L""}}, drives);
     } else {
-        Plans(candidates.value_or(std::vector<BootCandidate>{}), volumes_.DriveEntries());
+        Plans(candidates.value_or(std::vector<BootCandidate>{}), drives);
     }
     if (stopRequested_) {
         return RepairOutcome::Interrupted;
@@ -117,6 +136,8 @@ void DiagnosisJob::Machine() {
     started_ = reading.firmware;
     Line(std::wstring(L"启动方式：") + FirmwareName(started_) +
          (reading.error != 0 ? Reason({false, reading.error, reading.errorText}) : L""));
+    const auto running = KernelName(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
+    Line(L"正在运行的 Windows：" + running.value_or(L"无法识别（读不到 ntoskrnl.exe 的版本）"));
     Line(L"程序目录：" + files_.OwnFolder());
 }
 
@@ -165,6 +186,9 @@ std::optional<std::vector<BootCandidate>> DiagnosisJob::Disks() {
             continue;
         }
         Line(name + L"（" + partitions.front().first.scheme + L"）：");
+        std::string start;
+        const auto read = volumes_.ReadDiskStart(static_cast<int>(disk), kDiskStartRead, start);
+        Line(L"  主引导代码：" + (read ? NameBootCode(start).name : L"无法读取" + Reason(read)));
         for (const auto& [p, note] : partitions) {
             Line(L"  分区 " + p.number + L"：" + (p.active ? L"活动，" : L"") + L"类型 " + p.type +
                  L"，" + p.sizeMiB + L" MB，" + (p.drive == L"-" ? L"无盘符" : p.drive) +
@@ -182,7 +206,14 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
     Line(L"");
     Line(L"== 卷 ==");
     for (const auto& entry : drives) {
+        if (request_.only && !entry.drive.Is(*request_.only)) {
+            continue;
+        }
         Line(entry.Text() + L"：");
+        std::string start;
+        const auto read = volumes_.ReadVolumeStart(entry.drive.Text(), kBootAreaRead, start);
+        Line(L"  引导记录：" +
+             (read ? NameVolumeBootRecord(start).name : L"无法读取" + Reason(read)));
         bool any = false;
         for (const wchar_t* name : kBootFiles) {
             const auto path = entry.drive.Path(name);
@@ -222,10 +253,17 @@ void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
             continue;
         }
         any = true;
+        const auto& drive = finding.entry.drive;
+        const auto named = KernelName(files_, drive.Path(L"\\windows\\system32\\ntoskrnl.exe"));
         Line(finding.entry.Text() + L"：" +
              (*finding.generation == WindowsGeneration::Nt6 ? L"Windows 6.x（Vista 及以后）"
                                                             : L"Windows 5.x（XP/2003）") +
-             (finding.encrypted ? L"，BitLocker加密卷" : L""));
+             (named ? L"，" + *named : L"") + (finding.encrypted ? L"，BitLocker加密卷" : L""));
+        std::string hibernation;
+        if (files_.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, hibernation) &&
+            IsHibernated(hibernation)) {
+            Line(L"  " + std::wstring(kHibernatedWarning));
+        }
     }
     if (!any) {
         Line(L"没有发现已安装的 Windows");
@@ -257,8 +295,9 @@ void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEn
         candidate.path = BootPath::Uefi;
     }
     Line(L"");
-    Line(L"修复 " + candidate.drive.Text() + (candidate.path == BootPath::Uefi ? L"（UEFI）" : L"") +
-         L"，" + KindName(request_.kind) + L"：");
+    Line(L"修复 " + candidate.drive.Text() +
+         (candidate.path == BootPath::Uefi ? L"（UEFI）" : L"") + L"，" + KindName(request_.kind) +
+         L"：");
     const PlanNote note = [this](const std::wstring& line) { Line(L"    → " + line); };
     PlanningFiles files(files_, note);
     PlanningVolumes volumes(volumes_, note);
@@ -268,7 +307,7 @@ void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEn
     TemporaryLetters letters(files, volumes, runner, log);
     RepairJob job(files, volumes, firmware_, runner, log, letters);
     job.Prepare({candidate, request_.kind, drives});
-    PlanProgress progress([this](const std::wstring& line) { Line(line); });
+    PlanProgress progress(*this);
     switch (job.Run(progress)) {
         case RepairOutcome::Succeeded:
             Line(L"  计划结果：每一步都能进行（工具本身是否成功，要到修复时才知道）");

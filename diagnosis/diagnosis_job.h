@@ -24,7 +24,7 @@ namespace kestrix {
 // One partition as the listing names it.
 struct ListedPartition {
     std::wstring number;
-    std::wstring drive;  // "C:", or "-" without a letter
+    std::wstring drive;   // "C:", or "-" without a letter
     std::wstring scheme;  // "MBR" or "GPT"
     std::wstring type;
     std::wstring fileSystem;
@@ -61,10 +61,22 @@ public:
     const std::wstring& ReportPath() const { return reportPath_; }
 
 private:
+    // The repair job's lines, indented under its candidate; a question is named, never answered.
+    class PlanProgress final : public RepairProgress {
+    public:
+        explicit PlanProgress(DiagnosisJob& job) : job_(job) {}
+        void Line(const std::wstring& line) override;
+        MessageAnswer Ask(const std::wstring& question) override;
+
+    private:
+        DiagnosisJob& job_;
+    };
+
     void Line(const std::wstring& line);
     void Machine();
     // The candidates the scan would offer; nothing when the listing tool failed.
     std::optional<std::vector<BootCandidate>> Disks();
+    // The drive that "-d" named, or every drive.
     void VolumeFiles(const std::vector<DriveEntry>& drives);
     void Installations(const std::vector<DriveEntry>& drives);
     void Plans(const std::vector<BootCandidate>& candidates, const std::vector<DriveEntry>& drives);

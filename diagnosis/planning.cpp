@@ -11,7 +11,9 @@ constexpr std::uint32_t kErrorAlreadyExists = 183;
 // What a planned tool's file holds for the plan: its real content is the tool's to make.
 constexpr char kMadeByTool[] = "(planned)";
 
-FileResult Failure(std::uint32_t error) { return {false, error, {}}; }
+FileResult Failure(std::uint32_t error) {
+    return {false, error, {}};
+}
 
 // Lookups ignore case; a folder is named without its last backslash, a drive's root with it.
 std::wstring Key(const std::wstring& path) {
@@ -81,7 +83,9 @@ std::optional<FileResult> PlanningFiles::Refused(const std::wstring& path) const
 }
 
 void PlanningFiles::NoteWrite(const std::wstring& line, const std::wstring& path) {
-    if (noted_.insert(Key(path)).second) {
+    auto& planned = Plan(path);
+    if (!planned.noted) {
+        planned.noted = true;
         note_(line);
     }
 }
@@ -125,8 +129,8 @@ FileResult PlanningFiles::CopyFileOver(const std::wstring& source, const std::ws
     }
     const auto carried = Attributes(source);
     note_(L"复制：" + source + L" → " + target);
-    noted_.insert(Key(target));
     auto& planned = Plan(target);
+    planned.noted = true;
     planned.deleted = false;
     planned.bytes = std::move(bytes);
     planned.attributes = carried.value_or(0);

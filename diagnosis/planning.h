@@ -9,7 +9,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +62,8 @@ private:
         // Empty: as on the disk.
         std::optional<std::string> bytes;
         std::optional<std::uint32_t> attributes;
+        // A line of the plan names its write already.
+        bool noted = false;
     };
 
     const Planned* Find(const std::wstring& path) const;
@@ -78,7 +79,6 @@ private:
     const Files& real_;
     PlanNote note_;
     std::map<std::wstring, Planned> overlay_;
-    std::set<std::wstring> noted_;
 };
 
 class PlanningVolumes final : public Volumes {
@@ -88,6 +88,9 @@ public:
     std::vector<DriveEntry> DriveEntries() const override { return real_.DriveEntries(); }
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                std::string& bytes) const override;
+    FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const override {
+        return real_.ReadDiskStart(disk, length, bytes);
+    }
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
     std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override {
         return real_.IdentifyVolume(drive);

@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "app_fixture.h"
 #include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
+#include "diagnosis/windows_version.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -142,6 +145,13 @@ struct DiagnosisMachine : testing::Machine {
     }
 };
 
+// A real kernel with a version resource: Wine's.
+std::string WineKernel() {
+    std::ifstream file("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ntoskrnl.exe",
+                       std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 Lines Only(const Lines& lines, std::wstring_view start) {
     Lines kept;
     for (const auto& line : lines) {
@@ -159,6 +169,9 @@ bool Holds(const Lines& lines, const std::wstring& line) {
 // For a few machines: what the report holds, and that its plan runs exactly the tools that the
 // repair then runs, step for step, while the diagnosis itself writes nothing but its report.
 TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
+    const auto kernel = WineKernel();
+    ASSERT_FALSE(kernel.empty()) << "Wine's kernel is missing";
+    const auto seven = NameWindowsVersion({6, 1, 7601, 21863}, kMachineX64).name;
     struct Case {
         const char* name;
         std::function<void(DiagnosisMachine&)> setUp;
@@ -169,8 +182,11 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
     };
     const Case cases[] = {
         {"vista-or-later and xp",
-         [](DiagnosisMachine& m) {
+         [&](DiagnosisMachine& m) {
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             m.files.files[L"c:\\windows\\system32\\ntoskrnl.exe"] = kernel;
+             m.files.files[L"c:\\hiberfil.sys"] = "HIBR" + std::string(4092, '\0');
+             m.files.disks[0] = std::string(4096, '\0');
              m.files.Put(L"e:\\windows\\regedit.exe", 100);
              m.files.Put(L"d:\\boot.ini", 0);
              m.files.files[L"d:\\boot.ini"] = "[boot loader]\r\ntimeout=30\r\n";
@@ -178,10 +194,12 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {},
          L"d:",
          BootPath::Bios,
-         {L"== 本机 ==", L"启动方式：BIOS（传统）", L"磁盘 0（MBR）：",
+         {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
+          L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
           L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
           L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
-          L"c: [SYS]：Windows 6.x（Vista 及以后）", L"e:：Windows 5.x（XP/2003）",
+          L"c: [SYS]：Windows 6.x（Vista 及以后），" + seven,
+          L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复", L"e:：Windows 5.x（XP/2003）",
           L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
           L"    → 写入：C:\\kestrix\\kestrix-20261207-103026\\volume-d-first8k.bin"}},
         {"an EFI system partition, named",
@@ -193,7 +211,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
          L"e:",
          BootPath::Uefi,
-         {L"启动方式：UEFI", L"修复 e:（UEFI），引导菜单修复：",
+         {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
+          L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
         {"boot sector only, no boot files: the question is named",
          [](DiagnosisMachine&) {},
