@@ -120,9 +120,10 @@ FileResult PlanningFiles::SetAttributes(const std::wstring& path, std::uint32_t 
 }
 
 FileResult PlanningFiles::CopyFileOver(const std::wstring& source, const std::wstring& target) {
-    auto bytes = Contents(source);
-    if (!bytes) {
-        return Failure(kErrorFileNotFound);
+    // A source that Windows will not read (one the system holds open) refuses the copy.
+    std::string bytes;
+    if (const auto read = ReadWholeFile(source, bytes); !read) {
+        return read;
     }
     if (const auto refused = Refused(target)) {
         return *refused;
@@ -201,9 +202,9 @@ FileResult PlanningFiles::ReadFileStart(const std::wstring& path, std::size_t le
 }
 
 FileResult PlanningFiles::MoveFileOver(const std::wstring& source, const std::wstring& target) {
-    auto bytes = Contents(source);
-    if (!bytes) {
-        return Failure(kErrorFileNotFound);
+    std::string bytes;
+    if (const auto read = ReadWholeFile(source, bytes); !read) {
+        return read;
     }
     if (const auto refused = Refused(target)) {
         return *refused;

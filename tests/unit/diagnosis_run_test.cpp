@@ -214,6 +214,25 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
+        {"the store that the running Windows holds is exported first",
+         [](DiagnosisMachine& m) {
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             m.files.Put(L"d:\\bootmgr", 300);
+             m.files.Put(L"d:\\boot\\bcd", 200);
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"d:\\boot\\bcd";
+             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+                 if (request.parameters.starts_with(L"/export ")) {
+                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+                 }
+             };
+         },
+         {},
+         L"d:",
+         BootPath::Bios,
+         {L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
+          L"    → 运行：C:\\Windows\\System32\\bcdedit.exe /export "
+          L"\"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""}},
         {"boot sector only, no boot files: the question is named",
          [](DiagnosisMachine&) {},
          {DriveLetter::Parse(L"d:"), RepairKind::BootSectorOnly},
