@@ -314,9 +314,9 @@ LaunchResult PlanningLauncher::Launch(const LaunchRequest& request, LaunchProgre
     const auto words = SplitAll(request.parameters, L" ");
     if (name == L"bcdboot.exe") {
         PlaceBootFiles(words);
-    } else if (name == L"bcdedit.exe" && words.size() == 2 && ToLower(words[0]) == L"/export") {
-        // The store is written to the file named, quoted.
-        files_.PlaceByTool(ReplaceAll(words[1], L"\"", L""));
+    } else if (name == L"bcdedit.exe" && ToLower(Left(request.parameters, 8)) == L"/export ") {
+        // The store is written to the file named, quoted: its path may hold spaces.
+        files_.PlaceByTool(ReplaceAll(request.parameters.substr(8), L"\"", L""));
     }
     return {true, 0, L"", 0u, L"", 0};
 }

@@ -17,6 +17,10 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
+struct NoWait final : LaunchProgress {
+    void StillRunning(int) override {}
+};
+
 // Everything the fake disk holds, to compare before and after.
 auto Snapshot(const testing::FakeFileSystem& disk) {
     return std::make_tuple(disk.files, disk.folders, disk.attributes, disk.volumes);
@@ -98,9 +102,7 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         PlanningFiles files(disk, [&](const std::wstring& line) { notes.push_back(line); });
         PlanningLauncher launcher(files, c.started,
                                   [&](const std::wstring& line) { notes.push_back(line); });
-        struct : LaunchProgress {
-            void StillRunning(int) override {}
-        } waiting;
+        NoWait waiting;
         const auto result =
             launcher.Launch({L"C:\\Windows\\System32\\bcdboot.exe", c.parameters}, waiting);
         EXPECT_TRUE(result.started);
@@ -115,6 +117,16 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         }
         EXPECT_TRUE(disk.files.empty());
     }
+    // bcdedit exports the store to the file named, whose path may hold spaces.
+    testing::Events events;
+    testing::FakeFileSystem disk{events};
+    PlanningFiles files(disk, [](const std::wstring&) {});
+    PlanningLauncher launcher(files, Firmware::Bios, [](const std::wstring&) {});
+    NoWait waiting;
+    launcher.Launch({L"C:\\Windows\\System32\\bcdedit.exe", L"/export \"C:\\my tools\\d\\BCD\""},
+                    waiting);
+    EXPECT_TRUE(IsPresent(files, L"C:\\my tools\\d\\BCD"));
+    EXPECT_TRUE(disk.files.empty());
 }
 
 // A machine as the demo has it: the listing, the drives, Windows on some of them.
