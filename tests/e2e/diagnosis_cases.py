@@ -1,7 +1,8 @@
 """The diagnosis (-i): it reads the machine, plans the repair without doing any of it, and writes
 nothing but its report beside the program."""
 
-from cases import LISTING_RUN, SEVEN, XP, Case, listings, on, wait_exit
+from cases import (
+    LISTING_RUN, SEVEN, XP, Case, listings, on, press, snap, wait_exit, wait_state)
 
 REPORT = "c:/kestrix/kestrix-report-*.txt"
 
@@ -45,4 +46,17 @@ DIAGNOSIS_CASES = [
         journal=[LISTING_RUN], boxes=[], exit_code=0, changes=(REPORT,),
         report=["== 卷 ==", "  没有引导文件", "没有发现已安装的 Windows",
                 "修复 d:，只修复引导：", "  计划结果：修复要等用户回答上面的问题"]),
+    # In the window: the report fills the repair window's log, and once it is saved the confirm
+    # button closes the program.
+    Case(
+        name="diagnosis_in_the_window",
+        tail="-i -d d:",
+        files=on("e:", SEVEN),
+        drives=("d",),
+        steps=(wait_state(repair_visible=True, progress_visible=True, confirm_enabled=True),
+               snap(), press("confirm"), wait_exit()),
+        journal=[LISTING_RUN], boxes=[], exit_code=0, changes=(REPORT,),
+        report=["e:：Windows 6.x（Vista 及以后）", "修复 d:，引导菜单修复：",
+                planned("bcdboot.exe e:\\windows /l zh-cn /s d:"),
+                planned("bootsect.exe /nt60 d:")]),
 ]
