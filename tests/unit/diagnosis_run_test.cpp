@@ -325,5 +325,30 @@ TEST(DiagnosisProgram, UnattendedEndsWithItsCodeAndWritesOnlyTheReport) {
     EXPECT_EQ(wrong.exitCode, 2);
 }
 
+// In the window: no end of the session is held, the confirm button closes the finished run, and a
+// close stops it at once without the repair's question, saving no report.
+TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
+    DiagnosisMachine done;
+    EXPECT_FALSE(done.Start(L"-i"));
+    EXPECT_FALSE(done.session.sessionEndBlock);
+    EXPECT_TRUE(done.repairWindow.confirmEnabled);
+    EXPECT_TRUE(done.Ends([&] { done.app.program.OnConfirm(); }));
+    EXPECT_EQ(done.exitCode, 0);
+
+    DiagnosisMachine closed;
+    bool asked = false;
+    closed.session.onWindowThread = [&] {
+        if (!asked) {
+            asked = true;
+            EXPECT_TRUE(closed.app.program.OnQueryEndSession());
+            closed.app.program.OnCloseRequest();
+        }
+    };
+    EXPECT_TRUE(closed.Start(L"-i"));
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_TRUE(closed.session.messages.empty());
+    EXPECT_TRUE(closed.app.diagnosis.ReportPath().empty());
+}
+
 }  // namespace
 }  // namespace kestrix
