@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/signatures.h"
 #include "platform/windows.h"
+#include "diagnosis/diagnosis_job.h"
 #include "repair/repair_job.h"
 #include "repair/restore_job.h"
 
@@ -30,9 +31,10 @@ struct Application {
           letters(files, volumes, runner, log),
           job(files, volumes, firmware, signatures, runner, log, letters),
           restore(files, volumes, runner, log, letters),
+          diagnosis(files, volumes, firmware, signatures, runner, clock),
           scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
-                  log) {
+                  diagnosis, log) {
         // Whichever way the program ends.
         session.SetBeforeEnd([this] { letters.RemoveAll(); });
     }
@@ -43,6 +45,7 @@ struct Application {
     TemporaryLetters letters;
     RepairJob job;
     RestoreJob restore;
+    DiagnosisJob diagnosis;
     PartitionScan scan;
     Program program;
 };

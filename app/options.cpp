@@ -12,7 +12,7 @@ namespace {
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 bool IsOption(const std::wstring& argument) {
-    constexpr std::wstring_view kOptions[] = {L"-f", L"-u", L"-n", L"-d", L"-r"};
+    constexpr std::wstring_view kOptions[] = {L"-f", L"-u", L"-n", L"-d", L"-r", L"-i"};
     return std::find(std::begin(kOptions), std::end(kOptions), ToLower(argument)) !=
            std::end(kOptions);
 }
@@ -81,6 +81,8 @@ Options ParseOptions(const std::vector<std::wstring>& arguments) {
             if (!options.partition) {
                 options.partition = std::move(partition);
             }
+        } else if (option == L"-i") {
+            options.diagnose = true;
         } else if (option == L"-r") {
             options.restore = true;
             if (valueFollows && !IsOption(arguments[i + 1])) {

@@ -1,7 +1,7 @@
 #pragma once
 // The command line is the program's only configuration: "-f" silent, "-u" unattended (silent and
 // never waiting for a person), "-n" boot sector only, "-d X:" the partition to repair,
-// "-r [folder]" restore what a run saved instead of repairing. Each option is a whole argument,
+// "-r [folder]" restore what a run saved instead of repairing, "-i" a diagnosis that only reads. Each option is a whole argument,
 // in any order and any case.
 #include <optional>
 #include <string>
@@ -26,6 +26,7 @@ struct Options {
     bool restore = false;
     // The argument after "-r" unless it is one of the options, as typed.
     std::optional<std::wstring> restoreFolder;
+    bool diagnose = false;
 };
 
 // Arguments that are no option are passed over.

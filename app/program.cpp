@@ -78,6 +78,10 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
+    if (options.diagnose) {
+        StartDiagnosis(options);
+        return;
+    }
     const bool scan = !options.restore && !options.partition;
     if (scan && options.silent) {
         Offer(scan_.ScanActivePartitions(scanReport_));
@@ -138,6 +142,27 @@ void Program::OnScanDone() {
     if (startWhenScanEnds_) {
         OnStartButton();
     }
+}
+
+void Program::StartDiagnosis(const Options& options) {
+    diagnosing_ = true;
+    log_.StayInMemory();
+    startWindow_.Hide();
+    DiagnosisRequest request;
+    request.kind = options.bootSectorOnly ? RepairKind::BootSectorOnly : RepairKind::BootMenu;
+    if (options.partition) {
+        request.only = DriveLetter::Parse(*options.partition);
+        if (!request.only) {
+            log_.Write(L"分区 “" + *options.partition + L"” 被拒绝：卷标非法");
+            session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
+            session_.EndProgram(kExitNotRepaired);
+        }
+    }
+    diagnosis_.Prepare(request);
+    repairWindow_.SetTopmost();
+    repairWindow_.Show();
+    repairWindow_.ShowProgress();
+    StartJob(diagnosis_);
 }
 
 void Program::OnStartButton() {
@@ -217,14 +242,19 @@ void Program::StartJob(Job& job) {
     running_ = &job;
     phase_ = Phase::Repairing;
     repairWindow_.SetConfirmEnabled(false);
-    session_.BlockSessionEnd(L"正在修复引导，请稍候……");
+    // A diagnosis writes nothing: the session may end during it.
+    if (!diagnosing_) {
+        session_.BlockSessionEnd(L"正在修复引导，请稍候……");
+    }
     session_.RunInBackground([this] { outcome_ = running_->Run(progress_); },
                              [this] { OnRepairDone(); });
 }
 
 void Program::OnRepairDone() {
     phase_ = Phase::Done;
-    session_.AllowSessionEnd();
+    if (!diagnosing_) {
+        session_.AllowSessionEnd();
+    }
     if (endWhenRepairEnds_ || outcome_ == RepairOutcome::Cancelled || unattended_) {
         session_.EndProgram(ExitCode());
     }
@@ -245,7 +275,7 @@ void Program::OnCloseRequest() {
     if (endWhenRepairEnds_) {
         return;
     }
-    if (!unattended_) {
+    if (!unattended_ && !diagnosing_) {
         const auto answer = session_.ShowMessage(
             L"修复正在进行，现在退出可能使系统无法启动。仍要退出吗？", MessageButtons::YesNo,
             MessageIcon::Warning);

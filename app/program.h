@@ -1,11 +1,13 @@
 #pragma once
 // The program's own logic over its two windows: start-up, the hand-over from the start window to
 // the repair window, the repair (or with "-r" the restore) that the confirm button starts in the
-// background, and when the program ends. The Win32 layer forwards each window event to the
+// background (with "-i" the diagnosis, started at once), and when the program ends. The Win32 layer forwards each window event to the
 // handler named for it.
 #include "app/logged_session.h"
+#include "app/options.h"
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
+#include "diagnosis/diagnosis_job.h"
 #include "platform/files.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
@@ -24,7 +26,7 @@ class Program {
 public:
     Program(StartWindow& startWindow, RepairWindow& repairWindow, LoggedSession& session,
             ThisProcess& process, const Files& files, const Volumes& volumes, PartitionScan& scan,
-            RepairJob& job, RestoreJob& restoreJob, RunLog& log)
+            RepairJob& job, RestoreJob& restoreJob, DiagnosisJob& diagnosis, RunLog& log)
         : startWindow_(startWindow),
           repairWindow_(repairWindow),
           session_(session),
@@ -34,6 +36,7 @@ public:
           scan_(scan),
           job_(job),
           restoreJob_(restoreJob),
+          diagnosis_(diagnosis),
           log_(log),
           progress_(*this),
           scanReport_(*this) {}
@@ -47,7 +50,7 @@ public:
     // A close request of either window.
     void OnCloseRequest();
     // Windows asks whether its session may end (a log-off or a shutdown): not while a job writes.
-    bool OnQueryEndSession() const { return phase_ != Phase::Repairing; }
+    bool OnQueryEndSession() const { return diagnosing_ || phase_ != Phase::Repairing; }
     // The session ends whatever was answered: no box, no further step, and the program ends.
     void OnSessionEnd();
     void OnAutoCloseTimer();
@@ -90,6 +93,8 @@ private:
     // The candidate the partition field names: one the scan offered, else a drive typed there.
     std::optional<BootCandidate> ChosenCandidate() const;
     void OnRepairDone();
+    // "-i": the diagnosis in the repair window, at once; it writes no log to any disk.
+    void StartDiagnosis(const Options& options);
 
     StartWindow& startWindow_;
     RepairWindow& repairWindow_;
@@ -100,6 +105,7 @@ private:
     PartitionScan& scan_;
     RepairJob& job_;
     RestoreJob& restoreJob_;
+    DiagnosisJob& diagnosis_;
     RunLog& log_;
     WindowProgress progress_;
     WindowScanReport scanReport_;
@@ -114,6 +120,8 @@ private:
     bool scanning_ = false;
     bool startWhenScanEnds_ = false;
     bool endWhenScanEnds_ = false;
+    // "-i": the job only reads; closing the window stops it without a question.
+    bool diagnosing_ = false;
     // "-r": the confirm button restores from the run folder in the partition field instead.
     bool restoring_ = false;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;

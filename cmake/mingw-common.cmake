@@ -9,10 +9,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Sections per function let the linker drop what the program never calls: the exe stays small.
 # The Windows programs catch no exception anywhere (failures are values), so they are built
 # without exception tables; on x86 the unwind tables go too (x64 needs its own for the system).
+# Nothing asks a type its name at run time, so no type information is kept either.
 # Link-time optimisation sees the whole program at once: it inlines across files and drops what
 # no path reaches, which more than halves the exe.
 set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections -flto=auto ${KESTRIX_UNWIND_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections -fno-exceptions -flto=auto ${KESTRIX_UNWIND_FLAGS}")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -flto=auto ${KESTRIX_UNWIND_FLAGS}")
 # One partition: GCC 12 stops with an internal error when it splits this program for x86.
 # No link time stamp, so the same sources give the same exe.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -flto=auto -flto-partition=one -Wl,--gc-sections -Wl,--no-insert-timestamp")

@@ -74,6 +74,9 @@ bool RunLog::OpenHeld(const std::vector<std::wstring>& drives) {
     if (!folder_.empty()) {
         return true;
     }
+    if (inMemory_) {
+        return false;
+    }
     if (!triedOwnFolder_) {
         triedOwnFolder_ = true;
         if (TryCreate(files_.OwnFolder())) {

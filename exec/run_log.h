@@ -23,6 +23,8 @@ public:
     // Several lines, written to the file at once.
     void WriteLines(const std::vector<std::wstring>& lines);
 
+    // For a run that writes nothing to any disk: the log stays in memory and no folder is made.
+    void StayInMemory() { inMemory_ = true; }
     // Creates the run's folder once: beside the program, else in the root of the first of these
     // drives ("d:") that can hold it; false when none could.
     bool Open(const std::vector<std::wstring>& drives);
@@ -61,6 +63,7 @@ private:
     std::wstring folder_;
     std::string pending_;
     bool triedOwnFolder_ = false;
+    bool inMemory_ = false;
 };
 
 // "20261207-103026", for names that sort by time.

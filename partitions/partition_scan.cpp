@@ -108,14 +108,23 @@ std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wst
 
 namespace {
 
-// Adds what one disk's lines offer; true when they end the disks.
-bool ReadDisk(int disk, const std::vector<std::wstring>& lines,
+bool EndsDisks(const std::vector<std::wstring>& lines) {
+    for (const auto& line : lines) {
+        if (NormaliseListingLine(line) == kEndOfDisks) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Adds what one disk's lines offer, up to the line that ends the disks.
+void ReadDisk(int disk, const std::vector<std::wstring>& lines,
               std::vector<BootCandidate>& candidates,
               std::vector<std::pair<int, UnletteredEfiPartition>>& unlettered) {
     for (const auto& raw : lines) {
         const auto line = NormaliseListingLine(raw);
         if (line == kEndOfDisks) {
-            return true;
+            return;
         }
         if (auto candidate = CandidateFor(line)) {
             candidates.push_back(std::move(*candidate));
@@ -123,42 +132,57 @@ bool ReadDisk(int disk, const std::vector<std::wstring>& lines,
             unlettered.emplace_back(disk, std::move(*partition));
         }
     }
-    return false;
 }
 
 }  // namespace
 
-std::optional<PartitionScan::Found> PartitionScan::ReadListings(ScanProgress& progress) {
-    Found found;
-    const auto all = runner_.Run(AllListingsCommand(), OutputCodePage::Ansi);
+DiskListings ReadDiskListings(ToolRunner& runner) {
+    DiskListings listings;
+    auto all = runner.Run(AllListingsCommand(), OutputCodePage::Ansi);
     if (all.status != RunStatus::Finished) {
-        ReportListerFailure(progress, all);
-        return std::nullopt;
+        listings.failure = std::move(all);
+        return listings;
     }
     // After anything but a whole answer and exit code 0 (an older lister put beside the program
     // prints its usage and ends with 2) the lister is asked disk by disk, as it always was: one
     // that really fails then fails there, and is reported as that.
     const auto sections = all.exitCode == 0u ? SplitDiskSections(all.output) : std::nullopt;
-    if (sections && sections->size() > static_cast<std::size_t>(kLastDisk)) {
-        for (int disk = 0; disk <= kLastDisk; ++disk) {
-            if (ReadDisk(disk, (*sections)[static_cast<std::size_t>(disk)], found.candidates,
-                         found.unlettered)) {
+    if (sections && sections->size() > static_cast<std::size_t>(PartitionScan::kLastDisk)) {
+        for (int disk = 0; disk <= PartitionScan::kLastDisk; ++disk) {
+            const auto& lines = (*sections)[static_cast<std::size_t>(disk)];
+            listings.disks.push_back(lines);
+            if (EndsDisks(lines)) {
                 break;
             }
         }
-        return found;
+        return listings;
     }
-    for (int disk = 0; disk <= kLastDisk; ++disk) {
-        const auto result = runner_.Run(ListingCommand(disk), OutputCodePage::Ansi);
-        const bool endOfDisks =
-            ReadDisk(disk, SplitLines(result.output), found.candidates, found.unlettered);
+    for (int disk = 0; disk <= PartitionScan::kLastDisk; ++disk) {
+        auto result = runner.Run(ListingCommand(disk), OutputCodePage::Ansi);
+        auto lines = SplitLines(result.output);
+        const bool endOfDisks = EndsDisks(lines);
         if (!ListingWorked(result, endOfDisks)) {
-            ReportListerFailure(progress, result);
-            return std::nullopt;
+            listings.disks.clear();
+            listings.failure = std::move(result);
+            return listings;
         }
+        listings.disks.push_back(std::move(lines));
         if (endOfDisks) {
             break;
         }
+    }
+    return listings;
+}
+
+std::optional<PartitionScan::Found> PartitionScan::ReadListings(ScanProgress& progress) {
+    auto listings = ReadDiskListings(runner_);
+    if (listings.failure) {
+        ReportListerFailure(progress, *listings.failure);
+        return std::nullopt;
+    }
+    Found found;
+    for (std::size_t disk = 0; disk < listings.disks.size(); ++disk) {
+        ReadDisk(static_cast<int>(disk), listings.disks[disk], found.candidates, found.unlettered);
     }
     return found;
 }

@@ -39,6 +39,15 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstri
 // 0's line, as a lister that does not know the question answers.
 std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wstring_view output);
 
+// The lister's lines for each disk from 0, up to the one whose lines end the disks: from one run
+// of "/all", or disk by disk from a lister that does not answer that. A lister that cannot run or
+// fails gives no disks and its run.
+struct DiskListings {
+    std::vector<std::vector<std::wstring>> disks;
+    std::optional<RunResult> failure;
+};
+DiskListings ReadDiskListings(ToolRunner& runner);
+
 // Where the scan reports what keeps it from offering anything: a box for the user and the
 // instruction that takes the list's place.
 class ScanProgress {

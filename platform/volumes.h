@@ -52,6 +52,8 @@ public:
     // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
     virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                        std::string& bytes) const = 0;
+    // The first bytes of physical disk N (its boot code and partition table), whole sectors.
+    virtual FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const = 0;
     // Writes bytes over the start of the raw volume behind a drive, whole sectors only, with the
     // volume locked when Windows allows it.
     virtual FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) = 0;

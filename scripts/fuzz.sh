@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
-# boot record, a firmware signature database and a PE file's certificate table) with libFuzzer for
-# a bounded time each. Not part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
+# boot record, a firmware signature database, a PE file's certificate table and the diagnosis'
+# namers of boot code, PE versions and hibernation) with libFuzzer for a bounded time each. Not
+# part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
 # `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,8 +11,10 @@ out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
-      repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates}; do
+      repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp
+      diagnosis/boot_code.cpp diagnosis/version_resource.cpp diagnosis/windows_version.cpp
+      diagnosis/hibernation.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -66,10 +69,26 @@ struct.pack_into("<I", pe, directory, headers)
 open(sys.argv[1], "wb").write(bytes(pe[:headers]) + bytes(pe[at:at + size]))
 PY
   fi
-  # Certificates make signature databases and certificate tables some KiB long.
+  # Certificates make signature databases and certificate tables some KiB long; the diagnosis
+  # reads whole PE files: it starts from small real ones, mingw-w64's resource-only DLLs, and
+  # from real first sectors of disks and volumes.
   max_len=512
   case "$target" in signature_list | pe_certificates) max_len=8192 ;; esac
+  if [ "$target" = diagnosis ]; then
+    max_len=16384
+    if [ -z "$(ls -A "$out/corpus-$target")" ]; then
+      printf '1 VERSIONINFO\nFILEVERSION 10,0,19041,3636\nBEGIN\nEND\n' > "$out/version.rc"
+      for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+        { "$triplet-windres" -O coff "$out/version.rc" -o "$out/version.o" &&
+          "$triplet-gcc" -shared -nostdlib -s -o "$out/corpus-$target/$triplet.dll" "$out/version.o"; } \
+          >/dev/null 2>&1 || true
+      done
+      cp /usr/lib/syslinux/mbr/mbr.bin /usr/lib/grub/i386-pc/boot.img "$out/corpus-$target/" || true
+      cp "$out"/corpus-boot_record/* "$out/corpus-$target/" 2>/dev/null || true
+      rm -f "$out/version.rc" "$out/version.o"
+    fi
+  fi
   echo "== $target: ${seconds}s"
-  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len=$max_len "$out/corpus-$target" 2>&1 |
+  "$out/${target}_fuzzer" -max_total_time="$seconds" -max_len="$max_len" "$out/corpus-$target" 2>&1 |
     grep -E '^(#[0-9]+ +DONE|Done|==[0-9]+==ERROR|SUMMARY)' || true
 done

@@ -6,7 +6,7 @@ need_apt=0
 pkgs=(cmake g++ make libgtest-dev
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
       wine wine64 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk
-      dosfstools ntfs-3g
+      dosfstools ntfs-3g syslinux-common grub-pc-bin
       python3 passwd
       # Secure Boot test material: Microsoft-signed and Debian-signed EFI binaries, a firmware
       # variable store with Microsoft's keys, and the tools that make signature lists and

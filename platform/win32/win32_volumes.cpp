@@ -31,25 +31,38 @@ UniqueFileHandle OpenVolume(const std::wstring& drive, DWORD access, DWORD flags
 
 }  // namespace
 
-FileResult Win32Volumes::ReadVolumeStart(const std::wstring& drive, std::size_t length,
-                                            std::string& bytes) const {
-    const auto volume = OpenVolume(drive, GENERIC_READ);
-    if (!volume) {
+namespace {
+
+// The first bytes of a raw device. Raw reads go straight to the device: whole sectors into a
+// sector-aligned buffer (the length asked for is a multiple of 4096; pages are aligned for any
+// sector size).
+FileResult ReadDeviceStart(const UniqueFileHandle& device, std::size_t length, std::string& bytes) {
+    if (!device) {
         return LastError();
     }
-    // Raw volume reads go straight to the device: whole sectors into a sector-aligned buffer
-    // (the length asked for is a multiple of 4096; pages are aligned for any sector size).
     const UniqueVirtualMemory buffer(
         VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!buffer) {
         return LastError();
     }
     DWORD got = 0;
-    if (!ReadFile(volume.get(), buffer.get(), static_cast<DWORD>(length), &got, nullptr)) {
+    if (!ReadFile(device.get(), buffer.get(), static_cast<DWORD>(length), &got, nullptr)) {
         return LastError();
     }
     bytes.assign(static_cast<const char*>(buffer.get()), got);
     return FileResult::Success();
+}
+
+}  // namespace
+
+FileResult Win32Volumes::ReadVolumeStart(const std::wstring& drive, std::size_t length,
+                                         std::string& bytes) const {
+    return ReadDeviceStart(OpenVolume(drive, GENERIC_READ), length, bytes);
+}
+
+FileResult Win32Volumes::ReadDiskStart(int disk, std::size_t length, std::string& bytes) const {
+    return ReadDeviceStart(OpenDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk), GENERIC_READ),
+                           length, bytes);
 }
 
 namespace {

@@ -8,6 +8,7 @@ class Win32Volumes final : public Volumes {
 public:
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                std::string& bytes) const override;
+    FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const override;
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
     std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override;
     std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override;

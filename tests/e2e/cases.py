@@ -265,6 +265,9 @@ class Case:
     then: tuple = ()
     # What changes counts from: "start", or "first run" (the drives as the first run left them).
     changes_from: str = "start"
+    # Lines that the one diagnosis report (kestrix-report-*.txt) in the program's folder must
+    # hold, in this order; None: no report is looked for.
+    report: object = None
 
     @property
     def kind(self):
@@ -943,6 +946,11 @@ CASES += UNDO_CASES
 from signer_cases import SIGNER_CASES  # noqa: E402
 
 CASES += SIGNER_CASES
+
+# -i: the diagnosis, which writes nothing but its report.
+from diagnosis_cases import DIAGNOSIS_CASES  # noqa: E402
+
+CASES += DIAGNOSIS_CASES
 
 
 def find(name):

@@ -15,6 +15,7 @@ import argparse
 import dataclasses
 import difflib
 import fcntl
+import fnmatch
 import hashlib
 import os
 import pwd
@@ -522,12 +523,14 @@ def snapshot(prefix, drives, images):
 
 
 def allowed(key, patterns):
-    """Whether a changed entry is one the case names: the path itself, anything under it, or a
-    folder on the way to it (bcdboot makes \\boot for its store)."""
+    """Whether a changed entry is one the case names: the path itself (a "*" in its name matches
+    any characters there), anything under it, or a folder on the way to it (bcdboot makes \\boot
+    for its store)."""
     key = key.lower()
     for pattern in patterns:
         pattern = pattern.lower().rstrip("/")
-        if key == pattern or key.startswith(pattern + "/") or pattern.startswith(key + "/"):
+        if fnmatch.fnmatchcase(key, pattern) or key == pattern or key.startswith(pattern + "/") \
+                or pattern.startswith(key + "/"):
             return True
     return False
 
@@ -945,6 +948,8 @@ class Outcome:
     # The progress lines and exit code of each later run, and the names of the runs' folders.
     later: list = field(default_factory=list)
     run_folder_names: list = field(default_factory=list)
+    # The lines of each diagnosis report in the program's folder.
+    reports: list = field(default_factory=list)
 
 
 @dataclass
@@ -1572,6 +1577,8 @@ def run_case(case, options):
                     error = run_again(ws, case, options, outcome)
             outcome.journal = read_journal(ws.journal_path)
             outcome.program_logs = program_logs(ws.program_folder)
+            outcome.reports = [path.read_bytes().decode("utf-8-sig").split("\r\n")
+                               for path in sorted(ws.program_folder.glob("kestrix-report-*.txt"))]
             outcome.file_problems = (
                 check_files(ws.prefix, ws.drives, case.files_after)
                 + check_attributes(ws.prefix, ws.drives, case.attributes_after))
@@ -1638,9 +1645,23 @@ def compare(case, outcome):
                                [line.format(*folders) for line in again.log], log)
         if unix_exit_code(again.exit_code) != code:
             problems.append(f"run {number}: exit code {code}, expected {again.exit_code}")
+    if case.report is not None:
+        problems += report_problems(case.report, outcome.reports)
     problems += [f"file {p}" for p in outcome.file_problems]
     problems += outcome.drive_problems
     return problems
+
+
+def report_problems(expected, reports):
+    """The one report must hold the expected lines in their order, others between them."""
+    if len(reports) != 1:
+        return [f"{len(reports)} kestrix-report-*.txt in the program's folder, expected one"]
+    lines = iter(reports[0])
+    missing = [line for line in expected if not any(line == got for got in lines)]
+    if missing:
+        return [f"report: {missing[0]!r} is missing or out of order; the report:\n"
+                + indent("\n".join(reports[0]))]
+    return []
 
 
 # ---------------------------------------------------------------------------------------------

@@ -231,7 +231,8 @@ class DriveCheckTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.tmp, True)
 
     def test_allowed_paths(self):
-        patterns = ["d:/boot/bcd", "D:/NTLDR", "volume:d", "c:/kestrix/kestrix-1/"]
+        patterns = ["d:/boot/bcd", "D:/NTLDR", "volume:d", "c:/kestrix/kestrix-1/",
+                    "c:/kestrix/kestrix-report-*.txt"]
         table = [
             ("d:/boot/bcd", True),
             ("d:/boot", True),            # a folder on the way to an allowed file
@@ -245,10 +246,20 @@ class DriveCheckTest(unittest.TestCase):
             ("c:/kestrix/kestrix-1/d/boot/bcd", True),
             ("c:/kestrix", True),
             ("c:/kestrix/journal.txt", False),
+            ("c:/kestrix/kestrix-report-20261208-041059.txt", True),
+            ("c:/kestrix/kestrix-report-20261208-041059.log", False),
         ]
         for key, want in table:
             with self.subTest(key=key):
                 self.assertEqual(e2e.allowed(key, patterns), want)
+
+    def test_report_lines_in_order(self):
+        report = [["== 本机 ==", "x", "== 卷 ==", "y"]]
+        self.assertEqual(e2e.report_problems(["== 本机 ==", "y"], report), [])
+        self.assertEqual(len(e2e.report_problems(["y", "== 本机 =="], report)), 1)
+        self.assertEqual(len(e2e.report_problems(["z"], report)), 1)
+        self.assertEqual(e2e.report_problems([], []),
+                         ["0 kestrix-report-*.txt in the program's folder, expected one"])
 
     def test_unexpected_changes(self):
         before = {"d:/a": ("file", "1"), "d:/b": ("file", "2"), "d:/gone": ("file", "3"),

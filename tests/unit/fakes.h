@@ -282,6 +282,17 @@ public:
         bytes = it->second.substr(0, length);
         return FileResult::Success();
     }
+    FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const override {
+        const auto it = disks.find(disk);
+        if (it == disks.end()) {
+            return Failure(2);
+        }
+        if (length % kSector != 0) {
+            return Failure(kInvalidParameter);
+        }
+        bytes = it->second.substr(0, length);
+        return FileResult::Success();
+    }
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override {
         events_.push_back(L"rawwrite:" + drive);
         const auto it = volumes.find(ToLower(drive));
@@ -588,6 +599,8 @@ public:
     // The full path of each file and folder as it was first written.
     std::map<std::wstring, std::wstring> names;
     std::map<std::wstring, std::string> volumes;
+    // The first bytes of each physical disk.
+    std::map<int, std::string> disks;
     std::map<std::wstring, std::optional<VolumeIdentity>> identities;
     // Partitions of the disks, lettered or not, by where they lie.
     std::vector<std::pair<VolumeIdentity, PartitionPlace>> partitions;

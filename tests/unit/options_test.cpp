@@ -49,6 +49,7 @@ struct OptionCase {
     std::optional<std::wstring> partition;
     bool restore;
     std::optional<std::wstring> restoreFolder;
+    bool diagnose = false;
 };
 
 class OptionExamples : public ::testing::TestWithParam<OptionCase> {};
@@ -62,6 +63,7 @@ TEST_P(OptionExamples, AreWholeArguments) {
     EXPECT_EQ(options.partition, c.partition);
     EXPECT_EQ(options.restore, c.restore);
     EXPECT_EQ(options.restoreFolder, c.restoreFolder);
+    EXPECT_EQ(options.diagnose, c.diagnose);
 }
 
 const auto none = std::nullopt;
@@ -95,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{L"-r C:\\Kestrix\\Run -u", true, true, false, none, true, L"C:\\Kestrix\\Run"},
         OptionCase{L"-r \"D:\\my backups -u\\-f k\" -n", false, false, true, none, true,
                    L"D:\\my backups -u\\-f k"},
-        OptionCase{L"-n -r d:\\saved -d e:", false, false, true, L"e:", true, L"d:\\saved"}));
+        OptionCase{L"-n -r d:\\saved -d e:", false, false, true, L"e:", true, L"d:\\saved"},
+        // -i is whole too, and is never taken for -r's folder.
+        OptionCase{L"-u -I -d c:", true, true, false, L"c:", false, none, true},
+        OptionCase{L"-r -i", false, false, false, none, true, none, true},
+        OptionCase{L"-in /i -info", false, false, false, none, false, none, false}));
 
 }  // namespace
 }  // namespace kestrix

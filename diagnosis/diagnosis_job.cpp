@@ -1,0 +1,352 @@
+#include "diagnosis/diagnosis_job.h"
+
+#include "diagnosis/boot_code.h"
+#include "diagnosis/hibernation.h"
+#include "diagnosis/planning.h"
+#include "diagnosis/version_resource.h"
+#include "exec/run_log.h"
+#include "exec/temporary_letters.h"
+#include "partitions/listing_line.h"
+#include "partitions/partition_scan.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "repair/installations.h"
+#include "repair/repair_job.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr const wchar_t* kBootFiles[] = {L"\\bootmgr",
+                                         L"\\boot\\bcd",
+                                         L"\\ntldr",
+                                         L"\\boot.ini",
+                                         L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+                                         L"\\EFI\\Boot\\bootx64.efi"};
+// More than any boot.ini holds.
+constexpr std::size_t kBootIniRead = 4096;
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+// Whole sectors for any sector size: a disk's boot code, a volume's boot area.
+constexpr std::size_t kDiskStartRead = 4096;
+constexpr std::size_t kBootAreaRead = 8192;
+// Enough of hiberfil.sys for its signature.
+constexpr std::size_t kHibernationRead = 8;
+
+// The Windows that a kernel's version resource names; empty when it cannot be read or has none.
+std::optional<std::wstring> KernelName(const Files& files, const std::wstring& kernel) {
+    std::string bytes;
+    if (!files.ReadWholeFile(kernel, bytes)) {
+        return std::nullopt;
+    }
+    const auto version = DecodeVersionResource(bytes);
+    if (!version) {
+        return std::nullopt;
+    }
+    return NameWindowsVersion(version->fileVersion, version->machine).name;
+}
+
+const wchar_t* FirmwareName(Firmware firmware) {
+    switch (firmware) {
+        case Firmware::Uefi:
+            return L"UEFI";
+        case Firmware::Bios:
+            return L"BIOS（传统）";
+        case Firmware::Unknown:
+            break;
+    }
+    return L"未知";
+}
+
+const wchar_t* KindName(RepairKind kind) {
+    return kind == RepairKind::BootSectorOnly ? L"只修复引导" : L"引导菜单修复";
+}
+
+}  // namespace
+
+std::optional<ListedPartition> ParseListedPartition(std::wstring_view line) {
+    auto words = SplitAll(TrimSpaces(line), L" ");
+    std::erase(words, std::wstring());
+    // number, drive, scheme, type, file system, a label of one word or more, active, start, end,
+    // size, "MB"
+    if (words.size() < 11 || ToLower(words.back()) != L"mb") {
+        return std::nullopt;
+    }
+    const std::size_t last = words.size() - 1;
+    ListedPartition partition{words[0],
+                              words[1],
+                              ToLower(words[2]) == L"gpt" ? L"GPT" : L"MBR",
+                              words[3],
+                              words[4],
+                              words[5],
+                              ToLower(words[last - 4]) == L"yes",
+                              words[last - 1]};
+    for (std::size_t i = 6; i < last - 4; ++i) {
+        partition.label += L" " + words[i];
+    }
+    return partition;
+}
+
+void DiagnosisJob::PlanProgress::Line(const std::wstring& line) {
+    if (!line.empty()) {
+        job_.Line(L"  " + line);
+    }
+}
+
+MessageAnswer DiagnosisJob::PlanProgress::Ask(const std::wstring& question) {
+    job_.Line(L"  ？这里会询问用户：" + ReplaceAll(question, L"\r", L" ") +
+              L"（诊断不作回答，计划到此为止）");
+    return MessageAnswer::Cancel;
+}
+
+void DiagnosisJob::Line(const std::wstring& line) {
+    report_.push_back(line);
+    progress_->Line(line);
+}
+
+RepairOutcome DiagnosisJob::Run(RepairProgress& progress) {
+    progress_ = &progress;
+    report_.clear();
+    reportPath_.clear();
+    Line(L"Kestrix 诊断报告（只读取，不写入任何磁盘）");
+    Machine();
+    const auto drives = volumes_.DriveEntries();
+    const auto candidates = Disks();
+    const bool nothingRead = drives.empty() && !candidates;
+    VolumeFiles(drives);
+    Installations(drives);
+    if (request_.only) {
+        Plans({{*request_.only, BootPath::Bios, L""}}, drives);
+    } else {
+        Plans(candidates.value_or(std::vector<BootCandidate>{}), drives);
+    }
+    if (stopRequested_) {
+        return RepairOutcome::Interrupted;
+    }
+    const bool saved = Save();
+    if (nothingRead) {
+        return RepairOutcome::NothingWritten;
+    }
+    return saved ? RepairOutcome::Succeeded : RepairOutcome::StepsFailed;
+}
+
+void DiagnosisJob::Machine() {
+    Line(L"");
+    Line(L"== 本机 ==");
+    const auto reading = firmware_.RunningFirmware();
+    started_ = reading.firmware;
+    Line(std::wstring(L"启动方式：") + FirmwareName(started_) +
+         (reading.error != 0 ? Reason({false, reading.error, reading.errorText}) : L""));
+    const auto running = KernelName(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
+    Line(L"正在运行的 Windows：" + running.value_or(L"无法识别（读不到 ntoskrnl.exe 的版本）"));
+    Line(L"程序目录：" + files_.OwnFolder());
+}
+
+std::optional<std::vector<BootCandidate>> DiagnosisJob::Disks() {
+    Line(L"");
+    Line(L"== 磁盘与分区 ==");
+    std::vector<BootCandidate> candidates;
+    const auto listings = ReadDiskListings(runner_);
+    if (listings.failure) {
+        Line(L"无法运行分区列表工具 " + listings.failure->file + L"：" +
+             RunProblem(*listings.failure));
+        return std::nullopt;
+    }
+    for (std::size_t disk = 0; disk < listings.disks.size(); ++disk) {
+        // Each partition, and what the scan would make of it when that is not plain.
+        std::vector<std::pair<ListedPartition, std::wstring>> partitions;
+        bool lastDisk = false;
+        for (const auto& line : listings.disks[disk]) {
+            const auto normalised = NormaliseListingLine(line);
+            lastDisk = lastDisk || normalised == kOpenDiskError;
+            if (lastDisk) {
+                break;
+            }
+            auto partition = ParseListedPartition(line);
+            if (!partition) {
+                continue;
+            }
+            std::wstring note;
+            if (auto candidate = CandidateFor(normalised)) {
+                if (volumes_.MediaOf(candidate->drive.Text()) != DriveMedia::Fixed) {
+                    note = L"（可移动介质，修复不会自动选它）";
+                } else {
+                    candidates.push_back(std::move(*candidate));
+                }
+            } else if (UnletteredEfiPartitionFor(normalised)) {
+                note = L"（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）";
+            }
+            partitions.emplace_back(std::move(*partition), std::move(note));
+        }
+        if (lastDisk && partitions.empty()) {
+            break;
+        }
+        const auto name = L"磁盘 " + DecimalText(static_cast<long long>(disk));
+        if (partitions.empty()) {
+            Line(name + L"：没有列出分区");
+            continue;
+        }
+        Line(name + L"（" + partitions.front().first.scheme + L"）：");
+        std::string start;
+        const auto read = volumes_.ReadDiskStart(static_cast<int>(disk), kDiskStartRead, start);
+        Line(L"  主引导代码：" + (read ? NameBootCode(start).name : L"无法读取" + Reason(read)));
+        for (const auto& [p, note] : partitions) {
+            Line(L"  分区 " + p.number + L"：" + (p.active ? L"活动，" : L"") + L"类型 " + p.type +
+                 L"，" + p.sizeMiB + L" MB，" + (p.drive == L"-" ? L"无盘符" : p.drive) +
+                 (p.fileSystem == L"-" ? L"" : L"，" + p.fileSystem) +
+                 (p.label == L"-" ? L"" : L"，卷标 " + p.label) + note);
+        }
+        if (lastDisk) {
+            break;
+        }
+    }
+    return candidates;
+}
+
+void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
+    Line(L"");
+    Line(L"== 卷 ==");
+    for (const auto& entry : drives) {
+        if (request_.only && !entry.drive.Is(*request_.only)) {
+            continue;
+        }
+        Line(entry.Text() + L"：");
+        std::string start;
+        const auto read = volumes_.ReadVolumeStart(entry.drive.Text(), kBootAreaRead, start);
+        Line(L"  引导记录：" +
+             (read ? NameVolumeBootRecord(start).name : L"无法读取" + Reason(read)));
+        bool any = false;
+        for (const wchar_t* name : kBootFiles) {
+            const auto path = entry.drive.Path(name);
+            const auto length = files_.FileLength(path);
+            if (!length) {
+                continue;
+            }
+            any = true;
+            Line(L"  " + std::wstring(name) + L"  " + DecimalText(*length) + L" 字节");
+            std::string text;
+            if (std::wstring_view(name) == L"\\boot.ini" &&
+                files_.ReadFileStart(path, kBootIniRead, text)) {
+                for (const auto& line : SplitLines(FromUtf8(text))) {
+                    if (!TrimSpaces(line).empty()) {
+                        Line(L"    | " + line);
+                    }
+                }
+            }
+        }
+        if (!any) {
+            Line(L"  没有引导文件");
+        }
+    }
+}
+
+void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
+    Line(L"");
+    Line(L"== 已安装的 Windows ==");
+    bool any = false;
+    for (const auto& finding : FindInstallations(files_, volumes_, drives)) {
+        if (finding.locked) {
+            any = true;
+            Line(finding.entry.Text() + L"：BitLocker加密卷（已锁定），无法检查其中的系统");
+            continue;
+        }
+        if (!finding.generation) {
+            continue;
+        }
+        any = true;
+        const auto& drive = finding.entry.drive;
+        const auto named = KernelName(files_, drive.Path(L"\\windows\\system32\\ntoskrnl.exe"));
+        Line(finding.entry.Text() + L"：" +
+             (*finding.generation == WindowsGeneration::Nt6 ? L"Windows 6.x（Vista 及以后）"
+                                                            : L"Windows 5.x（XP/2003）") +
+             (named ? L"，" + *named : L"") + (finding.encrypted ? L"，BitLocker加密卷" : L""));
+        std::string hibernation;
+        if (files_.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, hibernation) &&
+            IsHibernated(hibernation)) {
+            Line(L"  " + std::wstring(kHibernatedWarning));
+        }
+    }
+    if (!any) {
+        Line(L"没有发现已安装的 Windows");
+    }
+}
+
+void DiagnosisJob::Plans(const std::vector<BootCandidate>& candidates,
+                         const std::vector<DriveEntry>& drives) {
+    Line(L"");
+    Line(L"== 修复计划 ==");
+    Line(L"（按修复本身的步骤推演：不运行任何工具，不写入任何内容；“→”是修复会做的操作）");
+    if (candidates.empty()) {
+        Line(L"没有候选分区：修复时要用 -d X: 指定分区");
+    } else if (candidates.size() > 1) {
+        Line(L"有 " + DecimalText(static_cast<long long>(candidates.size())) +
+             L" 个候选分区：修复时要在窗口中选择其中一个（-u 时不修复）");
+    }
+    for (const auto& candidate : candidates) {
+        if (stopRequested_) {
+            return;
+        }
+        PlanFor(candidate, drives);
+    }
+}
+
+void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEntry>& drives) {
+    auto candidate = named;
+    if (volumes_.IsEfiSystemPartition(candidate.drive.Text())) {
+        candidate.path = BootPath::Uefi;
+    }
+    Line(L"");
+    Line(L"修复 " + candidate.drive.Text() +
+         (candidate.path == BootPath::Uefi ? L"（UEFI）" : L"") + L"，" + KindName(request_.kind) +
+         L"：");
+    const PlanNote note = [this](const std::wstring& line) { Line(L"    → " + line); };
+    PlanningFiles files(files_, note);
+    PlanningVolumes volumes(volumes_, note);
+    PlanningLauncher launcher(files, started_, note);
+    RunLog log(files, clock_);
+    ToolRunner runner(launcher, files, log, clock_);
+    TemporaryLetters letters(files, volumes, runner, log);
+    RepairJob job(files, volumes, firmware_, signatures_, runner, log, letters);
+    job.Prepare({candidate, request_.kind, drives});
+    PlanProgress progress(*this);
+    switch (job.Run(progress)) {
+        case RepairOutcome::Succeeded:
+            Line(L"  计划结果：每一步都能进行（工具本身是否成功，要到修复时才知道）");
+            break;
+        case RepairOutcome::StepsFailed:
+            Line(L"  计划结果：有步骤会失败，见上面的“失败：”");
+            break;
+        case RepairOutcome::NothingWritten:
+            Line(L"  计划结果：修复不会写入任何内容");
+            break;
+        case RepairOutcome::Cancelled:
+            Line(L"  计划结果：修复要等用户回答上面的问题");
+            break;
+        case RepairOutcome::Interrupted:
+            break;
+    }
+}
+
+bool DiagnosisJob::Save() {
+    std::string text = kUtf8Mark;
+    for (const auto& line : report_) {
+        text += ToUtf8(line) + "\r\n";
+    }
+    const auto name = L"kestrix-report-" + CompactTimestamp(clock_.Now()) + L".txt";
+    for (const auto& folder : {files_.OwnFolder(), files_.TempFolder()}) {
+        if (folder.empty()) {
+            continue;
+        }
+        const auto path = JoinPath(folder, name);
+        if (files_.WriteNewFile(path, text)) {
+            reportPath_ = path;
+            progress_->Line(L"");
+            progress_->Line(L"报告已保存：" + path);
+            return true;
+        }
+    }
+    progress_->Line(L"");
+    progress_->Line(L"失败：报告无法保存到程序目录或临时目录");
+    return false;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,109 @@
+#pragma once
+// The diagnosis ("-i"), as a job: it reads what is on the machine (how it started, its disks and
+// partitions, each volume's boot files, the installed Windows) and plans what a repair of each
+// candidate partition would do, by running the repair job itself over the planning seams. It
+// starts no tool that writes and writes nothing but its report: every line goes to the progress
+// interface, and the whole report to kestrix-report-YYYYMMDD-HHMMSS.txt beside the program, or
+// in the temporary folder when the program's folder cannot hold it.
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exec/tool_runner.h"
+#include "partitions/boot_candidate.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/firmware.h"
+#include "platform/signatures.h"
+#include "platform/volumes.h"
+#include "repair/repair_plan.h"
+#include "repair/steps.h"
+
+namespace kestrix {
+
+// One partition as the listing names it.
+struct ListedPartition {
+    std::wstring number;
+    std::wstring drive;   // "C:", or "-" without a letter
+    std::wstring scheme;  // "MBR" or "GPT"
+    std::wstring type;
+    std::wstring fileSystem;
+    std::wstring label;
+    bool active = false;
+    std::wstring sizeMiB;
+};
+
+// A partition line of the listing (see partitions/listing_line.h), its words kept in the case
+// they were printed in; nothing for any other line.
+std::optional<ListedPartition> ParseListedPartition(std::wstring_view line);
+
+struct DiagnosisRequest {
+    // "-d X:": the volume looked at and the only partition planned for; without it, every drive
+    // and every partition that the scan would offer.
+    std::optional<DriveLetter> only;
+    // The repair that the plan is made for.
+    RepairKind kind = RepairKind::BootMenu;
+};
+
+class DiagnosisJob final : public Job {
+public:
+    // The runner starts the listing tool only, which reads.
+    DiagnosisJob(Files& files, const Volumes& volumes, const FirmwareReader& firmware,
+                 const Signatures& signatures,
+                 ToolRunner& runner, const Clock& clock)
+        : files_(files),
+          volumes_(volumes),
+          firmware_(firmware),
+          signatures_(signatures),
+          runner_(runner),
+          clock_(clock) {}
+
+    void Prepare(DiagnosisRequest request) { request_ = std::move(request); }
+    // Succeeded once the report is saved; StepsFailed when it could be saved nowhere;
+    // NothingWritten when nothing could be read (no drive and no listing).
+    RepairOutcome Run(RepairProgress& progress) override;
+    void RequestStop() override { stopRequested_ = true; }
+    // Where the last run saved its report; empty when it could not.
+    const std::wstring& ReportPath() const { return reportPath_; }
+
+private:
+    // The repair job's lines, indented under its candidate; a question is named, never answered.
+    class PlanProgress final : public RepairProgress {
+    public:
+        explicit PlanProgress(DiagnosisJob& job) : job_(job) {}
+        void Line(const std::wstring& line) override;
+        MessageAnswer Ask(const std::wstring& question) override;
+
+    private:
+        DiagnosisJob& job_;
+    };
+
+    void Line(const std::wstring& line);
+    void Machine();
+    // The candidates the scan would offer; nothing when the listing tool failed.
+    std::optional<std::vector<BootCandidate>> Disks();
+    // The drive that "-d" named, or every drive.
+    void VolumeFiles(const std::vector<DriveEntry>& drives);
+    void Installations(const std::vector<DriveEntry>& drives);
+    void Plans(const std::vector<BootCandidate>& candidates, const std::vector<DriveEntry>& drives);
+    // The repair job's run for one candidate, over the planning seams.
+    void PlanFor(const BootCandidate& candidate, const std::vector<DriveEntry>& drives);
+    bool Save();
+
+    Files& files_;
+    const Volumes& volumes_;
+    const FirmwareReader& firmware_;
+    const Signatures& signatures_;
+    ToolRunner& runner_;
+    const Clock& clock_;
+    std::atomic<bool> stopRequested_{false};
+
+    DiagnosisRequest request_;
+    RepairProgress* progress_ = nullptr;
+    Firmware started_ = Firmware::Unknown;
+    std::vector<std::wstring> report_;
+    std::wstring reportPath_;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,10 @@
+#include "diagnosis/hibernation.h"
+
+namespace kestrix {
+
+bool IsHibernated(std::string_view start) {
+    const auto signature = start.substr(0, 4);
+    return signature == "hibr" || signature == "HIBR";
+}
+
+}  // namespace kestrix

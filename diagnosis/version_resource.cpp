@@ -1,0 +1,177 @@
+#include "diagnosis/version_resource.h"
+
+#include <algorithm>
+
+namespace kestrix {
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr std::uint16_t kPe32 = 0x10B;
+constexpr std::uint16_t kPe32Plus = 0x20B;
+constexpr std::size_t kCoffHeaderSize = 24;  // "PE\0\0" and the file header
+constexpr std::size_t kSectionHeaderSize = 40;
+constexpr std::size_t kDirectoryEntrySize = 8;
+constexpr std::uint32_t kResourceDirectory = 2;
+constexpr std::uint32_t kVersionType = 16;
+constexpr std::uint32_t kSubdirectory = 0x80000000;
+constexpr std::size_t kResourceDirectorySize = 16;
+// VS_VERSIONINFO: three 16-bit lengths and types, its key in UTF-16, padding to 32 bits, then
+// the fixed file information of 13 32-bit fields.
+constexpr std::string_view kVersionKey = "V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0"sv;
+constexpr std::size_t kKeyAt = 6;
+constexpr std::size_t kFixedAt = 40;
+constexpr std::size_t kFixedSize = 52;
+constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
+
+// Reads little-endian numbers inside a view, or tells that they lie outside it.
+class Bytes {
+  public:
+    explicit Bytes(std::string_view bytes) : bytes_(bytes) {}
+
+    bool Has(std::uint64_t at, std::uint64_t length) const {
+        return at <= bytes_.size() && length <= bytes_.size() - at;
+    }
+    std::optional<std::uint32_t> Le16(std::uint64_t at) const { return Le(at, 2); }
+    std::optional<std::uint32_t> Le32(std::uint64_t at) const { return Le(at, 4); }
+    std::string_view View(std::uint64_t at, std::uint64_t length) const {
+        return Has(at, length) ? bytes_.substr(at, length) : std::string_view();
+    }
+
+  private:
+    std::optional<std::uint32_t> Le(std::uint64_t at, int length) const {
+        if (!Has(at, length)) {
+            return std::nullopt;
+        }
+        std::uint32_t value = 0;
+        for (int i = length - 1; i >= 0; --i) {
+            value = value << 8 | static_cast<unsigned char>(bytes_[at + i]);
+        }
+        return value;
+    }
+
+    std::string_view bytes_;
+};
+
+struct Section {
+    std::uint32_t virtualAddress;
+    std::uint32_t rawSize;
+    std::uint32_t rawAt;
+};
+
+// The file's bytes from an address of the loaded image to the end of its section's data.
+std::string_view AtAddress(const Bytes& file, std::uint64_t sectionTable, std::uint32_t sections,
+                           std::uint32_t address) {
+    for (std::uint32_t i = 0; i < sections; ++i) {
+        const auto header = sectionTable + std::uint64_t{i} * kSectionHeaderSize;
+        const auto va = file.Le32(header + 12);
+        const auto rawSize = file.Le32(header + 16);
+        const auto rawAt = file.Le32(header + 20);
+        if (!va || !rawSize || !rawAt) {
+            return {};
+        }
+        if (address >= *va && address - *va < *rawSize) {
+            const std::uint64_t into = address - *va;
+            return file.View(*rawAt + into, *rawSize - into);
+        }
+    }
+    return {};
+}
+
+// The offset, in the resource section, of an entry's subdirectory (subdirectory true) or data
+// entry: the entry with the ID asked for, or the first of all.
+std::optional<std::uint32_t> Entry(const Bytes& resources, std::uint32_t directory,
+                                   std::optional<std::uint32_t> id, bool subdirectory) {
+    const auto named = resources.Le16(directory + 12);
+    const auto ids = resources.Le16(directory + 14);
+    if (!named || !ids) {
+        return std::nullopt;
+    }
+    const std::uint32_t first = id ? *named : 0;
+    const std::uint32_t end = id ? *named + *ids : std::min<std::uint32_t>(1, *named + *ids);
+    for (std::uint32_t i = first; i < end; ++i) {
+        const auto entry =
+            directory + kResourceDirectorySize + std::uint64_t{i} * kDirectoryEntrySize;
+        const auto name = resources.Le32(entry);
+        const auto target = resources.Le32(entry + 4);
+        if (!name || !target) {
+            return std::nullopt;
+        }
+        if (id && *name != *id) {
+            continue;
+        }
+        if (((*target & kSubdirectory) != 0) != subdirectory) {
+            return std::nullopt;
+        }
+        return *target & ~kSubdirectory;
+    }
+    return std::nullopt;
+}
+
+std::optional<FileVersion> FixedFileVersion(std::string_view data) {
+    const Bytes info(data);
+    const auto valueLength = info.Le16(2);
+    const auto signature = info.Le32(kFixedAt);
+    const auto most = info.Le32(kFixedAt + 8);
+    const auto least = info.Le32(kFixedAt + 12);
+    if (!valueLength || *valueLength < kFixedSize ||
+        info.View(kKeyAt, kVersionKey.size()) != kVersionKey || !info.Has(kFixedAt, kFixedSize) ||
+        signature != kFixedSignature) {
+        return std::nullopt;
+    }
+    return FileVersion{static_cast<std::uint16_t>(*most >> 16), static_cast<std::uint16_t>(*most),
+                       static_cast<std::uint16_t>(*least >> 16),
+                       static_cast<std::uint16_t>(*least)};
+}
+
+}  // namespace
+
+std::optional<PeVersion> DecodeVersionResource(std::string_view bytes) {
+    const Bytes file(bytes);
+    const auto peAt = file.Le32(0x3C);
+    if (file.View(0, 2) != "MZ" || !peAt || file.View(*peAt, 4) != "PE\0\0"sv) {
+        return std::nullopt;
+    }
+    const auto machine = file.Le16(*peAt + 4);
+    const auto sections = file.Le16(*peAt + 6);
+    const auto optionalSize = file.Le16(*peAt + 20);
+    const std::uint64_t optional = *peAt + kCoffHeaderSize;
+    const auto magic = file.Le16(optional);
+    if (!machine || !sections || !optionalSize || !magic ||
+        (*magic != kPe32 && *magic != kPe32Plus)) {
+        return std::nullopt;
+    }
+    // The count of data directories and the directories themselves, after the fields whose
+    // width differs between PE32 and PE32+.
+    const std::uint64_t countAt = optional + (*magic == kPe32 ? 92 : 108);
+    const std::uint64_t resourceAt = countAt + 4 + kResourceDirectory * kDirectoryEntrySize;
+    const auto count = file.Le32(countAt);
+    const auto resourceAddress = file.Le32(resourceAt);
+    if (!count || *count <= kResourceDirectory || !resourceAddress || *resourceAddress == 0 ||
+        resourceAt + kDirectoryEntrySize > optional + *optionalSize) {
+        return std::nullopt;
+    }
+    const std::uint64_t sectionTable = optional + *optionalSize;
+    const Bytes resources(AtAddress(file, sectionTable, *sections, *resourceAddress));
+    // The version type's directory of names, the first name's of languages, the first language's
+    // data entry. No entry may lead back to the root at offset 0, so 0 stands for none.
+    const auto names = Entry(resources, 0, kVersionType, true).value_or(0);
+    const auto languages = names == 0 ? 0 : Entry(resources, names, std::nullopt, true).value_or(0);
+    const auto data =
+        languages == 0 ? 0 : Entry(resources, languages, std::nullopt, false).value_or(0);
+    const auto dataAddress = resources.Le32(data);
+    const auto dataSize = resources.Le32(data + 4);
+    if (data == 0 || !dataAddress || !dataSize) {
+        return std::nullopt;
+    }
+    const auto info = AtAddress(file, sectionTable, *sections, *dataAddress);
+    const auto version =
+        FixedFileVersion(info.substr(0, std::min<std::size_t>(info.size(), *dataSize)));
+    if (!version) {
+        return std::nullopt;
+    }
+    return PeVersion{*version, static_cast<std::uint16_t>(*machine)};
+}
+
+}  // namespace kestrix

@@ -1,0 +1,354 @@
+// The diagnosis: its planning seams and the job alone, over the simulated machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <tuple>
+
+#include "app_fixture.h"
+#include "diagnosis/diagnosis_job.h"
+#include "diagnosis/planning.h"
+#include "diagnosis/windows_version.h"
+#include "platform/text.h"
+
+namespace kestrix {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+struct NoWait final : LaunchProgress {
+    void StillRunning(int) override {}
+};
+
+// Everything the fake disk holds, to compare before and after.
+auto Snapshot(const testing::FakeFileSystem& disk) {
+    return std::make_tuple(disk.files, disk.folders, disk.attributes, disk.volumes);
+}
+
+TEST(PlanningSeams, WritesStayInThePlanAndLaterReadsSeeThem) {
+    testing::Events events;
+    testing::FakeFileSystem disk{events};
+    disk.Put(L"C:\\tools\\NTLDR", 200);
+    disk.Put(L"d:\\ntldr", 100);
+    disk.Protect(L"d:\\ntldr");
+    disk.volumes[L"d:"] = std::string(8192, 'd');
+    const auto before = Snapshot(disk);
+    Lines notes;
+    const PlanNote note = [&](const std::wstring& line) { notes.push_back(line); };
+    PlanningFiles files(disk, note);
+    PlanningVolumes volumes(disk, note);
+
+    // Windows' refusals: a read-only target, a missing folder, a folder that exists.
+    EXPECT_EQ(files.CopyFileOver(L"C:\\tools\\NTLDR", L"d:\\ntldr").error, 5u);
+    EXPECT_EQ(files.CopyFileOver(L"C:\\tools\\NTLDR", L"d:\\run\\d\\ntldr").error, 3u);
+    EXPECT_TRUE(files.CreateFolder(L"d:\\run"));
+    EXPECT_EQ(files.CreateFolder(L"d:\\run").error, 183u);
+
+    EXPECT_TRUE(files.CopyFileOver(L"d:\\ntldr", L"d:\\run\\ntldr"));
+    EXPECT_TRUE(files.SetNormalAttributes(L"d:\\ntldr"));
+    EXPECT_TRUE(files.CopyFileOver(L"C:\\tools\\NTLDR", L"d:\\ntldr"));
+    EXPECT_TRUE(files.WriteNewFile(L"d:\\run\\log.txt", "a"));
+    EXPECT_TRUE(files.AppendToFile(L"d:\\run\\log.txt", "b"));
+    EXPECT_TRUE(files.MoveFileOver(L"d:\\run\\log.txt", L"d:\\run\\moved.txt"));
+    EXPECT_TRUE(volumes.WriteVolumeStart(L"d:", std::string(512, 'n')));
+
+    // Nothing reached the disk; every read of the plan sees what it planned.
+    EXPECT_EQ(Snapshot(disk), before);
+    EXPECT_EQ(files.FileLength(L"d:\\ntldr"), 200);
+    EXPECT_EQ(files.Attributes(L"d:\\ntldr"), 0u);
+    EXPECT_EQ(files.Attributes(L"d:\\run\\ntldr"),
+              kAttributeReadOnly | kAttributeHidden | kAttributeSystem);
+    std::string bytes;
+    EXPECT_TRUE(files.ReadWholeFile(L"D:\\RUN\\MOVED.TXT", bytes));
+    EXPECT_EQ(bytes, "ab");
+    EXPECT_FALSE(files.FileLength(L"d:\\run\\log.txt"));
+    std::vector<FolderEntry> entries;
+    EXPECT_TRUE(files.ListFolder(L"d:\\", entries));
+    Lines names;
+    for (const auto& entry : entries) {
+        names.push_back(entry.name + (entry.isFolder ? L"\\" : L""));
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Lines{L"ntldr", L"run\\"}));
+    EXPECT_TRUE(volumes.ReadVolumeStart(L"d:", 1024, bytes));
+    EXPECT_EQ(bytes, std::string(512, 'n') + std::string(512, 'd'));
+    EXPECT_EQ(notes, (Lines{L"新建目录：d:\\run", L"复制：d:\\ntldr → d:\\run\\ntldr",
+                            L"改属性：d:\\ntldr", L"复制：C:\\tools\\NTLDR → d:\\ntldr",
+                            L"写入：d:\\run\\log.txt", L"写入：d:\\run\\moved.txt",
+                            L"写入：d: 卷的前 512 字节"}));
+}
+
+// bcdboot leaves what it is documented to create, by the firmware it builds for; nothing runs.
+TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
+    struct Case {
+        Firmware started;
+        const wchar_t* parameters;
+        Lines present;
+    };
+    const Lines bios{L"d:\\bootmgr", L"d:\\Boot\\BCD"};
+    const Lines uefi{L"d:\\EFI\\Microsoft\\Boot\\BCD", L"d:\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+                     L"d:\\EFI\\Boot\\bootx64.efi"};
+    const Case cases[] = {
+        {Firmware::Bios, L"c:\\windows /l zh-cn /s d:", bios},
+        {Firmware::Uefi, L"c:\\windows /l zh-cn /s d:", uefi},
+        {Firmware::Uefi, L"c:\\windows /l zh-cn /s d: /f BIOS", bios},
+        {Firmware::Bios, L"c:\\windows /l zh-cn /s d: /f UEFI", uefi},
+    };
+    for (const auto& c : cases) {
+        testing::Events events;
+        testing::FakeFileSystem disk{events};
+        Lines notes;
+        PlanningFiles files(disk, [&](const std::wstring& line) { notes.push_back(line); });
+        PlanningLauncher launcher(files, c.started,
+                                  [&](const std::wstring& line) { notes.push_back(line); });
+        NoWait waiting;
+        const auto result =
+            launcher.Launch({L"C:\\Windows\\System32\\bcdboot.exe", c.parameters}, waiting);
+        EXPECT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(notes, Lines{L"运行：C:\\Windows\\System32\\bcdboot.exe " +
+                               std::wstring(c.parameters)});
+        for (const auto& path : bios.size() == c.present.size() ? uefi : bios) {
+            EXPECT_FALSE(files.FileLength(path)) << ToUtf8(path);
+        }
+        for (const auto& path : c.present) {
+            EXPECT_TRUE(IsPresent(files, path)) << ToUtf8(path);
+        }
+        EXPECT_TRUE(disk.files.empty());
+    }
+    // bcdedit exports the store to the file named, whose path may hold spaces.
+    testing::Events events;
+    testing::FakeFileSystem disk{events};
+    PlanningFiles files(disk, [](const std::wstring&) {});
+    PlanningLauncher launcher(files, Firmware::Bios, [](const std::wstring&) {});
+    NoWait waiting;
+    launcher.Launch({L"C:\\Windows\\System32\\bcdedit.exe", L"/export \"C:\\my tools\\d\\BCD\""},
+                    waiting);
+    EXPECT_TRUE(IsPresent(files, L"C:\\my tools\\d\\BCD"));
+    EXPECT_TRUE(disk.files.empty());
+}
+
+// A machine as the demo has it: the listing, the drives, Windows on some of them.
+struct DiagnosisMachine : testing::Machine {
+    DiagnosisMachine() {
+        InstallInKestrixFolder();
+        files.drives = {L"c: [SYS]", L"d: [BOOT]", L"e:"};
+        launcher.outputs[ListingCommand(0)] =
+            L"1 C: mbr 07 NTFS SYS no 1 20481 20480 MB\r\n"
+            L"2 D: mbr 07 NTFS BOOT yes 20481 20581 100 MB\r\n";
+        launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    }
+
+    // The diagnosis alone, recorded.
+    RepairOutcome Diagnose(DiagnosisRequest request, testing::RecordingProgress& progress) {
+        app.diagnosis.Prepare(request);
+        return app.diagnosis.Run(progress);
+    }
+
+    // The tool runs from the n-th on, as the diagnosis notes them.
+    Lines PlannedRuns(std::size_t from) const {
+        Lines runs;
+        for (std::size_t i = from; i < launcher.requests.size(); ++i) {
+            runs.push_back(L"    → 运行：" + launcher.requests[i].program + L" " +
+                           launcher.requests[i].parameters);
+        }
+        return runs;
+    }
+};
+
+// A real kernel with a version resource: Wine's.
+std::string WineKernel() {
+    std::ifstream file("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ntoskrnl.exe",
+                       std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+Lines Only(const Lines& lines, std::wstring_view start) {
+    Lines kept;
+    for (const auto& line : lines) {
+        if (line.starts_with(start)) {
+            kept.push_back(line);
+        }
+    }
+    return kept;
+}
+
+bool Holds(const Lines& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// For a few machines: what the report holds, and that its plan runs exactly the tools that the
+// repair then runs, step for step, while the diagnosis itself writes nothing but its report.
+TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
+    const auto kernel = WineKernel();
+    ASSERT_FALSE(kernel.empty()) << "Wine's kernel is missing";
+    const auto seven = NameWindowsVersion({6, 1, 7601, 21863}, kMachineX64).name;
+    struct Case {
+        const char* name;
+        std::function<void(DiagnosisMachine&)> setUp;
+        DiagnosisRequest request;
+        const wchar_t* target;
+        BootPath path;
+        Lines holds;
+    };
+    const Case cases[] = {
+        {"vista-or-later and xp",
+         [&](DiagnosisMachine& m) {
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             m.files.files[L"c:\\windows\\system32\\ntoskrnl.exe"] = kernel;
+             m.files.files[L"c:\\hiberfil.sys"] = "HIBR" + std::string(4092, '\0');
+             m.files.disks[0] = std::string(4096, '\0');
+             m.files.Put(L"e:\\windows\\regedit.exe", 100);
+             m.files.Put(L"d:\\boot.ini", 0);
+             m.files.files[L"d:\\boot.ini"] = "[boot loader]\r\ntimeout=30\r\n";
+         },
+         {},
+         L"d:",
+         BootPath::Bios,
+         {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
+          L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
+          L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
+          L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
+          L"c: [SYS]：Windows 6.x（Vista 及以后），" + seven,
+          L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复", L"e:：Windows 5.x（XP/2003）",
+          L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
+          L"    → 写入：C:\\kestrix\\kestrix-20261207-103026\\volume-d-first8k.bin"}},
+        {"an EFI system partition, named",
+         [](DiagnosisMachine& m) {
+             m.files.firmware = Firmware::Uefi;
+             m.files.efiSystem = {L"e:"};
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+         },
+         {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
+         L"e:",
+         BootPath::Uefi,
+         {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
+          L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
+          L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
+        {"the store that the running Windows holds is exported first",
+         [](DiagnosisMachine& m) {
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             m.files.Put(L"d:\\bootmgr", 300);
+             m.files.Put(L"d:\\boot\\bcd", 200);
+             m.files.held = {L"d:\\boot\\bcd"};
+             m.files.systemStore = L"d:\\boot\\bcd";
+             m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+                 if (request.parameters.starts_with(L"/export ")) {
+                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+                 }
+             };
+         },
+         {},
+         L"d:",
+         BootPath::Bios,
+         {L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
+          L"    → 运行：C:\\Windows\\System32\\bcdedit.exe /export "
+          L"\"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""}},
+        {"boot sector only, no boot files: the question is named",
+         [](DiagnosisMachine&) {},
+         {DriveLetter::Parse(L"d:"), RepairKind::BootSectorOnly},
+         L"d:",
+         BootPath::Bios,
+         {L"没有发现已安装的 Windows", L"修复 d:，只修复引导：",
+          L"  ？这里会询问用户：未检测出有效的引导文件，请手工选择引导方案： "
+          L"点“是”建立Win6.x引导。 点“否”建立Win5.x引导。（诊断不作回答，计划到此为止）",
+          L"  计划结果：修复要等用户回答上面的问题"}},
+    };
+    for (const auto& c : cases) {
+        DiagnosisMachine m;
+        c.setUp(m);
+        const auto before = Snapshot(m.files);
+        testing::RecordingProgress progress;
+        EXPECT_EQ(m.Diagnose(c.request, progress), RepairOutcome::Succeeded) << c.name;
+        const auto report = L"C:\\kestrix\\kestrix-report-20261207-103026.txt";
+        for (const auto& line : c.holds) {
+            EXPECT_TRUE(Holds(progress.lines, line)) << c.name << ": " << ToUtf8(line);
+        }
+        // The report file holds the window's lines, but for the line that names it.
+        auto saved = SplitLines(m.files.Text(report));
+        saved.front().erase(0, 1);
+        EXPECT_EQ(saved, Lines(progress.lines.begin(), progress.lines.end() - 2)) << c.name;
+        m.files.files.erase(ToLower(report));
+        EXPECT_EQ(Snapshot(m.files), before) << c.name;
+        EXPECT_TRUE(progress.questions.empty()) << c.name;
+        // Only the listing tool ran.
+        const auto listed = m.launcher.requests.size();
+        EXPECT_EQ(listed, 1u) << c.name;
+
+        const auto planned = Only(progress.lines, L"    → 运行：");
+        testing::RecordingProgress repaired;
+        m.Repair(c.target, c.path, c.request.kind, repaired);
+        EXPECT_EQ(planned, m.PlannedRuns(listed)) << c.name;
+    }
+}
+
+TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold) {
+    DiagnosisMachine m;
+    m.files.media[L"e:"] = DriveMedia::Usb;
+    m.launcher.outputs[ListingCommand(0)] +=
+        L"3 E: mbr 0c FAT32 STICK yes 1 2 1 MB\r\n4 - gpt efi-system - - no 1 101 100 MB\r\n";
+    testing::RecordingProgress progress;
+    EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
+    EXPECT_TRUE(Holds(progress.lines,
+                      L"  分区 3：活动，类型 0c，1 MB，E:，FAT32，卷标 STICK（可移动介质，修复不会自动选它）"));
+    EXPECT_TRUE(Holds(progress.lines,
+                      L"  分区 4：类型 efi-system，100 MB，无盘符（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）"));
+    EXPECT_EQ(Only(progress.lines, L"修复 "), Lines{L"修复 d:，引导菜单修复："});
+
+    // No drive, no listing tool: nothing could be read. The report still goes to the temporary
+    // folder when the program's folder refuses it.
+    DiagnosisMachine bare;
+    bare.files.drives.clear();
+    bare.files.files.erase(ToLower(bare.files.systemFolder + L"\\dsptw.exe"));
+    bare.files.readOnly = {L"c:\\kestrix"};
+    testing::RecordingProgress nothing;
+    EXPECT_EQ(bare.Diagnose({}, nothing), RepairOutcome::NothingWritten);
+    EXPECT_EQ(bare.app.diagnosis.ReportPath(), L"C:\\temp\\kestrix-report-20261207-103026.txt");
+    EXPECT_TRUE(Holds(nothing.lines, L"没有候选分区：修复时要用 -d X: 指定分区"));
+}
+
+// "-u -i": the run ends by itself with the diagnosis' code, and writes no log to any disk.
+TEST(DiagnosisProgram, UnattendedEndsWithItsCodeAndWritesOnlyTheReport) {
+    DiagnosisMachine m;
+    m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+    const auto before = Snapshot(m.files);
+    EXPECT_TRUE(m.Start(L"-u -i"));
+    EXPECT_EQ(m.exitCode, 0);
+    EXPECT_TRUE(m.repairWindow.progressShown);
+    EXPECT_TRUE(Holds(m.repairWindow.log, L"== 修复计划 =="));
+    m.files.files.erase(L"c:\\kestrix\\kestrix-report-20261207-103026.txt");
+    EXPECT_EQ(Snapshot(m.files), before);
+
+    DiagnosisMachine wrong;
+    EXPECT_TRUE(wrong.Start(L"-u -i -d 7"));
+    EXPECT_EQ(wrong.exitCode, 2);
+}
+
+// In the window: no end of the session is held, the confirm button closes the finished run, and a
+// close stops it at once without the repair's question, saving no report.
+TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
+    DiagnosisMachine done;
+    EXPECT_FALSE(done.Start(L"-i"));
+    EXPECT_FALSE(done.session.sessionEndBlock);
+    EXPECT_TRUE(done.repairWindow.confirmEnabled);
+    EXPECT_TRUE(done.Ends([&] { done.app.program.OnConfirm(); }));
+    EXPECT_EQ(done.exitCode, 0);
+
+    DiagnosisMachine closed;
+    bool asked = false;
+    closed.session.onWindowThread = [&] {
+        if (!asked) {
+            asked = true;
+            EXPECT_TRUE(closed.app.program.OnQueryEndSession());
+            closed.app.program.OnCloseRequest();
+        }
+    };
+    EXPECT_TRUE(closed.Start(L"-i"));
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_TRUE(closed.session.messages.empty());
+    EXPECT_TRUE(closed.app.diagnosis.ReportPath().empty());
+}
+
+}  // namespace
+}  // namespace kestrix
