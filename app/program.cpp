@@ -1,7 +1,5 @@
 #include "app/program.h"
 
-#include <memory>
-
 #include "app/options.h"
 #include "platform/text.h"
 
@@ -115,10 +113,10 @@ void Program::Start() {
         repairWindow_.Show();
     } else if (scan) {
         scanning_ = true;
-        auto candidates = std::make_shared<std::vector<BootCandidate>>();
-        session_.RunInBackground([this, candidates] { *candidates = scan_.ScanActivePartitions(scanReport_); },
-                                 [this, candidates] {
-                                     Offer(std::move(*candidates));
+        // The scan's thread fills candidates_, which nothing reads until it is done.
+        session_.RunInBackground([this] { candidates_ = scan_.ScanActivePartitions(scanReport_); },
+                                 [this] {
+                                     Offer(std::move(candidates_));
                                      OnScanDone();
                                  });
     }
