@@ -49,19 +49,22 @@ OLD_FALLBACK = b"old fallback loader\r\n"
 
 UEFI_CASES = [
     # The scan offers the lettered ESP; the one candidate is repaired at once: Windows 10 gets its
-    # UEFI boot files, XP beside it is named and skipped, no boot sector is written.
+    # UEFI boot files, XP beside it is named and skipped, no boot sector is written. The signers
+    # of the fallback loader on the ESP and of the Windows' boot manager (Debian's shim, signed by
+    # Microsoft, for both) are named, read by crypt32.
     Case(
         name="uefi_esp_from_the_scan_with_xp_beside_ten",
         tail="-f",
         files={**on("e:", SEVEN), **on("f:", XP),
-               "e:/windows/Boot/EFI/bootmgfw.efi": installed(SHIM)},
+               "e:/windows/Boot/EFI/bootmgfw.efi": installed(SHIM),
+               "s:/EFI/Boot/bootx64.efi": installed(SHIM)},
         drives=("s",),
         volumes={"s": fat32_boot_sector()},
         program_files=listings(d0="1 S: gpt efi-system FAT32 - no 1 101 100 MB\r\n",
                                d1="open disk error!\r\n"),
         steps=(*held(MENU_DONE), wait_state(partition_text="s:  容量:100MB（UEFI）"), close("repair"),
                wait_exit()),
-        log=[STARTS_BIOS, *TRUST_UNKNOWN,
+        log=[STARTS_BIOS, *TRUST_UNKNOWN, "  s:\\EFI\\Boot\\bootx64.efi 的签名：" + SHIM_SIGNERS,
              "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS,
              "  安全启动未开启或无法读取，e: 的启动管理器按原方式安装。", SCAN6, found6("e:"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
@@ -71,7 +74,7 @@ UEFI_CASES = [
         # bcdboot copied the Windows' own boot manager, as the real tool does.
         files_after={f"{EFI_BOOT}/BCD": True, f"{EFI_BOOT}/bootmgfw.efi": installed(SHIM),
                      "s:/NTLDR": None, "s:/boot.ini": None},
-        changes=("s:/EFI",), backups=()),
+        changes=("s:/EFI",), backups=("s:/EFI/Boot/bootx64.efi",)),
     # An ESP without a letter gets the last free one for the run, through diskpart, and gives it
     # back when the program ends; with two candidates nothing is repaired.
     Case(
