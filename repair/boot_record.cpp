@@ -1,5 +1,6 @@
 #include "repair/boot_record.h"
 
+#include "platform/bytes.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -18,22 +19,6 @@ constexpr std::uint64_t kMostFat32Clusters = 0x0FFFFFF5;
 // Every FAT starts with two entries that stand for no cluster.
 constexpr std::uint64_t kReservedFatEntries = 2;
 constexpr std::uint64_t kDirectoryEntrySize = 32;
-
-std::uint32_t Byte(std::string_view b, std::size_t at) {
-    return static_cast<unsigned char>(b[at]);
-}
-
-std::uint32_t Le16(std::string_view b, std::size_t at) {
-    return Byte(b, at) | Byte(b, at + 1) << 8;
-}
-
-std::uint32_t Le32(std::string_view b, std::size_t at) {
-    return Le16(b, at) | Le16(b, at + 2) << 16;
-}
-
-std::uint64_t Le64(std::string_view b, std::size_t at) {
-    return Le32(b, at) | static_cast<std::uint64_t>(Le32(b, at + 4)) << 32;
-}
 
 bool IsPowerOfTwo(std::uint64_t n) {
     return n != 0 && (n & (n - 1)) == 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "exec/tool_commands.h"
+#include "platform/bytes.h"
 #include "repair/store_listing.h"
 #include "secureboot/boot_manager_signers.h"
 
@@ -25,15 +26,14 @@ const wchar_t* KnownText(Known known) {
 }  // namespace
 
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
-    const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(pe[at])); };
     if (pe.size() < 0x40 || pe[0] != 'M' || pe[1] != 'Z') {
         return std::nullopt;
     }
-    const std::size_t header = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+    const std::size_t header = Le32(pe, 0x3C);
     if (header > pe.size() || pe.size() - header < 6 || pe.compare(header, 4, std::string_view("PE\0\0", 4)) != 0) {
         return std::nullopt;
     }
-    switch (byte(header + 4) | byte(header + 5) << 8) {
+    switch (Le16(pe, header + 4)) {
         case 0x8664:
             return L"bootx64.efi";
         case 0x014C:

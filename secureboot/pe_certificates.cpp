@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/bytes.h"
+
 namespace kestrix {
 
 namespace {
@@ -24,14 +26,6 @@ std::uint64_t Be(std::string_view b) {
     std::uint64_t value = 0;
     for (const char c : b) {
         value = value << 8 | static_cast<unsigned char>(c);
-    }
-    return value;
-}
-
-std::uint32_t Le(std::string_view b, std::size_t at, int length) {
-    std::uint32_t value = 0;
-    for (int i = length - 1; i >= 0; --i) {
-        value = value << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
     }
     return value;
 }
@@ -59,14 +53,14 @@ std::optional<std::vector<std::string>> DecodePeCertificates(std::string_view pe
     if (pe.size() < kDosHeaderSize || pe.substr(0, 2) != "MZ") {
         return std::nullopt;
     }
-    const std::uint64_t header = Le(pe, kNewHeaderOffset, 4);
+    const std::uint64_t header = Le32(pe, kNewHeaderOffset);
     if (header + kSignatureAndFileHeader + 2 > pe.size() ||
         pe.substr(header, 4) != std::string_view("PE\0\0", 4)) {
         return std::nullopt;
     }
     const std::size_t optional = header + kSignatureAndFileHeader;
-    const std::uint64_t optionalEnd = optional + Le(pe, header + kOptionalHeaderSizeAt, 2);
-    const std::uint16_t magic = static_cast<std::uint16_t>(Le(pe, optional, 2));
+    const std::uint64_t optionalEnd = optional + Le16(pe, header + kOptionalHeaderSizeAt);
+    const std::uint16_t magic = static_cast<std::uint16_t>(Le16(pe, optional));
     if (optionalEnd > pe.size() || (magic != kPe32 && magic != kPe32Plus)) {
         return std::nullopt;
     }
@@ -74,21 +68,21 @@ std::optional<std::vector<std::string>> DecodePeCertificates(std::string_view pe
     const std::size_t count = optional + (magic == kPe32 ? 92 : 108);
     const std::size_t security = count + 4 + kSecurityDirectory * kDirectorySize;
     std::vector<std::string> signatures;
-    if (security + kDirectorySize > optionalEnd || Le(pe, count, 4) <= kSecurityDirectory) {
+    if (security + kDirectorySize > optionalEnd || Le32(pe, count) <= kSecurityDirectory) {
         return signatures;
     }
     // The security directory's address is a file offset, not a virtual address.
-    std::uint64_t at = Le(pe, security, 4);
-    const std::uint64_t end = at + Le(pe, security + 4, 4);
+    std::uint64_t at = Le32(pe, security);
+    const std::uint64_t end = at + Le32(pe, security + 4);
     if (end > pe.size()) {
         return std::nullopt;
     }
     while (at < end) {
-        const std::uint64_t length = end - at < kCertificateHeader ? 0 : Le(pe, at, 4);
+        const std::uint64_t length = end - at < kCertificateHeader ? 0 : Le32(pe, at);
         if (length < kCertificateHeader || length > end - at) {
             return std::nullopt;
         }
-        if (Le(pe, at + 6, 2) == kPkcsSignedData) {
+        if (Le16(pe, at + 6) == kPkcsSignedData) {
             // The length often counts the padding too: the signature is the DER object alone.
             const std::string_view signature =
                 pe.substr(at + kCertificateHeader, length - kCertificateHeader);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/bytes.h"
+
 namespace kestrix {
 
 namespace {
@@ -15,13 +17,6 @@ constexpr std::size_t kSha256Size = 32;
 // c1c41626-504c-4092-aca9-41f936934328 in their on-disk byte order.
 constexpr char kX509Type[] = "\xa1\x59\xc0\xa5\xe4\x94\xa7\x4a\x87\xb5\xab\x15\x5c\x2b\xf0\x72";
 constexpr char kSha256Type[] = "\x26\x16\xc4\xc1\x4c\x50\x92\x40\xac\xa9\x41\xf9\x36\x93\x43\x28";
-
-std::uint32_t Le32(std::string_view b, std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
 
 SignatureKind KindOf(std::string_view type) {
     if (type == std::string_view(kX509Type, kGuidSize)) {
