@@ -3,7 +3,6 @@
 #include "diagnosis/boot_code.h"
 #include "diagnosis/hibernation.h"
 #include "diagnosis/planning.h"
-#include "diagnosis/version_resource.h"
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "partitions/listing_line.h"
@@ -29,21 +28,6 @@ constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 // Whole sectors for any sector size: a disk's boot code, a volume's boot area.
 constexpr std::size_t kDiskStartRead = 4096;
 constexpr std::size_t kBootAreaRead = 8192;
-// Enough of hiberfil.sys for its signature.
-constexpr std::size_t kHibernationRead = 8;
-
-// The Windows that a kernel's version resource names; empty when it cannot be read or has none.
-std::optional<std::wstring> KernelName(const Files& files, const std::wstring& kernel) {
-    std::string bytes;
-    if (!files.ReadWholeFile(kernel, bytes)) {
-        return std::nullopt;
-    }
-    const auto version = DecodeVersionResource(bytes);
-    if (!version) {
-        return std::nullopt;
-    }
-    return NameWindowsVersion(version->fileVersion, version->machine).name;
-}
 
 const wchar_t* FirmwareName(Firmware firmware) {
     switch (firmware) {
@@ -136,8 +120,9 @@ void DiagnosisJob::Machine() {
     started_ = reading.firmware;
     Line(std::wstring(L"启动方式：") + FirmwareName(started_) +
          (reading.error != 0 ? Reason({false, reading.error, reading.errorText}) : L""));
-    const auto running = KernelName(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
-    Line(L"正在运行的 Windows：" + running.value_or(L"无法识别（读不到 ntoskrnl.exe 的版本）"));
+    const auto running = NameKernel(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
+    Line(L"正在运行的 Windows：" +
+         (running ? running->name : L"无法识别（读不到 ntoskrnl.exe 的版本）"));
     Line(L"程序目录：" + files_.OwnFolder());
 }
 
@@ -253,15 +238,12 @@ void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
             continue;
         }
         any = true;
-        const auto& drive = finding.entry.drive;
-        const auto named = KernelName(files_, drive.Path(L"\\windows\\system32\\ntoskrnl.exe"));
         Line(finding.entry.Text() + L"：" +
              (*finding.generation == WindowsGeneration::Nt6 ? L"Windows 6.x（Vista 及以后）"
                                                             : L"Windows 5.x（XP/2003）") +
-             (named ? L"，" + *named : L"") + (finding.encrypted ? L"，BitLocker加密卷" : L""));
-        std::string hibernation;
-        if (files_.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, hibernation) &&
-            IsHibernated(hibernation)) {
+             (finding.windows ? L"，" + finding.windows->name : L"") +
+             (finding.encrypted ? L"，BitLocker加密卷" : L""));
+        if (finding.hibernated) {
             Line(L"  " + std::wstring(kHibernatedWarning));
         }
     }

@@ -213,6 +213,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
           L"c: [SYS]：Windows 6.x（Vista 及以后），" + seven,
           L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复", L"e:：Windows 5.x（XP/2003）",
           L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
+          L"    在 c: [SYS] 发现6.x系统（Windows 7，版本 7601），修复中...",
+          L"      警告：已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复",
+          L"    在 e: 发现5.x系统，修复中...",
           L"    → 写入：C:\\kestrix\\kestrix-20261207-103026\\volume-d-first8k.bin"}},
         {"an EFI system partition, named",
          [](DiagnosisMachine& m) {
