@@ -11,17 +11,24 @@
 #include "platform/text.h"
 #include "repair/installations.h"
 #include "repair/repair_job.h"
+#include "secureboot/boot_manager_signers.h"
 
 namespace kestrix {
 
 namespace {
 
-constexpr const wchar_t* kBootFiles[] = {L"\\bootmgr",
-                                         L"\\boot\\bcd",
-                                         L"\\ntldr",
-                                         L"\\boot.ini",
-                                         L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
-                                         L"\\EFI\\Boot\\bootx64.efi"};
+// What the report shows of a boot file besides its size.
+enum class Shown { Size, Text, Signers };
+struct BootFile {
+    const wchar_t* name;
+    Shown shown;
+};
+constexpr BootFile kBootFiles[] = {{L"\\bootmgr", Shown::Size},
+                                   {L"\\boot\\bcd", Shown::Size},
+                                   {L"\\ntldr", Shown::Size},
+                                   {L"\\boot.ini", Shown::Text},
+                                   {L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers}};
 // More than any boot.ini holds.
 constexpr std::size_t kBootIniRead = 4096;
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -123,6 +130,9 @@ void DiagnosisJob::Machine() {
     const auto running = NameKernel(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
     Line(L"正在运行的 Windows：" +
          (running ? running->name : L"无法识别（读不到 ntoskrnl.exe 的版本）"));
+    for (const auto& line : TrustLines(ReadFirmwareTrust(firmware_, files_))) {
+        Line(line);
+    }
     Line(L"程序目录：" + files_.OwnFolder());
 }
 
@@ -200,7 +210,7 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
         Line(L"  引导记录：" +
              (read ? NameVolumeBootRecord(start).name : L"无法读取" + Reason(read)));
         bool any = false;
-        for (const wchar_t* name : kBootFiles) {
+        for (const auto& [name, shown] : kBootFiles) {
             const auto path = entry.drive.Path(name);
             const auto length = files_.FileLength(path);
             if (!length) {
@@ -208,9 +218,12 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
             }
             any = true;
             Line(L"  " + std::wstring(name) + L"  " + DecimalText(*length) + L" 字节");
+            if (shown == Shown::Signers) {
+                const auto signers = SignersOfFile(files_, signatures_, path);
+                Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
+            }
             std::string text;
-            if (std::wstring_view(name) == L"\\boot.ini" &&
-                files_.ReadFileStart(path, kBootIniRead, text)) {
+            if (shown == Shown::Text && files_.ReadFileStart(path, kBootIniRead, text)) {
                 for (const auto& line : SplitLines(FromUtf8(text))) {
                     if (!TrimSpaces(line).empty()) {
                         Line(L"    | " + line);

@@ -10,6 +10,7 @@
 #include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
 #include "diagnosis/windows_version.h"
+#include "pe_image.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -207,6 +208,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"d:",
          BootPath::Bios,
          {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
+          L"安全启动（Secure Boot）：未知",
+          L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：未知",
           L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
           L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
           L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
@@ -227,8 +230,26 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"e:",
          BootPath::Uefi,
          {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
+          L"安全启动（Secure Boot）：关闭", L"  固件信任 Windows UEFI CA 2023（db）：否",
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
+        {"an EFI system partition's loaders",
+         [](DiagnosisMachine& m) {
+             m.files.firmware = Firmware::Uefi;
+             m.files.efiSystem = {L"e:"};
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             // A signed fallback loader, an unreadable manager.
+             m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+             const auto signature = testing::Der("signed under Windows UEFI CA 2023");
+             m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Pe(
+                 testing::kPe32Plus, testing::Entry(testing::kSignedData, signature), 16, 0x8664);
+             m.files.signers[signature] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", ""}};
+         },
+         {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
+         L"e:",
+         BootPath::Uefi,
+         {L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  100 字节", L"    签名：无法读取",
+          L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）"}},
         {"the store that the running Windows holds is exported first",
          [](DiagnosisMachine& m) {
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
