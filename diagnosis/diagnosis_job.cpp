@@ -5,6 +5,7 @@
 #include "diagnosis/planning.h"
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
+#include "exec/tool_commands.h"
 #include "partitions/listing_line.h"
 #include "partitions/partition_scan.h"
 #include "platform/paths.h"
@@ -18,15 +19,16 @@ namespace kestrix {
 namespace {
 
 // What the report shows of a boot file besides its size.
-enum class Shown { Size, Text, Signers };
+enum class Shown { Size, Text, Entries, Signers };
 struct BootFile {
     const wchar_t* name;
     Shown shown;
 };
 constexpr BootFile kBootFiles[] = {{L"\\bootmgr", Shown::Size},
-                                   {L"\\boot\\bcd", Shown::Size},
+                                   {L"\\boot\\bcd", Shown::Entries},
                                    {L"\\ntldr", Shown::Size},
                                    {L"\\boot.ini", Shown::Text},
+                                   {L"\\EFI\\Microsoft\\Boot\\BCD", Shown::Entries},
                                    {L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", Shown::Signers},
                                    {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers}};
 // More than any boot.ini holds.
@@ -224,17 +226,40 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
             }
             std::string text;
             if (shown == Shown::Text && files_.ReadFileStart(path, kBootIniRead, text)) {
-                for (const auto& line : SplitLines(FromUtf8(text))) {
-                    if (!TrimSpaces(line).empty()) {
-                        Line(L"    | " + line);
-                    }
-                }
+                Quote(FromUtf8(text));
+            }
+            if (shown == Shown::Entries) {
+                StoreEntries(path);
             }
         }
         if (!any) {
             Line(L"  没有引导文件");
         }
     }
+}
+
+void DiagnosisJob::Quote(std::wstring_view text) {
+    for (const auto& line : SplitLines(text)) {
+        if (!TrimSpaces(line).empty()) {
+            Line(L"    | " + line);
+        }
+    }
+}
+
+void DiagnosisJob::StoreEntries(const std::wstring& path) {
+    const auto listed = runner_.Run(StoreEntriesCommand(path));
+    if (const auto problem = RunProblem(listed); !problem.empty()) {
+        // A failing bcdedit says why on its first line.
+        std::wstring why;
+        for (const auto& line : SplitLines(listed.output)) {
+            why = why.empty() ? TrimSpaces(line) : why;
+        }
+        Line(L"    无法列出其中的条目（" +
+             (listed.status == RunStatus::NotFound ? L"" : listed.file + L" ") + problem + L"）" +
+             (why.empty() ? L"" : L"：" + why));
+        return;
+    }
+    Quote(listed.output);
 }
 
 void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {

@@ -233,12 +233,16 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
           L"安全启动（Secure Boot）：关闭", L"  固件信任 Windows UEFI CA 2023（db）：否",
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
-        {"an EFI system partition's loaders",
+        {"an EFI system partition's store and loaders",
          [](DiagnosisMachine& m) {
              m.files.firmware = Firmware::Uefi;
              m.files.efiSystem = {L"e:"};
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
-             // A signed fallback loader, an unreadable manager.
+             // A store that bcdedit cannot open, a signed fallback loader, an unreadable manager.
+             m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
+             const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
+             m.launcher.exitCodes[list] = 1;
+             m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
              const auto signature = testing::Der("signed under Windows UEFI CA 2023");
              m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Pe(
@@ -248,7 +252,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
          L"e:",
          BootPath::Uefi,
-         {L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  100 字节", L"    签名：无法读取",
+         {L"    无法列出其中的条目（bcdedit.exe 返回 1）：无法打开启动配置数据存储。",
+          L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  100 字节", L"    签名：无法读取",
           L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）"}},
         {"the store that the running Windows holds is exported first",
          [](DiagnosisMachine& m) {
@@ -256,6 +261,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.Put(L"d:\\bootmgr", 300);
              m.files.Put(L"d:\\boot\\bcd", 200);
              m.files.held = {L"d:\\boot\\bcd"};
+             m.launcher.outputs[StoreEntriesCommand(L"d:\\boot\\bcd")] =
+                 L"Windows 启动管理器\r\n--------------------\r\n\r\nidentifier              "
+                 L"{bootmgr}\r\n";
              m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.parameters.starts_with(L"/export ")) {
@@ -266,7 +274,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {},
          L"d:",
          BootPath::Bios,
-         {L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
+         {L"  \\boot\\bcd  200 字节", L"    | Windows 启动管理器",
+          L"    | identifier              {bootmgr}",
+          L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
           L"    → 运行：C:\\Windows\\System32\\bcdedit.exe /export "
           L"\"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""}},
         {"boot sector only, no boot files: the question is named",
@@ -296,9 +306,12 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         m.files.files.erase(ToLower(report));
         EXPECT_EQ(Snapshot(m.files), before) << c.name;
         EXPECT_TRUE(progress.questions.empty()) << c.name;
-        // Only the listing tool ran.
+        // Only tools that read ran: the lister, and bcdedit listing each store.
         const auto listed = m.launcher.requests.size();
-        EXPECT_EQ(listed, 1u) << c.name;
+        EXPECT_EQ(m.launcher.requests.front().parameters, L"/all") << c.name;
+        for (std::size_t i = 1; i < listed; ++i) {
+            EXPECT_TRUE(m.launcher.requests[i].parameters.ends_with(L" /enum all /v")) << c.name;
+        }
 
         const auto planned = Only(progress.lines, L"    → 运行：");
         testing::RecordingProgress repaired;
