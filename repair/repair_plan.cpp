@@ -31,9 +31,10 @@ void RepairPlan::RunBootFilesTool(const std::wstring& commandLine, bool failureE
                             commandLine, failureExpected);
 }
 
-std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation) {
+std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation,
+                                  const wchar_t* then) {
     return L"  在 " + finding.entry.Text() + L" 发现" + generation + L"系统" +
-           (finding.windows ? L"（" + finding.windows->brief + L"）" : L"") + L"，修复中...";
+           (finding.windows ? L"（" + finding.windows->brief + L"）" : L"") + then;
 }
 
 void RepairPlan::WarnIfEncrypted(const DriveFinding& finding) {

@@ -217,7 +217,7 @@ void UefiPlan::SkipNt5(const std::vector<DriveFinding>& findings) {
     steps_.Line(L"正在扫描分区中的5.x系统...");
     for (const auto& finding : findings) {
         if (finding.generation == WindowsGeneration::Nt5) {
-            steps_.Line(L"  在 " + finding.entry.Text() + L" 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。");
+            steps_.Line(FoundLine(finding, L"5.x", L"，5.x系统不能以UEFI方式启动，已跳过。"));
         }
     }
 }
