@@ -3,47 +3,40 @@
 #include "diagnosis/boot_code.h"
 #include "diagnosis/hibernation.h"
 #include "diagnosis/planning.h"
-#include "diagnosis/version_resource.h"
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
+#include "exec/tool_commands.h"
 #include "partitions/listing_line.h"
 #include "partitions/partition_scan.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "repair/installations.h"
 #include "repair/repair_job.h"
+#include "secureboot/boot_manager_signers.h"
 
 namespace kestrix {
 
 namespace {
 
-constexpr const wchar_t* kBootFiles[] = {L"\\bootmgr",
-                                         L"\\boot\\bcd",
-                                         L"\\ntldr",
-                                         L"\\boot.ini",
-                                         L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
-                                         L"\\EFI\\Boot\\bootx64.efi"};
+// What the report shows of a boot file besides its size.
+enum class Shown { Size, Text, Entries, Signers };
+struct BootFile {
+    const wchar_t* name;
+    Shown shown;
+};
+constexpr BootFile kBootFiles[] = {{L"\\bootmgr", Shown::Size},
+                                   {L"\\boot\\bcd", Shown::Entries},
+                                   {L"\\ntldr", Shown::Size},
+                                   {L"\\boot.ini", Shown::Text},
+                                   {L"\\EFI\\Microsoft\\Boot\\BCD", Shown::Entries},
+                                   {L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers}};
 // More than any boot.ini holds.
 constexpr std::size_t kBootIniRead = 4096;
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 // Whole sectors for any sector size: a disk's boot code, a volume's boot area.
 constexpr std::size_t kDiskStartRead = 4096;
 constexpr std::size_t kBootAreaRead = 8192;
-// Enough of hiberfil.sys for its signature.
-constexpr std::size_t kHibernationRead = 8;
-
-// The Windows that a kernel's version resource names; empty when it cannot be read or has none.
-std::optional<std::wstring> KernelName(const Files& files, const std::wstring& kernel) {
-    std::string bytes;
-    if (!files.ReadWholeFile(kernel, bytes)) {
-        return std::nullopt;
-    }
-    const auto version = DecodeVersionResource(bytes);
-    if (!version) {
-        return std::nullopt;
-    }
-    return NameWindowsVersion(version->fileVersion, version->machine).name;
-}
 
 const wchar_t* FirmwareName(Firmware firmware) {
     switch (firmware) {
@@ -136,8 +129,12 @@ void DiagnosisJob::Machine() {
     started_ = reading.firmware;
     Line(std::wstring(L"启动方式：") + FirmwareName(started_) +
          (reading.error != 0 ? Reason({false, reading.error, reading.errorText}) : L""));
-    const auto running = KernelName(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
-    Line(L"正在运行的 Windows：" + running.value_or(L"无法识别（读不到 ntoskrnl.exe 的版本）"));
+    const auto running = NameKernel(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
+    Line(L"正在运行的 Windows：" +
+         (running ? running->name : L"无法识别（读不到 ntoskrnl.exe 的版本）"));
+    for (const auto& line : TrustLines(ReadFirmwareTrust(firmware_, files_))) {
+        Line(line);
+    }
     Line(L"程序目录：" + files_.OwnFolder());
 }
 
@@ -215,7 +212,7 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
         Line(L"  引导记录：" +
              (read ? NameVolumeBootRecord(start).name : L"无法读取" + Reason(read)));
         bool any = false;
-        for (const wchar_t* name : kBootFiles) {
+        for (const auto& [name, shown] : kBootFiles) {
             const auto path = entry.drive.Path(name);
             const auto length = files_.FileLength(path);
             if (!length) {
@@ -223,20 +220,46 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
             }
             any = true;
             Line(L"  " + std::wstring(name) + L"  " + DecimalText(*length) + L" 字节");
+            if (shown == Shown::Signers) {
+                const auto signers = SignersOfFile(files_, signatures_, path);
+                Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
+            }
             std::string text;
-            if (std::wstring_view(name) == L"\\boot.ini" &&
-                files_.ReadFileStart(path, kBootIniRead, text)) {
-                for (const auto& line : SplitLines(FromUtf8(text))) {
-                    if (!TrimSpaces(line).empty()) {
-                        Line(L"    | " + line);
-                    }
-                }
+            if (shown == Shown::Text && files_.ReadFileStart(path, kBootIniRead, text)) {
+                Quote(FromUtf8(text));
+            }
+            if (shown == Shown::Entries) {
+                StoreEntries(path);
             }
         }
         if (!any) {
             Line(L"  没有引导文件");
         }
     }
+}
+
+void DiagnosisJob::Quote(std::wstring_view text) {
+    for (const auto& line : SplitLines(text)) {
+        if (!TrimSpaces(line).empty()) {
+            Line(L"    | " + line);
+        }
+    }
+}
+
+void DiagnosisJob::StoreEntries(const std::wstring& path) {
+    const auto listed = runner_.Run(StoreEntriesCommand(path));
+    if (const auto problem = RunProblem(listed); !problem.empty()) {
+        // A failing bcdedit says why on its first line.
+        std::wstring why;
+        for (const auto& line : SplitLines(listed.output)) {
+            why = why.empty() ? TrimSpaces(line) : why;
+        }
+        Line(L"    无法列出其中的条目（" +
+             (listed.status == RunStatus::NotFound ? L"" : listed.file + L" ") + problem + L"）" +
+             (why.empty() ? L"" : L"：" + why));
+        return;
+    }
+    Quote(listed.output);
 }
 
 void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
@@ -253,15 +276,12 @@ void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
             continue;
         }
         any = true;
-        const auto& drive = finding.entry.drive;
-        const auto named = KernelName(files_, drive.Path(L"\\windows\\system32\\ntoskrnl.exe"));
         Line(finding.entry.Text() + L"：" +
              (*finding.generation == WindowsGeneration::Nt6 ? L"Windows 6.x（Vista 及以后）"
                                                             : L"Windows 5.x（XP/2003）") +
-             (named ? L"，" + *named : L"") + (finding.encrypted ? L"，BitLocker加密卷" : L""));
-        std::string hibernation;
-        if (files_.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, hibernation) &&
-            IsHibernated(hibernation)) {
+             (finding.windows ? L"，" + finding.windows->name : L"") +
+             (finding.encrypted ? L"，BitLocker加密卷" : L""));
+        if (finding.hibernated) {
             Line(L"  " + std::wstring(kHibernatedWarning));
         }
     }

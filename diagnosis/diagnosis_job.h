@@ -48,7 +48,7 @@ struct DiagnosisRequest {
 
 class DiagnosisJob final : public Job {
 public:
-    // The runner starts the listing tool only, which reads.
+    // The runner starts only tools that read: the partition lister, and bcdedit listing a store.
     DiagnosisJob(Files& files, const Volumes& volumes, const FirmwareReader& firmware,
                  const Signatures& signatures,
                  ToolRunner& runner, const Clock& clock)
@@ -85,6 +85,10 @@ private:
     std::optional<std::vector<BootCandidate>> Disks();
     // The drive that "-d" named, or every drive.
     void VolumeFiles(const std::vector<DriveEntry>& drives);
+    // Each line of text that is not blank, quoted.
+    void Quote(std::wstring_view text);
+    // bcdedit's listing of every entry of the store at path, or why it failed.
+    void StoreEntries(const std::wstring& path);
     void Installations(const std::vector<DriveEntry>& drives);
     void Plans(const std::vector<BootCandidate>& candidates, const std::vector<DriveEntry>& drives);
     // The repair job's run for one candidate, over the planning seams.

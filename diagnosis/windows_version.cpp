@@ -100,6 +100,7 @@ WindowsVersionName NameWindowsVersion(const FileVersion& version, std::uint16_t 
     named.name = named.product + (named.release.empty() ? L"" : L" " + named.release) +
                  L"（内部版本 " + DecimalText(version.build) + L"." +
                  DecimalText(version.revision) + L"，" + architecture + L"）";
+    named.brief = named.product + L"，版本 " + DecimalText(version.build);
     return named;
 }
 

@@ -31,6 +31,8 @@ struct WindowsVersionName {
     Architecture architecture = Architecture::kUnknown;
     // "Windows 11 22H2/23H2（内部版本 22621.2861，x64）".
     std::wstring name;
+    // "Windows 11，版本 22621", for a line that names more.
+    std::wstring brief;
 };
 
 // The version is that of the kernel or another system file; the machine type that of its PE

@@ -78,9 +78,10 @@ bool BiosPlan::RepairNt5(const std::vector<DriveFinding>& findings) {
         if (finding.generation != WindowsGeneration::Nt5) {
             continue;
         }
-        steps_.Line(L"  在 " + finding.entry.Text() + L" 发现5.x系统，修复中...");
+        steps_.Line(FoundLine(finding, L"5.x"));
         found = true;
         WarnIfEncrypted(finding);
+        WarnIfHibernated(finding);
         if (IsPresent(files_, bootDrive_ + L"\\boot.ini")) {
             steps_.Line(L"    存在Boot.ini保留并继续。");
         } else {

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "diagnosis/hibernation.h"
+#include "diagnosis/version_resource.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -11,6 +13,8 @@ namespace {
 constexpr std::string_view kBitLockerSignature = "-FVE-FS-";
 // Whole sectors for any sector size.
 constexpr std::size_t kBootSectorRead = 4096;
+// Enough of hiberfil.sys for its signature.
+constexpr std::size_t kHibernationRead = 8;
 // Not quite present either: see DriveFinding::generation.
 constexpr std::int64_t kNeitherLength = kSmallestPresentFile - 1;
 
@@ -31,11 +35,23 @@ bool IsPresent(const Files& files, const std::wstring& path) {
     return Length(files, path) >= kSmallestPresentFile;
 }
 
+std::optional<WindowsVersionName> NameKernel(const Files& files, const std::wstring& path) {
+    std::string bytes;
+    if (!files.ReadWholeFile(path, bytes)) {
+        return std::nullopt;
+    }
+    const auto version = DecodeVersionResource(bytes);
+    if (!version) {
+        return std::nullopt;
+    }
+    return NameWindowsVersion(version->fileVersion, version->machine);
+}
+
 std::vector<DriveFinding> FindInstallations(const Files& files, const Volumes& volumes,
                                             const std::vector<DriveEntry>& driveEntries) {
     std::vector<DriveFinding> findings;
     for (const auto& entry : driveEntries) {
-        DriveFinding finding{entry, std::nullopt, false, false};
+        DriveFinding finding{entry, std::nullopt, false, false, std::nullopt, false};
         const auto drive = entry.drive;
         const auto licensing = Length(files, drive.Path(L"\\windows\\system32\\slmgr.vbs"));
         if (licensing >= kSmallestPresentFile) {
@@ -43,6 +59,13 @@ std::vector<DriveFinding> FindInstallations(const Files& files, const Volumes& v
         } else if (licensing < kNeitherLength &&
                    IsPresent(files, drive.Path(L"\\windows\\regedit.exe"))) {
             finding.generation = WindowsGeneration::Nt5;
+        }
+        if (finding.generation) {
+            finding.windows = NameKernel(files, drive.Path(L"\\windows\\system32\\ntoskrnl.exe"));
+            std::string start;
+            finding.hibernated =
+                files.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, start) &&
+                IsHibernated(start);
         }
         finding.encrypted = HasBitLockerSignature(volumes, drive.Text());
         std::vector<FolderEntry> entries;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/windows_version.h"
 #include "exec/tool_commands.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
@@ -16,6 +17,10 @@ namespace kestrix {
 inline constexpr std::int64_t kSmallestPresentFile = 6;
 
 bool IsPresent(const Files& files, const std::wstring& path);
+
+// The Windows that the kernel at path belongs to, from its version resource; nothing when it
+// cannot be read or carries none.
+std::optional<WindowsVersionName> NameKernel(const Files& files, const std::wstring& path);
 
 // What one drive holds.
 struct DriveFinding {
@@ -28,6 +33,10 @@ struct DriveFinding {
     bool encrypted = false;
     // ... and its files cannot be read: whatever it holds is hidden.
     bool locked = false;
+    // For a drive with Windows: its \windows\system32\ntoskrnl.exe named, and whether its
+    // \hiberfil.sys holds an image waiting to be resumed.
+    std::optional<WindowsVersionName> windows;
+    bool hibernated = false;
 };
 
 // Every drive of the list, in its order.

@@ -1,5 +1,6 @@
 #include "repair/repair_plan.h"
 
+#include "diagnosis/hibernation.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -16,9 +17,10 @@ bool RepairPlan::ForEachNt6(const std::vector<DriveFinding>& findings,
         if (finding.generation != WindowsGeneration::Nt6) {
             continue;
         }
-        steps_.Line(L"  在 " + finding.entry.Text() + L" 发现6.x系统，修复中...");
+        steps_.Line(FoundLine(finding, L"6.x"));
         found = true;
         WarnIfEncrypted(finding);
+        WarnIfHibernated(finding);
         repair(finding);
     }
     return found;
@@ -29,9 +31,21 @@ void RepairPlan::RunBootFilesTool(const std::wstring& commandLine, bool failureE
                             commandLine, failureExpected);
 }
 
+std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation,
+                                  const wchar_t* then) {
+    return L"  在 " + finding.entry.Text() + L" 发现" + generation + L"系统" +
+           (finding.windows ? L"（" + finding.windows->brief + L"）" : L"") + then;
+}
+
 void RepairPlan::WarnIfEncrypted(const DriveFinding& finding) {
     if (finding.encrypted) {
         steps_.Line(L"    警告：" + finding.entry.drive.Text() + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
+    }
+}
+
+void RepairPlan::WarnIfHibernated(const DriveFinding& finding) {
+    if (finding.hibernated) {
+        steps_.Line(L"    警告：" + std::wstring(kHibernatedWarning));
     }
 }
 

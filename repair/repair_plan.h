@@ -70,7 +70,12 @@ protected:
                     const std::function<void(const DriveFinding&)>& repair);
     // Runs a tool that rebuilds the boot files, only once they are all saved.
     void RunBootFilesTool(const std::wstring& commandLine, bool failureExpected = false);
+    // "  在 e: 发现6.x系统（Windows 10，版本 19045），修复中..."
+    static std::wstring FoundLine(const DriveFinding& finding, const wchar_t* generation,
+                                  const wchar_t* then = L"，修复中...");
+    // Under the installation's line, before anything is written for it.
     void WarnIfEncrypted(const DriveFinding& finding);
+    void WarnIfHibernated(const DriveFinding& finding);
     // nothingToDo: the repair found nothing it could rightly write.
     RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
                            bool nothingToDo = false);

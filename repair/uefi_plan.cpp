@@ -19,10 +19,6 @@ constexpr const wchar_t* kFallback = L"\\EFI\\Boot\\bootx64.efi";
 constexpr const wchar_t* kWindowsManager = L"\\Windows\\Boot\\EFI\\bootmgfw.efi";
 constexpr const wchar_t* kUpdatedManager = L"\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi";
 
-const wchar_t* KnownText(Known known) {
-    return known == Known::Yes ? L"是" : known == Known::No ? L"否" : L"未知";
-}
-
 }  // namespace
 
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
@@ -106,15 +102,9 @@ RepairOutcome UefiPlan::BootMenu() {
 
 FirmwareTrust UefiPlan::NoteTrust() {
     const auto trust = ReadFirmwareTrust(firmware_, files_);
-    steps_.Line(std::wstring(L"安全启动（Secure Boot）：") +
-                (trust.secureBoot == SecureBoot::On    ? L"开启"
-                 : trust.secureBoot == SecureBoot::Off ? L"关闭"
-                                                       : L"未知"));
-    steps_.Line(std::wstring(L"  固件信任 Microsoft Windows Production PCA 2011（db）：") +
-                KnownText(trust.dbTrustsPca2011));
-    steps_.Line(std::wstring(L"  固件信任 Windows UEFI CA 2023（db）：") + KnownText(trust.dbTrustsCa2023));
-    steps_.Line(std::wstring(L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：") +
-                KnownText(trust.dbxRevokesPca2011));
+    for (const auto& line : TrustLines(trust)) {
+        steps_.Line(line);
+    }
     return trust;
 }
 
@@ -227,7 +217,7 @@ void UefiPlan::SkipNt5(const std::vector<DriveFinding>& findings) {
     steps_.Line(L"正在扫描分区中的5.x系统...");
     for (const auto& finding : findings) {
         if (finding.generation == WindowsGeneration::Nt5) {
-            steps_.Line(L"  在 " + finding.entry.Text() + L" 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。");
+            steps_.Line(FoundLine(finding, L"5.x", L"，5.x系统不能以UEFI方式启动，已跳过。"));
         }
     }
 }

@@ -20,7 +20,23 @@ std::pair<Known, Known> TrustOf(const FirmwareTrust& trust, SigningCa ca) {
     }
 }
 
+const wchar_t* KnownText(Known known) {
+    return known == Known::Yes ? L"是" : known == Known::No ? L"否" : L"未知";
+}
+
 }  // namespace
+
+std::vector<std::wstring> TrustLines(const FirmwareTrust& trust) {
+    return {std::wstring(L"安全启动（Secure Boot）：") +
+                (trust.secureBoot == SecureBoot::On    ? L"开启"
+                 : trust.secureBoot == SecureBoot::Off ? L"关闭"
+                                                       : L"未知"),
+            std::wstring(L"  固件信任 Microsoft Windows Production PCA 2011（db）：") +
+                KnownText(trust.dbTrustsPca2011),
+            std::wstring(L"  固件信任 Windows UEFI CA 2023（db）：") + KnownText(trust.dbTrustsCa2023),
+            std::wstring(L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：") +
+                KnownText(trust.dbxRevokesPca2011)};
+}
 
 std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signatures& signatures,
                                                  const std::wstring& path) {

@@ -18,6 +18,10 @@ std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signa
 // "Microsoft Windows（Microsoft Windows Production PCA 2011 颁发）；…", or "无签名".
 std::wstring SignersText(const std::vector<Signer>& signers);
 
+// The firmware's trust as a report names it: Secure Boot on, off or unknown, then a line each for
+// db's PCA 2011 and 2023 CA and dbx's PCA 2011.
+std::vector<std::wstring> TrustLines(const FirmwareTrust& trust);
+
 // Whether the firmware starts it: no when a signer's CA is revoked or no signer's CA is trusted;
 // unknown when the trust or a signer's CA is not known.
 Known AcceptedByFirmware(const FirmwareTrust& trust, const std::vector<Signer>& signers);

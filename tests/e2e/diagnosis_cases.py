@@ -47,16 +47,21 @@ DIAGNOSIS_CASES = [
         report=["== 卷 ==", "  没有引导文件", "没有发现已安装的 Windows",
                 "修复 d:，只修复引导：", "  计划结果：修复要等用户回答上面的问题"]),
     # In the window: the report fills the repair window's log, and once it is saved the confirm
-    # button closes the program.
+    # button closes the program. The store on d: is listed by bcdedit, which only reads.
     Case(
         name="diagnosis_in_the_window",
         tail="-i -d d:",
-        files=on("e:", SEVEN),
+        files={**on("e:", SEVEN),
+               "d:/boot/bcd": b"Windows Boot Manager\r\nidentifier              {bootmgr}\r\n"},
         drives=("d",),
         steps=(wait_state(repair_visible=True, progress_visible=True, confirm_enabled=True),
                snap(), press("confirm"), wait_exit()),
-        journal=[LISTING_RUN], boxes=[], exit_code=0, changes=(REPORT,),
-        report=["e:：Windows 6.x（Vista 及以后）", "修复 d:，引导菜单修复：",
+        journal=[LISTING_RUN, "bcdedit.exe /store d:\\boot\\bcd /enum all /v"], boxes=[],
+        exit_code=0, changes=(REPORT,),
+        report=["  \\boot\\bcd  57 字节", "    | Windows Boot Manager",
+                "    | identifier              {bootmgr}",
+                "    | bcdedit.exe 替身已运行：/store d:\\boot\\bcd /enum all /v",
+                "e:：Windows 6.x（Vista 及以后）", "修复 d:，引导菜单修复：",
                 planned("bcdboot.exe e:\\windows /l zh-cn /s d:"),
                 planned("bootsect.exe /nt60 d:")]),
 ]

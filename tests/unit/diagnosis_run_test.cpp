@@ -10,6 +10,7 @@
 #include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
 #include "diagnosis/windows_version.h"
+#include "pe_image.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -207,12 +208,17 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"d:",
          BootPath::Bios,
          {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
+          L"安全启动（Secure Boot）：未知",
+          L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：未知",
           L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
           L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
           L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
           L"c: [SYS]：Windows 6.x（Vista 及以后），" + seven,
           L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复", L"e:：Windows 5.x（XP/2003）",
           L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
+          L"    在 c: [SYS] 发现6.x系统（Windows 7，版本 7601），修复中...",
+          L"      警告：已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复",
+          L"    在 e: 发现5.x系统，修复中...",
           L"    → 写入：C:\\kestrix\\kestrix-20261207-103026\\volume-d-first8k.bin"}},
         {"an EFI system partition, named",
          [](DiagnosisMachine& m) {
@@ -224,14 +230,40 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"e:",
          BootPath::Uefi,
          {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
+          L"安全启动（Secure Boot）：关闭", L"  固件信任 Windows UEFI CA 2023（db）：否",
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
+        {"an EFI system partition's store and loaders",
+         [](DiagnosisMachine& m) {
+             m.files.firmware = Firmware::Uefi;
+             m.files.efiSystem = {L"e:"};
+             m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
+             // A store that bcdedit cannot open, a signed fallback loader, an unreadable manager.
+             m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
+             const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
+             m.launcher.exitCodes[list] = 1;
+             m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
+             m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+             const auto signature = testing::Der("signed under Windows UEFI CA 2023");
+             m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Pe(
+                 testing::kPe32Plus, testing::Entry(testing::kSignedData, signature), 16, 0x8664);
+             m.files.signers[signature] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", ""}};
+         },
+         {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
+         L"e:",
+         BootPath::Uefi,
+         {L"    无法列出其中的条目（bcdedit.exe 返回 1）：无法打开启动配置数据存储。",
+          L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  100 字节", L"    签名：无法读取",
+          L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）"}},
         {"the store that the running Windows holds is exported first",
          [](DiagnosisMachine& m) {
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
              m.files.Put(L"d:\\bootmgr", 300);
              m.files.Put(L"d:\\boot\\bcd", 200);
              m.files.held = {L"d:\\boot\\bcd"};
+             m.launcher.outputs[StoreEntriesCommand(L"d:\\boot\\bcd")] =
+                 L"Windows 启动管理器\r\n--------------------\r\n\r\nidentifier              "
+                 L"{bootmgr}\r\n";
              m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.parameters.starts_with(L"/export ")) {
@@ -242,7 +274,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {},
          L"d:",
          BootPath::Bios,
-         {L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
+         {L"  \\boot\\bcd  200 字节", L"    | Windows 启动管理器",
+          L"    | identifier              {bootmgr}",
+          L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
           L"    → 运行：C:\\Windows\\System32\\bcdedit.exe /export "
           L"\"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""}},
         {"boot sector only, no boot files: the question is named",
@@ -272,9 +306,12 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         m.files.files.erase(ToLower(report));
         EXPECT_EQ(Snapshot(m.files), before) << c.name;
         EXPECT_TRUE(progress.questions.empty()) << c.name;
-        // Only the listing tool ran.
+        // Only tools that read ran: the lister, and bcdedit listing each store.
         const auto listed = m.launcher.requests.size();
-        EXPECT_EQ(listed, 1u) << c.name;
+        EXPECT_EQ(m.launcher.requests.front().parameters, L"/all") << c.name;
+        for (std::size_t i = 1; i < listed; ++i) {
+            EXPECT_TRUE(m.launcher.requests[i].parameters.ends_with(L" /enum all /v")) << c.name;
+        }
 
         const auto planned = Only(progress.lines, L"    → 运行：");
         testing::RecordingProgress repaired;

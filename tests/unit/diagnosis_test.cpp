@@ -206,8 +206,11 @@ TEST(WindowsVersion, NamesProductReleaseAndArchitecture) {
         FileVersion version;
         std::uint16_t machine;
         const wchar_t* expected;
+        // The short name a repair's line carries, where a row checks it.
+        const wchar_t* brief = nullptr;
     } cases[] = {
-        {{5, 1, 2600, 5512}, kMachineX86, L"Windows XP（内部版本 2600.5512，x86）"},
+        {{5, 1, 2600, 5512}, kMachineX86, L"Windows XP（内部版本 2600.5512，x86）",
+         L"Windows XP，版本 2600"},
         {{5, 2, 3790, 3959}, kMachineX86, L"Windows Server 2003（内部版本 3790.3959，x86）"},
         {{5, 2, 3790, 3959},
          kMachineX64,
@@ -221,18 +224,28 @@ TEST(WindowsVersion, NamesProductReleaseAndArchitecture) {
          kMachineX64,
          L"Windows 10 2004/20H2/21H1/21H2/22H2（内部版本 19041.3636，x64）"},
         {{10, 0, 19045, 3803}, kMachineX86, L"Windows 10 22H2（内部版本 19045.3803，x86）"},
-        {{10, 0, 20348, 1}, kMachineX64, L"Windows Server 2022 21H2（内部版本 20348.1，x64）"},
+        {{10, 0, 20348, 1},
+         kMachineX64,
+         L"Windows Server 2022 21H2（内部版本 20348.1，x64）",
+         L"Windows Server 2022，版本 20348"},
         {{10, 0, 21999, 1}, kMachineX64, L"Windows 10（内部版本 21999.1，x64）"},
         {{10, 0, 22000, 1}, kMachineX64, L"Windows 11 21H2（内部版本 22000.1，x64）"},
         {{10, 0, 22621, 2861}, kMachineX64, L"Windows 11 22H2/23H2（内部版本 22621.2861，x64）"},
-        {{10, 0, 22631, 2861}, kMachineX64, L"Windows 11 23H2（内部版本 22631.2861，x64）"},
+        {{10, 0, 22631, 2861},
+         kMachineX64,
+         L"Windows 11 23H2（内部版本 22631.2861，x64）",
+         L"Windows 11，版本 22631"},
         {{10, 0, 26100, 1}, kMachineArm64, L"Windows 11 24H2/25H2（内部版本 26100.1，ARM64）"},
         {{10, 0, 26200, 1}, kMachineX64, L"Windows 11 25H2（内部版本 26200.1，x64）"},
         {{5, 0, 2195, 1}, kMachineX86, L"Windows NT 5.0（内部版本 2195.1，x86）"},
         {{6, 1, 7601, 1}, 0x01C4, L"Windows 7（内部版本 7601.1，未知架构 01C4）"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(NameWindowsVersion(c.version, c.machine).name, c.expected) << c.version.build;
+        const auto named = NameWindowsVersion(c.version, c.machine);
+        EXPECT_EQ(named.name, c.expected) << c.version.build;
+        if (c.brief != nullptr) {
+            EXPECT_EQ(named.brief, c.brief) << c.version.build;
+        }
     }
 }
 
