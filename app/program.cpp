@@ -82,7 +82,8 @@ void Program::Start() {
     }
     const bool scan = !options.restore && !options.partition;
     if (scan && options.silent) {
-        Offer(scan_.ScanActivePartitions(scanReport_));
+        candidates_ = scan_.ScanActivePartitions(scanReport_);
+        OfferCandidates();
     }
     // The start window is shown first; the repair window is made ready behind it while the user
     // reads it. A restore has nothing to choose there: the confirm button starts it.
@@ -115,15 +116,11 @@ void Program::Start() {
         scanning_ = true;
         // The scan's thread fills candidates_, which nothing reads until it is done.
         session_.RunInBackground([this] { candidates_ = scan_.ScanActivePartitions(scanReport_); },
-                                 [this] {
-                                     Offer(std::move(candidates_));
-                                     OnScanDone();
-                                 });
+                                 [this] { OnScanDone(); });
     }
 }
 
-void Program::Offer(std::vector<BootCandidate> candidates) {
-    candidates_ = std::move(candidates);
+void Program::OfferCandidates() {
     for (const auto& candidate : candidates_) {
         repairWindow_.AddPartition(candidate.Text());
     }
@@ -134,6 +131,7 @@ void Program::Offer(std::vector<BootCandidate> candidates) {
 
 void Program::OnScanDone() {
     scanning_ = false;
+    OfferCandidates();
     if (endWhenScanEnds_) {
         session_.EndProgram(ExitCode());
     }

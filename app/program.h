@@ -85,7 +85,7 @@ private:
     enum class Phase { Choosing, Repairing, Done };
 
     // The scan's candidates, into the repair window's list.
-    void Offer(std::vector<BootCandidate> candidates);
+    void OfferCandidates();
     void OnScanDone();
 
     // The repair, or the restore, on its own thread.

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
+#include "platform/bytes.h"
+#include "platform/pe_header.h"
+
 namespace kestrix {
 
 namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::uint16_t kPe32 = 0x10B;
-constexpr std::uint16_t kPe32Plus = 0x20B;
-constexpr std::size_t kCoffHeaderSize = 24;  // "PE\0\0" and the file header
 constexpr std::size_t kSectionHeaderSize = 40;
 constexpr std::size_t kDirectoryEntrySize = 8;
 constexpr std::uint32_t kResourceDirectory = 2;
@@ -44,11 +44,7 @@ class Bytes {
         if (!Has(at, length)) {
             return std::nullopt;
         }
-        std::uint32_t value = 0;
-        for (int i = length - 1; i >= 0; --i) {
-            value = value << 8 | static_cast<unsigned char>(bytes_[at + i]);
-        }
-        return value;
+        return length == 2 ? kestrix::Le16(bytes_, at) : kestrix::Le32(bytes_, at);
     }
 
     std::string_view bytes_;
@@ -61,10 +57,9 @@ struct Section {
 };
 
 // The file's bytes from an address of the loaded image to the end of its section's data.
-std::string_view AtAddress(const Bytes& file, std::uint64_t sectionTable, std::uint32_t sections,
-                           std::uint32_t address) {
-    for (std::uint32_t i = 0; i < sections; ++i) {
-        const auto header = sectionTable + std::uint64_t{i} * kSectionHeaderSize;
+std::string_view AtAddress(const Bytes& file, const PeHeader& pe, std::uint32_t address) {
+    for (std::uint32_t i = 0; i < pe.sections; ++i) {
+        const auto header = pe.sectionTable + std::uint64_t{i} * kSectionHeaderSize;
         const auto va = file.Le32(header + 12);
         const auto rawSize = file.Le32(header + 16);
         const auto rawAt = file.Le32(header + 20);
@@ -128,32 +123,13 @@ std::optional<FileVersion> FixedFileVersion(std::string_view data) {
 }  // namespace
 
 std::optional<PeVersion> DecodeVersionResource(std::string_view bytes) {
+    const auto header = DecodePeHeader(bytes);
+    if (!header || header->directories.size() <= kResourceDirectory ||
+        header->directories[kResourceDirectory].first == 0) {
+        return std::nullopt;
+    }
     const Bytes file(bytes);
-    const auto peAt = file.Le32(0x3C);
-    if (file.View(0, 2) != "MZ" || !peAt || file.View(*peAt, 4) != "PE\0\0"sv) {
-        return std::nullopt;
-    }
-    const auto machine = file.Le16(*peAt + 4);
-    const auto sections = file.Le16(*peAt + 6);
-    const auto optionalSize = file.Le16(*peAt + 20);
-    const std::uint64_t optional = *peAt + kCoffHeaderSize;
-    const auto magic = file.Le16(optional);
-    if (!machine || !sections || !optionalSize || !magic ||
-        (*magic != kPe32 && *magic != kPe32Plus)) {
-        return std::nullopt;
-    }
-    // The count of data directories and the directories themselves, after the fields whose
-    // width differs between PE32 and PE32+.
-    const std::uint64_t countAt = optional + (*magic == kPe32 ? 92 : 108);
-    const std::uint64_t resourceAt = countAt + 4 + kResourceDirectory * kDirectoryEntrySize;
-    const auto count = file.Le32(countAt);
-    const auto resourceAddress = file.Le32(resourceAt);
-    if (!count || *count <= kResourceDirectory || !resourceAddress || *resourceAddress == 0 ||
-        resourceAt + kDirectoryEntrySize > optional + *optionalSize) {
-        return std::nullopt;
-    }
-    const std::uint64_t sectionTable = optional + *optionalSize;
-    const Bytes resources(AtAddress(file, sectionTable, *sections, *resourceAddress));
+    const Bytes resources(AtAddress(file, *header, header->directories[kResourceDirectory].first));
     // The version type's directory of names, the first name's of languages, the first language's
     // data entry. No entry may lead back to the root at offset 0, so 0 stands for none.
     const auto names = Entry(resources, 0, kVersionType, true).value_or(0);
@@ -165,13 +141,13 @@ std::optional<PeVersion> DecodeVersionResource(std::string_view bytes) {
     if (data == 0 || !dataAddress || !dataSize) {
         return std::nullopt;
     }
-    const auto info = AtAddress(file, sectionTable, *sections, *dataAddress);
+    const auto info = AtAddress(file, *header, *dataAddress);
     const auto version =
         FixedFileVersion(info.substr(0, std::min<std::size_t>(info.size(), *dataSize)));
     if (!version) {
         return std::nullopt;
     }
-    return PeVersion{*version, static_cast<std::uint16_t>(*machine)};
+    return PeVersion{*version, header->machine};
 }
 
 }  // namespace kestrix

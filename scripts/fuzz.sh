@@ -11,7 +11,7 @@ out="$root/build/fuzz"
 mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
-      repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp
+      repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
       diagnosis/boot_code.cpp diagnosis/version_resource.cpp diagnosis/windows_version.cpp
       diagnosis/hibernation.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis}; do

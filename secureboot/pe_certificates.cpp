@@ -3,21 +3,13 @@
 #include <cstdint>
 
 #include "platform/bytes.h"
+#include "platform/pe_header.h"
 
 namespace kestrix {
 
 namespace {
 
-constexpr std::size_t kDosHeaderSize = 0x40;
-constexpr std::size_t kNewHeaderOffset = 0x3C;
-// "PE\0\0" and the COFF file header.
-constexpr std::size_t kSignatureAndFileHeader = 24;
-// SizeOfOptionalHeader, counted from the "PE" signature.
-constexpr std::size_t kOptionalHeaderSizeAt = 20;
-constexpr std::uint16_t kPe32 = 0x10B;
-constexpr std::uint16_t kPe32Plus = 0x20B;
-constexpr std::uint32_t kSecurityDirectory = 4;
-constexpr std::size_t kDirectorySize = 8;
+constexpr std::size_t kSecurityDirectory = 4;
 // WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the certificate.
 constexpr std::size_t kCertificateHeader = 8;
 constexpr std::uint16_t kPkcsSignedData = 2;
@@ -50,30 +42,17 @@ std::optional<std::uint64_t> DerLength(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::vector<std::string>> DecodePeCertificates(std::string_view pe) {
-    if (pe.size() < kDosHeaderSize || pe.substr(0, 2) != "MZ") {
+    const auto header = DecodePeHeader(pe);
+    if (!header) {
         return std::nullopt;
     }
-    const std::uint64_t header = Le32(pe, kNewHeaderOffset);
-    if (header + kSignatureAndFileHeader + 2 > pe.size() ||
-        pe.substr(header, 4) != std::string_view("PE\0\0", 4)) {
-        return std::nullopt;
-    }
-    const std::size_t optional = header + kSignatureAndFileHeader;
-    const std::uint64_t optionalEnd = optional + Le16(pe, header + kOptionalHeaderSizeAt);
-    const std::uint16_t magic = static_cast<std::uint16_t>(Le16(pe, optional));
-    if (optionalEnd > pe.size() || (magic != kPe32 && magic != kPe32Plus)) {
-        return std::nullopt;
-    }
-    // The count of data directories, then the directories themselves.
-    const std::size_t count = optional + (magic == kPe32 ? 92 : 108);
-    const std::size_t security = count + 4 + kSecurityDirectory * kDirectorySize;
     std::vector<std::string> signatures;
-    if (security + kDirectorySize > optionalEnd || Le32(pe, count) <= kSecurityDirectory) {
+    if (header->directories.size() <= kSecurityDirectory) {
         return signatures;
     }
     // The security directory's address is a file offset, not a virtual address.
-    std::uint64_t at = Le32(pe, security);
-    const std::uint64_t end = at + Le32(pe, security + 4);
+    std::uint64_t at = header->directories[kSecurityDirectory].first;
+    const std::uint64_t end = at + header->directories[kSecurityDirectory].second;
     if (end > pe.size()) {
         return std::nullopt;
     }

@@ -1,0 +1,51 @@
+#include "platform/pe_header.h"
+
+#include "platform/bytes.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr std::size_t kDosHeaderSize = 0x40;
+constexpr std::size_t kNewHeaderOffset = 0x3C;
+// "PE\0\0" and the COFF file header.
+constexpr std::size_t kSignatureAndFileHeader = 24;
+constexpr std::uint16_t kPe32 = 0x10B;
+constexpr std::uint16_t kPe32Plus = 0x20B;
+constexpr std::size_t kDirectorySize = 8;
+
+}  // namespace
+
+std::optional<PeHeader> DecodePeHeader(std::string_view pe) {
+    if (pe.size() < kDosHeaderSize || pe.substr(0, 2) != "MZ") {
+        return std::nullopt;
+    }
+    const std::uint64_t header = Le32(pe, kNewHeaderOffset);
+    if (header + kSignatureAndFileHeader + 2 > pe.size() ||
+        pe.substr(header, 4) != std::string_view("PE\0\0", 4)) {
+        return std::nullopt;
+    }
+    const std::size_t optional = header + kSignatureAndFileHeader;
+    const std::uint64_t optionalEnd = optional + Le16(pe, header + 20);
+    const std::uint32_t magic = Le16(pe, optional);
+    if (optionalEnd > pe.size() || (magic != kPe32 && magic != kPe32Plus)) {
+        return std::nullopt;
+    }
+    PeHeader result{static_cast<std::uint16_t>(Le16(pe, header + 4)), Le16(pe, header + 6),
+                    optionalEnd, {}};
+    // The count of data directories and the directories, after the fields whose width differs
+    // between PE32 and PE32+.
+    const std::size_t countAt = optional + (magic == kPe32 ? 92 : 108);
+    if (countAt + 4 > optionalEnd) {
+        return result;
+    }
+    const std::uint32_t count = Le32(pe, countAt);
+    for (std::uint64_t at = countAt + 4;
+         result.directories.size() < count && at + kDirectorySize <= optionalEnd;
+         at += kDirectorySize) {
+        result.directories.emplace_back(Le32(pe, at), Le32(pe, at + 4));
+    }
+    return result;
+}
+
+}  // namespace kestrix

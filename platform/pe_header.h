@@ -1,0 +1,25 @@
+#pragma once
+// The headers of a PE file (an exe, a DLL, an EFI application) as far as its bytes hold them:
+// where its sections are described and which data directories it has.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kestrix {
+
+struct PeHeader {
+    std::uint16_t machine = 0;
+    std::uint32_t sections = 0;
+    // Where the section table starts: right after the optional header.
+    std::uint64_t sectionTable = 0;
+    // Each data directory the header counts and holds: its address and its size.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> directories;
+};
+
+// Nothing unless the bytes begin with an MZ header that leads to a "PE" signature whose optional
+// header (PE32 or PE32+) lies whole inside them.
+std::optional<PeHeader> DecodePeHeader(std::string_view pe);
+
+}  // namespace kestrix
