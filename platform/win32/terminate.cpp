@@ -4,6 +4,19 @@
 #include <bits/functexcept.h>
 
 #include <cstdlib>
+#include <new>
+
+// The library's allocation throws std::bad_alloc when memory runs out, which alone brings the
+// whole unwinder and a threads library along. Running out ends the program here, as the uncaught
+// exception would have.
+void* operator new(std::size_t size) {
+    if (void* memory = std::malloc(size != 0 ? size : 1)) {
+        return memory;
+    }
+    std::abort();
+}
+
+void* operator new[](std::size_t size) { return operator new(size); }
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
