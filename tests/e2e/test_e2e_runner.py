@@ -487,6 +487,20 @@ class CompareTest(unittest.TestCase):
         self.assertTrue(text.endswith("\n    +'x d: '"), text)
         self.assertEqual(e2e.diff_lines("journal", ["a"], ["a"]), [])
 
+    def test_only_an_unexpected_wine_start_failure_is_run_again(self):
+        failed = "出错了！无法运行分区列表工具 dsptw.exe：错误 1359：内部错误。"
+        table = [
+            ("in a box", case_with(), outcome_with(boxes=[cases.Box(failed, ("ok",))]), True),
+            ("in the log", case_with(), outcome_with(log=["  " + failed]), True),
+            ("expected by the case", case_with(boxes=[cases.Box(failed, ("ok",))]),
+             outcome_with(boxes=[cases.Box(failed, ("ok",))]), False),
+            ("another error", case_with(),
+             outcome_with(boxes=[cases.Box("错误 2：系统找不到指定的文件。", ("ok",))]), False),
+        ]
+        for title, case, outcome, want in table:
+            with self.subTest(title):
+                self.assertEqual(e2e.wine_failed_to_start_a_tool(case, outcome), want)
+
     def test_unix_exit_code(self):
         for code, want in [(0, 0), (1, 1), (255, 255), (256, 0), (-1, 255), (0xC0000005, 5)]:
             with self.subTest(code=code):
