@@ -8,6 +8,7 @@
 #include "exec/tool_commands.h"
 #include "partitions/listing_line.h"
 #include "partitions/partition_scan.h"
+#include "platform/bytes.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "repair/installations.h"
@@ -107,6 +108,7 @@ RepairOutcome DiagnosisJob::Run(RepairProgress& progress) {
     const bool nothingRead = drives.empty() && !candidates;
     VolumeFiles(drives);
     Installations(drives);
+    FirmwareEntries();
     if (request_.only) {
         Plans({{*request_.only, BootPath::Bios, L""}}, drives);
     } else {
@@ -288,6 +290,70 @@ void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
     if (!any) {
         Line(L"没有发现已安装的 Windows");
     }
+}
+
+void DiagnosisJob::FirmwareEntries() {
+    Line(L"");
+    Line(L"== 固件启动项 ==");
+    if (started_ != Firmware::Uefi) {
+        Line(L"本机不是以UEFI方式启动的：没有固件启动项可读");
+        return;
+    }
+    const auto order = firmware_.ReadVariable(L"BootOrder", kGlobalVariables);
+    if (!order) {
+        Line(order.error == kErrorVariableNotFound
+                 ? L"固件中没有 BootOrder（启动顺序）"
+                 : L"无法读取 BootOrder（错误 " + DecimalText(order.error) + L"）");
+        return;
+    }
+    const auto numbers = DecodeBootOrder(order.bytes);
+    if (numbers.empty()) {
+        Line(L"BootOrder 是空的：固件没有要尝试的启动项");
+    }
+    for (const auto number : numbers) {
+        const auto name = L"Boot" + HexText(number, 4);
+        const auto variable = firmware_.ReadVariable(name, kGlobalVariables);
+        if (!variable) {
+            Line(name + L"：无法读取（错误 " + DecimalText(variable.error) + L"）");
+            continue;
+        }
+        const auto option = DecodeLoadOption(variable.bytes);
+        if (!option) {
+            Line(name + L"：无法解读（" + DecimalText(static_cast<long long>(variable.bytes.size())) +
+                 L" 字节）");
+            continue;
+        }
+        Line(name + (option->active ? L"：" : L"（未启用）：") + option->description);
+        Line(L"  " + EntryTarget(*option));
+    }
+}
+
+std::wstring DiagnosisJob::EntryTarget(const LoadOption& option) {
+    if (option.target == LoadTarget::Firmware) {
+        return L"固件内置程序";
+    }
+    if (option.target == LoadTarget::OtherDevice) {
+        return L"其他设备（不是硬盘分区）" + (option.file.empty() ? L"" : L"上的 " + option.file);
+    }
+    const auto file = option.file.empty() ? std::wstring() : L" 上的 " + option.file;
+    if (!option.gpt) {
+        return L"MBR 磁盘 " + HexText(Le32(option.signature, 0), 8) + L" 的分区 " +
+               DecimalText(option.partitionNumber) + file + L"（未核对）";
+    }
+    const auto partition = L"GPT 分区 " + GuidText(option.signature) + file;
+    const auto found = volumes_.FindPartitionById(option.signature);
+    if (!found) {
+        return partition + L"——找不到这个分区";
+    }
+    const auto place = L"磁盘 " + DecimalText(found->place.disk) + L" 分区 " +
+                       DecimalText(found->place.partition);
+    if (!found->drive) {
+        return partition + L"（" + place + L"，没有盘符，未检查文件）";
+    }
+    if (!option.file.empty() && !files_.FileLength(found->drive->Path(option.file))) {
+        return partition + L"——" + found->drive->Text() + L" 上没有这个文件";
+    }
+    return partition + L"（" + place + L"，" + found->drive->Text() + L"）";
 }
 
 void DiagnosisJob::Plans(const std::vector<BootCandidate>& candidates,

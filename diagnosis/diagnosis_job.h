@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/boot_entries.h"
 #include "exec/tool_runner.h"
 #include "partitions/boot_candidate.h"
 #include "platform/clock.h"
@@ -90,6 +91,10 @@ private:
     // bcdedit's listing of every entry of the store at path, or why it failed.
     void StoreEntries(const std::wstring& path);
     void Installations(const std::vector<DriveEntry>& drives);
+    // The firmware's boot entries in the order it tries them, when it started through UEFI.
+    void FirmwareEntries();
+    // Where an entry's loader is, and whether that partition and file are there.
+    std::wstring EntryTarget(const LoadOption& option);
     void Plans(const std::vector<BootCandidate>& candidates, const std::vector<DriveEntry>& drives);
     // The repair job's run for one candidate, over the planning seams.
     void PlanFor(const BootCandidate& candidate, const std::vector<DriveEntry>& drives);

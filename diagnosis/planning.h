@@ -101,6 +101,9 @@ public:
     std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override {
         return real_.FindPartition(identity);
     }
+    std::optional<FoundPartition> FindPartitionById(std::string_view guid) const override {
+        return real_.FindPartitionById(guid);
+    }
     DriveMedia MediaOf(const std::wstring& drive) const override { return real_.MediaOf(drive); }
     DriveMedia DiskMediaOf(int disk) const override { return real_.DiskMediaOf(disk); }
     bool IsEfiSystemPartition(const std::wstring& drive) const override {

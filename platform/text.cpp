@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include "platform/bytes.h"
+
 namespace kestrix {
 
 std::wstring DecimalText(long long value) {
@@ -24,6 +26,15 @@ std::wstring HexText(std::uint64_t value, int digits) {
         text[static_cast<std::size_t>(i)] = L"0123456789ABCDEF"[value & 0xF];
     }
     return text;
+}
+
+std::wstring GuidText(std::string_view guid) {
+    std::wstring text = L"{" + HexText(Le32(guid, 0), 8) + L"-" + HexText(Le16(guid, 4), 4) + L"-" +
+                        HexText(Le16(guid, 6), 4) + L"-";
+    for (std::size_t i = 8; i < 16; ++i) {
+        text += HexText(Byte(guid, i), 2) + (i == 9 ? L"-" : L"");
+    }
+    return text + L"}";
 }
 
 std::wstring SerialNumberText(std::uint32_t serial) {

@@ -14,6 +14,9 @@ std::wstring DecimalText(long long value);
 
 // Upper-case hex digits, as many as asked for: HexText(0x1A2B, 8) is "00001A2B".
 std::wstring HexText(std::uint64_t value, int digits);
+// A GUID's 16 bytes, as Windows and the firmware store them, in braces:
+// "{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}".
+std::wstring GuidText(std::string_view guid);
 // A volume's serial number as Windows shows it: "1A2B-3C4D".
 std::wstring SerialNumberText(std::uint32_t serial);
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/drive_letter.h"
@@ -29,6 +30,12 @@ struct VolumeIdentity {
 struct PartitionPlace {
     int disk = 0;
     int partition = 0;
+};
+
+// A GPT partition found by its unique partition GUID: where it lies, and its drive when it has one.
+struct FoundPartition {
+    PartitionPlace place;
+    std::optional<DriveLetter> drive;
 };
 
 // A drive of the machine and what the user knows it by.
@@ -62,6 +69,9 @@ public:
     // The partition of a disk that the identity names, lettered or not; empty when no disk of this
     // PC has it.
     virtual std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const = 0;
+    // The GPT partition whose unique partition GUID is these 16 bytes (as the firmware's boot
+    // entries name it), lettered or not; empty when no disk of this PC has it.
+    virtual std::optional<FoundPartition> FindPartitionById(std::string_view guid) const = 0;
     // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
     virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
     // The same for physical disk N, whose partitions may have no drive letter.

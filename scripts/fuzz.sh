@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
-# boot record, a firmware signature database, a PE file's certificate table and the diagnosis'
-# namers of boot code, PE versions and hibernation) with libFuzzer for a bounded time each. Not
+# boot record, a firmware signature database, a PE file's certificate table, the diagnosis'
+# namers of boot code, PE versions and hibernation, and the firmware's boot entries) with libFuzzer for a bounded time each. Not
 # part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
 # `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
@@ -13,8 +13,8 @@ core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
       repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
       diagnosis/boot_code.cpp diagnosis/version_resource.cpp diagnosis/windows_version.cpp
-      diagnosis/hibernation.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis}; do
+      diagnosis/hibernation.cpp diagnosis/boot_entries.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis boot_entries}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"

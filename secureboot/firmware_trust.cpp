@@ -11,7 +11,6 @@ namespace kestrix {
 
 namespace {
 
-constexpr wchar_t kGlobalVariables[] = L"{8be4df61-93ca-11d2-aa0d-00e098032b8c}";
 constexpr wchar_t kSecurityDatabase[] = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
 
 // The certificates of a signature database (db or dbx); a database that is not there holds none.

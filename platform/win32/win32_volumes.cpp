@@ -216,12 +216,7 @@ std::optional<std::wstring> Win32Volumes::SystemStorePath() const {
 namespace {
 
 std::wstring GuidText(const GUID& guid) {
-    std::wstring text = L"{" + HexText(guid.Data1, 8) + L"-" + HexText(guid.Data2, 4) + L"-" +
-                        HexText(guid.Data3, 4) + L"-";
-    for (int i = 0; i < 8; ++i) {
-        text += HexText(guid.Data4[i], 2) + (i == 1 ? L"-" : L"");
-    }
-    return text + L"}";
+    return kestrix::GuidText(std::string_view(reinterpret_cast<const char*>(&guid), sizeof(guid)));
 }
 
 // A physical disk's partition layout; empty when it cannot be read.
@@ -332,6 +327,42 @@ std::optional<PartitionPlace> Win32Volumes::FindPartition(const VolumeIdentity& 
                 return PartitionPlace{static_cast<int>(number),
                                       static_cast<int>(partition.PartitionNumber)};
             }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<FoundPartition> Win32Volumes::FindPartitionById(std::string_view guid) const {
+    const auto named = [guid](const PARTITION_INFORMATION_EX& partition) {
+        return partition.PartitionStyle == PARTITION_STYLE_GPT && guid.size() == sizeof(GUID) &&
+               std::memcmp(&partition.Gpt.PartitionId, guid.data(), sizeof(GUID)) == 0;
+    };
+    for (DWORD number = 0; number <= kLastDiskNumber; ++number) {
+        const auto buffer = DiskLayout(number);
+        if (buffer.empty()) {
+            continue;
+        }
+        const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+        for (DWORD i = 0; i < layout->PartitionCount; ++i) {
+            const auto& partition = layout->PartitionEntry[i];
+            if (!named(partition)) {
+                continue;
+            }
+            FoundPartition found{{static_cast<int>(number), static_cast<int>(partition.PartitionNumber)},
+                                 std::nullopt};
+            for (const auto& entry : DriveEntries()) {
+                const auto volume = OpenVolume(entry.drive.Text(), 0);
+                PARTITION_INFORMATION_EX info{};
+                DWORD returned = 0;
+                if (volume &&
+                    DeviceIoControl(volume.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0,
+                                    &info, sizeof(info), &returned, nullptr) &&
+                    named(info)) {
+                    found.drive = entry.drive;
+                    break;
+                }
+            }
+            return found;
         }
     }
     return std::nullopt;

@@ -12,6 +12,7 @@ public:
     FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
     std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override;
     std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override;
+    std::optional<FoundPartition> FindPartitionById(std::string_view guid) const override;
     std::vector<DriveEntry> DriveEntries() const override;
     DriveMedia MediaOf(const std::wstring& drive) const override;
     DriveMedia DiskMediaOf(int disk) const override;

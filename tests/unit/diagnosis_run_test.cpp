@@ -10,6 +10,7 @@
 #include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
 #include "diagnosis/windows_version.h"
+#include "load_options.h"
 #include "pe_image.h"
 #include "platform/text.h"
 
@@ -343,6 +344,67 @@ TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold)
     EXPECT_EQ(bare.Diagnose({}, nothing), RepairOutcome::NothingWritten);
     EXPECT_EQ(bare.app.diagnosis.ReportPath(), L"C:\\temp\\kestrix-report-20261207-103026.txt");
     EXPECT_TRUE(Holds(nothing.lines, L"没有候选分区：修复时要用 -d X: 指定分区"));
+}
+
+// Under UEFI, the firmware's boot entries in the order it tries them, each with where its loader
+// is and whether that partition and file are there.
+TEST(DiagnosisJobAlone, FirmwareEntriesSayWhereEachLoaderIs) {
+    using testing::FileNode;
+    using testing::HardDriveNode;
+    using testing::kEndOfPath;
+    using testing::kEspGuid;
+    using testing::LoadOptionBytes;
+    DiagnosisMachine m;
+    m.files.firmware = Firmware::Uefi;
+    const std::string gone(16, 'g');
+    const std::string unlettered(16, 'u');
+    m.files.partitionIds[kEspGuid] = {{0, 1}, DriveLetter::Parse(L"s:")};
+    m.files.partitionIds[unlettered] = {{1, 2}, std::nullopt};
+    m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+    const auto bootmgfw = FileNode(u"\\EFI\\Microsoft\\Boot\\bootmgfw.efi");
+    const auto variable = [&](const wchar_t* name) -> std::string& {
+        return m.files.variables[{name, kGlobalVariables}];
+    };
+    variable(L"BootOrder") = testing::LeBytes(0x00070006000A0003, 8) +
+                             testing::LeBytes(0x0002000100000004, 8) + testing::LeBytes(5, 2);
+    variable(L"Boot0003") = LoadOptionBytes(
+        1, u"Windows Boot Manager", HardDriveNode(1, kEspGuid, 2) + bootmgfw + kEndOfPath);
+    variable(L"Boot000A") = LoadOptionBytes(
+        0, u"debian", HardDriveNode(1, kEspGuid, 2) + FileNode(u"\\EFI\\debian\\shimx64.efi"));
+    variable(L"Boot0006") = LoadOptionBytes(1, u"old disk", HardDriveNode(1, gone, 2) + bootmgfw);
+    variable(L"Boot0007") = LoadOptionBytes(1, u"second disk", HardDriveNode(2, unlettered, 2));
+    variable(L"Boot0004") = LoadOptionBytes(1, u"UiApp", testing::PathNode(4, 6, gone));
+    variable(L"Boot0000") = "xx";
+    m.files.variableErrors[{L"Boot0001", kGlobalVariables}] = 5;
+    variable(L"Boot0002") = LoadOptionBytes(1, u"mbr", HardDriveNode(1, "\x4d\x3c\x2b\x1a", 1));
+    variable(L"Boot0005") = LoadOptionBytes(1, u"PXE", testing::PathNode(3, 11, "mac"));
+
+    testing::RecordingProgress progress;
+    EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
+    const auto first = std::find(progress.lines.begin(), progress.lines.end(), L"== 固件启动项 ==");
+    ASSERT_NE(first, progress.lines.end());
+    const Lines section(first + 1, std::find(first, progress.lines.end(), L""));
+    const std::wstring esp = L"GPT 分区 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
+    EXPECT_EQ(section,
+              (Lines{L"Boot0003：Windows Boot Manager",
+                     L"  " + esp + L" 上的 \\EFI\\Microsoft\\Boot\\bootmgfw.efi（磁盘 0 分区 1，s:）",
+                     L"Boot000A（未启用）：debian",
+                     L"  " + esp + L" 上的 \\EFI\\debian\\shimx64.efi——s: 上没有这个文件",
+                     L"Boot0006：old disk",
+                     L"  GPT 分区 {67676767-6767-6767-6767-676767676767} 上的 "
+                     L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi——找不到这个分区",
+                     L"Boot0007：second disk",
+                     L"  GPT 分区 {75757575-7575-7575-7575-757575757575}（磁盘 1 分区 2，没有盘符，未检查文件）",
+                     L"Boot0004：UiApp", L"  固件内置程序", L"Boot0000：无法解读（2 字节）",
+                     L"Boot0001：无法读取（错误 5）", L"Boot0002：mbr",
+                     L"  MBR 磁盘 1A2B3C4D 的分区 1（未核对）", L"Boot0005：PXE",
+                     L"  其他设备（不是硬盘分区）"}));
+
+    // Started through BIOS, there are none to read.
+    DiagnosisMachine bios;
+    testing::RecordingProgress told;
+    bios.Diagnose({}, told);
+    EXPECT_TRUE(Holds(told.lines, L"本机不是以UEFI方式启动的：没有固件启动项可读"));
 }
 
 // "-u -i": the run ends by itself with the diagnosis' code, and writes no log to any disk.

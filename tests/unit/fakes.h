@@ -317,6 +317,10 @@ public:
         // Each drive's file system has a serial number of its own.
         return VolumeIdentity{{}, 0, it->second.size(), 0x5E000000u + ToLower(drive)[0]};
     }
+    std::optional<FoundPartition> FindPartitionById(std::string_view guid) const override {
+        const auto it = partitionIds.find(std::string(guid));
+        return it == partitionIds.end() ? std::nullopt : std::optional(it->second);
+    }
     std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override {
         for (const auto& [where, place] : partitions) {
             if (where.disk == identity.disk && where.start == identity.start &&
@@ -604,6 +608,8 @@ public:
     std::map<std::wstring, std::optional<VolumeIdentity>> identities;
     // Partitions of the disks, lettered or not, by where they lie.
     std::vector<std::pair<VolumeIdentity, PartitionPlace>> partitions;
+    // GPT partitions by their unique partition GUID's 16 bytes.
+    std::map<std::string, FoundPartition> partitionIds;
     std::map<std::wstring, std::uint32_t> attributes;
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
