@@ -3,6 +3,7 @@
 #include "diagnosis/boot_code.h"
 #include "diagnosis/hibernation.h"
 #include "diagnosis/planning.h"
+#include "diagnosis/version_resource.h"
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "exec/tool_commands.h"
@@ -223,6 +224,12 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
             any = true;
             Line(L"  " + std::wstring(name) + L"  " + DecimalText(*length) + L" 字节");
             if (shown == Shown::Signers) {
+                std::string bytes;
+                const auto read = files_.ReadWholeFile(path, bytes);
+                const auto version = read ? DecodeVersionResource(bytes) : std::nullopt;
+                Line(L"    版本：" + (version ? FileVersionText(version->fileVersion)
+                                   : read ? L"没有版本信息"
+                                          : L"无法读取" + Reason(read)));
                 const auto signers = SignersOfFile(files_, signatures_, path);
                 Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
             }

@@ -80,6 +80,11 @@ std::wstring ProductOf(const FileVersion& v, Architecture architecture) {
 
 }  // namespace
 
+std::wstring FileVersionText(const FileVersion& version) {
+    return DecimalText(version.major) + L"." + DecimalText(version.minor) + L"." +
+           DecimalText(version.build) + L"." + DecimalText(version.revision);
+}
+
 WindowsVersionName NameWindowsVersion(const FileVersion& version, std::uint16_t machine) {
     WindowsVersionName named;
     named.architecture = ArchitectureOf(machine);

@@ -35,6 +35,9 @@ struct WindowsVersionName {
     std::wstring brief;
 };
 
+// "10.0.19041.3636".
+std::wstring FileVersionText(const FileVersion& version);
+
 // The version is that of the kernel or another system file; the machine type that of its PE
 // header. Releases brought by an enablement package leave the system files at the build they
 // enable: such a build names every release that shares it.

@@ -235,16 +235,17 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
         {"an EFI system partition's store and loaders",
-         [](DiagnosisMachine& m) {
+         [&](DiagnosisMachine& m) {
              m.files.firmware = Firmware::Uefi;
              m.files.efiSystem = {L"e:"};
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
-             // A store that bcdedit cannot open, a signed fallback loader, an unreadable manager.
+             // A store that bcdedit cannot open, a signed fallback loader without a version, a manager
+             // with a version and no signature.
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
              const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
              m.launcher.exitCodes[list] = 1;
              m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
-             m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+             m.files.files[L"e:\\efi\\microsoft\\boot\\bootmgfw.efi"] = kernel;
              const auto signature = testing::Der("signed under Windows UEFI CA 2023");
              m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Pe(
                  testing::kPe32Plus, testing::Entry(testing::kSignedData, signature), 16, 0x8664);
@@ -254,7 +255,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"e:",
          BootPath::Uefi,
          {L"    无法列出其中的条目（bcdedit.exe 返回 1）：无法打开启动配置数据存储。",
-          L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  100 字节", L"    签名：无法读取",
+          L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  " +
+              DecimalText(static_cast<long long>(kernel.size())) + L" 字节",
+          L"    版本：6.1.7601.21863", L"    签名：无签名", L"    版本：没有版本信息",
           L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）"}},
         {"the store that the running Windows holds is exported first",
          [](DiagnosisMachine& m) {
