@@ -394,7 +394,7 @@ void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEn
     const PlanNote note = [this](const std::wstring& line) { Line(L"    → " + line); };
     PlanningFiles files(files_, note);
     PlanningVolumes volumes(volumes_, note);
-    PlanningLauncher launcher(files, started_, note);
+    PlanningLauncher launcher(files, note);
     RunLog log(files, clock_);
     ToolRunner runner(launcher, files, log, clock_);
     TemporaryLetters letters(files, volumes, runner, log);

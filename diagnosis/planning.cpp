@@ -310,42 +310,10 @@ FileResult PlanningVolumes::WriteVolumeStart(const std::wstring& drive, const st
 LaunchResult PlanningLauncher::Launch(const LaunchRequest& request, LaunchProgress&) {
     note_(L"运行：" + request.program +
           (request.parameters.empty() ? L"" : L" " + request.parameters));
-    const auto name = ToLower(request.program.substr(request.program.rfind(L'\\') + 1));
-    const auto words = SplitAll(request.parameters, L" ");
-    if (name == L"bcdboot.exe") {
-        PlaceBootFiles(words);
-    } else if (name == L"bcdedit.exe" && ToLower(Left(request.parameters, 8)) == L"/export ") {
-        // The store is written to the file named, quoted: its path may hold spaces.
-        files_.PlaceByTool(ReplaceAll(request.parameters.substr(8), L"\"", L""));
+    for (const auto& path : request.leaves) {
+        files_.PlaceByTool(path);
     }
     return {true, 0, L"", 0u, L"", 0};
-}
-
-void PlanningLauncher::PlaceBootFiles(const std::vector<std::wstring>& words) {
-    std::wstring drive;
-    std::wstring firmware;
-    for (std::size_t i = 0; i + 1 < words.size(); ++i) {
-        if (ToLower(words[i]) == L"/s") {
-            drive = words[i + 1];
-        } else if (ToLower(words[i]) == L"/f") {
-            firmware = ToLower(words[i + 1]);
-        }
-    }
-    if (drive.empty()) {
-        return;
-    }
-    if (firmware.empty()) {
-        firmware = started_ == Firmware::Uefi ? L"uefi" : L"bios";
-    }
-    if (firmware == L"bios" || firmware == L"all") {
-        files_.PlaceByTool(drive + L"\\bootmgr");
-        files_.PlaceByTool(drive + L"\\Boot\\BCD");
-    }
-    if (firmware == L"uefi" || firmware == L"all") {
-        files_.PlaceByTool(drive + L"\\EFI\\Microsoft\\Boot\\BCD");
-        files_.PlaceByTool(drive + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi");
-        files_.PlaceByTool(drive + L"\\EFI\\Boot\\bootx64.efi");
-    }
 }
 
 }  // namespace kestrix

@@ -3,8 +3,8 @@
 // nothing is written. Reads go through to the machine; every write is noted as a line of the plan
 // and kept in an overlay, so that a later read of the same plan sees it (a planned copy is there
 // to be read back, a planned folder can be listed). A planned tool is noted and answers success;
-// of what it leaves behind only what the tool is documented to create is modelled: bcdboot's boot
-// manager and store, bcdedit's exported store.
+// of what it leaves behind, the files its command says it is documented to create are placed
+// (bcdboot's boot manager and store, bcdedit's exported store), of content the plan cannot know.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/firmware.h"
 #include "platform/process.h"
 #include "platform/volumes.h"
 
@@ -124,19 +123,13 @@ private:
 // output.
 class PlanningLauncher final : public ProcessLauncher {
 public:
-    // started: the firmware that started this PC, whose boot files bcdboot builds unless told.
-    PlanningLauncher(PlanningFiles& files, Firmware started, PlanNote note)
-        : files_(files), started_(started), note_(std::move(note)) {}
+    PlanningLauncher(PlanningFiles& files, PlanNote note) : files_(files), note_(std::move(note)) {}
 
+    // Notes the command, places the files the request says the program leaves, answers success.
     LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override;
 
 private:
-    // What bcdboot creates on the drive after /s: for BIOS \bootmgr and \boot\BCD, for UEFI the
-    // boot manager, its store and the fallback loader in the \EFI folders.
-    void PlaceBootFiles(const std::vector<std::wstring>& words);
-
     PlanningFiles& files_;
-    const Firmware started_;
     PlanNote note_;
 };
 

@@ -25,13 +25,20 @@ std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view b
     return option + std::wstring(bootDrive);
 }
 
-std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
-                              BootFilesFor firmware, BootManagerSource manager) {
+ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
+                             BootFilesFor firmware, BootManagerSource manager) {
     const wchar_t* named = firmware == BootFilesFor::Bios   ? L" /f BIOS"
                            : firmware == BootFilesFor::Uefi ? L" /f UEFI"
                                                             : L"";
-    return L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " +
-           std::wstring(bootDrive) + named + (manager == BootManagerSource::Updated ? L" /bootex" : L"");
+    const std::wstring drive(bootDrive);
+    auto leaves = firmware == BootFilesFor::Uefi
+                      ? std::vector<std::wstring>{drive + L"\\EFI\\Microsoft\\Boot\\BCD",
+                                                  drive + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+                                                  drive + L"\\EFI\\Boot\\bootx64.efi"}
+                      : std::vector<std::wstring>{drive + L"\\bootmgr", drive + L"\\Boot\\BCD"};
+    return {L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " + drive + named +
+                (manager == BootManagerSource::Updated ? L" /bootex" : L""),
+            std::move(leaves)};
 }
 
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
@@ -51,8 +58,8 @@ std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
     return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
 }
 
-std::wstring StoreExportCommand(std::wstring_view file) {
-    return L"bcdedit.exe /export \"" + std::wstring(file) + L"\"";
+ToolCommand StoreExportCommand(std::wstring_view file) {
+    return {L"bcdedit.exe /export \"" + std::wstring(file) + L"\"", {std::wstring(file)}};
 }
 
 std::wstring StoreImportCommand(std::wstring_view file) {

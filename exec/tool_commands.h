@@ -4,12 +4,22 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrix {
 
 // The two generations of Windows that boot differently: NT 5.x (XP, 2003) is started by NTLDR
 // and boot.ini, NT 6.x and later (Vista to 11) by the boot manager and its store.
 enum class WindowsGeneration { Nt5, Nt6 };
+
+// A command line, and the files that its tool is documented to create (full paths).
+struct ToolCommand {
+    ToolCommand(std::wstring commandLine, std::vector<std::wstring> created = {})
+        : line(std::move(commandLine)), leaves(std::move(created)) {}
+
+    std::wstring line;
+    std::vector<std::wstring> leaves;
+};
 
 // The listing of one disk's partitions, which the lister writes to its standard output.
 std::wstring ListingCommand(int disk);
@@ -27,8 +37,10 @@ enum class BootFilesFor { RunningFirmware, Bios, Uefi };
 // the one signed under the 2023 certificate in \Windows\Boot\EFI_EX (/bootex).
 enum class BootManagerSource { Default, Updated };
 
-// Builds the 6.x boot files of the installation on scannedDrive onto bootDrive.
-std::wstring BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
+// Builds the 6.x boot files of the installation on scannedDrive onto bootDrive: the boot manager
+// and its store, and for UEFI the fallback loader too. For the running firmware, those of BIOS
+// unless the PC started through UEFI, where the caller names them.
+ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
                               BootFilesFor firmware = BootFilesFor::RunningFirmware,
                               BootManagerSource manager = BootManagerSource::Default);
 
@@ -38,7 +50,7 @@ std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
 std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
 
 // The store that the running Windows holds open, copied to a file, or replaced by one.
-std::wstring StoreExportCommand(std::wstring_view file);
+ToolCommand StoreExportCommand(std::wstring_view file);
 std::wstring StoreImportCommand(std::wstring_view file);
 
 // The boot menu's timeout in the EFI system partition's store.

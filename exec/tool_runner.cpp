@@ -110,14 +110,14 @@ std::vector<std::wstring> OutputLines(const LaunchResult& launched) {
 
 }  // namespace
 
-RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage) {
-    const std::wstring line(commandLine);
+RunResult ToolRunner::Run(const ToolCommand& command, OutputCodePage codePage) {
+    const std::wstring& line = command.line;
     RunResult result;
     std::vector<std::wstring> looked;
     std::wstring took;
     // The tool's output and then the outcome, written to the log in one go.
     std::vector<std::wstring> lines;
-    if (const auto parts = SplitCommandLine(NormaliseCommandLine(commandLine))) {
+    if (const auto parts = SplitCommandLine(NormaliseCommandLine(line))) {
         result.file = parts->file;
         looked = ToolLocations(files_.OwnFolder(), files_.SystemFolder(), parts->file);
         result.status = looked.empty() ? RunStatus::InvalidCommand : RunStatus::NotFound;
@@ -129,7 +129,7 @@ RunResult ToolRunner::Run(std::wstring_view commandLine, OutputCodePage codePage
                        (parts->parameters.empty() ? L"" : L" " + parts->parameters));
             Waiting waiting(log_, line);
             const auto started = clock_.Milliseconds();
-            const auto launched = launcher_.Launch({program, parts->parameters, codePage}, waiting);
+            const auto launched = launcher_.Launch({program, parts->parameters, codePage, command.leaves}, waiting);
             took = L"，用时 " + DecimalText(clock_.Milliseconds() - started) + L" 毫秒";
             lines = OutputLines(launched);
             result.status = launched.started ? RunStatus::Finished : RunStatus::NotStarted;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "exec/run_log.h"
+#include "exec/tool_commands.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -57,7 +58,7 @@ public:
     ToolRunner(ProcessLauncher& launcher, const Files& files, RunLog& log, const Clock& clock)
         : launcher_(launcher), files_(files), log_(log), clock_(clock) {}
 
-    RunResult Run(std::wstring_view commandLine, OutputCodePage codePage = OutputCodePage::Oem);
+    RunResult Run(const ToolCommand& command, OutputCodePage codePage = OutputCodePage::Oem);
 
 private:
     // Writes the log's line for each minute a tool is still running.

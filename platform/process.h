@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrix {
 
@@ -17,6 +18,9 @@ struct LaunchRequest {
     // The command line after the program's name.
     std::wstring parameters;
     OutputCodePage codePage = OutputCodePage::Oem;
+    // The files the program is documented to create (full paths): a launcher that only plans puts
+    // them in their place, as the program would have; one that starts it has no use for them.
+    std::vector<std::wstring> leaves;
 };
 
 struct LaunchResult {

@@ -26,9 +26,9 @@ bool RepairPlan::ForEachNt6(const std::vector<DriveFinding>& findings,
     return found;
 }
 
-void RepairPlan::RunBootFilesTool(const std::wstring& commandLine, bool failureExpected) {
+void RepairPlan::RunBootFilesTool(const ToolCommand& command, bool failureExpected) {
     steps_.RunToolOnceSaved([this] { return SaveBootFiles(); }, bootDrive_ + L" 的启动文件",
-                            commandLine, failureExpected);
+                            command, failureExpected);
 }
 
 std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation,

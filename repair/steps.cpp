@@ -58,16 +58,16 @@ void Steps::Fail(const std::wstring& line) {
     Line(line);
 }
 
-bool Steps::RunTool(const std::wstring& commandLine, bool failureExpected) {
+bool Steps::RunTool(const ToolCommand& command, bool failureExpected) {
     if (Stopping()) {
         return false;
     }
     // Every tool here overwrites something: the record of what was saved goes to the disk first.
     log_.Flush();
-    const auto result = runner_.Run(commandLine);
+    const auto result = runner_.Run(command);
     const bool ok = result.status == RunStatus::Finished && result.exitCode == 0u;
     if (!ok && !failureExpected) {
-        Fail(ToolFailure(commandLine, result));
+        Fail(ToolFailure(command.line, result));
     }
     return ok;
 }
@@ -84,15 +84,15 @@ std::optional<std::wstring> Steps::ReadTool(const std::wstring& commandLine) {
 }
 
 void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
-                             const std::wstring& commandLine, bool failureExpected) {
+                             const ToolCommand& command, bool failureExpected) {
     if (Stopping()) {
         return;
     }
     if (const auto saved = save(); !saved) {
-        Fail(L"  失败：无法备份 " + what + Reason(saved) + L"，未运行 " + commandLine);
+        Fail(L"  失败：无法备份 " + what + Reason(saved) + L"，未运行 " + command.line);
         return;
     }
-    RunTool(commandLine, failureExpected);
+    RunTool(command, failureExpected);
 }
 
 void Steps::ReplaceFile(const std::wstring& source, const std::wstring& target,

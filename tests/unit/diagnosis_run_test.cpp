@@ -81,54 +81,48 @@ TEST(PlanningSeams, WritesStayInThePlanAndLaterReadsSeeThem) {
                             L"写入：d: 卷的前 512 字节"}));
 }
 
-// bcdboot leaves what it is documented to create, by the firmware it builds for; nothing runs.
+// A command carries what its tool is documented to create (bcdboot by the firmware it builds
+// for, bcdedit the store it exports to a path that may hold spaces); the planning launcher notes
+// the run and places those files, and nothing runs.
 TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
-    struct Case {
-        Firmware started;
-        const wchar_t* parameters;
-        Lines present;
-    };
     const Lines bios{L"d:\\bootmgr", L"d:\\Boot\\BCD"};
     const Lines uefi{L"d:\\EFI\\Microsoft\\Boot\\BCD", L"d:\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
                      L"d:\\EFI\\Boot\\bootx64.efi"};
-    const Case cases[] = {
-        {Firmware::Bios, L"c:\\windows /l zh-cn /s d:", bios},
-        {Firmware::Uefi, L"c:\\windows /l zh-cn /s d:", uefi},
-        {Firmware::Uefi, L"c:\\windows /l zh-cn /s d: /f BIOS", bios},
-        {Firmware::Bios, L"c:\\windows /l zh-cn /s d: /f UEFI", uefi},
+    const std::wstring exported = L"C:\\my tools\\d\\BCD";
+    const struct {
+        ToolCommand command;
+        Lines present;
+    } cases[] = {
+        {BootFilesCommand(L"c:", L"d:"), bios},
+        {BootFilesCommand(L"c:", L"d:", BootFilesFor::Bios), bios},
+        {BootFilesCommand(L"c:", L"d:", BootFilesFor::Uefi, BootManagerSource::Updated), uefi},
+        {StoreExportCommand(exported), {exported}},
+        {BootSectorCommand(WindowsGeneration::Nt6, L"d:"), {}},
     };
     for (const auto& c : cases) {
         testing::Events events;
         testing::FakeFileSystem disk{events};
         Lines notes;
         PlanningFiles files(disk, [&](const std::wstring& line) { notes.push_back(line); });
-        PlanningLauncher launcher(files, c.started,
-                                  [&](const std::wstring& line) { notes.push_back(line); });
+        PlanningLauncher launcher(files, [&](const std::wstring& line) { notes.push_back(line); });
+        const auto parts = SplitCommandLine(NormaliseCommandLine(c.command.line));
+        ASSERT_TRUE(parts) << ToUtf8(c.command.line);
+        const auto program = L"C:\\Windows\\System32\\" + parts->file;
         NoWait waiting;
-        const auto result =
-            launcher.Launch({L"C:\\Windows\\System32\\bcdboot.exe", c.parameters}, waiting);
+        const auto result = launcher.Launch(
+            {program, parts->parameters, OutputCodePage::Oem, c.command.leaves}, waiting);
         EXPECT_TRUE(result.started);
         EXPECT_EQ(result.exitCode, 0u);
-        EXPECT_EQ(notes, Lines{L"运行：C:\\Windows\\System32\\bcdboot.exe " +
-                               std::wstring(c.parameters)});
-        for (const auto& path : bios.size() == c.present.size() ? uefi : bios) {
-            EXPECT_FALSE(files.FileLength(path)) << ToUtf8(path);
-        }
-        for (const auto& path : c.present) {
-            EXPECT_TRUE(IsPresent(files, path)) << ToUtf8(path);
+        EXPECT_EQ(notes, Lines{L"运行：" + program + L" " + parts->parameters});
+        for (const auto& path : {bios, uefi, Lines{exported}}) {
+            for (const auto& file : path) {
+                const bool expected =
+                    std::find(c.present.begin(), c.present.end(), file) != c.present.end();
+                EXPECT_EQ(IsPresent(files, file), expected) << ToUtf8(c.command.line) << ": " << ToUtf8(file);
+            }
         }
         EXPECT_TRUE(disk.files.empty());
     }
-    // bcdedit exports the store to the file named, whose path may hold spaces.
-    testing::Events events;
-    testing::FakeFileSystem disk{events};
-    PlanningFiles files(disk, [](const std::wstring&) {});
-    PlanningLauncher launcher(files, Firmware::Bios, [](const std::wstring&) {});
-    NoWait waiting;
-    launcher.Launch({L"C:\\Windows\\System32\\bcdedit.exe", L"/export \"C:\\my tools\\d\\BCD\""},
-                    waiting);
-    EXPECT_TRUE(IsPresent(files, L"C:\\my tools\\d\\BCD"));
-    EXPECT_TRUE(disk.files.empty());
 }
 
 // A machine as the demo has it: the listing, the drives, Windows on some of them.

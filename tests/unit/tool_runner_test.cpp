@@ -111,7 +111,7 @@ TEST(ToolRunner, StartsToolsByFullPathFromTheProgramFolderThenTheSystemFolderOnl
         for (const auto& path : c.present) {
             rig.files.Put(path, 100);
         }
-        const auto result = rig.runner.Run(c.commandLine);
+        const auto result = rig.runner.Run(std::wstring(c.commandLine));
         EXPECT_EQ(result.status, c.status) << c.name;
         if (c.started.empty()) {
             EXPECT_TRUE(rig.launcher.requests.empty()) << c.name;
@@ -129,7 +129,7 @@ TEST(ToolRunner, LogsTheStartTheWaitTheOutputAndTheOutcome) {
     rig.launcher.result.outputDropped = 70000;
     rig.launcher.exitCodes[L"bcdboot.exe e:\\windows /s d:"] = 3;
     rig.files.Put(L"C:\\Windows\\System32\\bcdboot.exe", 100);
-    const auto result = rig.runner.Run(L"bcdboot.exe e:\\windows /s d:");
+    const auto result = rig.runner.Run(std::wstring(L"bcdboot.exe e:\\windows /s d:"));
     EXPECT_EQ(result.exitCode, 3u);
     EXPECT_EQ(result.output, rig.launcher.result.output);
     EXPECT_EQ(RunProblem(result), L"返回 3");
@@ -137,9 +137,9 @@ TEST(ToolRunner, LogsTheStartTheWaitTheOutputAndTheOutcome) {
     rig.launcher.minutesRunning = 0;
     rig.files.Put(L"C:\\tools\\bootsect.exe", 100);
     rig.launcher.refused = {L"bootsect.exe"};
-    EXPECT_EQ(RunProblem(rig.runner.Run(L"bootsect.exe /nt60 d:")),
+    EXPECT_EQ(RunProblem(rig.runner.Run(std::wstring(L"bootsect.exe /nt60 d:"))),
               L"错误 193：不是有效的应用程序");
-    const auto missing = rig.runner.Run(L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
+    const auto missing = rig.runner.Run(std::wstring(L"bcdedit.exe /store d:\\boot\\bcd /timeout 7"));
     EXPECT_EQ(RunProblem(missing), L"程序目录和系统目录中都没有 bcdedit.exe");
 
     EXPECT_EQ(rig.LogEntries(),
