@@ -103,8 +103,7 @@ std::optional<LoadOption> DecodeLoadOption(std::string_view bytes) {
             HardDrive(node, option);
         } else if (type == kMediaType && subtype == kFilePath) {
             FilePath(node, option);
-        } else if (type == kMediaType &&
-                   (subtype == kFirmwareFile || subtype == kFirmwareVolume) &&
+        } else if (type == kMediaType && (subtype == kFirmwareFile || subtype == kFirmwareVolume) &&
                    option.target == LoadTarget::OtherDevice) {
             option.target = LoadTarget::Firmware;
         }

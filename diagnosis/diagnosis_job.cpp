@@ -228,8 +228,8 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
                 const auto read = files_.ReadWholeFile(path, bytes);
                 const auto version = read ? DecodeVersionResource(bytes) : std::nullopt;
                 Line(L"    版本：" + (version ? FileVersionText(version->fileVersion)
-                                   : read ? L"没有版本信息"
-                                          : L"无法读取" + Reason(read)));
+                                      : read  ? L"没有版本信息"
+                                              : L"无法读取" + Reason(read)));
                 const auto signers = SignersOfFile(files_, signatures_, path);
                 Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
             }
@@ -326,8 +326,8 @@ void DiagnosisJob::FirmwareEntries() {
         }
         const auto option = DecodeLoadOption(variable.bytes);
         if (!option) {
-            Line(name + L"：无法解读（" + DecimalText(static_cast<long long>(variable.bytes.size())) +
-                 L" 字节）");
+            Line(name + L"：无法解读（" +
+                 DecimalText(static_cast<long long>(variable.bytes.size())) + L" 字节）");
             continue;
         }
         Line(name + (option->active ? L"：" : L"（未启用）：") + option->description);
@@ -352,8 +352,8 @@ std::wstring DiagnosisJob::EntryTarget(const LoadOption& option) {
     if (!found) {
         return partition + L"——找不到这个分区";
     }
-    const auto place = L"磁盘 " + DecimalText(found->place.disk) + L" 分区 " +
-                       DecimalText(found->place.partition);
+    const auto place =
+        L"磁盘 " + DecimalText(found->place.disk) + L" 分区 " + DecimalText(found->place.partition);
     if (!found->drive) {
         return partition + L"（" + place + L"，没有盘符，未检查文件）";
     }

@@ -36,8 +36,8 @@ ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view b
                                                   drive + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
                                                   drive + L"\\EFI\\Boot\\bootx64.efi"}
                       : std::vector<std::wstring>{drive + L"\\bootmgr", drive + L"\\Boot\\BCD"};
-    return {L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " + drive + named +
-                (manager == BootManagerSource::Updated ? L" /bootex" : L""),
+    return {L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " + drive +
+                named + (manager == BootManagerSource::Updated ? L" /bootex" : L""),
             std::move(leaves)};
 }
 

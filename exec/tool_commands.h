@@ -41,8 +41,8 @@ enum class BootManagerSource { Default, Updated };
 // and its store, and for UEFI the fallback loader too. For the running firmware, those of BIOS
 // unless the PC started through UEFI, where the caller names them.
 ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
-                              BootFilesFor firmware = BootFilesFor::RunningFirmware,
-                              BootManagerSource manager = BootManagerSource::Default);
+                             BootFilesFor firmware = BootFilesFor::RunningFirmware,
+                             BootManagerSource manager = BootManagerSource::Default);
 
 // The seven store edits that add the 5.x entry to the boot drive's store, in their order.
 std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);

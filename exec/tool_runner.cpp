@@ -129,7 +129,8 @@ RunResult ToolRunner::Run(const ToolCommand& command, OutputCodePage codePage) {
                        (parts->parameters.empty() ? L"" : L" " + parts->parameters));
             Waiting waiting(log_, line);
             const auto started = clock_.Milliseconds();
-            const auto launched = launcher_.Launch({program, parts->parameters, codePage, command.leaves}, waiting);
+            const auto launched =
+                launcher_.Launch({program, parts->parameters, codePage, command.leaves}, waiting);
             took = L"，用时 " + DecimalText(clock_.Milliseconds() - started) + L" 毫秒";
             lines = OutputLines(launched);
             result.status = launched.started ? RunStatus::Finished : RunStatus::NotStarted;

@@ -348,8 +348,9 @@ std::optional<FoundPartition> Win32Volumes::FindPartitionById(std::string_view g
             if (!named(partition)) {
                 continue;
             }
-            FoundPartition found{{static_cast<int>(number), static_cast<int>(partition.PartitionNumber)},
-                                 std::nullopt};
+            FoundPartition found{
+                {static_cast<int>(number), static_cast<int>(partition.PartitionNumber)},
+                std::nullopt};
             for (const auto& entry : DriveEntries()) {
                 const auto volume = OpenVolume(entry.drive.Text(), 0);
                 PARTITION_INFORMATION_EX info{};

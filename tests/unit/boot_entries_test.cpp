@@ -12,8 +12,8 @@
 namespace kestrix {
 
 void PrintTo(const LoadOption& o, std::ostream* os) {
-    *os << "{active " << o.active << ", target " << static_cast<int>(o.target) << ", gpt "
-        << o.gpt << ", number " << o.partitionNumber << ", " << o.description.size()
+    *os << "{active " << o.active << ", target " << static_cast<int>(o.target) << ", gpt " << o.gpt
+        << ", number " << o.partitionNumber << ", " << o.description.size()
         << "-character description, " << o.file.size() << "-character file}";
 }
 
@@ -31,8 +31,8 @@ const std::string kFirmwareFile = PathNode(4, 6, std::string(16, 'f'));
 
 LoadOption Partition(bool active, std::wstring description, bool gpt, std::string signature,
                      std::wstring file) {
-    return {active, std::move(description), LoadTarget::Partition, gpt, std::move(signature), 1,
-            std::move(file)};
+    return {active, std::move(description), LoadTarget::Partition, gpt, std::move(signature),
+            1,      std::move(file)};
 }
 
 TEST(BootEntries, NamesWhereEachEntryLeads) {
@@ -48,12 +48,14 @@ TEST(BootEntries, NamesWhereEachEntryLeads) {
          Partition(true, L"Windows Boot Manager", true, kEspGuid,
                    L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi")},
         {"a whole path from the root bridge, inactive",
-         LoadOptionBytes(0, u"debian", kPciRoot + HardDriveNode(1, kEspGuid, 2) +
-                                           FileNode(u"\\EFI\\debian\\shimx64.efi") + kEndOfPath),
+         LoadOptionBytes(0, u"debian",
+                         kPciRoot + HardDriveNode(1, kEspGuid, 2) +
+                             FileNode(u"\\EFI\\debian\\shimx64.efi") + kEndOfPath),
          Partition(false, L"debian", true, kEspGuid, L"\\EFI\\debian\\shimx64.efi")},
         {"a path in two pieces",
-         LoadOptionBytes(1, u"split", HardDriveNode(1, kEspGuid, 2) + FileNode(u"\\EFI\\Boot") +
-                                          FileNode(u"bootx64.efi") + kEndOfPath),
+         LoadOptionBytes(1, u"split",
+                         HardDriveNode(1, kEspGuid, 2) + FileNode(u"\\EFI\\Boot") +
+                             FileNode(u"bootx64.efi") + kEndOfPath),
          Partition(true, L"split", true, kEspGuid, L"\\EFI\\Boot\\bootx64.efi")},
         {"an MBR disk's partition",
          LoadOptionBytes(1, u"mbr", HardDriveNode(1, "\x4d\x3c\x2b\x1a", 1) + kEndOfPath),
@@ -61,11 +63,13 @@ TEST(BootEntries, NamesWhereEachEntryLeads) {
         {"a partition without a signature leads nowhere known",
          LoadOptionBytes(1, u"none", HardDriveNode(1, "", 0) + kEndOfPath),
          {true, L"none", LoadTarget::OtherDevice, false, "", 0, L""}},
-        {"a program of the firmware", LoadOptionBytes(1, u"Setup", kFirmwareFile + kEndOfPath),
+        {"a program of the firmware",
+         LoadOptionBytes(1, u"Setup", kFirmwareFile + kEndOfPath),
          {true, L"Setup", LoadTarget::Firmware, false, "", 0, L""}},
         {"only the first instance counts",
-         LoadOptionBytes(1, u"first", kPciRoot + PathNode(0x7F, 0x01, "") +
-                                          HardDriveNode(1, kEspGuid, 2) + kEndOfPath),
+         LoadOptionBytes(
+             1, u"first",
+             kPciRoot + PathNode(0x7F, 0x01, "") + HardDriveNode(1, kEspGuid, 2) + kEndOfPath),
          {true, L"first", LoadTarget::OtherDevice, false, "", 0, L""}},
         {"optional data after the path is not the path's",
          LoadOptionBytes(1, u"data", kFirmwareFile) + "WINDOWS\x01\0\0\0",
@@ -85,8 +89,10 @@ TEST(BootEntries, RefusesBytesThatAreNoEntry) {
         {"shorter than its header", whole.substr(0, 5)},
         {"a description without its end", whole.substr(0, 7)},
         {"a path longer than the bytes", whole.substr(0, whole.size() - 1)},
-        {"a node shorter than its header", LoadOptionBytes(1, u"x", std::string("\x04\x01\x02\0", 4))},
-        {"a node longer than the path", LoadOptionBytes(1, u"x", std::string("\x04\x04\x09\0\0\0", 6))},
+        {"a node shorter than its header",
+         LoadOptionBytes(1, u"x", std::string("\x04\x01\x02\0", 4))},
+        {"a node longer than the path",
+         LoadOptionBytes(1, u"x", std::string("\x04\x04\x09\0\0\0", 6))},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DecodeLoadOption(c.bytes), std::nullopt) << c.name;
@@ -101,7 +107,8 @@ TEST(BootEntries, ReadsOvmfsOwn) {
     if (store.empty()) {
         GTEST_SKIP() << testing::kOvmfVariables << " is missing (Debian's ovmf package)";
     }
-    const std::string global("\x61\xdf\xe4\x8b\xca\x93\xd2\x11\xaa\x0d\x00\xe0\x98\x03\x2b\x8c", 16);
+    const std::string global("\x61\xdf\xe4\x8b\xca\x93\xd2\x11\xaa\x0d\x00\xe0\x98\x03\x2b\x8c",
+                             16);
     const struct {
         const char* name;
         LoadOption expected;

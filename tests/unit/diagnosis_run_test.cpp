@@ -118,7 +118,8 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
             for (const auto& file : path) {
                 const bool expected =
                     std::find(c.present.begin(), c.present.end(), file) != c.present.end();
-                EXPECT_EQ(IsPresent(files, file), expected) << ToUtf8(c.command.line) << ": " << ToUtf8(file);
+                EXPECT_EQ(IsPresent(files, file), expected)
+                    << ToUtf8(c.command.line) << ": " << ToUtf8(file);
             }
         }
         EXPECT_TRUE(disk.files.empty());
@@ -233,8 +234,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.firmware = Firmware::Uefi;
              m.files.efiSystem = {L"e:"};
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
-             // A store that bcdedit cannot open, a signed fallback loader without a version, a manager
-             // with a version and no signature.
+             // A store that bcdedit cannot open, a signed fallback loader without a version, a
+             // manager with a version and no signature.
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
              const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
              m.launcher.exitCodes[list] = 1;

@@ -29,13 +29,15 @@ inline std::string PathNode(int type, int subtype, const std::string& data) {
 
 // A hard drive node: signature kind 2 names a GPT partition GUID, 1 an MBR disk signature.
 inline std::string HardDriveNode(std::uint32_t number, const std::string& signature, int kind) {
-    return PathNode(4, 1, LeBytes(number, 4) + LeBytes(2048, 8) + LeBytes(204800, 8) +
-                              (signature + std::string(16, '\0')).substr(0, 16) +
-                              std::string{static_cast<char>(kind == 2 ? 2 : 1),
-                                          static_cast<char>(kind)});
+    return PathNode(4, 1,
+                    LeBytes(number, 4) + LeBytes(2048, 8) + LeBytes(204800, 8) +
+                        (signature + std::string(16, '\0')).substr(0, 16) +
+                        std::string{static_cast<char>(kind == 2 ? 2 : 1), static_cast<char>(kind)});
 }
 
-inline std::string FileNode(std::u16string_view path) { return PathNode(4, 4, Ucs2(path)); }
+inline std::string FileNode(std::u16string_view path) {
+    return PathNode(4, 4, Ucs2(path));
+}
 
 inline const std::string kEndOfPath = PathNode(0x7F, 0xFF, "");
 
@@ -45,7 +47,7 @@ inline std::string LoadOptionBytes(std::uint32_t attributes, std::u16string_view
 }
 
 // The unique partition GUID of Windows' ESP in the examples, as stored.
-inline const std::string kEspGuid("\x28\x73\x2a\xc1\x1f\xf8\xd2\x11\xba\x4b\x00\xa0\xc9\x3e\xc9\x3b",
-                                  16);
+inline const std::string kEspGuid(
+    "\x28\x73\x2a\xc1\x1f\xf8\xd2\x11\xba\x4b\x00\xa0\xc9\x3e\xc9\x3b", 16);
 
 }  // namespace kestrix::testing
