@@ -114,6 +114,7 @@ void Program::Start() {
         repairWindow_.Show();
     } else if (scan) {
         scanning_ = true;
+        session_.BlockSessionEnd(L"正在查找启动分区，请稍候……");
         // The scan's thread fills candidates_, which nothing reads until it is done.
         session_.RunInBackground([this] { candidates_ = scan_.ScanActivePartitions(scanReport_); },
                                  [this] { OnScanDone(); });
@@ -131,6 +132,7 @@ void Program::OfferCandidates() {
 
 void Program::OnScanDone() {
     scanning_ = false;
+    session_.AllowSessionEnd();
     OfferCandidates();
     if (endWhenScanEnds_) {
         session_.EndProgram(ExitCode());

@@ -50,7 +50,11 @@ public:
     // A close request of either window.
     void OnCloseRequest();
     // Windows asks whether its session may end (a log-off or a shutdown): not while a job writes.
-    bool OnQueryEndSession() const { return diagnosing_ || phase_ != Phase::Repairing; }
+    // Held while the scan may be giving a partition a drive letter for the run, which must be taken
+    // back, and while a repair writes.
+    bool OnQueryEndSession() const {
+        return !scanning_ && (diagnosing_ || phase_ != Phase::Repairing);
+    }
     // The session ends whatever was answered: no box, no further step, and the program ends.
     void OnSessionEnd();
     void OnAutoCloseTimer();

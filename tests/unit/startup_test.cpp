@@ -33,6 +33,9 @@ TEST(StartupScan, RunsBehindTheStartWindow) {
         EXPECT_FALSE(m.Start(L"")) << c.name;
         EXPECT_TRUE(m.startWindow.visible) << c.name;
         EXPECT_TRUE(m.launcher.requests.empty()) << c.name;
+        // A log-off waits for the scan, which may be giving a partition a letter for the run.
+        EXPECT_FALSE(m.app.program.OnQueryEndSession()) << c.name;
+        EXPECT_TRUE(m.session.sessionEndBlock) << c.name;
         const bool ended = m.Ends([&] {
             c.close ? m.app.program.OnCloseRequest() : m.app.program.OnStartButton();
         });
@@ -44,6 +47,8 @@ TEST(StartupScan, RunsBehindTheStartWindow) {
         // Nothing found: the box comes once the listing is read, then the list waits.
         EXPECT_EQ(m.session.messages.size(), 1u) << c.name;
         EXPECT_EQ(m.repairWindow.visible, !c.close) << c.name;
+        EXPECT_FALSE(m.session.sessionEndBlock) << c.name;
+        EXPECT_TRUE(m.app.program.OnQueryEndSession()) << c.name;
     }
 }
 
