@@ -28,7 +28,7 @@ struct VariableReading {
     explicit operator bool() const { return ok; }
 };
 
-// The vendor of the variables that the UEFI specification defines (SecureBoot, BootOrder...).
+// The vendor of the variables that every UEFI firmware keeps (SecureBoot, BootOrder...).
 inline constexpr wchar_t kGlobalVariables[] = L"{8be4df61-93ca-11d2-aa0d-00e098032b8c}";
 
 class FirmwareReader {
