@@ -230,7 +230,7 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
                 Line(L"    版本：" + (version ? FileVersionText(version->fileVersion)
                                       : read  ? L"没有版本信息"
                                               : L"无法读取" + Reason(read)));
-                const auto signers = SignersOfFile(files_, signatures_, path);
+                const auto signers = read ? SignersOf(signatures_, bytes) : std::nullopt;
                 Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
             }
             std::string text;

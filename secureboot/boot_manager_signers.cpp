@@ -44,7 +44,11 @@ std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signa
     if (!files.ReadWholeFile(path, bytes)) {
         return std::nullopt;
     }
-    const auto blobs = DecodePeCertificates(bytes);
+    return SignersOf(signatures, bytes);
+}
+
+std::optional<std::vector<Signer>> SignersOf(const Signatures& signatures, std::string_view pe) {
+    const auto blobs = DecodePeCertificates(pe);
     if (!blobs) {
         return std::nullopt;
     }

@@ -2,6 +2,7 @@
 // Who signed a boot manager on a drive, and what the firmware's Secure Boot trust makes of it.
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -10,8 +11,10 @@
 
 namespace kestrix {
 
-// Every signer of the PE file at path, in its order; empty for an unsigned file; nothing when
-// the file cannot be read or is no PE file.
+// Every signer of a PE file's bytes, in its order; empty for an unsigned file; nothing for bytes
+// that are no PE file.
+std::optional<std::vector<Signer>> SignersOf(const Signatures& signatures, std::string_view pe);
+// The same for the file at path; nothing too when it cannot be read.
 std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signatures& signatures,
                                                  const std::wstring& path);
 

@@ -4,15 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace kestrix::testing {
+#include "signature_lists.h"
 
-inline std::string LeBytes(std::uint64_t value, int length) {
-    std::string bytes;
-    for (int i = 0; i < length; ++i, value >>= 8) {
-        bytes += static_cast<char>(value & 0xFF);
-    }
-    return bytes;
-}
+namespace kestrix::testing {
 
 inline std::string Ucs2(std::u16string_view text) {
     std::string bytes;

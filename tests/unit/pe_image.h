@@ -12,9 +12,7 @@ inline constexpr std::uint16_t kPe32Plus = 0x20B;
 inline constexpr std::uint16_t kSignedData = 2;
 inline constexpr std::uint16_t kX509Certificate = 1;
 
-inline std::string Le16Bytes(std::uint16_t value) {
-    return {static_cast<char>(value), static_cast<char>(value >> 8)};
-}
+inline std::string Le16Bytes(std::uint16_t value) { return LeBytes(value, 2); }
 
 // A DER SEQUENCE with a two-byte length, as signatures are.
 inline std::string Der(const std::string& content) {

@@ -15,13 +15,16 @@ inline const std::string kRsa2048Type(
     "\xe8\x66\x57\x3c\x9c\x26\x34\x4e\xaa\x14\xed\x77\x6e\x85\xb3\xb6", 16);
 inline const std::string kOwner(16, '\x77');
 
-inline std::string Le32Bytes(std::uint32_t value) {
+// A number as length little-endian bytes.
+inline std::string LeBytes(std::uint64_t value, int length) {
     std::string out;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < length; ++i) {
         out += static_cast<char>(value >> (8 * i));
     }
     return out;
 }
+
+inline std::string Le32Bytes(std::uint32_t value) { return LeBytes(value, 4); }
 
 // One EFI_SIGNATURE_LIST of equal-sized entries, each prefixed with the owner GUID; header is
 // the list's own header bytes.
