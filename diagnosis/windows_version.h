@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pe_header.h"
+
 namespace kestrix {
 
 // A file's version as its version resource holds it: major.minor.build.revision.
@@ -15,11 +17,6 @@ struct FileVersion {
 
     bool operator==(const FileVersion&) const = default;
 };
-
-// The machine types of a PE file's header.
-constexpr std::uint16_t kMachineX86 = 0x014C;
-constexpr std::uint16_t kMachineX64 = 0x8664;
-constexpr std::uint16_t kMachineArm64 = 0xAA64;
 
 enum class Architecture { kUnknown, kX86, kX64, kArm64 };
 

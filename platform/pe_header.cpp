@@ -14,17 +14,35 @@ constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
 constexpr std::size_t kDirectorySize = 8;
 
-}  // namespace
-
-std::optional<PeHeader> DecodePeHeader(std::string_view pe) {
+// Where the "PE" signature is, when the MZ header leads to one with at least `after` bytes from
+// it to the end.
+std::optional<std::size_t> SignatureAt(std::string_view pe, std::size_t after) {
     if (pe.size() < kDosHeaderSize || pe.substr(0, 2) != "MZ") {
         return std::nullopt;
     }
     const std::uint64_t header = Le32(pe, kNewHeaderOffset);
-    if (header + kSignatureAndFileHeader + 2 > pe.size() ||
-        pe.substr(header, 4) != std::string_view("PE\0\0", 4)) {
+    if (header + after > pe.size() || pe.substr(header, 4) != std::string_view("PE\0\0", 4)) {
         return std::nullopt;
     }
+    return static_cast<std::size_t>(header);
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> PeMachine(std::string_view pe) {
+    const auto header = SignatureAt(pe, 6);
+    if (!header) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(Le16(pe, *header + 4));
+}
+
+std::optional<PeHeader> DecodePeHeader(std::string_view pe) {
+    const auto found = SignatureAt(pe, kSignatureAndFileHeader + 2);
+    if (!found) {
+        return std::nullopt;
+    }
+    const std::size_t header = *found;
     const std::size_t optional = header + kSignatureAndFileHeader;
     const std::uint64_t optionalEnd = optional + Le16(pe, header + 20);
     const std::uint32_t magic = Le16(pe, optional);

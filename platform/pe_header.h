@@ -9,6 +9,11 @@
 
 namespace kestrix {
 
+// The machine types of a PE file's header.
+constexpr std::uint16_t kMachineX86 = 0x014C;
+constexpr std::uint16_t kMachineX64 = 0x8664;
+constexpr std::uint16_t kMachineArm64 = 0xAA64;
+
 struct PeHeader {
     std::uint16_t machine = 0;
     std::uint32_t sections = 0;
@@ -21,5 +26,9 @@ struct PeHeader {
 // Nothing unless the bytes begin with an MZ header that leads to a "PE" signature whose optional
 // header (PE32 or PE32+) lies whole inside them.
 std::optional<PeHeader> DecodePeHeader(std::string_view pe);
+
+// The machine type alone: it needs only the MZ header and the "PE" signature with the field
+// after it, as the first sectors of a file hold them.
+std::optional<std::uint16_t> PeMachine(std::string_view pe);
 
 }  // namespace kestrix

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "exec/tool_commands.h"
-#include "platform/bytes.h"
+#include "platform/pe_header.h"
 #include "repair/store_listing.h"
 #include "secureboot/boot_manager_signers.h"
 
@@ -22,19 +22,12 @@ constexpr const wchar_t* kUpdatedManager = L"\\Windows\\Boot\\EFI_EX\\bootmgfw_E
 }  // namespace
 
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
-    if (pe.size() < 0x40 || pe[0] != 'M' || pe[1] != 'Z') {
-        return std::nullopt;
-    }
-    const std::size_t header = Le32(pe, 0x3C);
-    if (header > pe.size() || pe.size() - header < 6 || pe.compare(header, 4, std::string_view("PE\0\0", 4)) != 0) {
-        return std::nullopt;
-    }
-    switch (Le16(pe, header + 4)) {
-        case 0x8664:
+    switch (PeMachine(pe).value_or(0)) {
+        case kMachineX64:
             return L"bootx64.efi";
-        case 0x014C:
+        case kMachineX86:
             return L"bootia32.efi";
-        case 0xAA64:
+        case kMachineArm64:
             return L"bootaa64.efi";
         default:
             return std::nullopt;
