@@ -1,13 +1,12 @@
 #include "partitions/partition_scan.h"
 
 #include "exec/tool_commands.h"
+#include "partitions/listing_line.h"
 #include "platform/text.h"
 
 namespace kestrix {
 
 namespace {
-
-constexpr wchar_t kEndOfDisks[] = L"open disk error!";
 
 const wchar_t* MediaName(DriveMedia media) {
     switch (media) {
@@ -110,7 +109,7 @@ namespace {
 
 bool EndsDisks(const std::vector<std::wstring>& lines) {
     for (const auto& line : lines) {
-        if (NormaliseListingLine(line) == kEndOfDisks) {
+        if (NormaliseListingLine(line) == kOpenDiskError) {
             return true;
         }
     }
@@ -123,7 +122,7 @@ void ReadDisk(int disk, const std::vector<std::wstring>& lines,
               std::vector<std::pair<int, UnletteredEfiPartition>>& unlettered) {
     for (const auto& raw : lines) {
         const auto line = NormaliseListingLine(raw);
-        if (line == kEndOfDisks) {
+        if (line == kOpenDiskError) {
             return;
         }
         if (auto candidate = CandidateFor(line)) {
