@@ -1,13 +1,13 @@
 #pragma once
 // The program's own logic over its two windows: start-up, the hand-over from the start window to
 // the repair window, the repair (or with "-r" the restore) that the confirm button starts in the
-// background (with "-i" the diagnosis, started at once), and when the program ends. The Win32 layer forwards each window event to the
-// handler named for it.
+// background (with "-i" the diagnosis, started at once), and when the program ends. The Win32
+// layer forwards each window event to the handler named for it.
 #include "app/logged_session.h"
 #include "app/options.h"
+#include "diagnosis/diagnosis_job.h"
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
-#include "diagnosis/diagnosis_job.h"
 #include "platform/files.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"

@@ -6,8 +6,6 @@ namespace kestrix {
 
 namespace {
 
-constexpr std::uint32_t kErrorAccessDenied = 5;
-constexpr std::uint32_t kErrorAlreadyExists = 183;
 // What a planned tool's file holds for the plan: its real content is the tool's to make.
 constexpr char kMadeByTool[] = "(planned)";
 

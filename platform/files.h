@@ -20,7 +20,9 @@ struct FileResult {
 // The platform's error codes that the logic tells apart.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 struct FolderEntry {
     std::wstring name;
