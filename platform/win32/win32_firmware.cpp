@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "platform/win32/error_text.h"
 #include "platform/win32/unique_handle.h"
-
-#include <utility>
 
 namespace kestrix::win32 {
 
