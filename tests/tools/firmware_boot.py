@@ -32,7 +32,7 @@ import ovmf_vars  # noqa: E402
 CODE = Path("/usr/share/OVMF/OVMF_CODE_4M.ms.fd")
 VARS = Path("/usr/share/OVMF/OVMF_VARS_4M.ms.fd")
 ESP_SECTORS = 8192
-TIMEOUT_SECONDS = 60.0
+TIMEOUT_SECONDS = 90.0
 STARTED = re.compile(r"^Failed to open \\EFI\\BOOT\\grubx64\.efi")
 # The boot option OVMF makes for the image is the first hard disk's.
 DISK_OPTION = r'BdsDxe: failed to (load|start) Boot[0-9A-F]{4} "UEFI QEMU HARDDISK[^"]*" from .*: '
