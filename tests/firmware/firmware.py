@@ -26,6 +26,10 @@ from ovmf_vars import read_variable  # noqa: E402
 AGREES = {"started": "allowed", "refused": "refused"}
 
 
+class ProbeError(RuntimeError):
+    pass
+
+
 def program_verdict(efi, db, dbx, options):
     """{"verdict": …, "reason": …} as kprobe verdict prints them for these inputs, under Wine as
     the end-to-end cases run it."""
@@ -50,8 +54,9 @@ def program_verdict(efi, db, dbx, options):
         finally:
             workspace.cleanup()
     if code != 0:
-        raise BootError(f"kprobe verdict {' '.join(arguments)} failed ({code}): {err.strip()}")
-    return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        raise ProbeError(f"kprobe verdict {' '.join(arguments)} failed ({code}): "
+                         f"{(err or out).strip()}")
+    return dict(line.strip().split("=", 1) for line in out.splitlines() if "=" in line)
 
 
 def run(case, options):
@@ -64,13 +69,17 @@ def run(case, options):
     if result.verdict != case.firmware:
         problems.append(f"the firmware {result.verdict} the file; the case expects "
                         f"{case.firmware}")
-    if options is not None:
+    if options is None:
+        return problems, seen
+    try:
         program = program_verdict(efi, read_variable(store, "db"), read_variable(store, "dbx"),
                                   options)
-        seen.append(f"program verdict={program.get('verdict')} reason={program.get('reason')}")
-        if program.get("verdict") != AGREES[result.verdict]:
-            problems.append(f"the firmware {result.verdict} the file, the program's verdict is "
-                            f"{program.get('verdict')} ({program.get('reason')})")
+    except ProbeError as error:
+        return problems + [str(error)], seen
+    seen.append(f"program verdict={program.get('verdict')} reason={program.get('reason')}")
+    if program.get("verdict") != AGREES[result.verdict]:
+        problems.append(f"the firmware {result.verdict} the file, the program's verdict is "
+                        f"{program.get('verdict')} ({program.get('reason')})")
     return problems, seen
 
 

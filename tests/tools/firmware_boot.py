@@ -10,7 +10,7 @@ the \\EFI\\BOOT\\grubx64.efi it is to start next and prints that it failed to op
 "refused" when the firmware's boot manager reports that loading the disk's boot option was
 denied. Anything else (qemu ending, another load error, no verdict within the time) is an error.
 
-  firmware_boot.py FILE.efi [--db FILE|-] [--dbx FILE|-]   (prints started or refused)
+  firmware_boot.py FILE.efi [--db FILE|-] [--dbx FILE|-] [--timeout S]   (started or refused)
 """
 
 import argparse
@@ -91,14 +91,15 @@ def qemu_command(vars_path, esp_path):
             "-serial", "stdio", "-monitor", "none"]
 
 
-def watch(process, deadline, console, errors):
+def watch(process, timeout, console, errors):
     """Reads the console until a line gives the verdict; returns (verdict, line)."""
+    deadline = time.monotonic() + timeout
     pending = b""
     out = process.stdout.fileno()
     while True:
         left = deadline - time.monotonic()
         if left <= 0:
-            raise BootError(f"no verdict within {TIMEOUT_SECONDS:.0f} s")
+            raise BootError(f"no verdict within {timeout:.0f} s")
         ready, _, _ = select.select([out], [], [], min(left, 1.0))
         if not ready:
             continue
@@ -136,7 +137,7 @@ def boot(efi, store, timeout=TIMEOUT_SECONDS):
                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                        stderr=stderr)
         try:
-            verdict, line = watch(process, started + timeout, console, errors)
+            verdict, line = watch(process, timeout, console, errors)
         except BootError as error:
             tail = "\n".join("    " + x for x in console[-15:])
             raise BootError(f"{error}\n  console's last lines:\n{tail}") from None
@@ -159,12 +160,14 @@ def main(argv=None):
     parser.add_argument("efi")
     parser.add_argument("--db", help="signature lists for db, or - for none (default: OVMF's)")
     parser.add_argument("--dbx", help="signature lists for dbx, or - for none (default: OVMF's)")
+    parser.add_argument("--timeout", type=float, default=TIMEOUT_SECONDS,
+                        help="seconds to wait for the verdict")
     args = parser.parse_args(argv)
     changes = {name: None if value == "-" else Path(value).read_bytes()
                for name, value in (("db", args.db), ("dbx", args.dbx)) if value is not None}
     try:
         result = boot(Path(args.efi).read_bytes(),
-                      ovmf_vars.rewrite(VARS.read_bytes(), changes))
+                      ovmf_vars.rewrite(VARS.read_bytes(), changes), args.timeout)
     except BootError as error:
         print(f"error: {error}", file=sys.stderr)
         return 2

@@ -10,7 +10,7 @@ size, format 0x5A, state 0xFE), then one AUTHENTICATED_VARIABLE_HEADER after ano
 A variable is changed the way the firmware itself changes one: the old copy is marked deleted in
 place and the new copy is added after the last variable. Nothing else in the file moves.
 
-  ovmf_vars.py read  VARS.fd NAME OUT      (NAME db or dbx; writes "-" when there is none)
+  ovmf_vars.py read  VARS.fd NAME OUT      (NAME db or dbx; exits 3 when there is none)
   ovmf_vars.py write VARS.fd OUT [--db FILE|-] [--dbx FILE|-]   ("-" removes the variable)
 """
 
@@ -64,8 +64,8 @@ def store_bounds(image):
     """(offset of the first variable, end of the store) of an OVMF variable file."""
     if len(image) < 56 or image[40:44] != b"_FVH":
         raise StoreError("no firmware volume header at the start of the file")
-    volume_length, header_length = struct.unpack_from("<Q", image, 32)[0], \
-        struct.unpack_from("<H", image, 48)[0]
+    (volume_length,) = struct.unpack_from("<Q", image, 32)
+    (header_length,) = struct.unpack_from("<H", image, 48)
     if volume_length > len(image) or header_length + STORE_HEADER.size > volume_length:
         raise StoreError("firmware volume header does not fit the file")
     guid, size, fmt, state, _, _ = STORE_HEADER.unpack_from(image, header_length)
@@ -125,9 +125,9 @@ def rewrite(image, changes):
     """A copy of image with each {name: data or None} of the image security database set
     (None deletes it)."""
     image = bytearray(image)
-    _, end = store_bounds(image)
+    first, end = store_bounds(image)
     every = variables(image)
-    free = _align4(every[-1].end) if every else store_bounds(image)[0]
+    free = _align4(every[-1].end) if every else first
     for name, data in changes.items():
         old_header = None
         for v in every:
@@ -166,7 +166,10 @@ def main(argv=None):
     try:
         if args.command == "read":
             data = read_variable(image, args.name)
-            Path(args.out).write_bytes(b"-" if data is None else data)
+            if data is None:
+                print(f"{args.store} holds no {args.name}", file=sys.stderr)
+                return 3
+            Path(args.out).write_bytes(data)
         else:
             changes = {name: _data_argument(value)
                        for name, value in (("db", args.db), ("dbx", args.dbx))
