@@ -6,7 +6,6 @@ signatures from openssl and osslsigncode."""
 import functools
 import subprocess
 import sys
-import tempfile
 import uuid
 from dataclasses import dataclass
 from pathlib import Path
@@ -16,6 +15,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
 import authenticode  # noqa: E402
 import firmware_boot  # noqa: E402
 import ovmf_vars  # noqa: E402
+from efi_signing import signed_by_test_ca  # noqa: E402
 
 SIGNED_SHIM = Path("/usr/lib/shim/shimx64.efi.signed")
 # The same shim before Microsoft signed it: no certificate table.
@@ -70,24 +70,7 @@ def ovmf_keys():
 def test_signed():
     """The unsigned shim signed by a test signer whose CA a test made under the name and subject
     of Microsoft's Windows Production PCA 2011: (the file, the CA certificate in DER)."""
-    with tempfile.TemporaryDirectory() as folder:
-        script = f"""
-            openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '{PCA_2011}' \
-                -keyout ca.key -out ca.pem
-            openssl req -newkey rsa:2048 -nodes -subj '/CN=Kestrix Firmware Test Signer' \
-                -keyout signer.key -out signer.csr
-            openssl x509 -req -days 30 -in signer.csr -CA ca.pem -CAkey ca.key -set_serial 11 \
-                -out signer.pem
-            cat signer.pem ca.pem > chain.pem
-            openssl x509 -in ca.pem -outform DER -out ca.der
-            osslsigncode sign -h sha256 -certs chain.pem -key signer.key -in {UNSIGNED_SHIM} \
-                -out signed.efi
-        """
-        done = subprocess.run(["sh", "-ec", script], cwd=folder, capture_output=True, text=True)
-        if done.returncode != 0:
-            raise OSError(f"signing with the test CA failed: {done.stderr.strip()}")
-        folder = Path(folder)
-        return (folder / "signed.efi").read_bytes(), (folder / "ca.der").read_bytes()
+    return signed_by_test_ca(UNSIGNED_SHIM, PCA_2011, "/CN=Kestrix Firmware Test Signer")
 
 
 def shim_with_ovmf_keys():
