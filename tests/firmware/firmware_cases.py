@@ -23,8 +23,10 @@ UNSIGNED_SHIM = Path("/usr/lib/shim/shimx64.efi")
 X509 = uuid.UUID("a5c059a1-94e4-4aa7-87b5-ab155c2bf072")
 SHA256 = uuid.UUID("c1c41626-504c-4092-aca9-41f936934328")
 OWNER = uuid.UUID("6b657374-7269-7820-7465-737420737472")
-# The CA that signed the shim's first signature, the one OVMF's db holds.
+# The CAs of the shim's two signatures: OVMF's db holds the first, not the second.
 SHIM_CA = "CN = Microsoft Corporation UEFI CA 2011"
+SECOND_CA = (Path(__file__).resolve().parents[2].parent / "shared" / "secureboot"
+             / "certificates" / "microsoft_uefi_ca_2023.der")
 PCA_2011 = ("/C=US/ST=Washington/L=Redmond/O=Microsoft Corporation"
             "/CN=Microsoft Windows Production PCA 2011")
 
@@ -90,13 +92,32 @@ def shim_digest_in_dbx():
     return shim, db, dbx + signature_list(SHA256, [authenticode.digest(shim)])
 
 
-def shim_without_its_ca():
-    db, dbx = ovmf_keys()
-    kept = [data for kind, data in split_lists(db)
-            if kind != X509 or SHIM_CA not in certificate_subject(data[28 + 16:])]
-    if len(kept) != len(split_lists(db)) - 1:
+def ovmf_db_without_shim_ca():
+    """OVMF's db without the shim's first CA, and that CA's signature list."""
+    db, _ = ovmf_keys()
+    kept, taken = [], []
+    for kind, data in split_lists(db):
+        shim_ca = kind == X509 and SHIM_CA in certificate_subject(data[28 + 16:])
+        (taken if shim_ca else kept).append(data)
+    if len(taken) != 1:
         raise OSError(f"OVMF's db does not hold {SHIM_CA} once")
-    return SIGNED_SHIM.read_bytes(), b"".join(kept), dbx
+    return b"".join(kept), taken[0]
+
+
+def shim_without_its_ca():
+    return SIGNED_SHIM.read_bytes(), ovmf_db_without_shim_ca()[0], ovmf_keys()[1]
+
+
+def shim_second_signature():
+    db, _ = ovmf_db_without_shim_ca()
+    return (SIGNED_SHIM.read_bytes(), db + signature_list(X509, [SECOND_CA.read_bytes()]),
+            ovmf_keys()[1])
+
+
+def shim_one_signer_revoked():
+    db, dbx = ovmf_keys()
+    return (SIGNED_SHIM.read_bytes(), db + signature_list(X509, [SECOND_CA.read_bytes()]),
+            dbx + ovmf_db_without_shim_ca()[1])
 
 
 def unsigned_shim_digest_in_db():
@@ -122,6 +143,9 @@ CASES = [
     FirmwareCase("shim_altered", shim_altered, "refused"),
     FirmwareCase("shim_digest_in_dbx", shim_digest_in_dbx, "refused"),
     FirmwareCase("shim_without_its_ca", shim_without_its_ca, "refused"),
+    # Either signature may allow the file; one whose CA dbx revokes refuses it whole.
+    FirmwareCase("shim_second_signature", shim_second_signature, "started"),
+    FirmwareCase("shim_one_signer_revoked", shim_one_signer_revoked, "refused"),
     FirmwareCase("unsigned_shim_digest_in_db", unsigned_shim_digest_in_db, "started"),
     # A CA bearing PCA 2011's name is not PCA 2011; with its own certificate in db it is trusted.
     FirmwareCase("fake_pca_signed", fake_pca_signed, "refused"),
