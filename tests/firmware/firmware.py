@@ -18,7 +18,9 @@ sys.dont_write_bytecode = True
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent / "e2e"))
+import e2e  # noqa: E402
 import firmware_cases  # noqa: E402
+from cases import Case, Run  # noqa: E402
 from firmware_boot import BootError, boot, store_with  # noqa: E402
 from ovmf_vars import read_variable  # noqa: E402
 
@@ -33,8 +35,6 @@ class ProbeError(RuntimeError):
 def program_verdict(efi, db, dbx, options):
     """{"verdict": …, "reason": …} as kprobe verdict prints them for these inputs, under Wine as
     the end-to-end cases run it."""
-    import e2e
-    from cases import Case, Run
     files = {"d:/file.efi": efi}
     arguments = ["d:\\file.efi"]
     for name, data in (("db", db), ("dbx", dbx)):
@@ -46,13 +46,16 @@ def program_verdict(efi, db, dbx, options):
     # A tool case: kprobe is all it runs.
     case = Case(name="firmware-verdict", files=files,
                 runs=(Run("kprobe.exe", "verdict " + " ".join(arguments)),))
-    with e2e.Display(options.own_display) as display:
-        workspace = e2e.Workspace(case, options, display.name)
-        try:
-            workspace.prepare()
-            code, out, err = workspace.probe("verdict", *arguments)
-        finally:
-            workspace.cleanup()
+    try:
+        with e2e.Display(options.own_display) as display:
+            workspace = e2e.Workspace(case, options, display.name)
+            try:
+                workspace.prepare()
+                code, out, err = workspace.probe("verdict", *arguments)
+            finally:
+                workspace.cleanup()
+    except e2e.CaseFailure as failure:
+        raise ProbeError(f"kprobe verdict under Wine: {failure}") from None
     if code != 0:
         raise ProbeError(f"kprobe verdict {' '.join(arguments)} failed ({code}): "
                          f"{(err or out).strip()}")
@@ -107,7 +110,6 @@ def main(argv=None):
         parser.error("give --case NAME, --all or --list")
     options = None
     if args.build_dir:
-        import e2e
         options = e2e.resolve_options(argparse.Namespace(
             arch="x64", timeout=60.0, keep=False, screenshot=None, artifacts=None,
             own_display=args.own_display, verbose=False, print_log=False,

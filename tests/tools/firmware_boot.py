@@ -35,10 +35,10 @@ ESP_SECTORS = 8192
 TIMEOUT_SECONDS = 90.0
 STARTED = re.compile(r"^Failed to open \\EFI\\BOOT\\grubx64\.efi")
 # The boot option OVMF makes for the image is the first hard disk's.
-DISK_OPTION = r'BdsDxe: failed to (load|start) Boot[0-9A-F]{4} "UEFI QEMU HARDDISK[^"]*" from .*: '
-REFUSED = re.compile(r"^" + DISK_OPTION + r"Access Denied$")
-OTHER_FAILURE = re.compile(r"^" + DISK_OPTION)
-ESCAPE = re.compile(r"\x1b(\[[0-9;?]*[A-Za-z]|[()][0-9A-Za-z]|[=>])")
+DISK_OPTION = r' Boot[0-9A-F]{4} "UEFI QEMU HARDDISK[^"]*" from .*: '
+REFUSED = re.compile(r"^BdsDxe: failed to load" + DISK_OPTION + r"Access Denied$")
+OTHER_FAILURE = re.compile(r"^BdsDxe: failed to (load|start)" + DISK_OPTION)
+ESCAPE = re.compile(r"\x1b(\[[0-9;?=]*[A-Za-z]|[()][0-9A-Za-z]|[=>])")
 
 
 class BootError(RuntimeError):
