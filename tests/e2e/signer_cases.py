@@ -4,11 +4,13 @@ signed under which CA."""
 
 import functools
 import hashlib
-import subprocess
-import tempfile
+import sys
 from pathlib import Path
 
 from cases import Case, Run
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+from efi_signing import signed_by_test_ca  # noqa: E402
 
 # Debian's shim carries two Microsoft signatures, one entry of the certificate table each;
 # Debian's GRUB one signature by Debian's own CA.
@@ -23,26 +25,11 @@ def installed(path):
 
 @functools.cache
 def nested_grub():
-    """GRUB with a second signature nested in Debian's, by a signer and CA made for the run with
-    openssl and osslsigncode: (the file's bytes, the CA certificate's SHA-1 in hex)."""
-    with tempfile.TemporaryDirectory() as folder:
-        script = f"""
-            openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=Kestrix Test CA' \
-                -keyout ca.key -out ca.pem
-            openssl req -newkey rsa:2048 -nodes -subj '/CN=Kestrix Test Signer' \
-                -keyout signer.key -out signer.csr
-            openssl x509 -req -days 30 -in signer.csr -CA ca.pem -CAkey ca.key -set_serial 7 \
-                -out signer.pem
-            cat signer.pem ca.pem > chain.pem
-            openssl x509 -in ca.pem -outform DER -out ca.der
-            osslsigncode sign -nest -certs chain.pem -key signer.key -in {GRUB} -out nested.efi
-        """
-        done = subprocess.run(["sh", "-ec", script], cwd=folder, capture_output=True, text=True)
-        if done.returncode != 0:
-            raise OSError(f"making the nested signature failed: {done.stderr.strip()}")
-        folder = Path(folder)
-        return ((folder / "nested.efi").read_bytes(),
-                hashlib.sha1((folder / "ca.der").read_bytes()).hexdigest().upper())
+    """GRUB with a second signature nested in Debian's, by a signer and CA made for the run:
+    (the file's bytes, the CA certificate's SHA-1 in hex)."""
+    nested, ca = signed_by_test_ca(GRUB, "/CN=Kestrix Test CA", "/CN=Kestrix Test Signer",
+                                   nest=True)
+    return nested, hashlib.sha1(ca).hexdigest().upper()
 
 
 def signers_run(efi, out):
