@@ -35,7 +35,7 @@ struct ListedPartition {
     std::wstring sizeMiB;
 };
 
-// A partition line of the listing (see partitions/listing_line.h), its words kept in the case
+// A partition line of the listing (see lister/listing_line.h), its words kept in the case
 // they were printed in; nothing for any other line.
 std::optional<ListedPartition> ParseListedPartition(std::wstring_view line);
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "diagnosis/boot_code.h"
-#include "diagnosis/hibernation.h"
-#include "diagnosis/version_resource.h"
+#include "installed/hibernation.h"
+#include "installed/version_resource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

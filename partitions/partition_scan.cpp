@@ -1,7 +1,7 @@
 #include "partitions/partition_scan.h"
 
 #include "exec/tool_commands.h"
-#include "partitions/listing_line.h"
+#include "lister/listing_line.h"
 #include "platform/text.h"
 
 namespace kestrix {

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "diagnosis/hibernation.h"
-#include "diagnosis/version_resource.h"
+#include "installed/hibernation.h"
+#include "installed/version_resource.h"
 #include "platform/text.h"
 
 namespace kestrix {

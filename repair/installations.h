@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "diagnosis/windows_version.h"
 #include "exec/tool_commands.h"
+#include "installed/windows_version.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
 

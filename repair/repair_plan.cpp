@@ -1,6 +1,6 @@
 #include "repair/repair_plan.h"
 
-#include "diagnosis/hibernation.h"
+#include "installed/hibernation.h"
 #include "platform/text.h"
 
 namespace kestrix {

@@ -12,8 +12,8 @@ mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
       repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
-      diagnosis/boot_code.cpp diagnosis/version_resource.cpp diagnosis/windows_version.cpp
-      diagnosis/hibernation.cpp diagnosis/boot_entries.cpp)
+      diagnosis/boot_code.cpp installed/version_resource.cpp installed/windows_version.cpp
+      installed/hibernation.cpp diagnosis/boot_entries.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis boot_entries}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"

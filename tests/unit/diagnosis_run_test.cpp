@@ -9,7 +9,7 @@
 #include "app_fixture.h"
 #include "diagnosis/diagnosis_job.h"
 #include "diagnosis/planning.h"
-#include "diagnosis/windows_version.h"
+#include "installed/windows_version.h"
 #include "load_options.h"
 #include "pe_image.h"
 #include "platform/text.h"

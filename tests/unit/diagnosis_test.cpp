@@ -8,10 +8,10 @@
 #include <iterator>
 
 #include "diagnosis/boot_code.h"
-#include "diagnosis/hibernation.h"
-#include "diagnosis/version_resource.h"
-#include "diagnosis/windows_version.h"
 #include "disk_image.h"
+#include "installed/hibernation.h"
+#include "installed/version_resource.h"
+#include "installed/windows_version.h"
 
 namespace kestrix {
 namespace {

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "exec/tool_commands.h"
-#include "partitions/listing_line.h"
+#include "lister/listing_line.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/process.h"
 #include "platform/signatures.h"
+#include "platform/text.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
-#include "platform/process.h"
-#include "platform/text.h"
 #include "platform/windows.h"
 
 namespace kestrix::testing {

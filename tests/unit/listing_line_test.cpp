@@ -3,9 +3,9 @@
 #include <map>
 #include <set>
 
-#include "offered.h"
 #include "disk_image.h"
-#include "partitions/listing_line.h"
+#include "lister/listing_line.h"
+#include "offered.h"
 #include "partitions/partition_scan.h"
 #include "platform/text.h"
 

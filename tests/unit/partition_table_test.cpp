@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "disk_image.h"
-#include "partitions/partition_table.h"
+#include "lister/partition_table.h"
 #include "platform/text.h"
 
 namespace kestrix {

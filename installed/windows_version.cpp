@@ -1,4 +1,4 @@
-#include "diagnosis/windows_version.h"
+#include "installed/windows_version.h"
 
 #include "platform/text.h"
 

@@ -1,4 +1,4 @@
-#include "partitions/listing_line.h"
+#include "lister/listing_line.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "diagnosis/version_resource.h"
+#include "installed/version_resource.h"
 
 #include <algorithm>
 

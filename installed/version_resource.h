@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "diagnosis/windows_version.h"
+#include "installed/windows_version.h"
 
 namespace kestrix {
 

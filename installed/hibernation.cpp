@@ -1,4 +1,4 @@
-#include "diagnosis/hibernation.h"
+#include "installed/hibernation.h"
 
 namespace kestrix {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "partitions/partition_table.h"
+#include "lister/partition_table.h"
 
 namespace kestrix {
 

@@ -1,4 +1,4 @@
-#include "partitions/partition_table.h"
+#include "lister/partition_table.h"
 
 #include <algorithm>
 #include <limits>

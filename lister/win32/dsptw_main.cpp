@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "partitions/listing_line.h"
+#include "lister/listing_line.h"
 #include "platform/text.h"
 #include "platform/win32/unique_handle.h"
 
