@@ -10,8 +10,9 @@ pkgs=(cmake g++ make libgtest-dev
       python3 passwd
       # Secure Boot test material: Microsoft-signed and Debian-signed EFI binaries, a firmware
       # variable store with Microsoft's keys, and the tools that make signature lists and
-      # signatures of test certificates.
-      shim-signed grub-efi-amd64-signed ovmf efitools osslsigncode openssl)
+      # signatures of test certificates (osslsigncode, and sbsigntool for a second signature);
+      # libcrypto checks signatures in the unit tests.
+      shim-signed grub-efi-amd64-signed ovmf efitools osslsigncode sbsigntool openssl libssl-dev)
 
 # 32-bit Wine only where the kernel runs 32-bit programs; elsewhere the x86 cases are skipped.
 if bash "$(dirname "$0")/runs-32-bit.sh"; then

@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "exec/tool_commands.h"
+#include "openssl_signatures.h"
 #include "partitions/listing_line.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/process.h"
 #include "platform/signatures.h"
+#include "platform/text.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
-#include "platform/process.h"
-#include "platform/text.h"
 #include "platform/windows.h"
 
 namespace kestrix::testing {
@@ -31,7 +32,7 @@ struct ProgramEnded {
 };
 
 class FakeStartWindow final : public StartWindow {
-public:
+  public:
     explicit FakeStartWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
@@ -47,12 +48,12 @@ public:
     bool visible = false;
     bool bootSectorOnly = false;
 
-private:
+  private:
     Events& events_;
 };
 
 class FakeRepairWindow final : public RepairWindow {
-public:
+  public:
     explicit FakeRepairWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
@@ -100,12 +101,12 @@ public:
     bool autoCloseArmed = false;
     bool topmost = false;
 
-private:
+  private:
     Events& events_;
 };
 
 class FakeSession final : public Session {
-public:
+  public:
     explicit FakeSession(Events& events) : events_(events) {}
     MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
                               MessageIcon icon) override {
@@ -171,7 +172,7 @@ public:
     // or close between two steps would.
     std::function<void()> onWindowThread;
 
-private:
+  private:
     Events& events_;
 };
 
@@ -183,9 +184,9 @@ private:
 class FakeFileSystem final : public Files,
                              public Volumes,
                              public FirmwareReader,
-                             public Signatures,
+                             public OpenSslSignatures,
                              public ThisProcess {
-public:
+  public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
     std::wstring OwnFolder() const override { return ownFolder; }
     std::wstring SystemFolder() const override { return systemFolder; }
@@ -528,11 +529,6 @@ public:
         }
         return {true, it->second, 0};
     }
-    // The signers a test gave a signature's bytes; none for any other.
-    std::vector<Signer> SignersOf(const std::string& pkcs7) const override {
-        const auto it = signers.find(pkcs7);
-        return it == signers.end() ? std::vector<Signer>{} : it->second;
-    }
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override {
         const auto it = files.find(Key(path));
@@ -628,10 +624,9 @@ public:
     // UEFI variables by name and vendor GUID (lower case, in braces), and those that cannot be
     // read with the error Windows gives.
     std::map<std::pair<std::wstring, std::wstring>, std::string> variables;
-    std::map<std::string, std::vector<Signer>> signers;
     std::map<std::pair<std::wstring, std::wstring>, std::uint32_t> variableErrors;
 
-private:
+  private:
     static constexpr std::size_t kSector = 512;
     static constexpr std::uint32_t kInvalidParameter = 87;
 
@@ -687,7 +682,7 @@ private:
 
 // Time stands still unless a test moves it; each reading of the counter advances it 10 ms.
 class FakeClock final : public Clock {
-public:
+  public:
     LocalTime Now() const override { return now; }
     std::uint64_t Milliseconds() const override { return ticks += 10; }
 
@@ -696,7 +691,7 @@ public:
 };
 
 class FakeLauncher final : public ProcessLauncher {
-public:
+  public:
     explicit FakeLauncher(Events& events) : events_(events) {}
     LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override {
         requests.push_back(request);
@@ -759,7 +754,7 @@ public:
     // How many full minutes each tool is reported still running.
     int minutesRunning = 0;
 
-private:
+  private:
     Events& events_;
 };
 

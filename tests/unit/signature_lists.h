@@ -10,6 +10,10 @@ inline const std::string kX509Type(
     "\xa1\x59\xc0\xa5\xe4\x94\xa7\x4a\x87\xb5\xab\x15\x5c\x2b\xf0\x72", 16);
 inline const std::string kSha256Type(
     "\x26\x16\xc4\xc1\x4c\x50\x92\x40\xac\xa9\x41\xf9\x36\x93\x43\x28", 16);
+inline const std::string kSha1Type(
+    "\x12\xa5\x6c\x82\x10\xcf\xc9\x4a\xb1\x87\xbe\x01\x49\x66\x31\xbd", 16);
+inline const std::string kX509Sha256Type(
+    "\x92\xa4\xd2\x3b\xc0\x96\x79\x40\xb4\x20\xfc\xf9\x8e\xf1\x03\xed", 16);
 // EFI_CERT_RSA2048_GUID, a kind the reader passes over.
 inline const std::string kRsa2048Type(
     "\xe8\x66\x57\x3c\x9c\x26\x34\x4e\xaa\x14\xed\x77\x6e\x85\xb3\xb6", 16);
@@ -24,7 +28,9 @@ inline std::string LeBytes(std::uint64_t value, int length) {
     return out;
 }
 
-inline std::string Le32Bytes(std::uint32_t value) { return LeBytes(value, 4); }
+inline std::string Le32Bytes(std::uint32_t value) {
+    return LeBytes(value, 4);
+}
 
 // One EFI_SIGNATURE_LIST of equal-sized entries, each prefixed with the owner GUID; header is
 // the list's own header bytes.
