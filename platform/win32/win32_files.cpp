@@ -250,10 +250,6 @@ std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
     return Digest(BCRYPT_SHA256_ALGORITHM, bytes);
 }
 
-std::optional<std::string> Win32Files::Sha1(const std::string& bytes) const {
-    return Digest(BCRYPT_SHA1_ALGORITHM, bytes);
-}
-
 std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
