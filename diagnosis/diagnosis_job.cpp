@@ -32,7 +32,9 @@ constexpr BootFile kBootFiles[] = {{L"\\bootmgr", Shown::Size},
                                    {L"\\boot.ini", Shown::Text},
                                    {L"\\EFI\\Microsoft\\Boot\\BCD", Shown::Entries},
                                    {L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", Shown::Signers},
-                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers}};
+                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootia32.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootaa64.efi", Shown::Signers}};
 // More than any boot.ini holds.
 constexpr std::size_t kBootIniRead = 4096;
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";

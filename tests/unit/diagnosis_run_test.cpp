@@ -251,7 +251,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.launcher.exitCodes[list] = 1;
              m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
              m.files.files[L"e:\\efi\\microsoft\\boot\\bootmgfw.efi"] = kernel;
-             m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Made().twoSigned;
+             m.files.files[L"e:\\efi\\boot\\bootia32.efi"] = testing::Made().twoSigned;
          },
          {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
          L"e:",
@@ -260,6 +260,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
           L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  " +
               DecimalText(static_cast<long long>(kernel.size())) + L" 字节",
           L"    版本：6.1.7601.21863", L"    签名：无签名", L"    固件判定：拒绝（未签名）",
+          L"  \\EFI\\Boot\\bootia32.efi  " +
+              DecimalText(static_cast<long long>(testing::Made().twoSigned.size())) + L" 字节",
           L"    版本：没有版本信息",
           L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）；Microsoft Windows（Microsoft "
           L"Windows Production PCA 2011 颁发）",
