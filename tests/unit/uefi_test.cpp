@@ -218,6 +218,8 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
         Lines shown;  // lines the repair shows, among others
         // What plain bcdboot writes, when not the Windows' own boot manager.
         std::optional<std::string> plainWrites = std::nullopt;
+        // The fallback loader bcdboot wrote cannot be read back.
+        bool fallbackHeld = false;
     } cases[] = {
         {"only the PCA one allowed",
          pcaOnly,
@@ -286,6 +288,17 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
          {L"    失败：本机固件会拒绝 "
           L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi（签名无效或文件已被改动）"},
          damaged},
+        {"the fallback loader written cannot be read back",
+         pcaOnly,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {plain, timeout},
+         {L"    失败：无法按本机固件的 db/dbx 验证 s:\\EFI\\Boot\\bootx64.efi（读不到 db/dbx "
+          L"或文件）"},
+         std::nullopt,
+         true},
         {"fallback loader refused",
          certificates({made.ca2023}),
          "",
@@ -329,6 +342,9 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
         m.launcher.onSuccess = [&](const LaunchRequest& request) {
             if (!request.parameters.starts_with(L"f:\\windows")) {
                 return;
+            }
+            if (c.fallbackHeld) {
+                m.files.held.insert(L"s:\\efi\\boot\\bootx64.efi");
             }
             const bool ex = request.parameters.ends_with(L"/bootex");
             if (ex) {
