@@ -49,10 +49,11 @@ struct DiagnosisRequest {
 };
 
 class DiagnosisJob final : public Job {
-  public:
+public:
     // The runner starts only tools that read: the partition lister, and bcdedit listing a store.
     DiagnosisJob(Files& files, const Volumes& volumes, const FirmwareReader& firmware,
-                 const Signatures& signatures, ToolRunner& runner, const Clock& clock)
+                 const Signatures& signatures,
+                 ToolRunner& runner, const Clock& clock)
         : files_(files),
           volumes_(volumes),
           firmware_(firmware),
@@ -68,15 +69,15 @@ class DiagnosisJob final : public Job {
     // Where the last run saved its report; empty when it could not.
     const std::wstring& ReportPath() const { return reportPath_; }
 
-  private:
+private:
     // The repair job's lines, indented under its candidate; a question is named, never answered.
     class PlanProgress final : public RepairProgress {
-      public:
+    public:
         explicit PlanProgress(DiagnosisJob& job) : job_(job) {}
         void Line(const std::wstring& line) override;
         MessageAnswer Ask(const std::wstring& question) override;
 
-      private:
+    private:
         DiagnosisJob& job_;
     };
 

@@ -36,17 +36,13 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     }
 }
 
-FileResult UefiPlan::SaveBootFiles() {
-    return steps_.Saved().SaveEfiBootFiles(bootDrive_);
-}
+FileResult UefiPlan::SaveBootFiles() { return steps_.Saved().SaveEfiBootFiles(bootDrive_); }
 
 RepairOutcome UefiPlan::BootSector() {
     const auto source = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
     if (!IsPresent(files_, source)) {
         steps_.Line(L"  " + bootDrive_ +
-                    L" 上没有 "
-                    L"\\EFI\\Microsoft\\Boot\\bootmgfw."
-                    L"efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+            L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
     }
     std::string header;
@@ -162,29 +158,23 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
                 sources.push_back(BootManagerSource::Default);
                 break;
             case BootManagerChoice::BootEx:
-                steps_.Line(L"  " + drive +
-                            L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 "
-                            L"签名）。");
+                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
                 sources.push_back(BootManagerSource::Updated);
                 break;
             case BootManagerChoice::KeepPresent:
                 steps_.Fail(L"  失败：" + finding.entry.Text() +
-                            L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 "
-                            L"\\Windows\\Boot\\EFI_"
-                            L"EX，换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
+                            L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，"
+                            L"换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
                 refused = true;
                 break;
             case BootManagerChoice::Neither:
                 steps_.Fail(L"  失败：" + finding.entry.Text() +
-                            L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 "
-                            L"签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安"
-                            L"全启动。");
+                            L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
                 refused = true;
                 break;
             case BootManagerChoice::Undetermined:
-                steps_.Fail(
-                    L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
-                    L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
+                steps_.Fail(L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
+                            L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
                 refused = true;
                 break;
         }
@@ -197,8 +187,7 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
 }
 
 void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource source) {
-    const auto install =
-        BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi, source);
+    const auto install = BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi, source);
     if (source == BootManagerSource::Default) {
         RunBootFilesTool(install);
         return;
@@ -207,16 +196,13 @@ void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource s
         const auto listing = steps_.ReadTool(UefiDefaultLoaderListCommand(bootDrive_));
         return listing ? RecoverySequenceIn(*listing) : std::nullopt;
     };
-    const auto before = IsPresent(files_, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD")
-                            ? recoveryBefore()
-                            : std::nullopt;
+    const auto before = IsPresent(files_, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD") ? recoveryBefore() : std::nullopt;
     const int failures = steps_.Failures();
     RunBootFilesTool(install);
     if (!before || steps_.Failures() != failures || recoveryBefore()) {
         return;
     }
-    steps_.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before +
-                L"...");
+    steps_.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
     RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
 }
 

@@ -15,14 +15,14 @@ namespace kestrix {
 std::optional<std::wstring> FallbackLoaderName(std::string_view pe);
 
 class UefiPlan final : public RepairPlan {
-  public:
+public:
     using RepairPlan::RepairPlan;
 
     // The fallback loader in \EFI\Boot, from the boot manager on the partition.
     RepairOutcome BootSector() override;
     RepairOutcome BootMenu() override;
 
-  private:
+private:
     FileResult SaveBootFiles() override;
     // XP/2003 cannot start through UEFI: each one found is named and left alone.
     void SkipNt5(const std::vector<DriveFinding>& findings);

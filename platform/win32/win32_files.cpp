@@ -21,8 +21,7 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD wrote = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
         if (!WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
             return LastError();
         }
@@ -33,9 +32,7 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
 
 // A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the
 // marker files live in the real System32, which it reaches through Sysnative.
-bool IsWow64() {
-    return optionalFunctions.wow64;
-}
+bool IsWow64() { return optionalFunctions.wow64; }
 
 std::wstring NativePath(const std::wstring& path) {
     if (!IsWow64()) {
@@ -60,8 +57,7 @@ std::wstring NativePath(const std::wstring& path) {
 std::wstring Win32Files::OwnFolder() const {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
             return {};
         }
@@ -135,7 +131,7 @@ FileResult Win32Files::WriteNewFile(const std::wstring& path, const std::string&
     return WriteAll(file.get(), bytes);
 }
 FileResult Win32Files::ListFolder(const std::wstring& path,
-                                  std::vector<FolderEntry>& entries) const {
+                                       std::vector<FolderEntry>& entries) const {
     entries.clear();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -171,7 +167,7 @@ FileResult Win32Files::FlushFile(const std::wstring& path) {
 }
 
 FileResult Win32Files::ReadFileStart(const std::wstring& path, std::size_t length,
-                                     std::string& bytes) const {
+                                          std::string& bytes) const {
     UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -3,6 +3,7 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/win32/unique_handle.h"

@@ -432,8 +432,7 @@ void DescribeSelection(Report& report, Asker& asker, HWND repair) {
     report.Add("repair.title", asker.Text(repair));
     if (const HWND partition = GetDlgItem(repair, IDC_PARTITION)) {
         report.Add("partition.text", asker.Text(partition));
-        for (const auto& entry :
-             asker.Entries(partition, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT)) {
+        for (const auto& entry : asker.Entries(partition, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT)) {
             report.Add("partition.entry", entry);
         }
     }
@@ -970,9 +969,7 @@ int Answer(const std::wstring& which) {
 
 int Close(const std::wstring& which) {
     const Windows program = FindProgram();
-    const HWND window = which == L"start"    ? program.start
-                        : which == L"repair" ? program.repair
-                                             : nullptr;
+    const HWND window = which == L"start" ? program.start : which == L"repair" ? program.repair : nullptr;
     if (which != L"start" && which != L"repair") {
         Complain(L"unknown window: " + which);
         return kUsage;

@@ -204,24 +204,15 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {},
          L"d:",
          BootPath::Bios,
-         {L"== 本机 ==",
-          L"启动方式：BIOS（传统）",
-          L"正在运行的 Windows：" + seven,
+         {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
           L"安全启动（Secure Boot）：未知",
           L"  固件 dbx：无法读取",
-          L"磁盘 0（MBR）：",
-          L"  主引导代码：无主引导代码（全为零）",
-          L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT",
-          L"d: [BOOT]：",
-          L"  \\boot.ini  27 字节",
-          L"    | timeout=30",
-          L"e:：",
-          L"  没有引导文件",
+          L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
+          L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
+          L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
           L"c: [SYS]：Windows 6.x（Vista 及以后），" + seven,
-          L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复",
-          L"e:：Windows 5.x（XP/2003）",
-          L"修复 d:，引导菜单修复：",
-          L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
+          L"  已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复", L"e:：Windows 5.x（XP/2003）",
+          L"修复 d:，引导菜单修复：", L"    → 新建目录：C:\\kestrix\\kestrix-20261207-103026",
           L"    在 c: [SYS] 发现6.x系统（Windows 7，版本 7601），修复中...",
           L"      警告：已休眠（或快速启动）：修复后请完全关机，不要从休眠恢复",
           L"    在 e: 发现5.x系统，修复中...",
@@ -338,12 +329,10 @@ TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold)
         L"3 E: mbr 0c FAT32 STICK yes 1 2 1 MB\r\n4 - gpt efi-system - - no 1 101 100 MB\r\n";
     testing::RecordingProgress progress;
     EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
-    EXPECT_TRUE(Holds(
-        progress.lines,
-        L"  分区 3：活动，类型 0c，1 MB，E:，FAT32，卷标 STICK（可移动介质，修复不会自动选它）"));
     EXPECT_TRUE(Holds(progress.lines,
-                      L"  分区 4：类型 efi-system，100 "
-                      L"MB，无盘符（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）"));
+                      L"  分区 3：活动，类型 0c，1 MB，E:，FAT32，卷标 STICK（可移动介质，修复不会自动选它）"));
+    EXPECT_TRUE(Holds(progress.lines,
+                      L"  分区 4：类型 efi-system，100 MB，无盘符（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）"));
     EXPECT_EQ(Only(progress.lines, L"修复 "), Lines{L"修复 d:，引导菜单修复："});
 
     // No drive, no listing tool: nothing could be read. The report still goes to the temporary
@@ -379,8 +368,8 @@ TEST(DiagnosisJobAlone, FirmwareEntriesSayWhereEachLoaderIs) {
     };
     variable(L"BootOrder") = testing::LeBytes(0x00070006000A0003, 8) +
                              testing::LeBytes(0x0002000100000004, 8) + testing::LeBytes(5, 2);
-    variable(L"Boot0003") = LoadOptionBytes(1, u"Windows Boot Manager",
-                                            HardDriveNode(1, kEspGuid, 2) + bootmgfw + kEndOfPath);
+    variable(L"Boot0003") = LoadOptionBytes(
+        1, u"Windows Boot Manager", HardDriveNode(1, kEspGuid, 2) + bootmgfw + kEndOfPath);
     variable(L"Boot000A") = LoadOptionBytes(
         0, u"debian", HardDriveNode(1, kEspGuid, 2) + FileNode(u"\\EFI\\debian\\shimx64.efi"));
     variable(L"Boot0006") = LoadOptionBytes(1, u"old disk", HardDriveNode(1, gone, 2) + bootmgfw);
@@ -397,22 +386,20 @@ TEST(DiagnosisJobAlone, FirmwareEntriesSayWhereEachLoaderIs) {
     ASSERT_NE(first, progress.lines.end());
     const Lines section(first + 1, std::find(first, progress.lines.end(), L""));
     const std::wstring esp = L"GPT 分区 {C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
-    EXPECT_EQ(
-        section,
-        (Lines{L"Boot0003：Windows Boot Manager",
-               L"  " + esp + L" 上的 \\EFI\\Microsoft\\Boot\\bootmgfw.efi（磁盘 0 分区 1，s:）",
-               L"Boot000A（未启用）：debian",
-               L"  " + esp + L" 上的 \\EFI\\debian\\shimx64.efi——s: 上没有这个文件",
-               L"Boot0006：old disk",
-               L"  GPT 分区 {67676767-6767-6767-6767-676767676767} 上的 "
-               L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi——找不到这个分区",
-               L"Boot0007：second disk",
-               L"  GPT 分区 {75757575-7575-7575-7575-757575757575}（磁盘 1 分区 "
-               L"2，没有盘符，未检查文件）",
-               L"Boot0004：UiApp", L"  固件内置程序", L"Boot0000：无法解读（2 字节）",
-               L"Boot0001：无法读取（错误 5）", L"Boot0002：mbr",
-               L"  MBR 磁盘 1A2B3C4D 的分区 1（未核对）", L"Boot0005：PXE",
-               L"  其他设备（不是硬盘分区）"}));
+    EXPECT_EQ(section,
+              (Lines{L"Boot0003：Windows Boot Manager",
+                     L"  " + esp + L" 上的 \\EFI\\Microsoft\\Boot\\bootmgfw.efi（磁盘 0 分区 1，s:）",
+                     L"Boot000A（未启用）：debian",
+                     L"  " + esp + L" 上的 \\EFI\\debian\\shimx64.efi——s: 上没有这个文件",
+                     L"Boot0006：old disk",
+                     L"  GPT 分区 {67676767-6767-6767-6767-676767676767} 上的 "
+                     L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi——找不到这个分区",
+                     L"Boot0007：second disk",
+                     L"  GPT 分区 {75757575-7575-7575-7575-757575757575}（磁盘 1 分区 2，没有盘符，未检查文件）",
+                     L"Boot0004：UiApp", L"  固件内置程序", L"Boot0000：无法解读（2 字节）",
+                     L"Boot0001：无法读取（错误 5）", L"Boot0002：mbr",
+                     L"  MBR 磁盘 1A2B3C4D 的分区 1（未核对）", L"Boot0005：PXE",
+                     L"  其他设备（不是硬盘分区）"}));
 
     // Started through BIOS, there are none to read.
     DiagnosisMachine bios;

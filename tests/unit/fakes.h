@@ -16,11 +16,11 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
-#include "platform/process.h"
 #include "platform/signatures.h"
-#include "platform/text.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
+#include "platform/process.h"
+#include "platform/text.h"
 #include "platform/windows.h"
 
 namespace kestrix::testing {
@@ -32,7 +32,7 @@ struct ProgramEnded {
 };
 
 class FakeStartWindow final : public StartWindow {
-  public:
+public:
     explicit FakeStartWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
@@ -48,12 +48,12 @@ class FakeStartWindow final : public StartWindow {
     bool visible = false;
     bool bootSectorOnly = false;
 
-  private:
+private:
     Events& events_;
 };
 
 class FakeRepairWindow final : public RepairWindow {
-  public:
+public:
     explicit FakeRepairWindow(Events& events) : events_(events) {}
     void Show() override {
         visible = true;
@@ -101,12 +101,12 @@ class FakeRepairWindow final : public RepairWindow {
     bool autoCloseArmed = false;
     bool topmost = false;
 
-  private:
+private:
     Events& events_;
 };
 
 class FakeSession final : public Session {
-  public:
+public:
     explicit FakeSession(Events& events) : events_(events) {}
     MessageAnswer ShowMessage(const std::wstring& text, MessageButtons buttons,
                               MessageIcon icon) override {
@@ -172,7 +172,7 @@ class FakeSession final : public Session {
     // or close between two steps would.
     std::function<void()> onWindowThread;
 
-  private:
+private:
     Events& events_;
 };
 
@@ -186,7 +186,7 @@ class FakeFileSystem final : public Files,
                              public FirmwareReader,
                              public OpenSslSignatures,
                              public ThisProcess {
-  public:
+public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
     std::wstring OwnFolder() const override { return ownFolder; }
     std::wstring SystemFolder() const override { return systemFolder; }
@@ -579,7 +579,7 @@ class FakeFileSystem final : public Files,
     std::map<std::pair<std::wstring, std::wstring>, std::string> variables;
     std::map<std::pair<std::wstring, std::wstring>, std::uint32_t> variableErrors;
 
-  private:
+private:
     static constexpr std::size_t kSector = 512;
     static constexpr std::uint32_t kInvalidParameter = 87;
 
@@ -635,7 +635,7 @@ class FakeFileSystem final : public Files,
 
 // Time stands still unless a test moves it; each reading of the counter advances it 10 ms.
 class FakeClock final : public Clock {
-  public:
+public:
     LocalTime Now() const override { return now; }
     std::uint64_t Milliseconds() const override { return ticks += 10; }
 
@@ -644,7 +644,7 @@ class FakeClock final : public Clock {
 };
 
 class FakeLauncher final : public ProcessLauncher {
-  public:
+public:
     explicit FakeLauncher(Events& events) : events_(events) {}
     LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override {
         requests.push_back(request);
@@ -707,7 +707,7 @@ class FakeLauncher final : public ProcessLauncher {
     // How many full minutes each tool is reported still running.
     int minutesRunning = 0;
 
-  private:
+private:
     Events& events_;
 };
 

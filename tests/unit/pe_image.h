@@ -13,9 +13,7 @@ inline constexpr std::uint16_t kSignedData = 2;
 inline constexpr std::uint16_t kX509Certificate = 1;
 inline constexpr std::uint16_t kEfiGuid = 0x0EF1;
 
-inline std::string Le16Bytes(std::uint16_t value) {
-    return LeBytes(value, 2);
-}
+inline std::string Le16Bytes(std::uint16_t value) { return LeBytes(value, 2); }
 
 // A DER SEQUENCE with a two-byte length, as signatures are.
 inline std::string Der(const std::string& content) {
@@ -29,7 +27,7 @@ inline std::string Der(const std::string& content) {
 enum class Padding { None, After, Counted };
 
 inline std::string Entry(std::uint16_t type, const std::string& content,
-                         Padding padding = Padding::After) {
+                  Padding padding = Padding::After) {
     const std::size_t padded = (content.size() + 7) / 8 * 8;
     const std::size_t length = 8 + (padding == Padding::Counted ? padded : content.size());
     std::string entry = Le32Bytes(static_cast<std::uint32_t>(length)) + Le16Bytes(0x0200) +

@@ -28,9 +28,7 @@ inline std::string LeBytes(std::uint64_t value, int length) {
     return out;
 }
 
-inline std::string Le32Bytes(std::uint32_t value) {
-    return LeBytes(value, 4);
-}
+inline std::string Le32Bytes(std::uint32_t value) { return LeBytes(value, 4); }
 
 // One EFI_SIGNATURE_LIST of equal-sized entries, each prefixed with the owner GUID; header is
 // the list's own header bytes.

@@ -1,7 +1,7 @@
 // The EFI system partition: found by the scan (given a letter when it has none), repaired with
 // UEFI boot files, and its fallback loader put in place.
-#include "app_fixture.h"
 #include "offered.h"
+#include "app_fixture.h"
 #include "partitions/partition_scan.h"
 #include "pe_image.h"
 #include "repair/uefi_plan.h"
@@ -81,8 +81,7 @@ TEST(EfiSystemPartition, AnUnletteredOneIsLetteredForTheRunOnly) {
                               L"select disk 0\r\nselect partition 2\r\nremove letter=Z\r\n"}));
     EXPECT_EQ(m.files.files.count(L"c:\\temp\\kestrix-diskpart.txt"), 0u);
     const auto log = m.files.Text(kLog);
-    EXPECT_LT(log.find(L"已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:"),
-              log.find(L"已收回盘符 Z:"));
+    EXPECT_LT(log.find(L"已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:"), log.find(L"已收回盘符 Z:"));
 
     // On a removable disk it is left alone.
     testing::Machine stick;
@@ -105,14 +104,10 @@ struct UefiMachine : testing::Machine {
 
 // What a UEFI PC without Secure Boot says of its trust, and the fallback loader it holds.
 Lines TrustOffAndTheFallbackLoader() {
-    return {L"安全启动（Secure Boot）：关闭",
-            L"  固件 db：证书 无，哈希 0 个",
-            L"  固件 dbx：证书 无，哈希 0 个",
-            L"正在检查启动管理器的签名...",
-            L"  s:\\EFI\\Boot\\bootx64.efi 的签名：无法读取",
-            L"    固件判定：拒绝（签名无效或文件已被改动）",
-            L"  安全启动未开启，按 ESP 上现有的启动管理器选择：它不是 Windows UEFI CA 2023 "
-            L"签名的，按原方式安装。"};
+    return {L"安全启动（Secure Boot）：关闭", L"  固件 db：证书 无，哈希 0 个",
+            L"  固件 dbx：证书 无，哈希 0 个", L"正在检查启动管理器的签名...",
+            L"  s:\\EFI\\Boot\\bootx64.efi 的签名：无法读取", L"    固件判定：拒绝（签名无效或文件已被改动）",
+            L"  安全启动未开启，按 ESP 上现有的启动管理器选择：它不是 Windows UEFI CA 2023 签名的，按原方式安装。"};
 }
 
 Lines Joined(Lines first, const Lines& then) {
@@ -130,22 +125,17 @@ TEST(UefiPlanAlone, BootMenu) {
         RepairOutcome outcome;
     };
     const Case cases[] = {
-        {"Windows 10 beside XP",
-         true,
-         true,
+        {"Windows 10 beside XP", true, true,
          Joined(TrustOffAndTheFallbackLoader(),
                 {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", kScan6,
                  L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone}),
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
          RepairOutcome::Succeeded},
-        {"XP alone",
-         false,
-         true,
+        {"XP alone", false, true,
          Joined(TrustOffAndTheFallbackLoader(),
-                {kScan6, kScan5, xpSkipped,
-                 L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。", L"",
-                 L"引导菜单修复结束，未做任何修改。请关闭。"}),
+                {kScan6, kScan5, xpSkipped, L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。",
+                 L"", L"引导菜单修复结束，未做任何修改。请关闭。"}),
          {},
          RepairOutcome::NothingWritten},
     };
@@ -172,8 +162,7 @@ TEST(UefiPlanAlone, BootMenu) {
                       1u)
                 << c.name;
         }
-        EXPECT_NE(m.files.Text(kLog).find(L"本机当前的启动方式：UEFI"), std::wstring::npos)
-            << c.name;
+        EXPECT_NE(m.files.Text(kLog).find(L"本机当前的启动方式：UEFI"), std::wstring::npos) << c.name;
     }
 }
 
@@ -391,12 +380,9 @@ TEST(UefiRepair, FallbackLoaderByMachineType) {
         std::optional<std::wstring> name;
     };
     const Case cases[] = {
-        {PeImage(0x8664), L"bootx64.efi"},
-        {PeImage(0x014C), L"bootia32.efi"},
-        {PeImage(0xAA64), L"bootaa64.efi"},
-        {PeImage(0x01C4), std::nullopt},
-        {"MZ", std::nullopt},
-        {std::string(0x200, 'x'), std::nullopt},
+        {PeImage(0x8664), L"bootx64.efi"},  {PeImage(0x014C), L"bootia32.efi"},
+        {PeImage(0xAA64), L"bootaa64.efi"}, {PeImage(0x01C4), std::nullopt},
+        {"MZ", std::nullopt},               {std::string(0x200, 'x'), std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FallbackLoaderName(c.pe), c.name);
@@ -408,21 +394,18 @@ TEST(UefiRepair, BootSectorOnlyPutsTheFallbackLoaderInPlace) {
     m.files.files[L"s:\\efi\\microsoft\\boot\\bootmgfw.efi"] = PeImage(0x8664);
     m.Repair(L"-n");
     EXPECT_EQ(m.repairWindow.log,
-              (Lines{L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi...",
-                     L"", L"纯引导修复完成！请关闭。"}));
+              (Lines{L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi...", L"",
+                     L"纯引导修复完成！请关闭。"}));
     EXPECT_EQ(m.files.files.at(L"s:\\efi\\boot\\bootx64.efi"), PeImage(0x8664));
     // The loader it replaced was saved first.
-    EXPECT_EQ(
-        m.files.files.at(L"c:\\kestrix\\kestrix-20261207-103026\\s\\efi\\boot\\bootx64.efi").size(),
-        300u);
+    EXPECT_EQ(m.files.files.at(L"c:\\kestrix\\kestrix-20261207-103026\\s\\efi\\boot\\bootx64.efi").size(),
+              300u);
     EXPECT_TRUE(m.ToolRuns().empty());
 
     UefiMachine without;
     without.Repair(L"-n");
     EXPECT_EQ(without.repairWindow.log.front(),
-              L"  s: 上没有 "
-              L"\\EFI\\Microsoft\\Boot\\bootmgfw."
-              L"efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+              L"  s: 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
     EXPECT_EQ(without.app.program.ExitCode(), 2);
 }
 
@@ -431,8 +414,7 @@ TEST(UefiRepair, BootSectorOnlyPutsTheFallbackLoaderInPlace) {
 // system started through UEFI, after saving the partition's \EFI.
 TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
     const std::wstring uefiNote =
-        L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/"
-        L"CSM）方式启动后才会生效。";
+        L"注意：本机当前以UEFI方式启动，修复的BIOS引导要在固件设置改为传统（BIOS/CSM）方式启动后才会生效。";
     struct Case {
         const char* name;
         Firmware firmware;
@@ -443,42 +425,20 @@ TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
         Lines runs;
     };
     const Case cases[] = {
-        {"BIOS, UEFI boot sector",
-         Firmware::Bios,
-         true,
-         L"-f -n -d s:",
-         L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生"
-         L"效。",
-         L"本机当前的启动方式：BIOS",
-         {}},
-        {"UEFI, BIOS boot sector",
-         Firmware::Uefi,
-         false,
-         L"-f -n -d d:",
-         uefiNote,
-         L"本机当前的启动方式：UEFI",
-         {L"bootsect.exe /nt60 d:"}},
-        {"UEFI, BIOS boot menu",
-         Firmware::Uefi,
-         false,
-         L"-f -d d:",
-         uefiNote,
+        {"BIOS, UEFI boot sector", Firmware::Bios, true, L"-f -n -d s:",
+         L"注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。",
+         L"本机当前的启动方式：BIOS", {}},
+        {"UEFI, BIOS boot sector", Firmware::Uefi, false, L"-f -n -d d:", uefiNote,
+         L"本机当前的启动方式：UEFI", {L"bootsect.exe /nt60 d:"}},
+        {"UEFI, BIOS boot menu", Firmware::Uefi, false, L"-f -d d:", uefiNote,
          L"本机当前的启动方式：UEFI",
          {L"bcdboot.exe e:\\windows /l zh-cn /s d: /f BIOS",
           L"bcdedit.exe /store d:\\boot\\bcd /timeout 7", L"bootsect.exe /nt60 d:"}},
-        {"unknown, UEFI boot menu",
-         Firmware::Unknown,
-         true,
-         L"-f -d s:",
-         L"安全启动（Secure Boot）：未知",
+        {"unknown, UEFI boot menu", Firmware::Unknown, true, L"-f -d s:", L"安全启动（Secure Boot）：未知",
          L"本机当前的启动方式：未知（错误 1314：firmware error）",
          {L"bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"}},
-        {"unknown, BIOS boot menu",
-         Firmware::Unknown,
-         false,
-         L"-f -d d:",
-         kScan6,
+        {"unknown, BIOS boot menu", Firmware::Unknown, false, L"-f -d d:", kScan6,
          L"本机当前的启动方式：未知（错误 1314：firmware error）",
          {L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"bcdedit.exe /store d:\\boot\\bcd /timeout 7",
           L"bootsect.exe /nt60 d:"}},
@@ -502,10 +462,9 @@ TEST(UefiRepair, TheFirmwareAndTheRepairDiffer) {
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
         // What bcdboot may touch on a BIOS partition is saved first, \EFI included.
         const bool menuOnD = c.arguments == L"-f -d d:";
-        EXPECT_EQ(
-            m.files.FileLength(L"c:\\kestrix\\kestrix-20261207-103026\\d\\EFI\\Boot\\bootx64.efi")
-                .has_value(),
-            menuOnD)
+        EXPECT_EQ(m.files.FileLength(L"c:\\kestrix\\kestrix-20261207-103026\\d\\EFI\\Boot\\bootx64.efi")
+                      .has_value(),
+                  menuOnD)
             << c.name;
     }
 }
