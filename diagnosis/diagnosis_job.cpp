@@ -32,7 +32,9 @@ constexpr BootFile kBootFiles[] = {{L"\\bootmgr", Shown::Size},
                                    {L"\\boot.ini", Shown::Text},
                                    {L"\\EFI\\Microsoft\\Boot\\BCD", Shown::Entries},
                                    {L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi", Shown::Signers},
-                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers}};
+                                   {L"\\EFI\\Boot\\bootx64.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootia32.efi", Shown::Signers},
+                                   {L"\\EFI\\Boot\\bootaa64.efi", Shown::Signers}};
 // More than any boot.ini holds.
 constexpr std::size_t kBootIniRead = 4096;
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -135,7 +137,8 @@ void DiagnosisJob::Machine() {
     const auto running = NameKernel(files_, JoinPath(files_.SystemFolder(), L"ntoskrnl.exe"));
     Line(L"正在运行的 Windows：" +
          (running ? running->name : L"无法识别（读不到 ntoskrnl.exe 的版本）"));
-    for (const auto& line : TrustLines(ReadFirmwareTrust(firmware_, files_))) {
+    trust_ = ReadFirmwareTrust(firmware_);
+    for (const auto& line : TrustLines(trust_)) {
         Line(line);
     }
     Line(L"程序目录：" + files_.OwnFolder());
@@ -230,8 +233,11 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
                 Line(L"    版本：" + (version ? FileVersionText(version->fileVersion)
                                       : read  ? L"没有版本信息"
                                               : L"无法读取" + Reason(read)));
-                const auto signers = read ? SignersOf(signatures_, bytes) : std::nullopt;
+                const auto signers = read ? SignersOf(bytes) : std::nullopt;
                 Line(L"    签名：" + (signers ? SignersText(*signers) : L"无法读取"));
+                Line(L"    固件判定：" +
+                     VerdictText(read ? JudgeImage(bytes, trust_.databases, signatures_)
+                                      : ImageVerdict{}));
             }
             std::string text;
             if (shown == Shown::Text && files_.ReadFileStart(path, kBootIniRead, text)) {

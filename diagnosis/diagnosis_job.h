@@ -20,6 +20,7 @@
 #include "platform/volumes.h"
 #include "repair/repair_plan.h"
 #include "repair/steps.h"
+#include "secureboot/firmware_trust.h"
 
 namespace kestrix {
 
@@ -111,6 +112,8 @@ private:
     DiagnosisRequest request_;
     RepairProgress* progress_ = nullptr;
     Firmware started_ = Firmware::Unknown;
+    // What the firmware's Secure Boot variables say, for the verdict on each EFI loader.
+    FirmwareTrust trust_;
     std::vector<std::wstring> report_;
     std::wstring reportPath_;
 };

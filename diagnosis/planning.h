@@ -36,9 +36,6 @@ public:
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
     FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override;
-    std::optional<std::string> Sha1(const std::string& bytes) const override {
-        return real_.Sha1(bytes);
-    }
     std::optional<std::string> Sha256(const std::string& bytes) const override {
         return real_.Sha256(bytes);
     }

@@ -63,9 +63,6 @@ public:
     virtual FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) = 0;
     // The SHA-256 of bytes, 32 bytes long; empty when the system cannot compute it.
     virtual std::optional<std::string> Sha256(const std::string& bytes) const = 0;
-    // The SHA-1 of bytes, 20 bytes long (a certificate's thumbprint); empty when the system
-    // cannot compute it.
-    virtual std::optional<std::string> Sha1(const std::string& bytes) const = 0;
     // Empty for a missing file.
     virtual std::optional<std::uint32_t> Attributes(const std::wstring& path) const = 0;
     virtual FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) = 0;

@@ -13,6 +13,7 @@ constexpr std::size_t kSignatureAndFileHeader = 24;
 constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
 constexpr std::size_t kDirectorySize = 8;
+constexpr std::size_t kSizeOfHeadersAt = 60;
 
 // Where the "PE" signature is, when the MZ header leads to one with at least `after` bytes from
 // it to the end.
@@ -49,11 +50,17 @@ std::optional<PeHeader> DecodePeHeader(std::string_view pe) {
     if (optionalEnd > pe.size() || (magic != kPe32 && magic != kPe32Plus)) {
         return std::nullopt;
     }
-    PeHeader result{static_cast<std::uint16_t>(Le16(pe, header + 4)), Le16(pe, header + 6),
-                    optionalEnd, {}};
     // The count of data directories and the directories, after the fields whose width differs
     // between PE32 and PE32+.
     const std::size_t countAt = optional + (magic == kPe32 ? 92 : 108);
+    PeHeader result{
+        static_cast<std::uint16_t>(Le16(pe, header + 4)),
+        Le16(pe, header + 6),
+        optionalEnd,
+        optional,
+        countAt + 4,
+        optional + kSizeOfHeadersAt + 4 <= optionalEnd ? Le32(pe, optional + kSizeOfHeadersAt) : 0,
+        {}};
     if (countAt + 4 > optionalEnd) {
         return result;
     }

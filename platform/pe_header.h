@@ -19,6 +19,11 @@ struct PeHeader {
     std::uint32_t sections = 0;
     // Where the section table starts: right after the optional header.
     std::uint64_t sectionTable = 0;
+    // Where the optional header starts, where its data directories start, and the size of all
+    // headers together (SizeOfHeaders) as it records it.
+    std::uint64_t optionalHeader = 0;
+    std::uint64_t directoryTable = 0;
+    std::uint32_t sizeOfHeaders = 0;
     // Each data directory the header counts and holds: its address and its size.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> directories;
 };

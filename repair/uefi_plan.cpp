@@ -15,7 +15,9 @@ namespace {
 constexpr std::size_t kPeHeaderRead = 4096;
 
 constexpr const wchar_t* kManager = L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
-constexpr const wchar_t* kFallback = L"\\EFI\\Boot\\bootx64.efi";
+// The fallback loaders a firmware looks for, by its machine type.
+constexpr const wchar_t* kFallbacks[] = {L"\\EFI\\Boot\\bootx64.efi", L"\\EFI\\Boot\\bootia32.efi",
+                                         L"\\EFI\\Boot\\bootaa64.efi"};
 constexpr const wchar_t* kWindowsManager = L"\\Windows\\Boot\\EFI\\bootmgfw.efi";
 constexpr const wchar_t* kUpdatedManager = L"\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi";
 
@@ -52,18 +54,20 @@ RepairOutcome UefiPlan::BootSector() {
     }
     // The fallback loader is what the firmware starts when its own entries are lost: not one it
     // refuses.
-    if (const auto trust = ReadFirmwareTrust(firmware_, files_); trust.secureBoot == SecureBoot::On) {
-        if (const auto signers = NoteSigners(source);
-            !signers || AcceptedByFirmware(trust, *signers) == Known::No) {
-            steps_.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"，未写入后备启动文件。");
-            return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
-        }
+    const auto trust = ReadFirmwareTrust(firmware_);
+    if (const auto file =
+            trust.secureBoot == SecureBoot::On ? NoteEfiFile(source, trust) : std::nullopt;
+        file && file->verdict.verdict != Verdict::Allowed) {
+        steps_.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"（" +
+                    VerdictReasonText(file->verdict) + L"），未写入后备启动文件。");
+        return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
     const auto target = bootDrive_ + L"\\EFI\\Boot\\" + *name;
     steps_.Line(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
     if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
         steps_.ReplaceFile(source, target, L"  ");
     }
+    CheckInstalled(trust);
     return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
@@ -94,30 +98,45 @@ RepairOutcome UefiPlan::BootMenu() {
 }
 
 FirmwareTrust UefiPlan::NoteTrust() {
-    const auto trust = ReadFirmwareTrust(firmware_, files_);
+    const auto trust = ReadFirmwareTrust(firmware_);
     for (const auto& line : TrustLines(trust)) {
         steps_.Line(line);
     }
     return trust;
 }
 
-std::optional<std::vector<Signer>> UefiPlan::NoteSigners(const std::wstring& path) {
+std::optional<UefiPlan::EfiFile> UefiPlan::NoteEfiFile(const std::wstring& path,
+                                                       const FirmwareTrust& trust) {
     if (!IsPresent(files_, path)) {
         return std::nullopt;
     }
-    auto signers = SignersOfFile(files_, signatures_, path);
+    EfiFile file;
+    if (!files_.ReadWholeFile(path, file.bytes)) {
+        steps_.Line(L"  " + path + L" 的签名：无法读取");
+        return file;
+    }
+    const auto signers = SignersOf(file.bytes);
     steps_.Line(L"  " + path + L" 的签名：" + (signers ? SignersText(*signers) : L"无法读取"));
-    return signers;
+    file.verdict = JudgeImage(file.bytes, trust.databases, signatures_);
+    steps_.Line(L"    固件判定：" + VerdictText(file.verdict));
+    return file;
 }
 
 std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
     const std::vector<DriveFinding>& findings, const FirmwareTrust& trust) {
     steps_.Line(L"正在检查启动管理器的签名...");
-    auto present = PresentSigner::Unknown;
-    for (const wchar_t* path : {kManager, kFallback}) {
-        if (const auto signers = NoteSigners(bootDrive_ + path); signers && present == PresentSigner::Unknown) {
-            present = PresentSignerOf(*signers);
+    bool present2023 = false;
+    for (const auto& path : {std::wstring(kManager), std::wstring(kFallbacks[0])}) {
+        if (const auto file = NoteEfiFile(bootDrive_ + path, trust)) {
+            present2023 = present2023 || SignedUnderCa2023(file->bytes, signatures_);
         }
+    }
+    if (trust.secureBoot != SecureBoot::On) {
+        steps_.Line(std::wstring(L"  安全启动") +
+                    (trust.secureBoot == SecureBoot::Off ? L"未开启" : L"状态无法读取") +
+                    L"，按 ESP 上现有的启动管理器选择：" +
+                    (present2023 ? L"它由 Windows UEFI CA 2023 签名，不换回旧的启动管理器。"
+                                 : L"它不是 Windows UEFI CA 2023 签名的，按原方式安装。"));
     }
     std::vector<BootManagerSource> sources;
     bool refused = false;
@@ -126,23 +145,29 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
             continue;
         }
         const auto drive = finding.entry.drive.Text();
-        NoteSigners(drive + kWindowsManager);
-        NoteSigners(drive + kUpdatedManager);
-        const bool updated = IsPresent(files_, drive + kUpdatedManager);
-        switch (ChooseBootManager(trust, present, updated)) {
-            case BootManagerChoice::AsToday:
-                steps_.Line(L"  安全启动未开启或无法读取，" + drive + L" 的启动管理器按原方式安装。");
-                sources.push_back(BootManagerSource::Default);
-                break;
+        BootManagerChoiceInput input{trust.secureBoot, {}, std::nullopt, present2023};
+        if (const auto plain = NoteEfiFile(drive + kWindowsManager, trust)) {
+            input.plain = plain->verdict;
+        }
+        if (const auto updated = NoteEfiFile(drive + kUpdatedManager, trust)) {
+            input.updated = updated->verdict;
+        }
+        switch (ChooseBootManager(input)) {
             case BootManagerChoice::Plain:
-                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI 中的启动管理器（PCA 2011 签名）。");
+                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI 中的启动管理器。");
                 sources.push_back(BootManagerSource::Default);
                 break;
             case BootManagerChoice::BootEx:
                 steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
                 sources.push_back(BootManagerSource::Updated);
                 break;
-            case BootManagerChoice::RefuseNotUpdated:
+            case BootManagerChoice::KeepPresent:
+                steps_.Fail(L"  失败：" + finding.entry.Text() +
+                            L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，"
+                            L"换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
+                refused = true;
+                break;
+            case BootManagerChoice::Neither:
                 steps_.Fail(L"  失败：" + finding.entry.Text() +
                             L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
                 refused = true;
@@ -186,21 +211,24 @@ void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
         return;
     }
     steps_.Line(L"正在按固件的 db/dbx 检查写入的启动管理器...");
-    for (const wchar_t* path : {kManager, kFallback}) {
-        const auto file = bootDrive_ + path;
-        const auto signers = NoteSigners(file);
-        if (!signers) {
+    std::vector<std::wstring> written{kManager};
+    written.insert(written.end(), std::begin(kFallbacks), std::end(kFallbacks));
+    for (const auto& path : written) {
+        const auto file = NoteEfiFile(bootDrive_ + path, trust);
+        if (!file) {
             continue;
         }
-        switch (AcceptedByFirmware(trust, *signers)) {
-            case Known::Yes:
+        switch (file->verdict.verdict) {
+            case Verdict::Allowed:
                 steps_.Line(L"    通过");
                 break;
-            case Known::No:
-                steps_.Fail(L"    失败：本机固件会拒绝 " + file + L"（安全启动）");
+            case Verdict::Refused:
+                steps_.Fail(L"    失败：本机固件会拒绝 " + bootDrive_ + path + L"（" +
+                            VerdictReasonText(file->verdict) + L"）");
                 break;
-            case Known::Unknown:
-                steps_.Line(L"    无法判断本机固件是否接受 " + file);
+            case Verdict::Unknown:
+                steps_.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + bootDrive_ + path + L"（" +
+                            VerdictReasonText(file->verdict) + L"）");
                 break;
         }
     }

@@ -28,17 +28,24 @@ private:
     void SkipNt5(const std::vector<DriveFinding>& findings);
     // The firmware's Secure Boot trust, a line each.
     FirmwareTrust NoteTrust();
-    // The signers of a boot manager, a line; nothing when the file is not there.
-    std::optional<std::vector<Signer>> NoteSigners(const std::wstring& path);
-    // Which boot manager each installation of 6.x gets, in their order, the signers of each
-    // named; nothing, with the reason as a failed step, when one of them has none that the
-    // firmware accepts.
+    struct EfiFile {
+        std::string bytes;
+        // Unknown when the file could not be read.
+        ImageVerdict verdict;
+    };
+    // An EFI file's signers and the firmware's verdict on it, a line each; nothing when the file
+    // is not there.
+    std::optional<EfiFile> NoteEfiFile(const std::wstring& path, const FirmwareTrust& trust);
+    // Which boot manager each installation of 6.x gets, in their order, from the verdicts on the
+    // two it has and the one on the ESP; nothing, with the reason as a failed step, when one of
+    // them gets none.
     std::optional<std::vector<BootManagerSource>> ChooseBootManagers(
         const std::vector<DriveFinding>& findings, const FirmwareTrust& trust);
     // bcdboot for one installation; with the updated boot manager, the Windows RE entry that
     // bcdboot drops is set back.
     void InstallBootFiles(const DriveFinding& finding, BootManagerSource source);
-    // After writing: the boot managers on the partition against db and dbx.
+    // After writing: the boot manager and the fallback loaders on the partition against db and
+    // dbx, each passed or a failed step.
     void CheckInstalled(const FirmwareTrust& trust);
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
-# boot record, a firmware signature database, a PE file's certificate table, the diagnosis'
+# boot record, a firmware signature database, a PE file's certificate table and Authenticode
+# digest, an Authenticode signature and a certificate, the diagnosis'
 # namers of boot code, PE versions and hibernation, and the firmware's boot entries) with libFuzzer for a bounded time each. Not
 # part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
 # `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
@@ -12,9 +13,10 @@ mkdir -p "$out"
 core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_scan.cpp exec/tool_runner.cpp
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
       repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
+      secureboot/der.cpp secureboot/authenticode.cpp
       diagnosis/boot_code.cpp installed/version_resource.cpp installed/windows_version.cpp
       installed/hibernation.cpp diagnosis/boot_entries.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis boot_entries}; do
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates authenticode diagnosis boot_entries}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -69,11 +71,27 @@ struct.pack_into("<I", pe, directory, headers)
 open(sys.argv[1], "wb").write(bytes(pe[:headers]) + bytes(pe[at:at + size]))
 PY
   fi
+  # A signature is only decoded past its outer structure: start from the two of Debian's signed
+  # shim, and from the certificates of a real firmware's db.
+  if [ "$target" = authenticode ] && [ -z "$(ls -A "$out/corpus-$target")" ] &&
+    [ -f /usr/lib/shim/shimx64.efi.signed ]; then
+    python3 - "$out/corpus-$target" <<'PY'
+import struct, sys
+pe = open("/usr/lib/shim/shimx64.efi.signed", "rb").read()
+at, size = struct.unpack_from("<II", pe, struct.unpack_from("<I", pe, 0x3C)[0] + 24 + 112 + 4 * 8)
+end, number = at + size, 0
+while at + 8 < end:
+    length = struct.unpack_from("<I", pe, at)[0]
+    open(f"{sys.argv[1]}/shim-{number}", "wb").write(pe[at + 8:at + length])
+    at, number = at + ((length + 7) & ~7), number + 1
+PY
+    cp "$out"/corpus-signature_list/* "$out/corpus-$target/" 2>/dev/null || true
+  fi
   # Certificates make signature databases and certificate tables some KiB long; the diagnosis
   # reads whole PE files: it starts from small real ones, mingw-w64's resource-only DLLs, and
   # from real first sectors of disks and volumes.
   max_len=512
-  case "$target" in signature_list | pe_certificates) max_len=8192 ;; esac
+  case "$target" in signature_list | pe_certificates) max_len=8192 ;; authenticode) max_len=16384 ;; esac
   if [ "$target" = diagnosis ]; then
     max_len=16384
     if [ -z "$(ls -A "$out/corpus-$target")" ]; then

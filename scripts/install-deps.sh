@@ -10,9 +10,10 @@ pkgs=(cmake g++ make libgtest-dev
       python3 passwd
       # Secure Boot test material: Microsoft-signed and Debian-signed EFI binaries, a firmware
       # variable store with Microsoft's keys, and the tools that make signature lists and
-      # signatures of test certificates; the firmware itself under qemu, booting FAT images
-      # made with mtools.
-      shim-signed grub-efi-amd64-signed ovmf efitools osslsigncode openssl
+      # signatures of test certificates (osslsigncode, and sbsigntool for a second signature);
+      # libcrypto checks signatures in the unit tests; the firmware itself under qemu, booting FAT
+      # images made with mtools.
+      shim-signed grub-efi-amd64-signed ovmf efitools osslsigncode sbsigntool openssl libssl-dev
       qemu-system-x86 mtools)
 
 # 32-bit Wine only where the kernel runs 32-bit programs; elsewhere the x86 cases are skipped.

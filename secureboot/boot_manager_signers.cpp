@@ -1,27 +1,30 @@
 #include "secureboot/boot_manager_signers.h"
 
+#include "platform/text.h"
+#include "secureboot/authenticode.h"
 #include "secureboot/pe_certificates.h"
-#include "secureboot/signing_ca.h"
 
 namespace kestrix {
 
 namespace {
 
-// Whether the firmware trusts the CA, and whether it revokes it.
-std::pair<Known, Known> TrustOf(const FirmwareTrust& trust, SigningCa ca) {
-    switch (ca) {
-        case SigningCa::Pca2011:
-            return {trust.dbTrustsPca2011, trust.dbxRevokesPca2011};
-        case SigningCa::WindowsUefiCa2023:
-            // Nothing revokes the 2023 CA.
-            return {trust.dbTrustsCa2023, Known::No};
-        default:
-            return {Known::Unknown, Known::Unknown};
+// "证书 …，文件哈希 N 个", or "无法读取".
+std::wstring DatabaseText(const std::optional<std::vector<SignatureEntry>>& database) {
+    if (!database) {
+        return L"无法读取";
     }
-}
-
-const wchar_t* KnownText(Known known) {
-    return known == Known::Yes ? L"是" : known == Known::No ? L"否" : L"未知";
+    std::wstring names;
+    long long hashes = 0;
+    for (const auto& entry : *database) {
+        if (entry.kind == SignatureKind::X509) {
+            const auto certificate = DecodeCertificate(entry.data);
+            const auto name = certificate ? CommonNameOf(certificate->subject) : std::wstring();
+            names += (names.empty() ? L"" : L"；") + (name.empty() ? L"?" : name);
+        } else {
+            ++hashes;
+        }
+    }
+    return L"证书 " + (names.empty() ? L"无" : names) + L"，哈希 " + DecimalText(hashes) + L" 个";
 }
 
 }  // namespace
@@ -31,32 +34,29 @@ std::vector<std::wstring> TrustLines(const FirmwareTrust& trust) {
                 (trust.secureBoot == SecureBoot::On    ? L"开启"
                  : trust.secureBoot == SecureBoot::Off ? L"关闭"
                                                        : L"未知"),
-            std::wstring(L"  固件信任 Microsoft Windows Production PCA 2011（db）：") +
-                KnownText(trust.dbTrustsPca2011),
-            std::wstring(L"  固件信任 Windows UEFI CA 2023（db）：") + KnownText(trust.dbTrustsCa2023),
-            std::wstring(L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：") +
-                KnownText(trust.dbxRevokesPca2011)};
+            L"  固件 db：" + DatabaseText(trust.databases.db),
+            L"  固件 dbx：" + DatabaseText(trust.databases.dbx)};
 }
 
-std::optional<std::vector<Signer>> SignersOfFile(const Files& files, const Signatures& signatures,
-                                                 const std::wstring& path) {
-    std::string bytes;
-    if (!files.ReadWholeFile(path, bytes)) {
-        return std::nullopt;
-    }
-    return SignersOf(signatures, bytes);
-}
-
-std::optional<std::vector<Signer>> SignersOf(const Signatures& signatures, std::string_view pe) {
-    const auto blobs = DecodePeCertificates(pe);
-    if (!blobs) {
+std::optional<std::vector<Signer>> SignersOf(std::string_view pe) {
+    const auto table = ReadCertificateTable(pe);
+    if (!table) {
         return std::nullopt;
     }
     std::vector<Signer> signers;
-    for (const auto& blob : *blobs) {
-        for (auto& signer : signatures.SignersOf(blob)) {
-            signers.push_back(std::move(signer));
+    for (const auto bytes : table->signatures) {
+        const auto signature = DecodeAuthenticode(bytes);
+        if (!signature) {
+            continue;
         }
+        Signer signer{{}, CommonNameOf(signature->signerIssuer)};
+        for (const auto& certificate : signature->certificates) {
+            if (certificate.issuer == signature->signerIssuer &&
+                certificate.serial == signature->signerSerial) {
+                signer.subject = CommonNameOf(certificate.subject);
+            }
+        }
+        signers.push_back(std::move(signer));
     }
     return signers;
 }
@@ -73,21 +73,33 @@ std::wstring SignersText(const std::vector<Signer>& signers) {
     return text;
 }
 
-Known AcceptedByFirmware(const FirmwareTrust& trust, const std::vector<Signer>& signers) {
-    bool trusted = false;
-    bool unknown = false;
-    for (const auto& signer : signers) {
-        const auto [inDb, inDbx] = TrustOf(trust, ClassifyIssuer(signer.issuer, signer.issuerThumbprint));
-        if (inDbx == Known::Yes) {
-            return Known::No;
-        }
-        trusted = trusted || (inDb == Known::Yes && inDbx == Known::No);
-        unknown = unknown || inDb == Known::Unknown || inDbx == Known::Unknown;
+std::wstring VerdictReasonText(const ImageVerdict& verdict) {
+    switch (verdict.reason) {
+        case VerdictReason::DbHash:
+            return L"文件哈希在 db 中";
+        case VerdictReason::DbCertificate:
+            return L"db 中的证书 " + verdict.certificate;
+        case VerdictReason::DbxHash:
+            return L"文件哈希在 dbx 中";
+        case VerdictReason::DbxCertificate:
+            return L"签名证书已被 dbx 吊销（" + verdict.certificate + L"）";
+        case VerdictReason::SignerNotInDb:
+            return L"签名者不在 db 中";
+        case VerdictReason::InvalidSignature:
+            return L"签名无效或文件已被改动";
+        case VerdictReason::Unsigned:
+            return L"未签名";
+        case VerdictReason::Unreadable:
+            break;
     }
-    if (unknown) {
-        return Known::Unknown;
-    }
-    return trusted ? Known::Yes : Known::No;
+    return L"读不到 db/dbx 或文件";
+}
+
+std::wstring VerdictText(const ImageVerdict& verdict) {
+    const wchar_t* word = verdict.verdict == Verdict::Allowed   ? L"允许"
+                          : verdict.verdict == Verdict::Refused ? L"拒绝"
+                                                                : L"无法判断";
+    return word + (L"（" + VerdictReasonText(verdict) + L"）");
 }
 
 }  // namespace kestrix

@@ -1,11 +1,10 @@
 #include "secureboot/firmware_trust.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "secureboot/signature_list.h"
-#include "secureboot/signing_ca.h"
+#include "secureboot/windows_uefi_ca_2023.h"
 
 namespace kestrix {
 
@@ -13,44 +12,17 @@ namespace {
 
 constexpr wchar_t kSecurityDatabase[] = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
 
-// The certificates of a signature database (db or dbx); a database that is not there holds none.
+// The entries of a signature database (db or dbx); a database that is not there holds none.
 // Nothing when it cannot be read or decoded.
-std::optional<std::vector<std::string>> Certificates(const FirmwareReader& firmware,
-                                                     const wchar_t* name) {
+std::optional<std::vector<SignatureEntry>> Database(const FirmwareReader& firmware,
+                                                    const wchar_t* name) {
     const VariableReading variable = firmware.ReadVariable(name, kSecurityDatabase);
     if (!variable) {
-        return variable.error == kErrorVariableNotFound ? std::optional(std::vector<std::string>{})
-                                                        : std::nullopt;
+        return variable.error == kErrorVariableNotFound
+                   ? std::optional(std::vector<SignatureEntry>{})
+                   : std::nullopt;
     }
-    const auto entries = DecodeSignatureLists(variable.bytes);
-    if (!entries) {
-        return std::nullopt;
-    }
-    std::vector<std::string> certificates;
-    for (const auto& entry : *entries) {
-        if (entry.kind == SignatureKind::X509) {
-            certificates.push_back(entry.data);
-        }
-    }
-    return certificates;
-}
-
-// Whether the certificates hold the CA's own certificate.
-Known Holds(const std::optional<std::vector<std::string>>& certificates, SigningCa ca,
-            const Files& files) {
-    if (!certificates) {
-        return Known::Unknown;
-    }
-    for (const auto& certificate : *certificates) {
-        const auto thumbprint = files.Sha1(certificate);
-        if (!thumbprint) {
-            return Known::Unknown;
-        }
-        if (CaOfThumbprint(*thumbprint) == ca) {
-            return Known::Yes;
-        }
-    }
-    return Known::No;
+    return DecodeSignatureLists(variable.bytes);
 }
 
 SecureBoot SecureBootState(const FirmwareReader& firmware) {
@@ -66,63 +38,47 @@ SecureBoot SecureBootState(const FirmwareReader& firmware) {
 
 }  // namespace
 
-FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware, const Files& files) {
+FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware) {
     if (firmware.RunningFirmware().firmware != Firmware::Uefi) {
         return {};
     }
-    const auto db = Certificates(firmware, L"db");
-    return {SecureBootState(firmware), Holds(db, SigningCa::Pca2011, files),
-            Holds(db, SigningCa::WindowsUefiCa2023, files),
-            Holds(Certificates(firmware, L"dbx"), SigningCa::Pca2011, files)};
+    return {SecureBootState(firmware), {Database(firmware, L"db"), Database(firmware, L"dbx")}};
 }
 
-PresentSigner PresentSignerOf(const std::vector<Signer>& signers) {
-    PresentSigner present = PresentSigner::Unknown;
-    for (const auto& signer : signers) {
-        switch (ClassifyIssuer(signer.issuer, signer.issuerThumbprint)) {
-            case SigningCa::WindowsUefiCa2023:
-                return PresentSigner::Ca2023;
-            case SigningCa::Pca2011:
-                present = PresentSigner::Pca2011;
-                break;
-            default:
-                break;
-        }
-    }
-    return present;
+bool SignedUnderCa2023(std::string_view pe, const Signatures& signatures) {
+    const SecurityDatabases onlyCa2023{
+        std::vector<SignatureEntry>{{SignatureKind::X509, std::string(kWindowsUefiCa2023)}},
+        std::vector<SignatureEntry>{}};
+    const auto verdict = JudgeImage(pe, onlyCa2023, signatures);
+    return verdict.verdict == Verdict::Allowed && verdict.reason == VerdictReason::DbCertificate;
 }
 
-BootManagerChoice ChooseBootManager(const FirmwareTrust& trust, PresentSigner present,
-                                    bool targetHasEfiEx) {
-    if (trust.secureBoot != SecureBoot::On) {
-        return BootManagerChoice::AsToday;
-    }
-    const auto only2023 =
-        targetHasEfiEx ? BootManagerChoice::BootEx : BootManagerChoice::RefuseNotUpdated;
-    const Known pca = trust.dbTrustsPca2011;
-    const Known ca2023 = trust.dbTrustsCa2023;
-    if (trust.dbxRevokesPca2011 == Known::Yes) {
-        // A db without the 2023 CA starts neither boot manager.
-        return ca2023 == Known::No ? BootManagerChoice::Undetermined : only2023;
-    }
-    if (ca2023 == Known::Yes && pca == Known::No) {
-        return only2023;
-    }
-    if (pca == Known::Yes && ca2023 == Known::No) {
-        return BootManagerChoice::Plain;
-    }
-    if (pca == Known::Yes && ca2023 == Known::Yes) {
-        // Both start. The 2023 one is kept where the PC already starts it, and taken where dbx
-        // cannot be read (it may revoke PCA 2011); otherwise the PC stays with the one it knows.
-        if (targetHasEfiEx &&
-            (present == PresentSigner::Ca2023 || trust.dbxRevokesPca2011 == Known::Unknown)) {
-            return BootManagerChoice::BootEx;
-        }
-        if (trust.dbxRevokesPca2011 == Known::No) {
+BootManagerChoice ChooseBootManager(const BootManagerChoiceInput& input) {
+    if (input.secureBoot != SecureBoot::On) {
+        // Without the firmware's answer the boot manager it starts now is the best witness.
+        if (!input.present2023) {
             return BootManagerChoice::Plain;
         }
+        return input.updated ? BootManagerChoice::BootEx : BootManagerChoice::KeepPresent;
     }
-    return BootManagerChoice::Undetermined;
+    const auto verdictOfUpdated = input.updated ? input.updated->verdict : Verdict::Refused;
+    const bool plain = input.plain.verdict == Verdict::Allowed;
+    const bool updated = verdictOfUpdated == Verdict::Allowed;
+    if (plain && updated) {
+        return input.present2023 ? BootManagerChoice::BootEx : BootManagerChoice::Plain;
+    }
+    if (updated) {
+        return BootManagerChoice::BootEx;
+    }
+    if (plain) {
+        // The ESP's 2023-signed boot manager is not replaced on a guess.
+        return input.present2023 && verdictOfUpdated == Verdict::Unknown
+                   ? BootManagerChoice::Undetermined
+                   : BootManagerChoice::Plain;
+    }
+    return input.plain.verdict == Verdict::Unknown || verdictOfUpdated == Verdict::Unknown
+               ? BootManagerChoice::Undetermined
+               : BootManagerChoice::Neither;
 }
 
 }  // namespace kestrix

@@ -1,59 +1,57 @@
 #pragma once
-// Which of Windows' boot manager signatures the firmware of the running PC accepts, read from
-// its Secure Boot variables, and which boot manager a UEFI repair may therefore install.
-#include <vector>
+// What the firmware of the running PC starts: its Secure Boot state and signature databases, the
+// verdict they give an EFI file, and which boot manager a UEFI repair may therefore install.
+#include <optional>
+#include <string>
+#include <string_view>
 
-#include "platform/files.h"
 #include "platform/firmware.h"
 #include "platform/signatures.h"
+#include "secureboot/image_verdict.h"
 
 namespace kestrix {
 
 enum class SecureBoot { Unknown, Off, On };
 
-// An answer the variables give, or Unknown when they could not be read or made no sense.
-enum class Known { Unknown, No, Yes };
-
 struct FirmwareTrust {
     SecureBoot secureBoot = SecureBoot::Unknown;
-    // db holds "Microsoft Windows Production PCA 2011" / "Windows UEFI CA 2023".
-    Known dbTrustsPca2011 = Known::Unknown;
-    Known dbTrustsCa2023 = Known::Unknown;
-    // dbx holds the PCA 2011 certificate itself, which revokes everything signed under it.
-    Known dbxRevokesPca2011 = Known::Unknown;
+    SecurityDatabases databases;
 
     bool operator==(const FirmwareTrust&) const = default;
 };
 
-// Everything is Unknown unless the running Windows was started through UEFI. A missing
+// Everything is unknown unless the running Windows was started through UEFI. A missing
 // SecureBoot variable is a firmware without Secure Boot (Off); a missing db or dbx holds nothing.
-// files computes the certificates' thumbprints.
-FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware, const Files& files);
+FirmwareTrust ReadFirmwareTrust(const FirmwareReader& firmware);
 
-// Under which CA the boot manager now on the ESP is signed.
-enum class PresentSigner { Unknown, Pca2011, Ca2023 };
-
-// Ca2023 when one of the signatures is under Windows UEFI CA 2023, else Pca2011 when one is
-// under PCA 2011.
-PresentSigner PresentSignerOf(const std::vector<Signer>& signers);
+// Whether the boot manager's signature verifies up to Windows UEFI CA 2023, the certificate the
+// program carries.
+bool SignedUnderCa2023(std::string_view pe, const Signatures& signatures);
 
 enum class BootManagerChoice {
-    // Secure Boot is off or cannot be told: the firmware checks no signature.
-    AsToday,
-    // The boot manager of \Windows\Boot\EFI, signed under PCA 2011.
+    // \Windows\Boot\EFI's boot manager (plain bcdboot).
     Plain,
-    // The boot manager of \Windows\Boot\EFI_EX, signed under Windows UEFI CA 2023.
+    // \Windows\Boot\EFI_EX's boot manager (bcdboot /bootex).
     BootEx,
-    // Only a 2023-signed boot manager will start, and the Windows being repaired has none: it must
-    // be updated first.
-    RefuseNotUpdated,
-    // Secure Boot is on, but the variables do not tell which boot manager the firmware accepts
-    // (db unreadable, or trusting neither CA): installing either could leave the PC unbootable.
+    // The firmware starts neither boot manager of the Windows (a verdict is a refusal).
+    Neither,
+    // A verdict is unknown: installing either could leave the PC unbootable.
     Undetermined,
+    // Without Secure Boot's answer the ESP's 2023-signed boot manager is kept, and the Windows has
+    // none to put in its place.
+    KeepPresent,
 };
 
-// targetHasEfiEx: the Windows being repaired has \Windows\Boot\EFI_EX.
-BootManagerChoice ChooseBootManager(const FirmwareTrust& trust, PresentSigner present,
-                                    bool targetHasEfiEx);
+struct BootManagerChoiceInput {
+    SecureBoot secureBoot = SecureBoot::Unknown;
+    // The verdicts on the Windows' two boot managers; nothing for the EFI_EX one when the Windows
+    // has none.
+    ImageVerdict plain;
+    std::optional<ImageVerdict> updated;
+    // The boot manager on the ESP now is signed under Windows UEFI CA 2023.
+    bool present2023 = false;
+};
+
+BootManagerChoice ChooseBootManager(const BootManagerChoiceInput& input);
 
 }  // namespace kestrix

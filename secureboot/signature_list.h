@@ -9,8 +9,20 @@
 
 namespace kestrix {
 
-// What an entry holds: a DER certificate, a SHA-256 digest, or a kind the reader does not use.
-enum class SignatureKind { X509, Sha256, Other };
+// What an entry holds: a DER certificate; a file's digest (an image's Authenticode digest); the
+// digest of a certificate's to-be-signed part followed by its 16-byte revocation time; or a kind
+// the reader does not use.
+enum class SignatureKind {
+    X509,
+    Sha1,
+    Sha256,
+    Sha384,
+    Sha512,
+    X509Sha256,
+    X509Sha384,
+    X509Sha512,
+    Other
+};
 
 struct SignatureEntry {
     SignatureKind kind = SignatureKind::Other;
@@ -21,8 +33,9 @@ struct SignatureEntry {
 };
 
 // The entries of every list in order; empty bytes are a database with no entry. Nothing when a
-// list's sizes overrun the bytes or do not add up (an entry shorter than its owner GUID, a list
-// that is not its header plus whole entries, a SHA-256 entry that is not 32 bytes).
+// list's sizes overrun the bytes or do not add up (an entry with no data after its owner GUID, a
+// list that is not its header plus whole entries, a digest entry of another size than its
+// digest's).
 std::optional<std::vector<SignatureEntry>> DecodeSignatureLists(std::string_view bytes);
 
 }  // namespace kestrix

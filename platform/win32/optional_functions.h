@@ -3,8 +3,6 @@
 // declaration of the function itself. They are looked up once at start-up, before any second
 // thread exists, and only read afterwards; each caller has its fallback beside the call.
 #include <windows.h>
-// After windows.h, which it needs.
-#include <bcrypt.h>
 
 namespace kestrix::win32 {
 
@@ -16,9 +14,6 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
 // Windows 10 1607 and later.
 UINT WINAPI GetDpiForWindow(HWND window);
 BOOL WINAPI AdjustWindowRectExForDpi(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
-// Windows 10 and later; before it a hash is made in three calls.
-NTSTATUS WINAPI BCryptHash(BCRYPT_ALG_HANDLE algorithm, PUCHAR secret, ULONG secretLength,
-                           PUCHAR input, ULONG inputLength, PUCHAR output, ULONG outputLength);
 // Windows XP SP2 and later.
 using ::IsWow64Process;
 }  // namespace declared
@@ -28,8 +23,7 @@ using ::IsWow64Process;
     X(L"kernel32.dll", SetDefaultDllDirectories) \
     X(L"kernel32.dll", IsWow64Process)           \
     X(L"user32.dll", GetDpiForWindow)            \
-    X(L"user32.dll", AdjustWindowRectExForDpi)   \
-    X(L"bcrypt.dll", BCryptHash)
+    X(L"user32.dll", AdjustWindowRectExForDpi)
 
 struct OptionalFunctions {
 #define KESTRIX_OPTIONAL_FUNCTION_POINTER(module, function) \

@@ -11,6 +11,7 @@
 #include "platform/win32/error_text.h"
 #include "platform/win32/optional_functions.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_signatures.h"
 
 namespace kestrix::win32 {
 
@@ -192,13 +193,6 @@ bool Win32Files::DeleteFileAt(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != FALSE;
 }
 
-namespace {
-
-constexpr ULONG kSha256Length = 32;
-constexpr ULONG kSha1Length = 20;
-
-}  // namespace
-
 FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
     bytes.clear();
     const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
@@ -236,53 +230,20 @@ FileResult Win32Files::MoveFileOver(const std::wstring& source, const std::wstri
 
 namespace {
 
-// The digest of bytes with one of CNG's hash algorithms, of the length it gives.
-std::optional<std::string> Digest(LPCWSTR algorithmId, ULONG digestLength,
-                                  const std::string& bytes) {
-    UniqueAlgorithm algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), algorithmId, nullptr, 0))) {
+// The digest of bytes with one of CNG's hash algorithms.
+std::optional<std::string> Digest(LPCWSTR algorithmId, const std::string& bytes) {
+    const auto digest = StartCngDigest(algorithmId);
+    if (!digest) {
         return std::nullopt;
     }
-    auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
-    const auto length = static_cast<ULONG>(bytes.size());
-    std::string digest(digestLength, '\0');
-    auto* output = reinterpret_cast<PUCHAR>(digest.data());
-    if (optionalFunctions.BCryptHash != nullptr) {
-        return BCRYPT_SUCCESS(optionalFunctions.BCryptHash(algorithm.get(), nullptr, 0, input,
-                                                           length, output, digestLength))
-                   ? std::optional(digest)
-                   : std::nullopt;
-    }
-    // The hash object lives in a buffer of the size the provider asks for (Vista needs one).
-    DWORD objectLength = 0;
-    ULONG got = 0;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
-                                          reinterpret_cast<PUCHAR>(&objectLength),
-                                          sizeof(objectLength), &got, 0))) {
-        return std::nullopt;
-    }
-    std::string object(objectLength, '\0');
-    UniqueHash hash;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(),
-                                         reinterpret_cast<PUCHAR>(object.data()), objectLength,
-                                         nullptr, 0, 0))) {
-        return std::nullopt;
-    }
-    if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), input, length, 0)) ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, digestLength, 0))) {
-        return std::nullopt;
-    }
-    return digest;
+    digest->Add(bytes);
+    return digest->Finish();
 }
 
 }  // namespace
 
 std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
-    return Digest(BCRYPT_SHA256_ALGORITHM, kSha256Length, bytes);
-}
-
-std::optional<std::string> Win32Files::Sha1(const std::string& bytes) const {
-    return Digest(BCRYPT_SHA1_ALGORITHM, kSha1Length, bytes);
+    return Digest(BCRYPT_SHA256_ALGORITHM, bytes);
 }
 
 std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {

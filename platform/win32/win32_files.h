@@ -17,7 +17,6 @@ public:
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
     FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override;
     std::optional<std::string> Sha256(const std::string& bytes) const override;
-    std::optional<std::string> Sha1(const std::string& bytes) const override;
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override;
     FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) override;
     FileResult ListFolder(const std::wstring& path,

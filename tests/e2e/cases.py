@@ -942,10 +942,10 @@ from undo_cases import UNDO_CASES  # noqa: E402
 
 CASES += UNDO_CASES
 
-# Who signed an EFI binary, read as the program reads it.
-from signer_cases import SIGNER_CASES  # noqa: E402
+# The Secure Boot verdict on EFI binaries, reached as the exe reaches it.
+from verdict_cases import VERDICT_CASES  # noqa: E402
 
-CASES += SIGNER_CASES
+CASES += VERDICT_CASES
 
 # -i: the diagnosis, which writes nothing but its report.
 from diagnosis_cases import DIAGNOSIS_CASES  # noqa: E402

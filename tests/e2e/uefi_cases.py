@@ -7,14 +7,14 @@ from cases import (
     DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
     listings, on, press, wait_exit, wait_state)
 from fault_cases import held_case
-from signer_cases import SHIM, installed
+from verdict_cases import SHIM, installed
 
 # Wine cannot start through UEFI: it answers the firmware question as a BIOS PC does, and so
 # it has no Secure Boot variables either.
 STARTS_BIOS = "注意：本机当前以BIOS（传统）方式启动，修复的UEFI引导要在固件设置改为UEFI方式启动后才会生效。"
-TRUST_UNKNOWN = ["安全启动（Secure Boot）：未知", "  固件信任 Microsoft Windows Production PCA 2011（db）：未知",
-                 "  固件信任 Windows UEFI CA 2023（db）：未知",
-                 "  固件吊销 Microsoft Windows Production PCA 2011（dbx）：未知", "正在检查启动管理器的签名..."]
+TRUST_UNKNOWN = ["安全启动（Secure Boot）：未知", "  固件 db：无法读取", "  固件 dbx：无法读取",
+                 "正在检查启动管理器的签名..."]
+VERDICT_UNKNOWN = "    固件判定：无法判断（读不到 db/dbx 或文件）"
 # Debian's shim, signed by Microsoft's two third-party CAs, as the boot manager of a Windows.
 SHIM_SIGNERS = ("Microsoft Windows UEFI Driver Publisher（Microsoft Corporation UEFI CA 2011 颁发）；"
                 "Microsoft UEFI CA 2023 signer（Microsoft UEFI CA 2023 颁发）")
@@ -51,7 +51,8 @@ UEFI_CASES = [
     # The scan offers the lettered ESP; the one candidate is repaired at once: Windows 10 gets its
     # UEFI boot files, XP beside it is named and skipped, no boot sector is written. The signers
     # of the fallback loader on the ESP and of the Windows' boot manager (Debian's shim, signed by
-    # Microsoft, for both) are named, read by crypt32.
+    # Microsoft, for both) are named; without db and dbx no verdict is known, and the ESP's boot
+    # manager, not signed under Windows UEFI CA 2023, lets the plain one be installed.
     Case(
         name="uefi_esp_from_the_scan_with_xp_beside_ten",
         tail="-f",
@@ -65,8 +66,10 @@ UEFI_CASES = [
         steps=(*held(MENU_DONE), wait_state(partition_text="s:  容量:100MB（UEFI）"), close("repair"),
                wait_exit()),
         log=[STARTS_BIOS, *TRUST_UNKNOWN, "  s:\\EFI\\Boot\\bootx64.efi 的签名：" + SHIM_SIGNERS,
-             "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS,
-             "  安全启动未开启或无法读取，e: 的启动管理器按原方式安装。", SCAN6, found6("e:"), SCAN5,
+             VERDICT_UNKNOWN,
+             "  安全启动状态无法读取，按 ESP 上现有的启动管理器选择：它不是 Windows UEFI CA 2023 签名的，按原方式安装。",
+             "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS, VERDICT_UNKNOWN,
+             "  e: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", SCAN6, found6("e:"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
         journal=[LISTING_RUN, "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
                  "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],

@@ -16,11 +16,10 @@ import package  # noqa: E402
 
 LIMIT = 256 * 1024
 # DLLs present on every Windows from Vista on, Windows PE included. bcrypt.dll is Windows' own
-# cryptography (CNG), which hashes each backup for its manifest; crypt32.dll reads the signatures
-# of EFI binaries.
+# cryptography (CNG), which hashes each backup for its manifest and checks the RSA signatures of EFI
+# binaries.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
-               "mpr.dll", "msvcrt.dll", "comctl32.dll", "advapi32.dll", "bcrypt.dll",
-               "crypt32.dll"}
+               "mpr.dll", "msvcrt.dll", "comctl32.dll", "advapi32.dll", "bcrypt.dll"}
 OBJDUMP = {"x64": "x86_64-w64-mingw32-objdump", "x86": "i686-w64-mingw32-objdump"}
 
 

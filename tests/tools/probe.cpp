@@ -1,12 +1,14 @@
 // kprobe: starts the program with an exact command line and reads or drives its windows from
-// outside, for the end-to-end runner; and names the signers of an EFI binary as the program's
-// signature reader sees them. Everything it prints is UTF-8 key=value lines.
+// outside, for the end-to-end runner; and gives the program's own Secure Boot verdict, over its CNG
+// signature checks, on an EFI file for a firmware's db and dbx held in files. Everything it prints
+// is UTF-8 key=value lines.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,8 @@
 #include "platform/text.h"
 #include "platform/win32/control_ids.h"
 #include "platform/win32/win32_signatures.h"
-#include "secureboot/pe_certificates.h"
-#include "secureboot/signing_ca.h"
+#include "secureboot/image_verdict.h"
+#include "secureboot/signature_list.h"
 
 namespace {
 
@@ -1078,65 +1080,66 @@ int SessionEnd(const std::wstring& what) {
     return kOk;
 }
 
-std::wstring Hex(std::string_view bytes) {
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring out;
-    for (const char c : bytes) {
-        out += digits[(c >> 4) & 0xF];
-        out += digits[c & 0xF];
-    }
-    return out;
-}
-
-const wchar_t* CaName(kestrix::SigningCa ca) {
-    switch (ca) {
-        case kestrix::SigningCa::Pca2011:
-            return L"pca-2011";
-        case kestrix::SigningCa::WindowsUefiCa2023:
-            return L"windows-uefi-ca-2023";
-        case kestrix::SigningCa::MicrosoftUefiCa2011:
-            return L"microsoft-uefi-ca-2011";
-        case kestrix::SigningCa::MicrosoftUefiCa2023:
-            return L"microsoft-uefi-ca-2023";
-        case kestrix::SigningCa::Other:
-            break;
-    }
-    return L"other";
-}
-
-// Every signature of a PE file's certificate table, nested ones after the one that holds them:
-// signer.N.subject, .issuer, .thumbprint (the issuing CA's, hex) and .ca (its classification).
-int Signers(const std::wstring& path) {
+// The whole of a file; nothing when it cannot be read.
+std::optional<std::string> ReadAll(const std::wstring& path) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        Complain(L"cannot open " + path);
-        return kNotFound;
+        return std::nullopt;
     }
     std::string bytes;
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got != 0) {
+    BOOL read = FALSE;
+    while ((read = ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) && got != 0) {
         bytes.append(chunk, got);
     }
     CloseHandle(file);
-    const auto signatures = kestrix::DecodePeCertificates(bytes);
-    if (!signatures) {
-        Complain(L"not a PE file: " + path);
-        return kNotFound;
+    return read ? std::optional(bytes) : std::nullopt;
+}
+
+// A signature database as Windows gives a variable's data, from a file; "-" is a variable that
+// does not exist, which holds nothing. Nothing when it cannot be read or decoded.
+std::optional<std::vector<kestrix::SignatureEntry>> ReadDatabase(const std::wstring& path) {
+    const auto bytes = path == L"-" ? std::optional(std::string()) : ReadAll(path);
+    return bytes ? kestrix::DecodeSignatureLists(*bytes) : std::nullopt;
+}
+
+const wchar_t* ReasonCode(kestrix::VerdictReason reason) {
+    switch (reason) {
+        case kestrix::VerdictReason::DbHash:
+            return L"db-hash";
+        case kestrix::VerdictReason::DbCertificate:
+            return L"db-certificate";
+        case kestrix::VerdictReason::DbxHash:
+            return L"dbx-hash";
+        case kestrix::VerdictReason::DbxCertificate:
+            return L"dbx-certificate";
+        case kestrix::VerdictReason::SignerNotInDb:
+            return L"signer-not-in-db";
+        case kestrix::VerdictReason::InvalidSignature:
+            return L"invalid-signature";
+        case kestrix::VerdictReason::Unsigned:
+            return L"unsigned";
+        case kestrix::VerdictReason::Unreadable:
+            break;
     }
+    return L"unreadable";
+}
+
+// The program's own verdict, over its CNG signature checks, on an EFI file for a firmware whose db
+// and dbx the files hold: verdict=allowed|refused|unknown and reason=<code>.
+int VerdictOn(const std::wstring& efi, const std::wstring& db, const std::wstring& dbx) {
+    const auto bytes = ReadAll(efi);
+    const kestrix::SecurityDatabases databases{ReadDatabase(db), ReadDatabase(dbx)};
+    const auto verdict =
+        bytes ? kestrix::JudgeImage(*bytes, databases, kestrix::win32::Win32Signatures())
+              : kestrix::ImageVerdict{};
     Report report;
-    int number = 0;
-    for (const auto& pkcs7 : *signatures) {
-        for (const auto& signer : kestrix::win32::Win32Signatures().SignersOf(pkcs7)) {
-            const std::string key = "signer." + std::to_string(++number);
-            report.Add(key + ".subject", signer.subject);
-            report.Add(key + ".issuer", signer.issuer);
-            report.Add(key + ".thumbprint", Hex(signer.issuerThumbprint));
-            report.Add(key + ".ca",
-                       CaName(kestrix::ClassifyIssuer(signer.issuer, signer.issuerThumbprint)));
-        }
-    }
+    report.Add("verdict", verdict.verdict == kestrix::Verdict::Allowed   ? L"allowed"
+                          : verdict.verdict == kestrix::Verdict::Refused ? L"refused"
+                                                                         : L"unknown");
+    report.Add("reason", ReasonCode(verdict.reason));
     report.Write();
     return kOk;
 }
@@ -1152,7 +1155,7 @@ int Usage() {
         L"       kprobe click keepopen\n"
         L"       kprobe settext partition <text>\n"
         L"       kprobe session query|end\n"
-        L"       kprobe signers <EFI binary>");
+        L"       kprobe verdict <EFI file> <db file>|- <dbx file>|-");
     return kUsage;
 }
 
@@ -1184,6 +1187,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"layout" && args.size() == 1) {
         return Layout();
     }
+    if (command == L"verdict" && args.size() == 4) {
+        return VerdictOn(args[1], args[2], args[3]);
+    }
     if (command == L"settext" && args.size() == 3) {
         return SetText(args[1], args[2]);
     }
@@ -1202,9 +1208,6 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (command == L"session") {
             return SessionEnd(args[1]);
-        }
-        if (command == L"signers") {
-            return Signers(args[1]);
         }
     }
     return Usage();

@@ -13,6 +13,7 @@
 #include "load_options.h"
 #include "pe_image.h"
 #include "platform/text.h"
+#include "signed_binaries.h"
 
 namespace kestrix {
 namespace {
@@ -205,7 +206,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          BootPath::Bios,
          {L"== 本机 ==", L"启动方式：BIOS（传统）", L"正在运行的 Windows：" + seven,
           L"安全启动（Secure Boot）：未知",
-          L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：未知",
+          L"  固件 dbx：无法读取",
           L"磁盘 0（MBR）：", L"  主引导代码：无主引导代码（全为零）",
           L"  分区 2：活动，类型 07，100 MB，D:，NTFS，卷标 BOOT", L"d: [BOOT]：",
           L"  \\boot.ini  27 字节", L"    | timeout=30", L"e:：", L"  没有引导文件",
@@ -226,7 +227,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          L"e:",
          BootPath::Uefi,
          {L"启动方式：UEFI", L"正在运行的 Windows：无法识别（读不到 ntoskrnl.exe 的版本）",
-          L"安全启动（Secure Boot）：关闭", L"  固件信任 Windows UEFI CA 2023（db）：否",
+          L"安全启动（Secure Boot）：关闭", L"  固件 db：证书 无，哈希 0 个",
           L"  主引导代码：无法读取（错误 2：error 2）", L"修复 e:（UEFI），引导菜单修复：",
           L"    → 新建目录：e:\\EFI\\Microsoft\\Boot"}},
         {"an EFI system partition's store and loaders",
@@ -234,17 +235,14 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.firmware = Firmware::Uefi;
              m.files.efiSystem = {L"e:"};
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
-             // A store that bcdedit cannot open, a signed fallback loader without a version, a
-             // manager with a version and no signature.
+             // A store that bcdedit cannot open, a fallback loader without a version signed under
+             // two look-alike CAs, a manager with a version and no signature.
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
              const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
              m.launcher.exitCodes[list] = 1;
              m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
              m.files.files[L"e:\\efi\\microsoft\\boot\\bootmgfw.efi"] = kernel;
-             const auto signature = testing::Der("signed under Windows UEFI CA 2023");
-             m.files.files[L"e:\\efi\\boot\\bootx64.efi"] = testing::Pe(
-                 testing::kPe32Plus, testing::Entry(testing::kSignedData, signature), 16, 0x8664);
-             m.files.signers[signature] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", ""}};
+             m.files.files[L"e:\\efi\\boot\\bootia32.efi"] = testing::Made().twoSigned;
          },
          {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
          L"e:",
@@ -252,8 +250,13 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {L"    无法列出其中的条目（bcdedit.exe 返回 1）：无法打开启动配置数据存储。",
           L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  " +
               DecimalText(static_cast<long long>(kernel.size())) + L" 字节",
-          L"    版本：6.1.7601.21863", L"    签名：无签名", L"    版本：没有版本信息",
-          L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）"}},
+          L"    版本：6.1.7601.21863", L"    签名：无签名", L"    固件判定：拒绝（未签名）",
+          L"  \\EFI\\Boot\\bootia32.efi  " +
+              DecimalText(static_cast<long long>(testing::Made().twoSigned.size())) + L" 字节",
+          L"    版本：没有版本信息",
+          L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）；Microsoft Windows（Microsoft "
+          L"Windows Production PCA 2011 颁发）",
+          L"    固件判定：拒绝（签名者不在 db 中）"}},
         {"the store that the running Windows holds is exported first",
          [](DiagnosisMachine& m) {
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);

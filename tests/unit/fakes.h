@@ -12,6 +12,7 @@
 
 #include "exec/tool_commands.h"
 #include "lister/listing_line.h"
+#include "openssl_signatures.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
@@ -183,7 +184,7 @@ private:
 class FakeFileSystem final : public Files,
                              public Volumes,
                              public FirmwareReader,
-                             public Signatures,
+                             public OpenSslSignatures,
                              public ThisProcess {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
@@ -374,53 +375,6 @@ public:
         }
         return digest;
     }
-    // The real SHA-1 (FIPS 180-4): thumbprints of real certificates are checked against it.
-    std::optional<std::string> Sha1(const std::string& bytes) const override {
-        std::uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-        std::string message = bytes + '\x80';
-        message.append((119 - bytes.size() % 64) % 64, '\0');
-        for (int i = 7; i >= 0; --i) {
-            message += static_cast<char>((std::uint64_t{bytes.size()} * 8) >> (8 * i));
-        }
-        const auto rotl = [](std::uint32_t x, int n) { return x << n | x >> (32 - n); };
-        for (std::size_t block = 0; block < message.size(); block += 64) {
-            std::uint32_t w[80];
-            for (int t = 0; t < 16; ++t) {
-                w[t] = 0;
-                for (int b = 0; b < 4; ++b) {
-                    w[t] = w[t] << 8 | static_cast<unsigned char>(message[block + 4 * t + b]);
-                }
-            }
-            for (int t = 16; t < 80; ++t) {
-                w[t] = rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
-            }
-            std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-            for (int t = 0; t < 80; ++t) {
-                const std::uint32_t f = t < 20   ? ((b & c) | (~b & d)) + 0x5A827999
-                                        : t < 40 ? (b ^ c ^ d) + 0x6ED9EBA1
-                                        : t < 60 ? ((b & c) | (b & d) | (c & d)) + 0x8F1BBCDC
-                                                 : (b ^ c ^ d) + 0xCA62C1D6;
-                const std::uint32_t next = rotl(a, 5) + f + e + w[t];
-                e = d;
-                d = c;
-                c = rotl(b, 30);
-                b = a;
-                a = next;
-            }
-            h[0] += a;
-            h[1] += b;
-            h[2] += c;
-            h[3] += d;
-            h[4] += e;
-        }
-        std::string digest;
-        for (const std::uint32_t word : h) {
-            for (int i = 3; i >= 0; --i) {
-                digest += static_cast<char>(word >> (8 * i));
-            }
-        }
-        return digest;
-    }
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override {
         if (files.count(Key(path)) == 0) {
             return std::nullopt;
@@ -528,11 +482,6 @@ public:
         }
         return {true, it->second, 0};
     }
-    // The signers a test gave a signature's bytes; none for any other.
-    std::vector<Signer> SignersOf(const std::string& pkcs7) const override {
-        const auto it = signers.find(pkcs7);
-        return it == signers.end() ? std::vector<Signer>{} : it->second;
-    }
     FileResult ReadFileStart(const std::wstring& path, std::size_t length,
                              std::string& bytes) const override {
         const auto it = files.find(Key(path));
@@ -628,7 +577,6 @@ public:
     // UEFI variables by name and vendor GUID (lower case, in braces), and those that cannot be
     // read with the error Windows gives.
     std::map<std::pair<std::wstring, std::wstring>, std::string> variables;
-    std::map<std::string, std::vector<Signer>> signers;
     std::map<std::pair<std::wstring, std::wstring>, std::uint32_t> variableErrors;
 
 private:

@@ -1,6 +1,6 @@
-// What the Secure Boot variables say about the boot manager's signature: real Microsoft
-// certificates from the firmware store that Debian's ovmf ships, lists made by efitools, a
-// look-alike certificate made by openssl; and the boot manager a repair may install for it.
+// What the Secure Boot variables hold, read from the firmware store that Debian's ovmf ships and
+// lists made by efitools; and the boot manager a repair may install from the verdicts on the
+// Windows' two.
 #include "secureboot/firmware_trust.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +15,11 @@
 namespace kestrix {
 
 void PrintTo(const FirmwareTrust& t, std::ostream* os) {
-    *os << "{secure boot " << static_cast<int>(t.secureBoot) << ", db PCA 2011 "
-        << static_cast<int>(t.dbTrustsPca2011) << ", db CA 2023 "
-        << static_cast<int>(t.dbTrustsCa2023) << ", dbx PCA 2011 "
-        << static_cast<int>(t.dbxRevokesPca2011) << "}";
+    const auto count = [](const std::optional<std::vector<SignatureEntry>>& d) {
+        return d ? static_cast<long>(d->size()) : -1L;
+    };
+    *os << "{secure boot " << static_cast<int>(t.secureBoot) << ", db " << count(t.databases.db)
+        << " entries, dbx " << count(t.databases.dbx) << " entries}";
 }
 
 namespace {
@@ -33,9 +34,6 @@ using testing::RunIn;
 using testing::SignatureList;
 using testing::TempFolder;
 
-constexpr auto kUnknown = Known::Unknown;
-constexpr auto kNo = Known::No;
-constexpr auto kYes = Known::Yes;
 constexpr std::uint32_t kAccessDenied = 5;
 constexpr std::uint32_t kPrivilegeNotHeld = 1314;
 const std::wstring kGlobal = L"{8be4df61-93ca-11d2-aa0d-00e098032b8c}";
@@ -56,20 +54,23 @@ TEST(FirmwareTrust, ReadsWhatDbAndDbxSayOfTheBootManagerCas) {
     const auto ovmfCertificates = DecodeSignatureLists(*ovmfDb);
     ASSERT_TRUE(ovmfCertificates && ovmfCertificates->size() == 2);
     const std::string pca2011 = (*ovmfCertificates)[0].data;
-    const std::string uefiCa2011 = (*ovmfCertificates)[1].data;
 
     // A dbx that revokes PCA 2011 as Microsoft's update does: its certificate beside the digests,
-    // listed by efitools; and a certificate that only bears the 2023 CA's name.
+    // listed by efitools.
     const TempFolder folder;
     std::ofstream(folder.path() / "pca.der", std::ios::binary) << pca2011;
     ASSERT_TRUE(RunIn(folder,
                       "openssl x509 -inform DER -in pca.der -out pca.pem && "
-                      "cert-to-efi-sig-list pca.pem pca.esl && "
-                      "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -days 30 "
-                      "-subj '/CN=Windows UEFI CA 2023' -outform DER -out lookalike.der"))
+                      "cert-to-efi-sig-list pca.pem pca.esl"))
         << "openssl or efitools is missing";
     const std::string revokingDbx = *ovmfDbx + ReadBytes(folder.path() / "pca.esl");
-    const std::string lookalike = ReadBytes(folder.path() / "lookalike.der");
+    const auto db = DecodeSignatureLists(*ovmfDb);
+    const auto dbx = DecodeSignatureLists(*ovmfDbx);
+    const auto revoking = DecodeSignatureLists(revokingDbx);
+    ASSERT_TRUE(revoking && revoking->size() == dbx->size() + 1 &&
+                revoking->back() == (SignatureEntry{SignatureKind::X509, pca2011}));
+    using Entries = std::optional<std::vector<SignatureEntry>>;
+    const Entries none = std::vector<SignatureEntry>{};
 
     const Variable on{std::string(1, '\1')};
     const Variable absent{};
@@ -79,73 +80,56 @@ TEST(FirmwareTrust, ReadsWhatDbAndDbxSayOfTheBootManagerCas) {
         Variable secureBoot, db, dbx;
         FirmwareTrust expected;
     } cases[] = {
-        {"OVMF as shipped",
-         Firmware::Uefi,
-         on,
-         {ovmfDb},
-         {ovmfDbx},
-         {SecureBoot::On, kYes, kNo, kNo}},
+        {"OVMF as shipped", Firmware::Uefi, on, {ovmfDb}, {ovmfDbx}, {SecureBoot::On, {db, dbx}}},
         {"started through BIOS", Firmware::Bios, on, {ovmfDb}, {ovmfDbx}, {}},
         {"dbx revokes PCA 2011",
          Firmware::Uefi,
          on,
          {ovmfDb},
          {revokingDbx},
-         {SecureBoot::On, kYes, kNo, kYes}},
+         {SecureBoot::On, {db, revoking}}},
         {"Secure Boot off",
          Firmware::Uefi,
          {std::string(1, '\0')},
          {ovmfDb},
          {ovmfDbx},
-         {SecureBoot::Off, kYes, kNo, kNo}},
+         {SecureBoot::Off, {db, dbx}}},
         {"no Secure Boot in the firmware, no databases",
          Firmware::Uefi,
          absent,
          absent,
          absent,
-         {SecureBoot::Off, kNo, kNo, kNo}},
+         {SecureBoot::Off, {none, none}}},
         {"SecureBoot unreadable",
          Firmware::Uefi,
          {std::nullopt, kPrivilegeNotHeld},
          {ovmfDb},
          {ovmfDbx},
-         {SecureBoot::Unknown, kYes, kNo, kNo}},
+         {SecureBoot::Unknown, {db, dbx}}},
         {"SecureBoot of another value",
          Firmware::Uefi,
          {std::string(1, '\2')},
          {ovmfDb},
          {ovmfDbx},
-         {SecureBoot::Unknown, kYes, kNo, kNo}},
-        {"db of other vendors' CA only",
-         Firmware::Uefi,
-         on,
-         {SignatureList(kX509Type, {uefiCa2011})},
-         {ovmfDbx},
-         {SecureBoot::On, kNo, kNo, kNo}},
-        {"a certificate that only bears the 2023 name",
-         Firmware::Uefi,
-         on,
-         {*ovmfDb + SignatureList(kX509Type, {lookalike})},
-         {ovmfDbx},
-         {SecureBoot::On, kYes, kNo, kNo}},
+         {SecureBoot::Unknown, {db, dbx}}},
         {"db cut short",
          Firmware::Uefi,
          on,
          {ovmfDb->substr(0, ovmfDb->size() - 1)},
          {ovmfDbx},
-         {SecureBoot::On, kUnknown, kUnknown, kNo}},
+         {SecureBoot::On, {std::nullopt, dbx}}},
         {"db unreadable",
          Firmware::Uefi,
          on,
          {std::nullopt, kAccessDenied},
          {ovmfDbx},
-         {SecureBoot::On, kUnknown, kUnknown, kNo}},
+         {SecureBoot::On, {std::nullopt, dbx}}},
         {"dbx unreadable",
          Firmware::Uefi,
          on,
          {ovmfDb},
          {std::nullopt, kAccessDenied},
-         {SecureBoot::On, kYes, kNo, kUnknown}},
+         {SecureBoot::On, {db, std::nullopt}}},
     };
     for (const auto& c : cases) {
         Events events;
@@ -162,60 +146,50 @@ TEST(FirmwareTrust, ReadsWhatDbAndDbxSayOfTheBootManagerCas) {
         set(L"SecureBoot", kGlobal, c.secureBoot);
         set(L"db", kSecurity, c.db);
         set(L"dbx", kSecurity, c.dbx);
-        EXPECT_EQ(ReadFirmwareTrust(machine, machine), c.expected) << c.name;
+        EXPECT_EQ(ReadFirmwareTrust(machine), c.expected) << c.name;
     }
 }
 
-TEST(FirmwareTrust, ChoosesABootManagerTheFirmwareStarts) {
+TEST(FirmwareTrust, ChoosesABootManagerFromTheVerdicts) {
     using enum BootManagerChoice;
     constexpr auto kOn = SecureBoot::On;
-    constexpr auto kPca = PresentSigner::Pca2011;
-    constexpr auto k2023 = PresentSigner::Ca2023;
-    constexpr auto kNone = PresentSigner::Unknown;
+    const ImageVerdict allowed{Verdict::Allowed, VerdictReason::DbCertificate, L"a CA"};
+    const ImageVerdict refused{Verdict::Refused, VerdictReason::DbxHash, {}};
+    const ImageVerdict unknown{};
+    const std::optional<ImageVerdict> none;
     const struct {
         const char* name;
-        FirmwareTrust trust;
-        PresentSigner present;
-        bool hasEfiEx;
+        BootManagerChoiceInput input;
         BootManagerChoice expected;
     } cases[] = {
-        {"Secure Boot off", {SecureBoot::Off, kNo, kYes, kYes}, kPca, true, AsToday},
-        {"Secure Boot unknown", {SecureBoot::Unknown, kYes, kNo, kNo}, kPca, true, AsToday},
-        {"PCA 2011 revoked", {kOn, kYes, kYes, kYes}, kPca, true, BootEx},
-        {"PCA 2011 revoked, Windows not updated",
-         {kOn, kYes, kYes, kYes},
-         k2023,
-         false,
-         RefuseNotUpdated},
-        {"PCA 2011 revoked, db unreadable", {kOn, kUnknown, kUnknown, kYes}, kNone, true, BootEx},
-        {"PCA 2011 revoked, db without CA 2023", {kOn, kYes, kNo, kYes}, kPca, true, Undetermined},
-        {"only CA 2023 trusted", {kOn, kNo, kYes, kNo}, kPca, true, BootEx},
-        {"only CA 2023 trusted, Windows not updated",
-         {kOn, kNo, kYes, kUnknown},
-         kPca,
-         false,
-         RefuseNotUpdated},
-        {"only PCA 2011 trusted", {kOn, kYes, kNo, kNo}, k2023, true, Plain},
-        {"only PCA 2011 trusted, dbx unreadable", {kOn, kYes, kNo, kUnknown}, kNone, true, Plain},
-        {"both, a 2023 boot manager now", {kOn, kYes, kYes, kNo}, k2023, true, BootEx},
-        {"both, a 2023 boot manager now, Windows not updated",
-         {kOn, kYes, kYes, kNo},
-         k2023,
-         false,
-         Plain},
-        {"both, a PCA 2011 boot manager now", {kOn, kYes, kYes, kNo}, kPca, true, Plain},
-        {"both, no boot manager now", {kOn, kYes, kYes, kNo}, kNone, true, Plain},
-        {"both, dbx unreadable", {kOn, kYes, kYes, kUnknown}, kPca, true, BootEx},
-        {"both, dbx unreadable, Windows not updated",
-         {kOn, kYes, kYes, kUnknown},
-         kPca,
-         false,
+        {"both allowed, a 2023 boot manager now", {kOn, allowed, allowed, true}, BootEx},
+        {"both allowed, another boot manager now", {kOn, allowed, allowed, false}, Plain},
+        {"only the plain one allowed", {kOn, allowed, refused, true}, Plain},
+        {"only the plain one, the Windows has no EFI_EX", {kOn, allowed, none, true}, Plain},
+        {"only the EFI_EX one allowed", {kOn, refused, allowed, false}, BootEx},
+        {"neither allowed", {kOn, refused, refused, true}, Neither},
+        {"the plain one refused, the Windows has no EFI_EX", {kOn, refused, none, false}, Neither},
+        {"the EFI_EX one unknown, a 2023 boot manager now",
+         {kOn, allowed, unknown, true},
          Undetermined},
-        {"neither trusted", {kOn, kNo, kNo, kNo}, kPca, true, Undetermined},
-        {"db unreadable", {kOn, kUnknown, kUnknown, kNo}, kPca, true, Undetermined},
+        {"the EFI_EX one unknown, another boot manager now", {kOn, allowed, unknown, false}, Plain},
+        {"the plain one unknown", {kOn, unknown, refused, false}, Undetermined},
+        {"db or dbx unreadable", {kOn, unknown, unknown, false}, Undetermined},
+        {"Secure Boot off, a 2023 boot manager now",
+         {SecureBoot::Off, refused, allowed, true},
+         BootEx},
+        {"Secure Boot unknown, a 2023 boot manager now",
+         {SecureBoot::Unknown, unknown, unknown, true},
+         BootEx},
+        {"Secure Boot unknown, a 2023 boot manager now, the Windows has no EFI_EX",
+         {SecureBoot::Unknown, unknown, none, true},
+         KeepPresent},
+        {"Secure Boot off, another boot manager now",
+         {SecureBoot::Off, refused, allowed, false},
+         Plain},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ChooseBootManager(c.trust, c.present, c.hasEfiEx), c.expected) << c.name;
+        EXPECT_EQ(ChooseBootManager(c.input), c.expected) << c.name;
     }
 }
 

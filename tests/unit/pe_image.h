@@ -11,6 +11,7 @@ inline constexpr std::uint16_t kPe32 = 0x10B;
 inline constexpr std::uint16_t kPe32Plus = 0x20B;
 inline constexpr std::uint16_t kSignedData = 2;
 inline constexpr std::uint16_t kX509Certificate = 1;
+inline constexpr std::uint16_t kEfiGuid = 0x0EF1;
 
 inline std::string Le16Bytes(std::uint16_t value) { return LeBytes(value, 2); }
 

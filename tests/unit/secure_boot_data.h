@@ -77,10 +77,11 @@ inline std::string UpdatedLists(const std::string& update) {
     return listsAt <= update.size() ? update.substr(listsAt) : std::string();
 }
 
-// Runs a shell command in the folder; false when it fails.
+// Runs shell commands in the folder, their output dropped; false when they fail.
 inline bool RunIn(const TempFolder& folder, const std::string& command) {
-    return std::system(("cd '" + folder.path().string() + "' && " + command + " >/dev/null 2>&1")
-                           .c_str()) == 0;
+    return std::system(
+               ("cd '" + folder.path().string() + "' && { " + command + "; } >/dev/null 2>&1")
+                   .c_str()) == 0;
 }
 
 }  // namespace kestrix::testing

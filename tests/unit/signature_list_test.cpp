@@ -16,7 +16,9 @@ void PrintTo(const SignatureEntry& e, std::ostream* os) {
 namespace {
 
 using testing::kRsa2048Type;
+using testing::kSha1Type;
 using testing::kSha256Type;
+using testing::kX509Sha256Type;
 using testing::kX509Type;
 using testing::Le32Bytes;
 using testing::SignatureList;
@@ -45,8 +47,14 @@ TEST(SignatureLists, DecodesEveryEntryOfEveryListInOrder) {
          SignatureList(kRsa2048Type, {std::string(256, 'k')}),
          {{SignatureKind::Other, std::string(256, 'k')}}},
         {"a list without entries",
-         SignatureList(kX509Type, {}) + SignatureList(kX509Type, {kCert}),
+         kX509Type + Le32Bytes(28) + Le32Bytes(0) + Le32Bytes(48) +
+             SignatureList(kX509Type, {kCert}),
          {{SignatureKind::X509, kCert}}},
+        {"a SHA-1 digest and a certificate's to-be-signed digest with its time",
+         SignatureList(kSha1Type, {std::string(20, 'c')}) +
+             SignatureList(kX509Sha256Type, {kDigestA + std::string(16, 't')}),
+         {{SignatureKind::Sha1, std::string(20, 'c')},
+          {SignatureKind::X509Sha256, kDigestA + std::string(16, 't')}}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DecodeSignatureLists(c.bytes), c.expected) << c.name;
@@ -78,6 +86,8 @@ TEST(SignatureLists, RefusesSizesThatDoNotAddUp) {
         {"an entry size of zero", x509WithEntrySize(0)},
         {"an entry shorter than its owner", x509WithEntrySize(15)},
         {"a SHA-256 entry that is no digest", withSizes(124, 0, 24)},
+        {"an entry of its owner alone", SignatureList(kRsa2048Type, {std::string()})},
+        {"a to-be-signed digest without its time", SignatureList(kX509Sha256Type, {kDigestA})},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DecodeSignatureLists(c.bytes), std::nullopt) << c.name;

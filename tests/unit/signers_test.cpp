@@ -1,5 +1,5 @@
 // Signatures of EFI binaries: the certificate table of Debian's Microsoft-signed shim and
-// Debian-signed GRUB and of PE files laid out here, and the CAs that signers are told by.
+// Debian-signed GRUB and of PE files laid out here, and the signers they name.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,10 +7,9 @@
 #include "fakes.h"
 #include "pe_image.h"
 #include "secure_boot_data.h"
-#include "secureboot/firmware_trust.h"
+#include "secureboot/boot_manager_signers.h"
+#include "secureboot/der.h"
 #include "secureboot/pe_certificates.h"
-#include "secureboot/signature_list.h"
-#include "secureboot/signing_ca.h"
 #include "signature_lists.h"
 
 namespace kestrix {
@@ -18,6 +17,7 @@ namespace {
 
 using testing::Der;
 using testing::Entry;
+using testing::kEfiGuid;
 using testing::kPe32;
 using testing::kPe32Plus;
 using testing::kSignedData;
@@ -33,28 +33,48 @@ using testing::TempFolder;
 TEST(PeCertificates, GivesTheSignaturesOfTheCertificateTable) {
     const std::string first = Der("the first signature");
     const std::string second = Der("a second, in an entry of its own");
+    const std::string padded = first + std::string(1, '\0');
+    const std::string pkcs7Guid("\x9d\xd2\xaf\x4a\xdf\x68\xee\x49\x8a\xa9\x34\x7d\x37\x56\x65\xa7",
+                                16);
     const struct {
         const char* name;
         std::string pe;
-        std::vector<std::string> expected;
+        std::vector<std::string_view> expected;
+        bool present = true;
+        bool whole = true;
     } cases[] = {
         {"PE32+, two entries",
          Pe(kPe32Plus, Entry(kSignedData, first) + Entry(kSignedData, second)),
          {first, second}},
         {"PE32, the last entry without its padding",
          Pe(kPe32, Entry(kSignedData, first, Padding::None)),
-         {first}},
+         {first},
+         true,
+         false},
         {"padding counted in the entry's length",
          Pe(kPe32Plus, Entry(kSignedData, first, Padding::Counted) + Entry(kSignedData, second)),
-         {first, second}},
+         {padded, second}},
         {"an entry of another type passed over",
          Pe(kPe32Plus, Entry(kX509Certificate, first) + Entry(kSignedData, second)),
          {second}},
-        {"unsigned", Pe(kPe32Plus, ""), {}},
-        {"no security directory", Pe(kPe32Plus, Entry(kSignedData, first), 4), {}},
+        {"a UEFI GUID entry of PKCS#7", Pe(kPe32Plus, Entry(kEfiGuid, pkcs7Guid + first)), {first}},
+        {"a UEFI GUID entry of another type",
+         Pe(kPe32Plus, Entry(kEfiGuid, std::string(16, '\1') + first)),
+         {}},
+        {"an entry shorter than its header",
+         Pe(kPe32Plus, Entry(kSignedData, first) + Le32Bytes(7) + std::string(4, '\0')),
+         {first},
+         true,
+         false},
+        {"unsigned", Pe(kPe32Plus, ""), {}, false},
+        {"no security directory", Pe(kPe32Plus, Entry(kSignedData, first), 4), {}, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DecodePeCertificates(c.pe), c.expected) << c.name;
+        const auto table = ReadCertificateTable(c.pe);
+        ASSERT_TRUE(table) << c.name;
+        EXPECT_EQ(table->signatures, c.expected) << c.name;
+        EXPECT_EQ(table->present, c.present) << c.name;
+        EXPECT_EQ(table->whole, c.whole) << c.name;
     }
 }
 
@@ -66,7 +86,6 @@ TEST(PeCertificates, RefusesWhatIsNoPeOrOverrunsIt) {
     };
     const std::size_t optional = 0x40 + 24;
     const std::size_t security = optional + 112 + 4 * 8;
-    const std::size_t table = security + 12 * 8;
     const struct {
         const char* name;
         std::string bytes;
@@ -79,15 +98,9 @@ TEST(PeCertificates, RefusesWhatIsNoPeOrOverrunsIt) {
         {"an optional header of another kind", with(optional, Le16Bytes(0x107))},
         {"an optional header beyond the file", with(0x40 + 20, Le16Bytes(0xFFFF))},
         {"a table beyond the file", with(security + 4, Le32Bytes(0x10000))},
-        {"an entry shorter than its header", with(table, Le32Bytes(7))},
-        {"an entry beyond the table", with(table, Le32Bytes(0x100))},
-        {"a signature longer than its entry", with(table + 10, "\x01\x00")},
-        {"a table ending inside an entry's header",
-         with(security + 4, Le32Bytes(static_cast<std::uint32_t>(signedPe.size() - table + 4)))
-             .append(4, '\0')},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DecodePeCertificates(c.bytes), std::nullopt) << c.name;
+        EXPECT_EQ(ReadCertificateTable(c.bytes), std::nullopt) << c.name;
     }
 }
 
@@ -97,17 +110,24 @@ TEST(PeCertificates, ReadsDebiansSignedBinaries) {
     const struct {
         const char* path;
         std::vector<std::string> issuers;
+        std::vector<Signer> signers;
     } cases[] = {
         {"/usr/lib/shim/shimx64.efi.signed",
-         {"CN = Microsoft Corporation UEFI CA 2011", "CN = Microsoft UEFI CA 2023"}},
-        {"/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed", {"CN = Debian Secure Boot CA"}},
+         {"CN = Microsoft Corporation UEFI CA 2011", "CN = Microsoft UEFI CA 2023"},
+         {{L"Microsoft Windows UEFI Driver Publisher", L"Microsoft Corporation UEFI CA 2011"},
+          {L"Microsoft UEFI CA 2023 signer", L"Microsoft UEFI CA 2023"}}},
+        {"/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed",
+         {"CN = Debian Secure Boot CA"},
+         {{L"Debian Secure Boot Signer 2022 - grub2", L"Debian Secure Boot CA"}}},
     };
     for (const auto& c : cases) {
-        const auto signatures = DecodePeCertificates(ReadBytes(c.path));
-        ASSERT_TRUE(signatures) << c.path << " (installed by scripts/install-deps.sh)";
-        ASSERT_EQ(signatures->size(), c.issuers.size()) << c.path;
-        for (std::size_t i = 0; i < signatures->size(); ++i) {
-            const std::string& der = (*signatures)[i];
+        const std::string pe = ReadBytes(c.path);
+        const auto table = ReadCertificateTable(pe);
+        ASSERT_TRUE(table && table->whole) << c.path << " (installed by scripts/install-deps.sh)";
+        ASSERT_EQ(table->signatures.size(), c.issuers.size()) << c.path;
+        for (std::size_t i = 0; i < table->signatures.size(); ++i) {
+            std::string_view rest = table->signatures[i];
+            const std::string der(TakeDer(rest, kDerSequence).value_or(DerElement{}).whole);
             // A SEQUENCE with a two-byte length that ends where the entry's content ends.
             ASSERT_GE(der.size(), 4u);
             EXPECT_EQ(der.substr(0, 2), "0\x82");
@@ -122,56 +142,7 @@ TEST(PeCertificates, ReadsDebiansSignedBinaries) {
                                   c.issuers[i] + "$' issuers.txt"))
                 << c.path << " signature " << i;
         }
-    }
-}
-
-TEST(SigningCas, TellsTheCaByThumbprintElseByName) {
-    testing::Events events;
-    testing::FakeFileSystem files(events);
-    const auto db = DecodeSignatureLists(*testing::OvmfVariable(
-        ReadBytes(testing::kOvmfVariables), "db", testing::kSecurityDatabaseGuid));
-    ASSERT_TRUE(db && db->size() == 2) << "the ovmf package is not installed";
-    const std::string pca2011 = *files.Sha1((*db)[0].data);
-    const std::string uefiCa2011 = *files.Sha1((*db)[1].data);
-    const std::wstring pcaName = L"Microsoft Windows Production PCA 2011";
-    const struct {
-        std::wstring issuer;
-        std::string thumbprint;
-        SigningCa expected;
-    } cases[] = {
-        {pcaName, pca2011, SigningCa::Pca2011},
-        {L"Microsoft Corporation UEFI CA 2011", uefiCa2011, SigningCa::MicrosoftUefiCa2011},
-        // The certificate decides: a known name on another certificate is not that CA.
-        {pcaName, uefiCa2011, SigningCa::MicrosoftUefiCa2011},
-        {pcaName, std::string(20, '\1'), SigningCa::Other},
-        // Without the CA's certificate in the signature, its name is all there is.
-        {pcaName, "", SigningCa::Pca2011},
-        {L"Windows UEFI CA 2023", "", SigningCa::WindowsUefiCa2023},
-        {L"Microsoft Corporation UEFI CA 2011", "", SigningCa::MicrosoftUefiCa2011},
-        {L"Microsoft UEFI CA 2023", "", SigningCa::MicrosoftUefiCa2023},
-        {L"Debian Secure Boot CA", "", SigningCa::Other},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ClassifyIssuer(c.issuer, c.thumbprint), c.expected)
-            << ToUtf8(c.issuer) << " with a thumbprint of " << c.thumbprint.size() << " bytes";
-    }
-}
-
-TEST(SigningCas, TheBootManagerOnTheEspIsUnderThe2023CaWhenAnySignatureIs) {
-    const Signer pca{L"Microsoft Windows", L"Microsoft Windows Production PCA 2011", ""};
-    const Signer ca2023{L"Microsoft Windows", L"Windows UEFI CA 2023", ""};
-    const Signer other{L"Debian Secure Boot Signer", L"Debian Secure Boot CA", ""};
-    const struct {
-        std::vector<Signer> signers;
-        PresentSigner expected;
-    } cases[] = {
-        {{}, PresentSigner::Unknown},
-        {{other}, PresentSigner::Unknown},
-        {{other, pca}, PresentSigner::Pca2011},
-        {{pca, ca2023}, PresentSigner::Ca2023},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(PresentSignerOf(c.signers), c.expected) << c.signers.size() << " signers";
+        EXPECT_EQ(SignersOf(pe), c.signers) << c.path;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "repair/uefi_plan.h"
 #include "secure_boot_data.h"
 #include "secureboot/signature_list.h"
+#include "signed_binaries.h"
 
 namespace kestrix {
 namespace {
@@ -103,10 +104,10 @@ struct UefiMachine : testing::Machine {
 
 // What a UEFI PC without Secure Boot says of its trust, and the fallback loader it holds.
 Lines TrustOffAndTheFallbackLoader() {
-    return {L"安全启动（Secure Boot）：关闭", L"  固件信任 Microsoft Windows Production PCA 2011（db）：否",
-            L"  固件信任 Windows UEFI CA 2023（db）：否",
-            L"  固件吊销 Microsoft Windows Production PCA 2011（dbx）：否", L"正在检查启动管理器的签名...",
-            L"  s:\\EFI\\Boot\\bootx64.efi 的签名：无法读取"};
+    return {L"安全启动（Secure Boot）：关闭", L"  固件 db：证书 无，哈希 0 个",
+            L"  固件 dbx：证书 无，哈希 0 个", L"正在检查启动管理器的签名...",
+            L"  s:\\EFI\\Boot\\bootx64.efi 的签名：无法读取", L"    固件判定：拒绝（签名无效或文件已被改动）",
+            L"  安全启动未开启，按 ESP 上现有的启动管理器选择：它不是 Windows UEFI CA 2023 签名的，按原方式安装。"};
 }
 
 Lines Joined(Lines first, const Lines& then) {
@@ -126,7 +127,7 @@ TEST(UefiPlanAlone, BootMenu) {
     const Case cases[] = {
         {"Windows 10 beside XP", true, true,
          Joined(TrustOffAndTheFallbackLoader(),
-                {L"  安全启动未开启或无法读取，f: 的启动管理器按原方式安装。", kScan6,
+                {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", kScan6,
                  L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone}),
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
@@ -165,96 +166,193 @@ TEST(UefiPlanAlone, BootMenu) {
     }
 }
 
-// With Secure Boot on, the firmware's db and dbx decide which boot manager bcdboot installs, or
-// that none may be written; the fallback loader follows the same rule. The databases are OVMF's
-// (PCA 2011 trusted) and what Microsoft's 2024 updates make of them (Windows UEFI CA 2023 added,
-// PCA 2011 revoked).
+// With Secure Boot on, the verdicts on the Windows' two boot managers against the firmware's db
+// and dbx decide which one bcdboot installs, or that none may be written; what was written is
+// checked, and the fallback loader follows the same verdicts. The boot managers are signed under
+// look-alike CAs that bear Microsoft's names, the databases made of those CAs.
 TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
-    const std::string ovmf = testing::ReadBytes(testing::kOvmfVariables);
-    const auto db = testing::OvmfVariable(ovmf, "db", testing::kSecurityDatabaseGuid);
-    const auto dbx = testing::OvmfVariable(ovmf, "dbx", testing::kSecurityDatabaseGuid);
-    ASSERT_TRUE(db && dbx) << "the ovmf package is not installed";
-    const auto dbUpdate = testing::UpdatedLists(testing::SecureBootObject("updates/DBUpdate2024.bin"));
-    const auto dbxUpdate = testing::UpdatedLists(testing::SecureBootObject("updates/DBXUpdate2024.bin"));
-    const auto pca2011 = testing::SecureBootObject("certificates/MicWinProPCA2011_2011-10-19.der");
-    const auto ca2023 = testing::SecureBootObject("certificates/windows_uefi_ca_2023.der");
-    const std::string pcaSigned = testing::Der("signed under PCA 2011");
-    const std::string ca2023Signed = testing::Der("signed under Windows UEFI CA 2023");
-    if (dbUpdate.empty() || dbxUpdate.empty() || pca2011.empty() || ca2023.empty()) {
-        GTEST_SKIP() << "Microsoft's Secure Boot objects are not beside the checkout: "
-                     << KESTRIX_SECURE_BOOT_OBJECTS;
-    }
+    const auto& made = testing::Made();
+    ASSERT_FALSE(made.ca2023Signed.empty()) << "openssl, osslsigncode or sbsigntool is missing";
+    const auto certificates = [](std::initializer_list<std::string> list) {
+        std::string lists;
+        for (const auto& certificate : list) {
+            lists += testing::SignatureList(testing::kX509Type, {certificate});
+        }
+        return lists;
+    };
+    const std::string pcaOnly = certificates({made.pcaCa});
+    const std::string both = certificates({made.pcaCa, made.ca2023});
+    const std::string revokesPca = pcaOnly;
+    std::string damaged = made.pcaSigned;
+    damaged[0x1000] ^= 1;
     const std::wstring security = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
-    const std::wstring listing = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
+    const std::wstring listing =
+        L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
     const std::wstring recovery = L"{7619dcc9-fafe-11d9-b411-000476eba25f}";
-    const std::wstring bootEx = L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI /bootex";
+    const std::wstring plain = L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI";
+    const std::wstring bootEx = plain + L" /bootex";
     const std::wstring timeout = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
+    const std::wstring notUpdated =
+        L"  失败：f:：该系统的启动文件尚未更新到 Windows UEFI CA 2023 "
+        L"签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。";
     enum class Kind { BootMenu, FallbackLoader };
     const struct {
         const char* name;
-        std::string db, dbx;
+        std::optional<std::string> db;
+        std::string dbx;
         bool updated;  // the Windows has \Windows\Boot\EFI_EX
         Kind kind;
         RepairOutcome outcome;
         Lines runs;
         Lines shown;  // lines the repair shows, among others
+        // What plain bcdboot writes, when not the Windows' own boot manager.
+        std::optional<std::string> plainWrites = std::nullopt;
+        // The fallback loader bcdboot wrote cannot be read back.
+        bool fallbackHeld = false;
     } cases[] = {
-        {"only PCA 2011 trusted", *db, *dbx, true, Kind::BootMenu, RepairOutcome::Succeeded,
-         {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI", timeout},
-         {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器（PCA 2011 签名）。"}},
-        {"PCA 2011 revoked, Windows updated", *db + dbUpdate, *dbx + dbxUpdate, true, Kind::BootMenu,
+        {"only the PCA one allowed",
+         pcaOnly,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::Succeeded,
+         {plain, timeout},
+         {L"    固件判定：允许（db 中的证书 Microsoft Windows Production PCA 2011）",
+          L"    固件判定：拒绝（签名者不在 db 中）",
+          L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", L"    通过"}},
+        {"both allowed, a PCA one on the ESP",
+         both,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::Succeeded,
+         {plain, timeout},
+         {L"    通过"}},
+        {"PCA revoked, Windows updated",
+         both,
+         revokesPca,
+         true,
+         Kind::BootMenu,
          RepairOutcome::Succeeded,
          {listing, bootEx, listing,
-          L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " + recovery,
+          L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
+              recovery,
           timeout},
-         {L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + recovery + L"...",
+         {L"    固件判定：拒绝（签名证书已被 dbx 吊销（Microsoft Windows Production PCA 2011））",
+          L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + recovery +
+              L"...",
           L"    通过"}},
-        {"PCA 2011 revoked, Windows not updated", *db + dbUpdate, *dbx + dbxUpdate, false,
-         Kind::BootMenu, RepairOutcome::StepsFailed, {},
-         {L"  失败：f:：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。"}},
-        {"PCA 2011 revoked, no CA 2023 in db", *db, *dbx + dbxUpdate, true, Kind::BootMenu,
-         RepairOutcome::StepsFailed, {}, {L"  未写入任何内容。"}},
-        {"fallback loader signed under a revoked CA", *db + dbUpdate, *dbx + dbxUpdate, true,
-         Kind::FallbackLoader, RepairOutcome::StepsFailed, {},
-         {L"  失败：安全启动已开启，本机固件会拒绝 s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi，未写入后备启动文件。"}},
-        {"fallback loader signed under a trusted CA", *db, *dbx, true, Kind::FallbackLoader,
-         RepairOutcome::Succeeded, {},
-         {L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi..."}},
+        {"PCA revoked, Windows not updated",
+         both,
+         revokesPca,
+         false,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {},
+         {notUpdated, L"  未写入任何内容。"}},
+        {"neither allowed",
+         certificates({}),
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {},
+         {notUpdated, L"  未写入任何内容。"}},
+        {"db unreadable",
+         std::nullopt,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {},
+         {L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
+          L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。"}},
+        {"bcdboot writes a damaged boot manager",
+         pcaOnly,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {plain, timeout},
+         {L"    失败：本机固件会拒绝 "
+          L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi（签名无效或文件已被改动）"},
+         damaged},
+        {"the fallback loader written cannot be read back",
+         pcaOnly,
+         "",
+         true,
+         Kind::BootMenu,
+         RepairOutcome::StepsFailed,
+         {plain, timeout},
+         {L"    失败：无法按本机固件的 db/dbx 验证 s:\\EFI\\Boot\\bootx64.efi（读不到 db/dbx "
+          L"或文件）"},
+         std::nullopt,
+         true},
+        {"fallback loader refused",
+         certificates({made.ca2023}),
+         "",
+         true,
+         Kind::FallbackLoader,
+         RepairOutcome::StepsFailed,
+         {},
+         {L"  失败：安全启动已开启，本机固件会拒绝 "
+          L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi（签名者不在 db 中），未写入后备启动文件。"}},
+        {"fallback loader allowed",
+         pcaOnly,
+         "",
+         true,
+         Kind::FallbackLoader,
+         RepairOutcome::Succeeded,
+         {},
+         {L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\bootx64.efi...",
+          L"    通过"}},
     };
     for (const auto& c : cases) {
         UefiMachine m;
         m.files.variables[{L"SecureBoot", L"{8be4df61-93ca-11d2-aa0d-00e098032b8c}"}] = "\x01";
-        m.files.variables[{L"db", security}] = c.db;
+        if (c.db) {
+            m.files.variables[{L"db", security}] = *c.db;
+        } else {
+            m.files.variableErrors[{L"db", security}] = 5;
+        }
         m.files.variables[{L"dbx", security}] = c.dbx;
         m.files.drives = {L"f:"};
         m.files.Put(L"f:\\windows\\system32\\slmgr.vbs", 100);
+        m.files.WriteNewFile(L"f:\\Windows\\Boot\\EFI\\bootmgfw.efi", made.pcaSigned);
         if (c.updated) {
-            m.files.Put(L"f:\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi", 100);
+            m.files.WriteNewFile(L"f:\\Windows\\Boot\\EFI_EX\\bootmgfw_EX.efi", made.ca2023Signed);
         }
         // The boot manager on the partition now, and its store with Windows RE in it, which
         // bcdboot /bootex drops.
-        m.files.WriteNewFile(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
-                             testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, pcaSigned), 16, 0x8664));
-        m.files.signers[pcaSigned] = {{L"Microsoft Windows", L"Microsoft Windows Production PCA 2011",
-                                       *m.files.Sha1(pca2011)}};
+        m.files.WriteNewFile(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", made.pcaSigned);
         m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", 100);
         m.launcher.outputs[listing] = L"recoverysequence        " + recovery + L"\r\n";
-        // bcdboot /bootex installs the 2023-signed boot manager, also as the fallback loader.
-        m.files.signers[ca2023Signed] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", *m.files.Sha1(ca2023)}};
+        // bcdboot installs the boot manager it was given, also as the fallback loader.
         m.launcher.onSuccess = [&](const LaunchRequest& request) {
-            if (request.parameters.ends_with(L"/bootex")) {
+            if (!request.parameters.starts_with(L"f:\\windows")) {
+                return;
+            }
+            if (c.fallbackHeld) {
+                m.files.held.insert(L"s:\\efi\\boot\\bootx64.efi");
+            }
+            const bool ex = request.parameters.ends_with(L"/bootex");
+            if (ex) {
                 m.launcher.outputs[listing] = L"recoveryenabled         Yes\r\n";
-                for (const wchar_t* path : {L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"s:\\EFI\\Boot\\bootx64.efi"}) {
-                    m.files.WriteNewFile(path, testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, ca2023Signed), 16, 0x8664));
-                }
+            }
+            for (const wchar_t* path :
+                 {L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"s:\\EFI\\Boot\\bootx64.efi"}) {
+                m.files.WriteNewFile(
+                    path, ex ? made.ca2023Signed : c.plainWrites.value_or(made.pcaSigned));
             }
         };
         testing::RecordingProgress progress;
-        const auto kind = c.kind == Kind::BootMenu ? RepairKind::BootMenu : RepairKind::BootSectorOnly;
+        const auto kind =
+            c.kind == Kind::BootMenu ? RepairKind::BootMenu : RepairKind::BootSectorOnly;
         EXPECT_EQ(m.Repair(L"s:", BootPath::Uefi, kind, progress), c.outcome) << c.name;
         EXPECT_EQ(m.ToolRuns(), c.runs) << c.name;
         for (const auto& line : c.shown) {
-            EXPECT_NE(std::find(progress.lines.begin(), progress.lines.end(), line), progress.lines.end())
+            EXPECT_NE(std::find(progress.lines.begin(), progress.lines.end(), line),
+                      progress.lines.end())
                 << c.name << ": " << ToUtf8(line);
         }
         if (c.kind == Kind::FallbackLoader) {
