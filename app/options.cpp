@@ -9,8 +9,6 @@ namespace kestrix {
 
 namespace {
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
 bool IsOption(const std::wstring& argument) {
     constexpr std::wstring_view kOptions[] = {L"-f", L"-u", L"-n", L"-d", L"-r", L"-i"};
     return std::find(std::begin(kOptions), std::end(kOptions), ToLower(argument)) !=
@@ -18,51 +16,6 @@ bool IsOption(const std::wstring& argument) {
 }
 
 }  // namespace
-
-std::vector<std::wstring> SplitArguments(std::wstring_view tail) {
-    std::vector<std::wstring> arguments;
-    std::size_t i = 0;
-    while (true) {
-        while (i < tail.size() && IsBlank(tail[i])) {
-            ++i;
-        }
-        if (i == tail.size()) {
-            return arguments;
-        }
-        // A quoted part may leave the argument empty, and it still counts.
-        std::wstring argument;
-        bool quoted = false;
-        while (i < tail.size() && (quoted || !IsBlank(tail[i]))) {
-            if (tail[i] == L'\\') {
-                const std::size_t first = i;
-                while (i < tail.size() && tail[i] == L'\\') {
-                    ++i;
-                }
-                const std::size_t count = i - first;
-                if (i < tail.size() && tail[i] == L'"') {
-                    argument.append(count / 2, L'\\');
-                    if (count % 2 == 1) {
-                        argument += L'"';
-                        ++i;
-                    }
-                } else {
-                    argument.append(count, L'\\');
-                }
-            } else if (tail[i] == L'"') {
-                if (quoted && i + 1 < tail.size() && tail[i + 1] == L'"') {
-                    argument += L'"';
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-                ++i;
-            } else {
-                argument += tail[i++];
-            }
-        }
-        arguments.push_back(std::move(argument));
-    }
-}
 
 Options ParseOptions(const std::vector<std::wstring>& arguments) {
     Options options;

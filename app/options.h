@@ -8,13 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrix {
+#include "platform/command_line.h"
 
-// The arguments after the program's name, split as the C runtime splits them for argv: spaces and
-// tabs separate; double quotes group and are dropped; 2n backslashes before a quote give n and the
-// quote groups, 2n+1 give n and a literal quote; other backslashes are literal; "" inside quotes
-// is a literal quote; an unclosed quote runs to the end.
-std::vector<std::wstring> SplitArguments(std::wstring_view tail);
+namespace kestrix {
 
 struct Options {
     bool silent = false;

@@ -307,7 +307,7 @@ FileResult PlanningVolumes::WriteVolumeStart(const std::wstring& drive, const st
 
 LaunchResult PlanningLauncher::Launch(const LaunchRequest& request, LaunchProgress&) {
     note_(L"运行：" + request.program +
-          (request.parameters.empty() ? L"" : L" " + request.parameters));
+          (request.arguments.empty() ? L"" : L" " + request.Parameters()));
     for (const auto& path : request.leaves) {
         files_.PlaceByTool(path);
     }

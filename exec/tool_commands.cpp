@@ -5,86 +5,111 @@ namespace kestrix {
 
 namespace {
 
-std::wstring StoreCommand(std::wstring_view bootDrive, std::wstring_view tail) {
-    return L"bcdedit.exe /store " + std::wstring(bootDrive) + std::wstring(tail);
+// bcdedit.exe over the store at the path, or, without one, the store of the running Windows.
+ToolCommand StoreCommand(std::wstring_view store, std::vector<Argument> edit,
+                         bool failureExpected = false) {
+    std::vector<Argument> arguments;
+    if (!store.empty()) {
+        arguments = {L"/store", std::wstring(store)};
+    }
+    arguments.insert(arguments.end(), edit.begin(), edit.end());
+    return {L"bcdedit.exe", std::move(arguments), {}, failureExpected};
+}
+
+std::wstring BiosStore(std::wstring_view bootDrive) {
+    return std::wstring(bootDrive) + L"\\boot\\bcd";
+}
+
+std::wstring UefiStore(std::wstring_view efiDrive) {
+    return std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD";
 }
 
 }  // namespace
 
-std::wstring ListingCommand(int disk) {
-    return L"dsptw.exe " + DecimalText(disk) + L" /find:all /getid";
+std::wstring ToolCommand::Line() const {
+    return arguments.empty() ? tool : tool + L" " + JoinArguments(arguments);
 }
 
-std::wstring AllListingsCommand() {
-    return L"dsptw.exe /all";
+ToolCommand ListingCommand(int disk) {
+    return {L"dsptw.exe", {DecimalText(disk), L"/find:all", L"/getid"}};
 }
 
-std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive) {
-    const wchar_t* option =
-        generation == WindowsGeneration::Nt5 ? L"bootsect.exe /nt52 " : L"bootsect.exe /nt60 ";
-    return option + std::wstring(bootDrive);
+ToolCommand AllListingsCommand() {
+    return {L"dsptw.exe", {L"/all"}};
+}
+
+ToolCommand BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive) {
+    return {L"bootsect.exe",
+            {generation == WindowsGeneration::Nt5 ? L"/nt52" : L"/nt60", std::wstring(bootDrive)}};
 }
 
 ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
                              BootFilesFor firmware, BootManagerSource manager) {
-    const wchar_t* named = firmware == BootFilesFor::Bios   ? L" /f BIOS"
-                           : firmware == BootFilesFor::Uefi ? L" /f UEFI"
-                                                            : L"";
     const std::wstring drive(bootDrive);
+    std::vector<Argument> arguments{std::wstring(scannedDrive) + L"\\windows", L"/l", L"zh-cn",
+                                    L"/s", drive};
+    if (firmware != BootFilesFor::RunningFirmware) {
+        arguments.insert(arguments.end(),
+                         {L"/f", firmware == BootFilesFor::Bios ? L"BIOS" : L"UEFI"});
+    }
+    if (manager == BootManagerSource::Updated) {
+        arguments.emplace_back(L"/bootex");
+    }
     auto leaves = firmware == BootFilesFor::Uefi
                       ? std::vector<std::wstring>{drive + L"\\EFI\\Microsoft\\Boot\\BCD",
                                                   drive + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
                                                   drive + L"\\EFI\\Boot\\bootx64.efi"}
                       : std::vector<std::wstring>{drive + L"\\bootmgr", drive + L"\\Boot\\BCD"};
-    return {L"bcdboot.exe " + std::wstring(scannedDrive) + L"\\windows /l zh-cn /s " + drive +
-                named + (manager == BootManagerSource::Updated ? L" /bootex" : L""),
-            std::move(leaves)};
+    return {L"bcdboot.exe", std::move(arguments), std::move(leaves)};
 }
 
-std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
+std::array<ToolCommand, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
     const std::wstring drive(bootDrive);
+    const auto store = BiosStore(drive);
     return {
-        StoreCommand(drive, L"\\boot\\bcd /create {bootmgr} /d \"Windows Boot Manager\""),
-        StoreCommand(drive, L"\\boot\\bcd /create {ntldr} /d \"Windows XP/2003\""),
-        StoreCommand(drive, L"\\boot\\bcd /set {bootmgr} device partition=" + drive),
-        StoreCommand(drive, L"\\boot\\bcd /set {ntldr} device partition=" + drive),
-        StoreCommand(drive, L"\\boot\\bcd /set {ntldr} path \\ntldr"),
-        StoreCommand(drive, L"\\boot\\bcd /displayorder {ntldr} /addlast"),
+        StoreCommand(store, {L"/create", L"{bootmgr}", L"/d", L"Windows Boot Manager"}, true),
+        StoreCommand(store, {L"/create", L"{ntldr}", L"/d", L"Windows XP/2003"}, true),
+        StoreCommand(store, {L"/set", L"{bootmgr}", L"device", L"partition=" + drive}),
+        StoreCommand(store, {L"/set", L"{ntldr}", L"device", L"partition=" + drive}),
+        StoreCommand(store, {L"/set", L"{ntldr}", L"path", L"\\ntldr"}),
+        StoreCommand(store, {L"/displayorder", L"{ntldr}", L"/addlast"}),
         StoreTimeoutCommand(drive),
     };
 }
 
-std::wstring StoreTimeoutCommand(std::wstring_view bootDrive) {
-    return StoreCommand(bootDrive, L"\\boot\\bcd /timeout 7");
+ToolCommand StoreTimeoutCommand(std::wstring_view bootDrive) {
+    return StoreCommand(BiosStore(bootDrive), {L"/timeout", L"7"});
 }
 
 ToolCommand StoreExportCommand(std::wstring_view file) {
-    return {L"bcdedit.exe /export \"" + std::wstring(file) + L"\"", {std::wstring(file)}};
+    auto command = StoreCommand({}, {L"/export", Argument::FolderPath(std::wstring(file))});
+    command.leaves = {std::wstring(file)};
+    return command;
 }
 
-std::wstring StoreImportCommand(std::wstring_view file) {
-    return L"bcdedit.exe /import \"" + std::wstring(file) + L"\"";
+ToolCommand StoreImportCommand(std::wstring_view file) {
+    return StoreCommand({}, {L"/import", Argument::FolderPath(std::wstring(file))});
 }
 
-std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
-    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
+ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
+    return StoreCommand(UefiStore(efiDrive), {L"/timeout", L"7"});
 }
 
-std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
-    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
+ToolCommand UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
+    return StoreCommand(UefiStore(efiDrive), {L"/enum", L"{default}", L"/v"});
 }
 
-std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
-    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
-           std::wstring(guid);
+ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
+    return StoreCommand(UefiStore(efiDrive),
+                        {L"/set", L"{default}", L"recoverysequence", std::wstring(guid)});
 }
 
-std::wstring StoreEntriesCommand(std::wstring_view path) {
-    return StoreCommand(path, L" /enum all /v");
+ToolCommand StoreEntriesCommand(std::wstring_view path) {
+    return StoreCommand(path, {L"/enum", L"all", L"/v"});
 }
 
-std::wstring DiskpartCommand(std::wstring_view scriptPath) {
-    return L"diskpart.exe /s \"" + std::wstring(scriptPath) + L"\"";
+ToolCommand DiskpartCommand(std::wstring_view scriptPath) {
+    return {L"diskpart.exe", {L"/s", Argument::FolderPath(std::wstring(scriptPath))}};
 }
 
 namespace {

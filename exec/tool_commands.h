@@ -1,10 +1,15 @@
 #pragma once
-// Every outside command line of the program, built in one place. A drive is a letter and a colon
-// with no backslash after it, used with the letter case it has.
+// Every outside command of the program, built in one place as a value: the tool, its arguments,
+// what it leaves and whether its failure is expected. The launcher quotes the arguments
+// (platform/command_line.h). A drive is a letter and a colon with no backslash after it, used
+// with the letter case it has.
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/command_line.h"
 
 namespace kestrix {
 
@@ -12,22 +17,33 @@ namespace kestrix {
 // and boot.ini, NT 6.x and later (Vista to 11) by the boot manager and its store.
 enum class WindowsGeneration { Nt5, Nt6 };
 
-// A command line, and the files that its tool is documented to create (full paths).
+// An outside tool's run: the tool by its bare name ("bcdboot.exe"), its arguments, the files it is
+// documented to create (full paths), and whether its failure is expected rather than a failed step.
 struct ToolCommand {
-    ToolCommand(std::wstring commandLine, std::vector<std::wstring> created = {})
-        : line(std::move(commandLine)), leaves(std::move(created)) {}
+    ToolCommand(std::wstring name, std::vector<Argument> toolArguments,
+                std::vector<std::wstring> created = {}, bool mayFail = false)
+        : tool(std::move(name)),
+          arguments(std::move(toolArguments)),
+          leaves(std::move(created)),
+          failureExpected(mayFail) {}
 
-    std::wstring line;
+    std::wstring tool;
+    std::vector<Argument> arguments;
     std::vector<std::wstring> leaves;
+    bool failureExpected = false;
+
+    // As the log and the window show it: the tool's name, then its arguments as the launcher
+    // quotes them.
+    std::wstring Line() const;
 };
 
 // The listing of one disk's partitions, which the lister writes to its standard output.
-std::wstring ListingCommand(int disk);
+ToolCommand ListingCommand(int disk);
 
 // The listings of disks 0 to 10 in one run, each behind a line "disk N".
-std::wstring AllListingsCommand();
+ToolCommand AllListingsCommand();
 
-std::wstring BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive);
+ToolCommand BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive);
 
 // Which firmware's boot files bcdboot builds: by default those of the firmware that started the
 // running Windows, which from a rescue system started through UEFI are not a BIOS partition's.
@@ -44,30 +60,32 @@ ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view b
                              BootFilesFor firmware = BootFilesFor::RunningFirmware,
                              BootManagerSource manager = BootManagerSource::Default);
 
-// The seven store edits that add the 5.x entry to the boot drive's store, in their order.
-std::array<std::wstring, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
+// The seven store edits that add the 5.x entry to the boot drive's store, in their order. The two
+// creations may fail, when bcdboot.exe has made the object already; the settings that follow fail
+// if it is truly missing.
+std::array<ToolCommand, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
 
-std::wstring StoreTimeoutCommand(std::wstring_view bootDrive);
+ToolCommand StoreTimeoutCommand(std::wstring_view bootDrive);
 
 // The store that the running Windows holds open, copied to a file, or replaced by one.
 ToolCommand StoreExportCommand(std::wstring_view file);
-std::wstring StoreImportCommand(std::wstring_view file);
+ToolCommand StoreImportCommand(std::wstring_view file);
 
 // The boot menu's timeout in the EFI system partition's store.
-std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);
+ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive);
 
 // The default loader's settings in the EFI system partition's store, listed; reading changes
 // nothing.
-std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive);
+ToolCommand UefiDefaultLoaderListCommand(std::wstring_view efiDrive);
 // The default loader's Windows RE entry set to the object {guid}.
-std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
+ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
 
 // Every entry of the store at path ("d:\\boot\\bcd") with all its settings; reading changes
 // nothing.
-std::wstring StoreEntriesCommand(std::wstring_view path);
+ToolCommand StoreEntriesCommand(std::wstring_view path);
 
 // diskpart.exe running the script at scriptPath.
-std::wstring DiskpartCommand(std::wstring_view scriptPath);
+ToolCommand DiskpartCommand(std::wstring_view scriptPath);
 
 // The script that gives partition M of disk N the letter ("S"), or takes it away again.
 std::wstring AssignLetterScript(int disk, int partition, wchar_t letter);

@@ -4,34 +4,6 @@
 
 namespace kestrix {
 
-std::wstring NormaliseCommandLine(std::wstring_view commandLine) {
-    return TrimSpaces(commandLine) + L' ';
-}
-
-std::optional<CommandParts> SplitCommandLine(std::wstring_view line) {
-    const auto length = static_cast<long long>(line.size());
-    CommandParts parts;
-    if (!line.empty() && line.front() == L'"') {
-        const auto closing = line.find(L'"', 1);
-        parts.file = std::wstring(line.substr(1, closing == std::wstring_view::npos
-                                                     ? std::wstring_view::npos
-                                                     : closing - 1));
-        // Skips the opening quote, the file, the closing quote and one separator.
-        const auto count = length - static_cast<long long>(parts.file.size()) - 3;
-        if (count < 0) {
-            return std::nullopt;
-        }
-        parts.parameters = std::wstring(line.substr(line.size() - static_cast<std::size_t>(count)));
-        return parts;
-    }
-    const auto space = line.find(L' ');
-    parts.file = std::wstring(line.substr(0, space));
-    if (space != std::wstring_view::npos) {
-        parts.parameters = TrimSpaces(line.substr(space + 1));
-    }
-    return parts;
-}
-
 std::vector<std::wstring> ToolLocations(const std::wstring& ownFolder,
                                         const std::wstring& systemFolder, std::wstring_view name) {
     std::vector<std::wstring> locations;
@@ -61,19 +33,15 @@ std::wstring RunProblem(const RunResult& result) {
         case RunStatus::NotFound:
             return L"程序目录和系统目录中都没有 " + result.file;
         case RunStatus::NotStarted:
-            return FailureText(result.error, result.errorText);
-        case RunStatus::InvalidCommand:
             break;
     }
-    return L"命令行无效";
+    return FailureText(result.error, result.errorText);
 }
 
 namespace {
 
 std::wstring Outcome(const RunResult& result, const std::vector<std::wstring>& looked) {
     switch (result.status) {
-        case RunStatus::InvalidCommand:
-            return L"命令行无效，未启动";
         case RunStatus::NotFound: {
             std::wstring places;
             for (const auto& path : looked) {
@@ -111,35 +79,31 @@ std::vector<std::wstring> OutputLines(const LaunchResult& launched) {
 }  // namespace
 
 RunResult ToolRunner::Run(const ToolCommand& command, OutputCodePage codePage) {
-    const std::wstring& line = command.line;
+    const auto line = command.Line();
     RunResult result;
-    std::vector<std::wstring> looked;
+    result.file = command.tool;
+    const auto looked = ToolLocations(files_.OwnFolder(), files_.SystemFolder(), command.tool);
     std::wstring took;
     // The tool's output and then the outcome, written to the log in one go.
     std::vector<std::wstring> lines;
-    if (const auto parts = SplitCommandLine(NormaliseCommandLine(line))) {
-        result.file = parts->file;
-        looked = ToolLocations(files_.OwnFolder(), files_.SystemFolder(), parts->file);
-        result.status = looked.empty() ? RunStatus::InvalidCommand : RunStatus::NotFound;
-        for (const auto& program : looked) {
-            if (!files_.FileLength(program)) {
-                continue;
-            }
-            log_.Write(L"启动：" + program +
-                       (parts->parameters.empty() ? L"" : L" " + parts->parameters));
-            Waiting waiting(log_, line);
-            const auto started = clock_.Milliseconds();
-            const auto launched =
-                launcher_.Launch({program, parts->parameters, codePage, command.leaves}, waiting);
-            took = L"，用时 " + DecimalText(clock_.Milliseconds() - started) + L" 毫秒";
-            lines = OutputLines(launched);
-            result.status = launched.started ? RunStatus::Finished : RunStatus::NotStarted;
-            result.exitCode = launched.exitCode;
-            result.error = launched.error;
-            result.errorText = launched.errorText;
-            result.output = launched.output;
-            break;
+    for (const auto& program : looked) {
+        if (!files_.FileLength(program)) {
+            continue;
         }
+        const LaunchRequest request{program, command.arguments, codePage, command.leaves};
+        log_.Write(L"启动：" + program +
+                   (request.arguments.empty() ? L"" : L" " + request.Parameters()));
+        Waiting waiting(log_, line);
+        const auto started = clock_.Milliseconds();
+        const auto launched = launcher_.Launch(request, waiting);
+        took = L"，用时 " + DecimalText(clock_.Milliseconds() - started) + L" 毫秒";
+        lines = OutputLines(launched);
+        result.status = launched.started ? RunStatus::Finished : RunStatus::NotStarted;
+        result.exitCode = launched.exitCode;
+        result.error = launched.error;
+        result.errorText = launched.errorText;
+        result.output = launched.output;
+        break;
     }
     lines.push_back(L"命令：" + line + L" → " + Outcome(result, looked) + took);
     log_.WriteLines(lines);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "exec/run_log.h"
@@ -18,34 +19,22 @@
 
 namespace kestrix {
 
-struct CommandParts {
-    std::wstring file;
-    std::wstring parameters;
-};
-
-// Trims U+0020 at both ends and appends exactly one space.
-std::wstring NormaliseCommandLine(std::wstring_view commandLine);
-
-// Splits a normalised line. Empty for a quoted line without a closing quote.
-std::optional<CommandParts> SplitCommandLine(std::wstring_view normalisedLine);
-
 // The full paths a tool is looked for at, in order. None for a name that is not a bare file name.
 std::vector<std::wstring> ToolLocations(const std::wstring& ownFolder,
                                         const std::wstring& systemFolder, std::wstring_view name);
 
 enum class RunStatus {
-    Finished,        // started and waited for
-    NotFound,        // in none of the places a tool is looked for; nothing was started
-    NotStarted,      // found, but the platform could not start it
-    InvalidCommand,  // no bare program name could be taken from the line; nothing was started
+    Finished,    // started and waited for
+    NotFound,    // in none of the places a tool is looked for; nothing was started
+    NotStarted,  // found, but the platform could not start it
 };
 
 struct RunResult {
-    RunStatus status = RunStatus::InvalidCommand;
+    RunStatus status = RunStatus::NotFound;
     std::optional<std::uint32_t> exitCode;
     std::uint32_t error = 0;
     std::wstring errorText;
-    // The tool's name as the command line gives it.
+    // The tool's bare name.
     std::wstring file;
     std::wstring output;
 };
@@ -54,20 +43,20 @@ struct RunResult {
 std::wstring RunProblem(const RunResult& result);
 
 class ToolRunner {
-public:
+  public:
     ToolRunner(ProcessLauncher& launcher, const Files& files, RunLog& log, const Clock& clock)
         : launcher_(launcher), files_(files), log_(log), clock_(clock) {}
 
     RunResult Run(const ToolCommand& command, OutputCodePage codePage = OutputCodePage::Oem);
 
-private:
+  private:
     // Writes the log's line for each minute a tool is still running.
     struct Waiting final : LaunchProgress {
-        Waiting(RunLog& log, const std::wstring& commandLine)
-            : log(log), commandLine(commandLine) {}
+        Waiting(RunLog& log, std::wstring commandLine)
+            : log(log), commandLine(std::move(commandLine)) {}
         void StillRunning(int minutes) override;
         RunLog& log;
-        const std::wstring& commandLine;
+        std::wstring commandLine;
     };
 
     ProcessLauncher& launcher_;

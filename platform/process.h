@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
+
 namespace kestrix {
 
 // The code page of a program's redirected output: console tools write the OEM one, the partition
@@ -15,12 +17,15 @@ enum class OutputCodePage { Oem, Ansi };
 struct LaunchRequest {
     // The exe's full path: the platform searches nothing.
     std::wstring program;
-    // The command line after the program's name.
-    std::wstring parameters;
+    // The arguments after the program's name.
+    std::vector<Argument> arguments;
     OutputCodePage codePage = OutputCodePage::Oem;
     // The files the program is documented to create (full paths): a launcher that only plans puts
     // them in their place, as the program would have; one that starts it has no use for them.
     std::vector<std::wstring> leaves;
+
+    // The command line after the program's name, quoted as the program reads it back.
+    std::wstring Parameters() const { return JoinArguments(arguments); }
 };
 
 struct LaunchResult {

@@ -110,11 +110,8 @@ void BiosPlan::CopyLoaderSet() {
 
 RepairOutcome BiosPlan::AssembleBootMenu(bool found6, bool found5) {
     if (found6 && found5) {
-        const auto commands = BootMenuStoreCommands(bootDrive_);
-        for (std::size_t i = 0; i < commands.size(); ++i) {
-            // The two creations fail when bcdboot.exe has made the object already; the settings
-            // that follow fail if it is truly missing.
-            RunBootFilesTool(commands[i], i < 2);
+        for (const auto& command : BootMenuStoreCommands(bootDrive_)) {
+            RunBootFilesTool(command);
         }
         WriteBootSectorForLoader(WindowsGeneration::Nt6);
     } else if (found6) {

@@ -26,9 +26,9 @@ bool RepairPlan::ForEachNt6(const std::vector<DriveFinding>& findings,
     return found;
 }
 
-void RepairPlan::RunBootFilesTool(const ToolCommand& command, bool failureExpected) {
+void RepairPlan::RunBootFilesTool(const ToolCommand& command) {
     steps_.RunToolOnceSaved([this] { return SaveBootFiles(); }, bootDrive_ + L" 的启动文件",
-                            command, failureExpected);
+                            command);
 }
 
 std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation,

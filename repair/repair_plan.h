@@ -69,7 +69,7 @@ protected:
     bool ForEachNt6(const std::vector<DriveFinding>& findings,
                     const std::function<void(const DriveFinding&)>& repair);
     // Runs a tool that rebuilds the boot files, only once they are all saved.
-    void RunBootFilesTool(const ToolCommand& command, bool failureExpected = false);
+    void RunBootFilesTool(const ToolCommand& command);
     // "  在 e: 发现6.x系统（Windows 10，版本 19045），修复中..."
     static std::wstring FoundLine(const DriveFinding& finding, const wchar_t* generation,
                                   const wchar_t* then = L"，修复中...");

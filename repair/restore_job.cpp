@@ -390,9 +390,10 @@ bool RestoreJob::IsHeldSystemStore(const std::wstring& path) const {
 
 FileResult RestoreJob::ImportStore(const std::wstring& copy) {
     // The tool's own outcome is in the log; the item's line says what it means.
-    const auto command = StoreImportCommand(copy);
-    if (!steps_.RunTool(command, true)) {
-        return {false, kErrorSharingViolation, L"被系统占用，且 " + command + L" 未能导入"};
+    auto command = StoreImportCommand(copy);
+    command.failureExpected = true;
+    if (!steps_.RunTool(command)) {
+        return {false, kErrorSharingViolation, L"被系统占用，且 " + command.Line() + L" 未能导入"};
     }
     return FileResult::Success();
 }

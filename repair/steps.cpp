@@ -15,11 +15,9 @@ std::wstring ToolFailure(const std::wstring& commandLine, const RunResult& resul
             return L"  失败：" + commandLine + L" " + RunProblem(result);
         case RunStatus::NotFound:
         case RunStatus::NotStarted:
-            return L"  失败：无法启动 " + commandLine + L"（" + RunProblem(result) + L"）";
-        case RunStatus::InvalidCommand:
             break;
     }
-    return L"  失败：无法启动 " + commandLine;
+    return L"  失败：无法启动 " + commandLine + L"（" + RunProblem(result) + L"）";
 }
 
 }  // namespace
@@ -58,7 +56,7 @@ void Steps::Fail(const std::wstring& line) {
     Line(line);
 }
 
-bool Steps::RunTool(const ToolCommand& command, bool failureExpected) {
+bool Steps::RunTool(const ToolCommand& command) {
     if (Stopping()) {
         return false;
     }
@@ -66,17 +64,17 @@ bool Steps::RunTool(const ToolCommand& command, bool failureExpected) {
     log_.Flush();
     const auto result = runner_.Run(command);
     const bool ok = result.status == RunStatus::Finished && result.exitCode == 0u;
-    if (!ok && !failureExpected) {
-        Fail(ToolFailure(command.line, result));
+    if (!ok && !command.failureExpected) {
+        Fail(ToolFailure(command.Line(), result));
     }
     return ok;
 }
 
-std::optional<std::wstring> Steps::ReadTool(const std::wstring& commandLine) {
+std::optional<std::wstring> Steps::ReadTool(const ToolCommand& command) {
     if (Stopping()) {
         return std::nullopt;
     }
-    auto result = runner_.Run(commandLine);
+    auto result = runner_.Run(command);
     if (result.status != RunStatus::Finished || result.exitCode != 0u) {
         return std::nullopt;
     }
@@ -84,15 +82,15 @@ std::optional<std::wstring> Steps::ReadTool(const std::wstring& commandLine) {
 }
 
 void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
-                             const ToolCommand& command, bool failureExpected) {
+                             const ToolCommand& command) {
     if (Stopping()) {
         return;
     }
     if (const auto saved = save(); !saved) {
-        Fail(L"  失败：无法备份 " + what + Reason(saved) + L"，未运行 " + command.line);
+        Fail(L"  失败：无法备份 " + what + Reason(saved) + L"，未运行 " + command.Line());
         return;
     }
-    RunTool(command, failureExpected);
+    RunTool(command);
 }
 
 void Steps::ReplaceFile(const std::wstring& source, const std::wstring& target,

@@ -78,8 +78,8 @@ LaunchResult Win32ProcessLauncher::Launch(const LaunchRequest& request, LaunchPr
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     std::wstring commandLine = L"\"" + request.program + L"\"";
-    if (!request.parameters.empty()) {
-        commandLine += L' ' + request.parameters;
+    if (!request.arguments.empty()) {
+        commandLine += L' ' + request.Parameters();
     }
     PROCESS_INFORMATION started{};
     // With the application name given as a full path nothing is searched.

@@ -33,11 +33,11 @@ struct Machine {
         }
         // bcdboot leaves the boot manager and a store on the drive named after /s.
         launcher.onSuccess = [this](const LaunchRequest& request) {
-            const auto at = request.parameters.find(L"/s ");
+            const auto at = request.Parameters().find(L"/s ");
             if (FakeLauncher::Name(request) != L"bcdboot.exe" || at == std::wstring::npos) {
                 return;
             }
-            const auto drive = request.parameters.substr(at + 3, 2);
+            const auto drive = request.Parameters().substr(at + 3, 2);
             files.Put(drive + L"\\bootmgr", 400);
             if (!files.FileLength(drive + L"\\boot\\bcd")) {
                 files.Put(drive + L"\\boot\\bcd", 200);
@@ -89,7 +89,7 @@ struct Machine {
     std::vector<std::wstring> ToolRuns() const {
         std::vector<std::wstring> runs;
         for (const auto& request : launcher.requests) {
-            runs.push_back(FakeLauncher::Name(request) + L" " + request.parameters);
+            runs.push_back(FakeLauncher::Name(request) + L" " + request.Parameters());
         }
         return runs;
     }

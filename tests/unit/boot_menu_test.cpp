@@ -45,7 +45,7 @@ TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
                                     L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
     Lines expected{L"bcdboot.exe e:\\windows /l zh-cn /s d:"};
     for (const auto& command : BootMenuStoreCommands(L"d:")) {
-        expected.push_back(command);
+        expected.push_back(command.Line());
     }
     expected.push_back(L"bootsect.exe /nt60 d:");
     EXPECT_EQ(ToolRuns(), expected);

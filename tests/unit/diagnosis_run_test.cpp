@@ -106,21 +106,20 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         Lines notes;
         PlanningFiles files(disk, [&](const std::wstring& line) { notes.push_back(line); });
         PlanningLauncher launcher(files, [&](const std::wstring& line) { notes.push_back(line); });
-        const auto parts = SplitCommandLine(NormaliseCommandLine(c.command.line));
-        ASSERT_TRUE(parts) << ToUtf8(c.command.line);
-        const auto program = L"C:\\Windows\\System32\\" + parts->file;
+        const auto program = L"C:\\Windows\\System32\\" + c.command.tool;
         NoWait waiting;
-        const auto result = launcher.Launch(
-            {program, parts->parameters, OutputCodePage::Oem, c.command.leaves}, waiting);
+        const LaunchRequest request{program, c.command.arguments, OutputCodePage::Oem,
+                                    c.command.leaves};
+        const auto result = launcher.Launch(request, waiting);
         EXPECT_TRUE(result.started);
         EXPECT_EQ(result.exitCode, 0u);
-        EXPECT_EQ(notes, Lines{L"运行：" + program + L" " + parts->parameters});
+        EXPECT_EQ(notes, Lines{L"运行：" + program + L" " + request.Parameters()});
         for (const auto& path : {bios, uefi, Lines{exported}}) {
             for (const auto& file : path) {
                 const bool expected =
                     std::find(c.present.begin(), c.present.end(), file) != c.present.end();
                 EXPECT_EQ(IsPresent(files, file), expected)
-                    << ToUtf8(c.command.line) << ": " << ToUtf8(file);
+                    << ToUtf8(c.command.Line()) << ": " << ToUtf8(file);
             }
         }
         EXPECT_TRUE(disk.files.empty());
@@ -132,10 +131,10 @@ struct DiagnosisMachine : testing::Machine {
     DiagnosisMachine() {
         InstallInKestrixFolder();
         files.drives = {L"c: [SYS]", L"d: [BOOT]", L"e:"};
-        launcher.outputs[ListingCommand(0)] =
+        launcher.outputs[ListingCommand(0).Line()] =
             L"1 C: mbr 07 NTFS SYS no 1 20481 20480 MB\r\n"
             L"2 D: mbr 07 NTFS BOOT yes 20481 20581 100 MB\r\n";
-        launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+        launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
     }
 
     // The diagnosis alone, recorded.
@@ -149,7 +148,7 @@ struct DiagnosisMachine : testing::Machine {
         Lines runs;
         for (std::size_t i = from; i < launcher.requests.size(); ++i) {
             runs.push_back(L"    → 运行：" + launcher.requests[i].program + L" " +
-                           launcher.requests[i].parameters);
+                           launcher.requests[i].Parameters());
         }
         return runs;
     }
@@ -238,7 +237,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              // A store that bcdedit cannot open, a fallback loader without a version signed under
              // two look-alike CAs, a manager with a version and no signature.
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
-             const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD");
+             const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD").Line();
              m.launcher.exitCodes[list] = 1;
              m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
              m.files.files[L"e:\\efi\\microsoft\\boot\\bootmgfw.efi"] = kernel;
@@ -263,13 +262,13 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.Put(L"d:\\bootmgr", 300);
              m.files.Put(L"d:\\boot\\bcd", 200);
              m.files.held = {L"d:\\boot\\bcd"};
-             m.launcher.outputs[StoreEntriesCommand(L"d:\\boot\\bcd")] =
+             m.launcher.outputs[StoreEntriesCommand(L"d:\\boot\\bcd").Line()] =
                  L"Windows 启动管理器\r\n--------------------\r\n\r\nidentifier              "
                  L"{bootmgr}\r\n";
              m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-                 if (request.parameters.starts_with(L"/export ")) {
-                     m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+                 if (request.Parameters().starts_with(L"/export ")) {
+                     m.files.Put(request.Parameters().substr(9, request.Parameters().size() - 10), 200);
                  }
              };
          },
@@ -310,9 +309,9 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         EXPECT_TRUE(progress.questions.empty()) << c.name;
         // Only tools that read ran: the lister, and bcdedit listing each store.
         const auto listed = m.launcher.requests.size();
-        EXPECT_EQ(m.launcher.requests.front().parameters, L"/all") << c.name;
+        EXPECT_EQ(m.launcher.requests.front().Parameters(), L"/all") << c.name;
         for (std::size_t i = 1; i < listed; ++i) {
-            EXPECT_TRUE(m.launcher.requests[i].parameters.ends_with(L" /enum all /v")) << c.name;
+            EXPECT_TRUE(m.launcher.requests[i].Parameters().ends_with(L" /enum all /v")) << c.name;
         }
 
         const auto planned = Only(progress.lines, L"    → 运行：");
@@ -325,7 +324,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
 TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold) {
     DiagnosisMachine m;
     m.files.media[L"e:"] = DriveMedia::Usb;
-    m.launcher.outputs[ListingCommand(0)] +=
+    m.launcher.outputs[ListingCommand(0).Line()] +=
         L"3 E: mbr 0c FAT32 STICK yes 1 2 1 MB\r\n4 - gpt efi-system - - no 1 101 100 MB\r\n";
     testing::RecordingProgress progress;
     EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);

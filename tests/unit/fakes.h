@@ -648,7 +648,7 @@ public:
     explicit FakeLauncher(Events& events) : events_(events) {}
     LaunchResult Launch(const LaunchRequest& request, LaunchProgress& progress) override {
         requests.push_back(request);
-        events_.push_back(L"run:" + request.program + L"|" + request.parameters);
+        events_.push_back(L"run:" + request.program + L"|" + request.Parameters());
         if (onLaunch) {
             onLaunch(request);
         }
@@ -660,13 +660,13 @@ public:
             return {false, 193, L"不是有效的应用程序", std::nullopt, L"", 0};
         }
         LaunchResult launched = result;
-        const auto line = name + L" " + request.parameters;
+        const auto line = name + L" " + request.Parameters();
         if (const auto it = exitCodes.find(line); it != exitCodes.end()) {
             launched.exitCode = it->second;
         }
         if (const auto it = outputs.find(line); it != outputs.end()) {
             launched.output = it->second;
-        } else if (line == AllListingsCommand()) {
+        } else if (line == AllListingsCommand().Line()) {
             launched.output = AllListings();
         }
         if (launched.exitCode == 0u && onSuccess) {
@@ -681,7 +681,7 @@ public:
         std::wstring all;
         for (int disk = 0; disk <= static_cast<int>(kLastListedDisk); ++disk) {
             all += L"disk " + std::to_wstring(disk) + L"\r\n";
-            if (const auto it = outputs.find(ListingCommand(disk));
+            if (const auto it = outputs.find(ListingCommand(disk).Line());
                 it != outputs.end() && !it->second.empty()) {
                 all += it->second.back() == L'\n' ? it->second : it->second + L"\r\n";
             }

@@ -34,7 +34,7 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
     Lines settings;
     const auto commands = BootMenuStoreCommands(L"d:");
     for (std::size_t i = 2; i < commands.size(); ++i) {
-        settings.push_back(L"  失败：无法启动 " + commands[i] +
+        settings.push_back(L"  失败：无法启动 " + commands[i].Line() +
                            L"（程序目录和系统目录中都没有 bcdedit.exe）");
     }
     const Case cases[] = {
@@ -271,9 +271,9 @@ TEST(SessionEnd, DuringARepairEndsTheProgramWithoutABox) {
     m.InstallInKestrixFolder();
     m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
     m.files.drives = {L"c:", L"d:", L"e:"};
-    m.launcher.outputs[ListingCommand(0)] =
+    m.launcher.outputs[ListingCommand(0).Line()] =
         L"1 D: mbr 07 NTFS - yes 1 2 1 MB\r\n2 - gpt efi-system - - no 1 101 100 MB\r\n";
-    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
     m.Start(L"");
     m.repairWindow.partitionText = L"d:";
     bool ended = false;

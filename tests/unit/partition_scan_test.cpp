@@ -53,8 +53,8 @@ struct Scan : testing::AppFixture {
     // a disk without a listing prints nothing and ends with 0. Asked for all disks, it prints each
     // behind its line "disk N".
     void Listing(int disk, const std::wstring& output, std::uint32_t exitCode = 0) {
-        launcher.outputs[ListingCommand(disk)] = output;
-        launcher.exitCodes[ListingCommand(disk)] = exitCode;
+        launcher.outputs[ListingCommand(disk).Line()] = output;
+        launcher.exitCodes[ListingCommand(disk).Line()] = exitCode;
     }
     int ListingRuns() const { return static_cast<int>(launcher.requests.size()); }
 };
@@ -68,7 +68,7 @@ TEST_F(Scan, ReadsTheListingToolsOutputPerDiskUntilTheMarker) {
     Start(L"");
     ASSERT_EQ(ListingRuns(), 1);
     EXPECT_EQ(launcher.requests[0].program, L"C:\\Windows\\System32\\dsptw.exe");
-    EXPECT_EQ(launcher.requests[0].parameters, L"/all");
+    EXPECT_EQ(launcher.requests[0].Parameters(), L"/all");
     // Redirected, the lister writes the ANSI code page.
     EXPECT_EQ(launcher.requests[0].codePage, OutputCodePage::Ansi);
     EXPECT_EQ(repairWindow.partitions, Lines{L"c:  容量:20480MB"});
@@ -106,8 +106,8 @@ TEST_F(Scan, TheMarkerEndsTheDisksOnlyAsAWholeLine) {
     EXPECT_EQ(session.messages.at(0).text, L"出错了！没找到活动分区！");
 
     testing::Machine m;
-    m.launcher.outputs[ListingCommand(0)] = L"open disk error! again";
-    m.launcher.outputs[ListingCommand(1)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
+    m.launcher.outputs[ListingCommand(0).Line()] = L"open disk error! again";
+    m.launcher.outputs[ListingCommand(1).Line()] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
     m.Start(L"");
     EXPECT_EQ(m.repairWindow.partitions, Lines{L"c:  容量:100MB"});
 }
@@ -127,13 +127,13 @@ TEST(ListerWithoutAll, IsAskedDiskByDisk) {
     };
     for (const auto& c : cases) {
         testing::Machine m;
-        m.launcher.outputs[AllListingsCommand()] = c.answer;
-        m.launcher.exitCodes[AllListingsCommand()] = c.exitCode;
-        m.launcher.outputs[ListingCommand(0)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\n";
-        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
-        m.launcher.exitCodes[ListingCommand(1)] = 1;
+        m.launcher.outputs[AllListingsCommand().Line()] = c.answer;
+        m.launcher.exitCodes[AllListingsCommand().Line()] = c.exitCode;
+        m.launcher.outputs[ListingCommand(0).Line()] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb\r\n";
+        m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1).Line()] = 1;
         m.Start(L"");
-        EXPECT_EQ(m.ToolRuns(), (Lines{L"dsptw.exe /all", ListingCommand(0), ListingCommand(1)}))
+        EXPECT_EQ(m.ToolRuns(), (Lines{L"dsptw.exe /all", ListingCommand(0).Line(), ListingCommand(1).Line()}))
             << c.name;
         EXPECT_EQ(m.repairWindow.partitions, Lines{L"c:  容量:100MB"}) << c.name;
         EXPECT_TRUE(m.session.messages.empty()) << c.name;
@@ -151,11 +151,11 @@ TEST_F(Scan, AListingToolThatCannotRunOrFailsIsShownAsThat) {
     // fails on disk 2.
     const auto failOnDisk2 = [](std::uint32_t code, const wchar_t* output) {
         return [=](testing::Machine& m) {
-            m.launcher.outputs[ListingCommand(0)] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
-            m.launcher.outputs[ListingCommand(2)] = output;
-            m.launcher.exitCodes[ListingCommand(2)] = code;
-            m.launcher.outputs[AllListingsCommand()] = m.launcher.AllListings();
-            m.launcher.exitCodes[AllListingsCommand()] = code;
+            m.launcher.outputs[ListingCommand(0).Line()] = L"1 c: mbr 07 ntfs - yes 1 2 100 mb";
+            m.launcher.outputs[ListingCommand(2).Line()] = output;
+            m.launcher.exitCodes[ListingCommand(2).Line()] = code;
+            m.launcher.outputs[AllListingsCommand().Line()] = m.launcher.AllListings();
+            m.launcher.exitCodes[AllListingsCommand().Line()] = code;
         };
     };
     const Case cases[] = {
@@ -196,7 +196,7 @@ TEST_F(Scan, OneEntryInSilentModeRepairsAtOnce) {
     files.Put(L"c:\\boot\\bcd", 100);
     Start(L"-f -n");
     EXPECT_EQ(repairWindow.log.front(), L"先检测出BCD，正在建立Win6.x引导...");
-    EXPECT_EQ(launcher.requests.back().parameters, L"/nt60 c:");
+    EXPECT_EQ(launcher.requests.back().Parameters(), L"/nt60 c:");
 }
 
 }  // namespace

@@ -273,8 +273,8 @@ TEST(Restore, TheStoreWindowsRunsWithGoesBackThroughTheStoreTool) {
     m.files.held = {L"d:\\boot\\bcd"};
     m.files.systemStore = L"d:\\Boot\\BCD";
     m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-        if (request.parameters.rfind(L"/export ", 0) == 0) {
-            m.files.files[ToLower(request.parameters.substr(9, request.parameters.size() - 10))] =
+        if (request.Parameters().rfind(L"/export ", 0) == 0) {
+            m.files.files[ToLower(request.Parameters().substr(9, request.Parameters().size() - 10))] =
                 "new store";
         }
     };
@@ -299,10 +299,10 @@ TEST(Restore, AnEfiSystemPartitionIsFoundByItsPlaceOnTheDisk) {
     m.files.firmware = Firmware::Uefi;
     m.files.drives = {L"c:", L"d:"};
     m.files.Put(L"d:\\windows\\system32\\slmgr.vbs", 100);
-    m.launcher.outputs[ListingCommand(0)] =
+    m.launcher.outputs[ListingCommand(0).Line()] =
         L"1 D: gpt basic-data NTFS - no 101 20581 20480 MB\r\n"
         L"2 - gpt efi-system - - no 1 101 100 MB\r\n";
-    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
     m.launcher.onLaunch = [&m, &esp](const LaunchRequest& request) {
         if (testing::FakeLauncher::Name(request) == L"diskpart.exe" &&
             m.files.Text(L"C:\\temp\\kestrix-diskpart.txt").find(L"assign") != std::wstring::npos) {

@@ -35,8 +35,8 @@ void HeldAndExportable(testing::Machine& m) {
     m.files.held = {L"d:\\boot\\bcd"};
     m.files.systemStore = L"d:\\Boot\\BCD";
     m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-        if (request.parameters.rfind(L"/export ", 0) == 0) {
-            m.files.Put(request.parameters.substr(9, request.parameters.size() - 10), 200);
+        if (request.Parameters().rfind(L"/export ", 0) == 0) {
+            m.files.Put(request.Parameters().substr(9, request.Parameters().size() - 10), 200);
         }
     };
 }
@@ -177,9 +177,9 @@ TEST(RemovableDisks, AreLeftOutOfTheScanButRepairedWhenNamed) {
         testing::Machine m;
         m.InstallInKestrixFolder();
         m.files.media[L"e:"] = media;
-        m.launcher.outputs[ListingCommand(0)] = listing;
-        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
-        m.launcher.exitCodes[ListingCommand(1)] = 1;
+        m.launcher.outputs[ListingCommand(0).Line()] = listing;
+        m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1).Line()] = 1;
         m.Start(L"");
         EXPECT_EQ(m.repairWindow.partitions, Lines{L"d:  容量:20480MB"});
         m.Ends([&] { m.app.program.OnCloseRequest(); });

@@ -153,9 +153,9 @@ TEST(Unattended, NeverWaitsForAPerson) {
         if (c.bcdOnD) {
             m.files.Put(L"d:\\boot\\bcd", 100);
         }
-        m.launcher.outputs[ListingCommand(0)] = c.listing;
-        m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
-        m.launcher.exitCodes[ListingCommand(1)] = 1;
+        m.launcher.outputs[ListingCommand(0).Line()] = c.listing;
+        m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
+        m.launcher.exitCodes[ListingCommand(1).Line()] = 1;
         EXPECT_TRUE(m.Start(c.arguments)) << c.name;
         EXPECT_EQ(m.exitCode, c.exitCode) << c.name;
         EXPECT_TRUE(m.session.messages.empty()) << c.name;

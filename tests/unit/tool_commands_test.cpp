@@ -7,18 +7,21 @@ namespace kestrix {
 namespace {
 
 TEST(ToolCommands, ExactLines) {
-    EXPECT_EQ(ListingCommand(0), L"dsptw.exe 0 /find:all /getid");
-    EXPECT_EQ(ListingCommand(10), L"dsptw.exe 10 /find:all /getid");
-    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt5, L"D:"), L"bootsect.exe /nt52 D:");
-    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt6, L"d:"), L"bootsect.exe /nt60 d:");
-    EXPECT_EQ(BootFilesCommand(L"e:", L"d:").line, L"bcdboot.exe e:\\windows /l zh-cn /s d:");
-    EXPECT_EQ(StoreTimeoutCommand(L"d:"), L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
-    EXPECT_EQ(StoreEntriesCommand(L"s:\\EFI\\Microsoft\\Boot\\BCD"),
+    EXPECT_EQ(ListingCommand(0).Line(), L"dsptw.exe 0 /find:all /getid");
+    EXPECT_EQ(ListingCommand(10).Line(), L"dsptw.exe 10 /find:all /getid");
+    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt5, L"D:").Line(), L"bootsect.exe /nt52 D:");
+    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt6, L"d:").Line(), L"bootsect.exe /nt60 d:");
+    EXPECT_EQ(BootFilesCommand(L"e:", L"d:").Line(), L"bcdboot.exe e:\\windows /l zh-cn /s d:");
+    EXPECT_EQ(StoreTimeoutCommand(L"d:").Line(), L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
+    EXPECT_EQ(StoreEntriesCommand(L"s:\\EFI\\Microsoft\\Boot\\BCD").Line(),
               L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum all /v");
 }
 
 TEST(ToolCommands, StoreCommandsInMenuOrder) {
-    const auto commands = BootMenuStoreCommands(L"d:");
+    std::array<std::wstring, 7> commands;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        commands[i] = BootMenuStoreCommands(L"d:")[i].Line();
+    }
     const std::array<std::wstring, 7> expected = {
         L"bcdedit.exe /store d:\\boot\\bcd /create {bootmgr} /d \"Windows Boot Manager\"",
         L"bcdedit.exe /store d:\\boot\\bcd /create {ntldr} /d \"Windows XP/2003\"",

@@ -65,9 +65,9 @@ TEST(EfiSystemPartition, AnUnletteredOneIsLetteredForTheRunOnly) {
     testing::Machine m;
     m.InstallInKestrixFolder();
     m.files.drives = {L"c:", L"d:"};
-    m.launcher.outputs[ListingCommand(0)] =
+    m.launcher.outputs[ListingCommand(0).Line()] =
         L"1 D: mbr 07 NTFS - yes 1 2 1 MB\r\n2 - gpt efi-system - - no 1 101 100 MB\r\n";
-    m.launcher.outputs[ListingCommand(1)] = L"open disk error!\r\n";
+    m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
     Lines scripts;
     m.launcher.onLaunch = [&m, &scripts](const LaunchRequest& request) {
         if (testing::FakeLauncher::Name(request) == L"diskpart.exe") {
@@ -329,13 +329,13 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
         m.launcher.outputs[listing] = L"recoverysequence        " + recovery + L"\r\n";
         // bcdboot installs the boot manager it was given, also as the fallback loader.
         m.launcher.onSuccess = [&](const LaunchRequest& request) {
-            if (!request.parameters.starts_with(L"f:\\windows")) {
+            if (!request.Parameters().starts_with(L"f:\\windows")) {
                 return;
             }
             if (c.fallbackHeld) {
                 m.files.held.insert(L"s:\\efi\\boot\\bootx64.efi");
             }
-            const bool ex = request.parameters.ends_with(L"/bootex");
+            const bool ex = request.Parameters().ends_with(L"/bootex");
             if (ex) {
                 m.launcher.outputs[listing] = L"recoveryenabled         Yes\r\n";
             }
