@@ -16,20 +16,16 @@ BOOL WINAPI SetDefaultDllDirectories(DWORD flags);
 // Windows 10 1607 and later.
 UINT WINAPI GetDpiForWindow(HWND window);
 BOOL WINAPI AdjustWindowRectExForDpi(LPRECT rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
-// Windows 10 and later; before it a hash is made in three calls.
-NTSTATUS WINAPI BCryptHash(BCRYPT_ALG_HANDLE algorithm, PUCHAR secret, ULONG secretLength,
-                           PUCHAR input, ULONG inputLength, PUCHAR output, ULONG outputLength);
 // Windows XP SP2 and later.
 using ::IsWow64Process;
 }  // namespace declared
 
 // X(module, function): the module is loaded with the program, which imports something from each.
-#define KESTRIX_OPTIONAL_FUNCTIONS(X)          \
+#define KESTRIX_OPTIONAL_FUNCTIONS(X)            \
     X(L"kernel32.dll", SetDefaultDllDirectories) \
     X(L"kernel32.dll", IsWow64Process)           \
     X(L"user32.dll", GetDpiForWindow)            \
-    X(L"user32.dll", AdjustWindowRectExForDpi)   \
-    X(L"bcrypt.dll", BCryptHash)
+    X(L"user32.dll", AdjustWindowRectExForDpi)
 
 struct OptionalFunctions {
 #define KESTRIX_OPTIONAL_FUNCTION_POINTER(module, function) \

@@ -29,8 +29,9 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
     return FileResult::Success();
 }
 
-// A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the
-// marker files live in the real System32, which it reaches through Sysnative.
+// A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools, the
+// marker files and the kernel live in the real System32, which it reaches through Sysnative.
+// Every read goes there: a length, attributes, a folder's list, a file's bytes or digest.
 bool IsWow64() { return optionalFunctions.wow64; }
 
 std::wstring NativePath(const std::wstring& path) {
@@ -49,6 +50,16 @@ std::wstring NativePath(const std::wstring& path) {
         return path;
     }
     return std::wstring(windows, length) + L"\\Sysnative" + path.substr(system32.size());
+}
+
+// Reads go in pieces of this size.
+constexpr std::size_t kReadChunk = 1u << 20;
+
+// For reading, shared with writers (a log that is being written can be read).
+UniqueFileHandle OpenForReading(const std::wstring& path) {
+    return UniqueFileHandle(CreateFileW(NativePath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
@@ -129,9 +140,10 @@ FileResult Win32Files::WriteNewFile(const std::wstring& path, const std::string&
     }
     return WriteAll(file.get(), bytes);
 }
-FileResult Win32Files::ListFolder(const std::wstring& path,
-                                       std::vector<FolderEntry>& entries) const {
+FileResult Win32Files::ListFolder(const std::wstring& folder,
+                                  std::vector<FolderEntry>& entries) const {
     entries.clear();
+    const auto path = NativePath(folder);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return LastError();
@@ -165,20 +177,29 @@ FileResult Win32Files::FlushFile(const std::wstring& path) {
     return Check(FlushFileBuffers(file.get()));
 }
 
-FileResult Win32Files::ReadFileStart(const std::wstring& path, std::size_t length,
-                                          std::string& bytes) const {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+FileResult Win32Files::ReadFilePart(const std::wstring& path, std::uint64_t offset,
+                                    std::size_t length, std::string& bytes) const {
+    bytes.clear();
+    const auto file = OpenForReading(path);
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!file || !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
         return LastError();
     }
-    bytes.assign(length, '\0');
-    DWORD got = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr)) {
-        return LastError();
+    bytes.resize(length);
+    std::size_t done = 0;
+    while (done < length) {
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, kReadChunk));
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
+            return LastError();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
     }
-    bytes.resize(got);
+    bytes.resize(done);
     return FileResult::Success();
 }
 
@@ -201,9 +222,7 @@ constexpr ULONG kSha1Length = 20;
 
 FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
     bytes.clear();
-    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto file = OpenForReading(path);
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size)) {
         return LastError();
@@ -217,7 +236,7 @@ FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& byte
     while (done < bytes.size()) {
         DWORD got = 0;
         const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kReadChunk));
         if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
             return LastError();
         }
@@ -236,43 +255,53 @@ FileResult Win32Files::MoveFileOver(const std::wstring& source, const std::wstri
 
 namespace {
 
-// The digest of bytes with one of CNG's hash algorithms, of the length it gives.
+// A hash of CNG's, fed in pieces. The hash object lives in a buffer of the size the provider asks
+// for (Vista needs one).
+class Hasher {
+  public:
+    explicit Hasher(LPCWSTR algorithmId) {
+        DWORD objectLength = 0;
+        ULONG got = 0;
+        if (!BCRYPT_SUCCESS(
+                BCryptOpenAlgorithmProvider(algorithm_.put(), algorithmId, nullptr, 0)) ||
+            !BCRYPT_SUCCESS(BCryptGetProperty(algorithm_.get(), BCRYPT_OBJECT_LENGTH,
+                                              reinterpret_cast<PUCHAR>(&objectLength),
+                                              sizeof(objectLength), &got, 0))) {
+            return;
+        }
+        object_.resize(objectLength);
+        ok_ = BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.get(), hash_.put(),
+                                              reinterpret_cast<PUCHAR>(object_.data()),
+                                              objectLength, nullptr, 0, 0));
+    }
+
+    void Add(const char* bytes, std::size_t length) {
+        ok_ = ok_ && BCRYPT_SUCCESS(BCryptHashData(
+                         hash_.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes)),
+                         static_cast<ULONG>(length), 0));
+    }
+
+    std::optional<std::string> Finish(ULONG digestLength) {
+        std::string digest(digestLength, '\0');
+        if (!ok_ || !BCRYPT_SUCCESS(BCryptFinishHash(
+                        hash_.get(), reinterpret_cast<PUCHAR>(digest.data()), digestLength, 0))) {
+            return std::nullopt;
+        }
+        return digest;
+    }
+
+  private:
+    UniqueAlgorithm algorithm_;
+    std::string object_;
+    UniqueHash hash_;
+    bool ok_ = false;
+};
+
 std::optional<std::string> Digest(LPCWSTR algorithmId, ULONG digestLength,
                                   const std::string& bytes) {
-    UniqueAlgorithm algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), algorithmId, nullptr, 0))) {
-        return std::nullopt;
-    }
-    auto* input = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
-    const auto length = static_cast<ULONG>(bytes.size());
-    std::string digest(digestLength, '\0');
-    auto* output = reinterpret_cast<PUCHAR>(digest.data());
-    if (optionalFunctions.BCryptHash != nullptr) {
-        return BCRYPT_SUCCESS(optionalFunctions.BCryptHash(algorithm.get(), nullptr, 0, input,
-                                                           length, output, digestLength))
-                   ? std::optional(digest)
-                   : std::nullopt;
-    }
-    // The hash object lives in a buffer of the size the provider asks for (Vista needs one).
-    DWORD objectLength = 0;
-    ULONG got = 0;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.get(), BCRYPT_OBJECT_LENGTH,
-                                          reinterpret_cast<PUCHAR>(&objectLength),
-                                          sizeof(objectLength), &got, 0))) {
-        return std::nullopt;
-    }
-    std::string object(objectLength, '\0');
-    UniqueHash hash;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(),
-                                         reinterpret_cast<PUCHAR>(object.data()), objectLength,
-                                         nullptr, 0, 0))) {
-        return std::nullopt;
-    }
-    if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), input, length, 0)) ||
-        !BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), output, digestLength, 0))) {
-        return std::nullopt;
-    }
-    return digest;
+    Hasher hasher(algorithmId);
+    hasher.Add(bytes.data(), bytes.size());
+    return hasher.Finish(digestLength);
 }
 
 }  // namespace
@@ -285,8 +314,34 @@ std::optional<std::string> Win32Files::Sha1(const std::string& bytes) const {
     return Digest(BCRYPT_SHA1_ALGORITHM, kSha1Length, bytes);
 }
 
+FileDigest Win32Files::Sha256OfFile(const std::wstring& path) const {
+    const auto file = OpenForReading(path);
+    if (!file) {
+        return FileDigest::Failed(LastError());
+    }
+    Hasher hasher(BCRYPT_SHA256_ALGORITHM);
+    std::string chunk(kReadChunk, '\0');
+    std::uint64_t length = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
+            return FileDigest::Failed(LastError());
+        }
+        if (got == 0) {
+            break;
+        }
+        hasher.Add(chunk.data(), got);
+        length += got;
+    }
+    auto digest = hasher.Finish(kSha256Length);
+    if (!digest) {
+        return FileDigest::Failed({false, 0, L"无法计算 SHA-256"});
+    }
+    return {FileResult::Success(), length, std::move(*digest)};
+}
+
 std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(NativePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }
