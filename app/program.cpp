@@ -291,10 +291,14 @@ void Program::OnCloseRequest() {
 }
 
 void Program::OnSessionEnd() {
-    session_.StopShowingMessages();
-    log_.Write(phase_ == Phase::Repairing && !diagnosing_
-                   ? L"Windows 会话结束（注销或关机），当前步骤结束后中止修复"
-                   : L"Windows 会话结束（注销或关机）");
+    // Each window is told; the second is told while the first waits.
+    if (!sessionEnding_) {
+        sessionEnding_ = true;
+        session_.StopShowingMessages();
+        log_.Write(phase_ == Phase::Repairing && !diagnosing_
+                       ? L"Windows 会话结束（注销或关机），当前步骤结束后中止修复"
+                       : L"Windows 会话结束（注销或关机）");
+    }
     End(ExitCode());
 }
 

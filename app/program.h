@@ -152,6 +152,8 @@ public:
     bool unattended_ = false;
     // The window was closed during the repair: the program ends when the job has stopped.
     bool endWhenRepairEnds_ = false;
+    // Windows has told that its session ends.
+    bool sessionEnding_ = false;
 };
 
 }  // namespace kestrix

@@ -20,9 +20,12 @@ using kestrix::kExitInternalFault;
 using kestrix::kExitOutOfMemory;
 
 std::atomic<void (*)(int)> emergencyEnd{nullptr};
-// Set aside at start and released when memory runs out, so that taking the letters back (a
-// diskpart run, a line of the log) finds some.
-void* reserve = std::malloc(1 << 20);
+// Memory and address space set aside at start (committed, never touched, so it costs no RAM) and
+// released when memory runs out, so that taking the letters back finds room: the end's thread
+// stack, a heap that must grow for a diskpart run and the log's lines.
+constexpr SIZE_T kReserve = 8 << 20;
+constexpr SIZE_T kEndStack = 256 << 10;
+void* reserve = VirtualAlloc(nullptr, kReserve, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 std::atomic_flag ending = ATOMIC_FLAG_INIT;
 // The thread that runs the emergency end, and the code it ends with.
 std::atomic<DWORD> endingThread{0};
@@ -42,14 +45,15 @@ DWORD WINAPI RunEnd(void*) {
         }
         ExitProcess(static_cast<UINT>(endingCode));
     }
-    std::free(reserve);
+    VirtualFree(reserve, 0, MEM_RELEASE);
     reserve = nullptr;
     endingCode = exitCode;
     if (emergencyEnd.load() != nullptr) {
         // On a thread of its own: a lock that this thread holds (the log's, say) cannot keep the
         // end from finishing; it is waited for as a step in progress would be.
         DWORD id = 0;
-        HANDLE thread = CreateThread(nullptr, 0, &RunEnd, nullptr, CREATE_SUSPENDED, &id);
+        HANDLE thread = CreateThread(nullptr, kEndStack, &RunEnd, nullptr,
+                                     CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
         if (thread != nullptr) {
             endingThread = id;
             ResumeThread(thread);
