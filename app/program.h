@@ -81,7 +81,7 @@ public:
     // far as they can be, without waiting for the work in progress, and the process ends.
     [[noreturn]] void EndAtOnce(int exitCode);
 
-  private:
+private:
     // Carries the job's reports from its thread to the window.
     class WindowProgress final : public RepairProgress {
     public:

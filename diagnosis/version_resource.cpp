@@ -50,10 +50,10 @@ class Bytes {
     std::string_view bytes_;
 };
 
-// Headers past this are no PE file's; a resource section, or the version in it, past this is not
-// read.
+// The first read holds the headers of nearly every PE file; headers that end further in than
+// kHeadersLimit, and a resource section or version larger than kPartLimit, are not read.
 constexpr std::size_t kHeaderRead = 4096;
-constexpr std::uint64_t kHeadersLimit = 64 * 1024;
+constexpr std::size_t kHeadersLimit = 64 * 1024;
 constexpr std::uint64_t kPartLimit = 16 * 1024 * 1024;
 
 // Exactly length bytes from offset, else nothing.
@@ -136,6 +136,10 @@ std::optional<FileVersion> FixedFileVersion(std::string_view data) {
 
 std::optional<PeVersion> ReadVersionResource(const PartReader& read) {
     auto head = read(0, kHeaderRead);
+    // Headers that lie further in than the first read reaches.
+    if (!DecodePeHeader(head) && head.size() == kHeaderRead) {
+        head = read(0, kHeadersLimit);
+    }
     const auto header = DecodePeHeader(head);
     if (!header || header->directories.size() <= kResourceDirectory ||
         header->directories[kResourceDirectory].first == 0) {
