@@ -27,9 +27,11 @@ const wchar_t* AnswerName(MessageAnswer answer) {
 
 MessageAnswer LoggedSession::ShowMessage(const std::wstring& text, MessageButtons buttons,
                                          MessageIcon icon) {
-    if (unattended_) {
+    if (unattended_ || sessionEnding_) {
         const auto answer = buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
-        log_.Write(L"提示（无人值守，未显示）：" + text + L" → " + AnswerName(answer));
+        log_.Write(std::wstring(unattended_ ? L"提示（无人值守，未显示）："
+                                            : L"提示（会话结束，未显示）：") +
+                   text + L" → " + AnswerName(answer));
         return answer;
     }
     const auto answer = inner_.ShowMessage(text, buttons, icon);

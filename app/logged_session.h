@@ -12,6 +12,8 @@ public:
     LoggedSession(Session& inner, RunLog& log) : inner_(inner), log_(log) {}
 
     void SetUnattended(bool unattended) { unattended_ = unattended; }
+    // The Windows session ends: from now on no box is shown, as when unattended.
+    void StopShowingMessages() { sessionEnding_ = true; }
     // Runs just before the program ends, whichever way it ends.
     void SetBeforeEnd(std::function<void()> action) { beforeEnd_ = std::move(action); }
 
@@ -24,6 +26,9 @@ public:
     void RunOnWindowThread(const std::function<void()>& action) override {
         inner_.RunOnWindowThread(action);
     }
+    bool WaitForBackground(std::uint32_t milliseconds) override {
+        return inner_.WaitForBackground(milliseconds);
+    }
     void BlockSessionEnd(const std::wstring& reason) override { inner_.BlockSessionEnd(reason); }
     void AllowSessionEnd() override { inner_.AllowSessionEnd(); }
 
@@ -31,6 +36,7 @@ private:
     Session& inner_;
     RunLog& log_;
     bool unattended_ = false;
+    bool sessionEnding_ = false;
     std::function<void()> beforeEnd_;
 };
 

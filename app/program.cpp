@@ -135,7 +135,7 @@ void Program::OnScanDone() {
     session_.AllowSessionEnd();
     OfferCandidates();
     if (endWhenScanEnds_) {
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
     if (startWhenScanEnds_) {
         OnStartButton();
@@ -153,7 +153,7 @@ void Program::StartDiagnosis(const Options& options) {
         if (!request.only) {
             log_.Write(L"分区 “" + *options.partition + L"” 被拒绝：卷标非法");
             session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
-            session_.EndProgram(kExitNotRepaired);
+            End(kExitNotRepaired);
         }
     }
     diagnosis_.Prepare(request);
@@ -183,13 +183,13 @@ void Program::OnStartButton() {
                                                 : L"有 " + DecimalText(count) +
                                                       L" 个候选分区，需要人来选择") +
                                     L"，不做修复");
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
 }
 
 void Program::OnConfirm() {
     if (phase_ == Phase::Done) {
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
     if (phase_ == Phase::Repairing) {
         return;
@@ -206,7 +206,7 @@ void Program::OnConfirm() {
         log_.Write(L"分区 “" + text + L"” 被拒绝：卷标非法");
         session_.ShowMessage(L"卷标非法！", MessageButtons::Ok, MessageIcon::Exclamation);
         if (unattended_) {
-            session_.EndProgram(ExitCode());
+            End(ExitCode());
         }
         // Back to the selection view, so a corrected entry can be confirmed in the same run.
         repairWindow_.ShowSelection();
@@ -254,7 +254,7 @@ void Program::OnRepairDone() {
         session_.AllowSessionEnd();
     }
     if (endWhenRepairEnds_ || outcome_ == RepairOutcome::Cancelled || unattended_) {
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
     repairWindow_.SetConfirmEnabled(true);
     repairWindow_.SetAutoCloseTimer(true);
@@ -268,7 +268,7 @@ void Program::OnCloseRequest() {
         return;
     }
     if (phase_ != Phase::Repairing) {
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
     if (endWhenRepairEnds_) {
         return;
@@ -279,7 +279,7 @@ void Program::OnCloseRequest() {
             MessageIcon::Warning);
         if (phase_ == Phase::Done && answer == MessageAnswer::Yes) {
             // The repair ended while the question was open.
-            session_.EndProgram(ExitCode());
+            End(ExitCode());
         }
         if (phase_ != Phase::Repairing || answer != MessageAnswer::Yes) {
             return;
@@ -291,20 +291,40 @@ void Program::OnCloseRequest() {
 }
 
 void Program::OnSessionEnd() {
-    if (phase_ == Phase::Repairing) {
-        // No tool starts while the program ends; the one that runs ends with the session.
-        running_->RequestStop();
-        log_.Write(L"Windows 会话结束（注销或关机），修复未完成即被中止");
-    } else {
-        log_.Write(L"Windows 会话结束（注销或关机）");
+    // Each window is told; the second is told while the first waits.
+    if (!sessionEnding_) {
+        sessionEnding_ = true;
+        session_.StopShowingMessages();
+        log_.Write(phase_ == Phase::Repairing && !diagnosing_
+                       ? L"Windows 会话结束（注销或关机），当前步骤结束后中止修复"
+                       : L"Windows 会话结束（注销或关机）");
     }
-    session_.EndProgram(ExitCode());
+    End(ExitCode());
+}
+
+void Program::End(int exitCode) {
+    // A diagnosis writes nothing and gives no letter: nothing to wait for.
+    const bool job = phase_ == Phase::Repairing && !diagnosing_;
+    if (phase_ == Phase::Repairing) {
+        running_->RequestStop();
+    }
+    if ((scanning_ || job) && !session_.WaitForBackground(kStepWaitMilliseconds)) {
+        log_.Write(L"当前步骤 " + DecimalText(kStepWaitMilliseconds / 1000) +
+                   L" 秒内未结束，不再等待");
+    }
+    session_.EndProgram(exitCode);
+}
+
+void Program::EndAtOnce(int exitCode) {
+    log_.Write(exitCode == kExitOutOfMemory ? L"内存不足，程序立即结束"
+                                            : L"程序内部错误，立即结束");
+    session_.EndProgram(exitCode);
 }
 
 void Program::OnAutoCloseTimer() {
     repairWindow_.SetAutoCloseTimer(false);
     if (closeWhenDone_) {
-        session_.EndProgram(ExitCode());
+        End(ExitCode());
     }
 }
 

@@ -21,6 +21,12 @@ namespace kestrix {
 inline constexpr int kExitSucceeded = 0;
 inline constexpr int kExitStepsFailed = 1;
 inline constexpr int kExitNotRepaired = 2;
+// The program failed itself (an internal fault), or memory ran out: it ends at once, no box.
+inline constexpr int kExitInternalFault = 3;
+inline constexpr int kExitOutOfMemory = 4;
+
+// How long the end of the program waits for a job's step in progress, or the listing, to end.
+inline constexpr std::uint32_t kStepWaitMilliseconds = 20000;
 
 class Program {
 public:
@@ -55,14 +61,25 @@ public:
     bool OnQueryEndSession() const {
         return !scanning_ && (diagnosing_ || phase_ != Phase::Repairing);
     }
-    // The session ends whatever was answered: no box, no further step, and the program ends.
-    void OnSessionEnd();
+    // The session ends whatever was answered: no box, no further step, and the program ends once
+    // the step in progress has.
+    [[noreturn]] void OnSessionEnd();
     void OnAutoCloseTimer();
     void OnKeepOpenClick() { repairWindow_.SetAutoCloseTimer(false); }
 
     // What the process reports if it ends now: 0 repaired (restored), 1 a step (an item) failed or
     // the job was cut short, 2 nothing was repaired (restored).
     int ExitCode() const;
+
+    // Every way out but a failed allocation (a job's end, a close, the session's end, a WM_QUIT, a
+    // window that cannot be made): a job that runs is stopped between two steps and the listing
+    // or the job is waited for (kStepWaitMilliseconds at most), so that a write is never cut in
+    // the middle and a letter given for the run is given before it is taken back; then the
+    // session's end takes the letters back and ends the process.
+    [[noreturn]] void End(int exitCode);
+    // Memory ran out or the program failed itself, on any thread: the letters are taken back as
+    // far as they can be, without waiting for the work in progress, and the process ends.
+    [[noreturn]] void EndAtOnce(int exitCode);
 
 private:
     // Carries the job's reports from its thread to the window.
@@ -135,6 +152,8 @@ private:
     bool unattended_ = false;
     // The window was closed during the repair: the program ends when the job has stopped.
     bool endWhenRepairEnds_ = false;
+    // Windows has told that its session ends.
+    bool sessionEnding_ = false;
 };
 
 }  // namespace kestrix

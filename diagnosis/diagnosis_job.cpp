@@ -430,13 +430,17 @@ bool DiagnosisJob::Save() {
     for (const auto& line : report_) {
         text += ToUtf8(line) + "\r\n";
     }
-    const auto name = L"kestrix-report-" + CompactTimestamp(clock_.Now()) + L".txt";
+    const auto stem = L"kestrix-report-" + CompactTimestamp(clock_.Now());
     for (const auto& folder : {files_.OwnFolder(), files_.TempFolder()}) {
         if (folder.empty()) {
             continue;
         }
-        const auto path = JoinPath(folder, name);
-        if (files_.WriteNewFile(path, text)) {
+        // A second report in the same second gets a name of its own, as run folders do.
+        auto path = JoinPath(folder, stem + L".txt");
+        for (int attempt = 2; attempt <= 9 && files_.Attributes(path); ++attempt) {
+            path = JoinPath(folder, stem + L"-" + DecimalText(attempt) + L".txt");
+        }
+        if (!files_.Attributes(path) && files_.WriteNewFile(path, text)) {
             reportPath_ = path;
             progress_->Line(L"");
             progress_->Line(L"报告已保存：" + path);

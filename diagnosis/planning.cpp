@@ -186,17 +186,30 @@ FileResult PlanningFiles::ReadWholeFile(const std::wstring& path, std::string& b
     return FileResult::Success();
 }
 
-FileResult PlanningFiles::ReadFileStart(const std::wstring& path, std::size_t length,
-                                        std::string& bytes) const {
+FileResult PlanningFiles::ReadFilePart(const std::wstring& path, std::uint64_t offset,
+                                       std::size_t length, std::string& bytes) const {
     if (Find(path) == nullptr) {
-        return real_.ReadFileStart(path, length, bytes);
+        return real_.ReadFilePart(path, offset, length, bytes);
     }
     auto contents = Contents(path);
     if (!contents) {
         return Failure(kErrorFileNotFound);
     }
-    bytes = contents->substr(0, length);
+    bytes = offset < contents->size() ? contents->substr(offset, length) : std::string();
     return FileResult::Success();
+}
+
+FileDigest PlanningFiles::Sha256OfFile(const std::wstring& path) const {
+    if (Find(path) == nullptr) {
+        return real_.Sha256OfFile(path);
+    }
+    const auto contents = Contents(path);
+    const auto digest = contents ? real_.Sha256(*contents) : std::nullopt;
+    if (!digest) {
+        return FileDigest::Failed(contents ? FileResult{false, 0, L"无法计算 SHA-256"}
+                                           : Failure(kErrorFileNotFound));
+    }
+    return {FileResult::Success(), contents->size(), *digest};
 }
 
 FileResult PlanningFiles::MoveFileOver(const std::wstring& source, const std::wstring& target) {

@@ -39,13 +39,14 @@ public:
     std::optional<std::string> Sha256(const std::string& bytes) const override {
         return real_.Sha256(bytes);
     }
+    FileDigest Sha256OfFile(const std::wstring& path) const override;
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override;
     FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) override;
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;
-    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
-                             std::string& bytes) const override;
+    FileResult ReadFilePart(const std::wstring& path, std::uint64_t offset, std::size_t length,
+                            std::string& bytes) const override;
     bool DeleteFileAt(const std::wstring& path) override;
 
     // A file that a planned tool leaves behind, of content the plan cannot know; the folders it

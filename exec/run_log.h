@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "exec/hold.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -35,27 +36,13 @@ public:
     const std::wstring& Folder() const { return folder_; }
 
 private:
-    // A lock that needs no threads library; it is held only for a write or a flush.
-    class Hold {
-    public:
-        explicit Hold(std::atomic_flag& flag) : flag_(flag) {
-            while (flag_.test_and_set(std::memory_order_acquire)) {
-            }
-        }
-        Hold(const Hold&) = delete;
-        Hold& operator=(const Hold&) = delete;
-        ~Hold() { flag_.clear(std::memory_order_release); }
-
-    private:
-        std::atomic_flag& flag_;
-    };
-
     bool OpenHeld(const std::vector<std::wstring>& drives);
     void FlushHeld();
     void Add(std::wstring_view text);
     bool TryCreate(const std::wstring& parent);
     void WritePending();
 
+    // Held for a write or a flush.
     std::atomic_flag busy_;
 
     Files& files_;

@@ -33,8 +33,11 @@ bool TemporaryLetters::RunDiskpart(const std::wstring& script) {
 std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
                                                 const std::wstring& where) {
     std::wstring taken;
-    for (const auto& given : given_) {
-        taken += ToLower(std::wstring(1, given.letter));
+    {
+        const Hold hold(busy_);
+        for (const auto& given : given_) {
+            taken += ToLower(std::wstring(1, given.letter));
+        }
     }
     const auto letter = LastFreeLetter(volumes_.DriveEntries(), taken);
     if (!letter) {
@@ -46,12 +49,16 @@ std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
         log_.Write(L"无法为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":");
         return std::nullopt;
     }
-    given_.push_back({disk, partition, upper});
+    {
+        const Hold hold(busy_);
+        given_.push_back({disk, partition, upper});
+    }
     log_.Write(L"已为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":，程序结束时收回");
     return letter;
 }
 
 bool TemporaryLetters::IsTemporary(const std::wstring& drive) const {
+    const Hold hold(busy_);
     for (const auto& given : given_) {
         if (!drive.empty() && ToLower(drive.substr(0, 1)) == ToLower(std::wstring(1, given.letter))) {
             return true;
@@ -73,7 +80,12 @@ std::vector<std::wstring> TemporaryLetters::LastingFixedDrives(
 }
 
 void TemporaryLetters::RemoveAll() {
-    for (const auto& given : given_) {
+    std::vector<Given> taken;
+    {
+        const Hold hold(busy_);
+        taken.swap(given_);
+    }
+    for (const auto& given : taken) {
         const auto text = std::wstring(1, given.letter) + L":";
         if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.letter))) {
             log_.Write(L"已收回盘符 " + text);
@@ -81,7 +93,6 @@ void TemporaryLetters::RemoveAll() {
             log_.Write(L"无法收回盘符 " + text + L"，请用 diskpart 手工删除");
         }
     }
-    given_.clear();
 }
 
 }  // namespace kestrix

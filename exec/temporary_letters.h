@@ -1,10 +1,12 @@
 #pragma once
 // Drive letters given for this run only, through diskpart, to partitions that have none (an EFI
 // system partition): each is logged, and every one is taken back when the program ends.
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "exec/hold.h"
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
 #include "platform/files.h"
@@ -45,6 +47,9 @@ private:
     const Volumes& volumes_;
     ToolRunner& runner_;
     RunLog& log_;
+    // The end of the program may take the letters back while the listing or a job still gives
+    // one (it waits for them only so long): given_ is touched only under this.
+    mutable std::atomic_flag busy_;
     std::vector<Given> given_;
 };
 

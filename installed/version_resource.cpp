@@ -50,25 +50,37 @@ class Bytes {
     std::string_view bytes_;
 };
 
-struct Section {
-    std::uint32_t virtualAddress;
-    std::uint32_t rawSize;
-    std::uint32_t rawAt;
-};
+// The first read holds the headers of nearly every PE file; headers that end further in than
+// kHeadersLimit, and a resource section or version larger than kPartLimit, are not read.
+constexpr std::size_t kHeaderRead = 4096;
+constexpr std::size_t kHeadersLimit = 64 * 1024;
+constexpr std::uint64_t kPartLimit = 16 * 1024 * 1024;
 
-// The file's bytes from an address of the loaded image to the end of its section's data.
-std::string_view AtAddress(const Bytes& file, const PeHeader& pe, std::uint32_t address) {
+// Exactly length bytes from offset, else nothing.
+std::string ReadExactly(const PartReader& read, std::uint64_t offset, std::uint64_t length) {
+    if (length == 0 || length > kPartLimit) {
+        return {};
+    }
+    auto bytes = read(offset, static_cast<std::size_t>(length));
+    return bytes.size() == length ? bytes : std::string();
+}
+
+// The file's bytes from an address of the loaded image to the end of its section's data, or as
+// many as limit says, read from the file.
+std::string AtAddress(const PartReader& read, const Bytes& headers, const PeHeader& pe,
+                      std::uint32_t address, std::uint64_t limit) {
     for (std::uint32_t i = 0; i < pe.sections; ++i) {
         const auto header = pe.sectionTable + std::uint64_t{i} * kSectionHeaderSize;
-        const auto va = file.Le32(header + 12);
-        const auto rawSize = file.Le32(header + 16);
-        const auto rawAt = file.Le32(header + 20);
+        const auto va = headers.Le32(header + 12);
+        const auto rawSize = headers.Le32(header + 16);
+        const auto rawAt = headers.Le32(header + 20);
         if (!va || !rawSize || !rawAt) {
             return {};
         }
         if (address >= *va && address - *va < *rawSize) {
             const std::uint64_t into = address - *va;
-            return file.View(*rawAt + into, *rawSize - into);
+            return ReadExactly(read, *rawAt + into,
+                               std::min<std::uint64_t>(*rawSize - into, limit));
         }
     }
     return {};
@@ -122,14 +134,27 @@ std::optional<FileVersion> FixedFileVersion(std::string_view data) {
 
 }  // namespace
 
-std::optional<PeVersion> DecodeVersionResource(std::string_view bytes) {
-    const auto header = DecodePeHeader(bytes);
+std::optional<PeVersion> ReadVersionResource(const PartReader& read) {
+    auto head = read(0, kHeaderRead);
+    // Headers that lie further in than the first read reaches.
+    if (!DecodePeHeader(head) && head.size() == kHeaderRead) {
+        head = read(0, kHeadersLimit);
+    }
+    const auto header = DecodePeHeader(head);
     if (!header || header->directories.size() <= kResourceDirectory ||
         header->directories[kResourceDirectory].first == 0) {
         return std::nullopt;
     }
-    const Bytes file(bytes);
-    const Bytes resources(AtAddress(file, *header, header->directories[kResourceDirectory].first));
+    // The section table, where the first read did not reach its end.
+    const auto tableEnd =
+        header->sectionTable + std::uint64_t{header->sections} * kSectionHeaderSize;
+    if (tableEnd > head.size() && tableEnd <= kHeadersLimit) {
+        head = read(0, static_cast<std::size_t>(tableEnd));
+    }
+    const Bytes headers(head);
+    const auto section = AtAddress(read, headers, *header,
+                                   header->directories[kResourceDirectory].first, kPartLimit);
+    const Bytes resources(section);
     // The version type's directory of names, the first name's of languages, the first language's
     // data entry. No entry may lead back to the root at offset 0, so 0 stands for none.
     const auto names = Entry(resources, 0, kVersionType, true).value_or(0);
@@ -141,13 +166,18 @@ std::optional<PeVersion> DecodeVersionResource(std::string_view bytes) {
     if (data == 0 || !dataAddress || !dataSize) {
         return std::nullopt;
     }
-    const auto info = AtAddress(file, *header, *dataAddress);
     const auto version =
-        FixedFileVersion(info.substr(0, std::min<std::size_t>(info.size(), *dataSize)));
+        FixedFileVersion(AtAddress(read, headers, *header, *dataAddress, *dataSize));
     if (!version) {
         return std::nullopt;
     }
     return PeVersion{*version, header->machine};
+}
+
+std::optional<PeVersion> DecodeVersionResource(std::string_view file) {
+    return ReadVersionResource([file](std::uint64_t offset, std::size_t length) {
+        return offset < file.size() ? std::string(file.substr(offset, length)) : std::string();
+    });
 }
 
 }  // namespace kestrix

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -23,6 +24,15 @@ inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+// What Sha256OfFile found: on success the file's length and its 32-byte digest.
+struct FileDigest {
+    FileResult result;
+    std::uint64_t length = 0;
+    std::string sha256;
+
+    static FileDigest Failed(FileResult why) { return {std::move(why), 0, {}}; }
+};
 
 struct FolderEntry {
     std::wstring name;
@@ -57,12 +67,16 @@ public:
     virtual FileResult AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
     // Writes a new file, replacing an existing one.
     virtual FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) = 0;
+    // Backups and manifests; a file of more than 1 GiB is refused.
     virtual FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const = 0;
     // Puts a file in the place of another on the same volume, replacing it, on the disk before it
     // returns.
     virtual FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) = 0;
     // The SHA-256 of bytes, 32 bytes long; empty when the system cannot compute it.
     virtual std::optional<std::string> Sha256(const std::string& bytes) const = 0;
+    // A file's length and the SHA-256 of its bytes, read in pieces: a file of any size is hashed
+    // without being held in memory.
+    virtual FileDigest Sha256OfFile(const std::wstring& path) const = 0;
     // Empty for a missing file.
     virtual std::optional<std::uint32_t> Attributes(const std::wstring& path) const = 0;
     virtual FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) = 0;
@@ -71,9 +85,14 @@ public:
                                   std::vector<FolderEntry>& entries) const = 0;
     // Writes what the system still holds of a file to the disk, so a reboot cannot lose it.
     virtual FileResult FlushFile(const std::wstring& path) = 0;
+    // The bytes of a file from an offset on (fewer when it ends sooner, none past its end).
+    virtual FileResult ReadFilePart(const std::wstring& path, std::uint64_t offset,
+                                    std::size_t length, std::string& bytes) const = 0;
     // The first bytes of a file (fewer when it is shorter).
-    virtual FileResult ReadFileStart(const std::wstring& path, std::size_t length,
-                                     std::string& bytes) const = 0;
+    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
+                             std::string& bytes) const {
+        return ReadFilePart(path, 0, length, bytes);
+    }
     virtual bool DeleteFileAt(const std::wstring& path) = 0;
 };
 

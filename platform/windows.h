@@ -2,6 +2,7 @@
 // What the logic needs of the two windows and of the desktop session. The Win32 layer implements
 // these with real windows; the tests with recording doubles. Windows are touched on the window
 // thread only.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -66,6 +67,10 @@ public:
     virtual void RunInBackground(std::function<void()> work, std::function<void()> whenDone) = 0;
     // From the background work: runs the action on the window thread and returns when it has.
     virtual void RunOnWindowThread(const std::function<void()>& action) = 0;
+    // From the window thread, when the program must end while background work runs: waits at
+    // most this long for the work to end, running its calls to the window thread meanwhile (its
+    // whenDone is not run). True when no work runs any more.
+    virtual bool WaitForBackground(std::uint32_t milliseconds) = 0;
     // While a job writes the boot files: Windows holds a log-off or shutdown and shows the reason
     // to whoever asked for it, until AllowSessionEnd.
     virtual void BlockSessionEnd(const std::wstring& reason) = 0;

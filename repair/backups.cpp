@@ -59,13 +59,12 @@ const std::optional<VolumeIdentity>& Backups::VolumeOf(const std::wstring& drive
     return identities_[key] = IdentifyVolume(volumes_, drive);
 }
 
-FileResult Backups::Record(ManifestItem item, const std::string& bytes) {
-    const auto digest = files_.Sha256(bytes);
-    if (!digest) {
-        return {false, 0, L"无法计算 SHA-256"};
+FileResult Backups::Record(ManifestItem item, const FileDigest& copy) {
+    if (!copy.result) {
+        return copy.result;
     }
-    item.length = bytes.size();
-    item.sha256 = *digest;
+    item.length = copy.length;
+    item.sha256 = copy.sha256;
     manifest_.push_back(item);
     const auto result = WriteManifest();
     if (!result) {
@@ -75,11 +74,6 @@ FileResult Backups::Record(ManifestItem item, const std::string& bytes) {
 }
 
 FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& target) {
-    // The copy as it lies on the disk is what a restore will check.
-    std::string bytes;
-    if (const auto read = files_.ReadWholeFile(target, bytes); !read) {
-        return read;
-    }
     constexpr std::uint32_t kKept =
         kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
     ManifestItem item;
@@ -87,7 +81,8 @@ FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& tar
     item.backup = target.substr(log_.Folder().size() + 1);
     item.attributes = files_.Attributes(path).value_or(0) & kKept;
     item.identity = VolumeOf(Left(path, 2));
-    return Record(item, bytes);
+    // The copy as it lies on the disk is what a restore will check.
+    return Record(item, files_.Sha256OfFile(target));
 }
 
 void Backups::Finish() {
@@ -155,7 +150,9 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
             item.source = ToLower(drive);
             item.backup = target.substr(log_.Folder().size() + 1);
             item.identity = VolumeOf(drive);
-            result = Record(item, bytes);
+            const auto digest = files_.Sha256(bytes);
+            result = Record(item, digest ? FileDigest{result, bytes.size(), *digest}
+                                         : FileDigest::Failed({false, 0, L"无法计算 SHA-256"}));
         }
         if (result) {
             log_.Write(L"备份：" + drive + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +

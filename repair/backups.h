@@ -52,8 +52,8 @@ private:
     std::wstring TargetFor(const std::wstring& path);
     // A copy made but not flushed to the disk does not count.
     FileResult Flushed(const std::wstring& target, FileResult result);
-    // Enters a copy made of these bytes in the manifest and writes that to the disk.
-    FileResult Record(ManifestItem item, const std::string& bytes);
+    // Enters a copy of this length and digest in the manifest and writes that to the disk.
+    FileResult Record(ManifestItem item, const FileDigest& copy);
     FileResult RecordFile(const std::wstring& path, const std::wstring& target);
     FileResult WriteManifest();
     // Which volume a drive is, asked once per drive.

@@ -36,11 +36,11 @@ bool IsPresent(const Files& files, const std::wstring& path) {
 }
 
 std::optional<WindowsVersionName> NameKernel(const Files& files, const std::wstring& path) {
-    std::string bytes;
-    if (!files.ReadWholeFile(path, bytes)) {
-        return std::nullopt;
-    }
-    const auto version = DecodeVersionResource(bytes);
+    const auto version = ReadVersionResource([&](std::uint64_t offset, std::size_t length) {
+        std::string bytes;
+        files.ReadFilePart(path, offset, length, bytes);
+        return bytes;
+    });
     if (!version) {
         return std::nullopt;
     }

@@ -138,8 +138,8 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
     for (const auto& item : *items) {
         if (item.kind != ManifestKind::Created) {
             auto copy = JoinPath(request.folder, item.backup);
-            if (auto bytes = Verified(copy, item)) {
-                ready.push_back({&item, std::move(*bytes), std::move(copy)});
+            if (Verified(copy, item)) {
+                ready.push_back({&item, std::move(copy)});
             }
         }
     }
@@ -246,44 +246,36 @@ std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(const std::wstrin
     return items;
 }
 
-std::optional<std::string> RestoreJob::Verified(const std::wstring& copy,
-                                                const ManifestItem& item) {
+bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
     const auto what = Describe(item);
-    std::string bytes;
-    if (const auto read = files_.ReadWholeFile(copy, bytes); !read) {
-        steps_.Fail(L"  失败：无法读取备份 " + copy + Reason(read) + L"，未恢复 " + what);
-        return std::nullopt;
-    }
-    const auto digest = files_.Sha256(bytes);
-    if (!digest) {
-        steps_.Fail(L"  失败：无法计算备份 " + copy + L" 的 SHA-256，未恢复 " + what);
-        return std::nullopt;
-    }
-    if (bytes.size() != item.length || *digest != item.sha256) {
+    if (const auto hashed = files_.Sha256OfFile(copy); !hashed.result) {
+        steps_.Fail(L"  失败：无法读取备份 " + copy + Reason(hashed.result) + L"，未恢复 " + what);
+        return false;
+    } else if (hashed.length != item.length || hashed.sha256 != item.sha256) {
         steps_.Fail(L"  失败：备份 " + copy + L" 与清单记录的长度或 SHA-256 不符，未恢复 " + what);
-        return std::nullopt;
+        return false;
     }
     const bool file = item.kind == ManifestKind::File;
     if (file && !IsBootPath(item.source)) {
         steps_.Fail(L"  失败：" + item.source + L" 不是本程序备份的引导文件，未恢复");
-        return std::nullopt;
+        return false;
     }
     // Only the length this program saves, so that the current state saved first covers it.
     if (!file && item.length != Backups::kVolumeStartLength) {
         steps_.Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
-        return std::nullopt;
+        return false;
     }
     const auto drive = Left(item.source, 2);
     if (!item.identity) {
         steps_.Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
-        return std::nullopt;
+        return false;
     }
     if (const auto now = IdentifyVolume(volumes_, drive); !IsSameVolume(*item.identity, now, file)) {
         steps_.Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
              DescribeIdentity(item.identity) + L"），未恢复 " + what);
-        return std::nullopt;
+        return false;
     }
-    return bytes;
+    return true;
 }
 
 bool RestoreJob::SaveCurrent(const ManifestItem& item) {
@@ -321,7 +313,19 @@ std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
 
 void RestoreJob::PutBack(const Ready& ready) {
     const auto& item = *ready.item;
-    const auto& bytes = ready.bytes;
+    if (IsImportedStoreLog(item)) {
+        steps_.Line(L"  未写回：" + item.source +
+                    L"（存储由 bcdedit.exe /import 导入，其事务日志被系统占用，保持原样）");
+        return;
+    }
+    // Read whole for writing, one item at a time, and only when it is still the copy checked.
+    std::string bytes;
+    if (const auto read = files_.ReadWholeFile(ready.copy, bytes);
+        !read || files_.Sha256(bytes) != std::optional(item.sha256)) {
+        steps_.Fail(L"  失败：备份 " + ready.copy + L" 在检查后无法读取或已改变" +
+                    (read ? L"" : Reason(read)) + L"，未恢复 " + Describe(item));
+        return;
+    }
     // Of a volume's start only the boot area goes back, and only over the file system it was saved
     // from: past it lie the file system's own structures (on FAT12 and FAT16 the first FAT, from
     // the second sector on), which every file written since has changed.
@@ -379,6 +383,13 @@ FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& 
         result = files_.SetAttributes(path, item.attributes);
     }
     return result;
+}
+
+bool RestoreJob::IsImportedStoreLog(const ManifestItem& item) const {
+    const auto slash = item.source.rfind(L'\\');
+    return item.kind == ManifestKind::File && slash != std::wstring::npos &&
+           ToLower(item.source.substr(slash + 1)).starts_with(L"bcd.log") &&
+           IsHeldSystemStore(item.source.substr(0, slash) + L"\\BCD");
 }
 
 bool RestoreJob::IsHeldSystemStore(const std::wstring& path) const {

@@ -49,7 +49,6 @@ public:
 private:
     struct Ready {
         const ManifestItem* item;
-        std::string bytes;
         // The copy in the run folder.
         std::wstring copy;
     };
@@ -65,9 +64,9 @@ private:
     // Empty, with the failed line in problem, when there is nothing that can be read.
     std::optional<std::vector<ManifestItem>> ReadItems(const std::wstring& folder,
                                                        std::wstring& problem);
-    // The bytes of the item's copy in the run folder, when they and the volume are as recorded;
-    // else a failed line.
-    std::optional<std::string> Verified(const std::wstring& copy, const ManifestItem& item);
+    // Whether the item's copy in the run folder (hashed in pieces) and its volume are as
+    // recorded; else a failed line.
+    bool Verified(const std::wstring& copy, const ManifestItem& item);
     bool SaveCurrent(const ManifestItem& item);
     // How much of a saved volume start is its boot area, while the volume holds the same file
     // system; else a failed line.
@@ -76,6 +75,9 @@ private:
     FileResult PutFileBack(const ManifestItem& item, const std::string& bytes);
     // The store that the running Windows holds open goes back through the store tool.
     bool IsHeldSystemStore(const std::wstring& path) const;
+    // A transaction log (BCD.LOG*) beside that store: the import replaces the store with its
+    // logs, which Windows holds open; such an item is left alone.
+    bool IsImportedStoreLog(const ManifestItem& item) const;
     FileResult ImportStore(const std::wstring& copy);
     RepairOutcome Complete();
 

@@ -4,6 +4,7 @@
 #include "platform/win32/optional_functions.h"
 #include "platform/win32/repair_window.h"
 #include "platform/win32/start_window.h"
+#include "platform/win32/terminate.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_firmware.h"
@@ -12,6 +13,13 @@
 #include "platform/win32/win32_signatures.h"
 #include "platform/win32/win32_this_process.h"
 #include "platform/win32/win32_volumes.h"
+
+namespace {
+
+// The program, for the emergency end.
+kestrix::Program* running = nullptr;
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace kestrix::win32;
@@ -29,9 +37,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32StartWindow startWindow(fonts, frameEvents);
     Win32RepairWindow repairWindow(instance, fonts, frameEvents);
     Win32Session session(startWindow, repairWindow);
-    if (!startWindow.Create(instance) || !session.Create(instance)) {
-        return 1;
-    }
     Win32ThisProcess process;
     Win32Files files;
     Win32Volumes volumes;
@@ -42,6 +47,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
                              signatures, launcher, clock);
     auto& program = app.program;
+    running = &program;
+    // Memory that runs out ends the program through the letters' hook too, without a box.
+    SetEmergencyEnd([](int exitCode) { running->EndAtOnce(exitCode); });
 
     frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };
     frameEvents.onQueryEndSession = [&] { return program.OnQueryEndSession(); };
@@ -50,11 +58,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     repairWindow.onConfirm = [&] { program.OnConfirm(); };
     repairWindow.onAutoCloseTimer = [&] { program.OnAutoCloseTimer(); };
     repairWindow.onKeepOpenClick = [&] { program.OnKeepOpenClick(); };
-    repairWindow.onCannotMake = [&] { app.session.EndProgram(1); };
+    repairWindow.onCannotMake = [&] { program.End(kestrix::kExitStepsFailed); };
+    if (!startWindow.Create(instance) || !session.Create(instance)) {
+        program.End(kestrix::kExitStepsFailed);
+    }
 
     program.Start();
     // Nothing in the program quits the loop; a WM_QUIT from elsewhere ends it the one way out
-    // too, which gives back a drive letter the scan assigned.
+    // too, which waits for the listing or the job and gives back a drive letter given for the run.
     session.RunMessageLoop();
-    app.session.EndProgram(program.ExitCode());
+    program.End(program.ExitCode());
 }

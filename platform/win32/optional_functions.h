@@ -19,7 +19,7 @@ using ::IsWow64Process;
 }  // namespace declared
 
 // X(module, function): the module is loaded with the program, which imports something from each.
-#define KESTRIX_OPTIONAL_FUNCTIONS(X)          \
+#define KESTRIX_OPTIONAL_FUNCTIONS(X)            \
     X(L"kernel32.dll", SetDefaultDllDirectories) \
     X(L"kernel32.dll", IsWow64Process)           \
     X(L"user32.dll", GetDpiForWindow)            \

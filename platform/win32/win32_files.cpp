@@ -30,8 +30,9 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
     return FileResult::Success();
 }
 
-// A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools and the
-// marker files live in the real System32, which it reaches through Sysnative.
+// A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools, the
+// marker files and the kernel live in the real System32, which it reaches through Sysnative.
+// Every read goes there: a length, attributes, a folder's list, a file's bytes or digest.
 bool IsWow64() { return optionalFunctions.wow64; }
 
 std::wstring NativePath(const std::wstring& path) {
@@ -50,6 +51,16 @@ std::wstring NativePath(const std::wstring& path) {
         return path;
     }
     return std::wstring(windows, length) + L"\\Sysnative" + path.substr(system32.size());
+}
+
+// Reads go in pieces of this size.
+constexpr std::size_t kReadChunk = 1u << 20;
+
+// For reading, shared with writers (a log that is being written can be read).
+UniqueFileHandle OpenForReading(const std::wstring& path) {
+    return UniqueFileHandle(CreateFileW(NativePath(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
@@ -130,9 +141,10 @@ FileResult Win32Files::WriteNewFile(const std::wstring& path, const std::string&
     }
     return WriteAll(file.get(), bytes);
 }
-FileResult Win32Files::ListFolder(const std::wstring& path,
-                                       std::vector<FolderEntry>& entries) const {
+FileResult Win32Files::ListFolder(const std::wstring& folder,
+                                  std::vector<FolderEntry>& entries) const {
     entries.clear();
+    const auto path = NativePath(folder);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return LastError();
@@ -166,20 +178,29 @@ FileResult Win32Files::FlushFile(const std::wstring& path) {
     return Check(FlushFileBuffers(file.get()));
 }
 
-FileResult Win32Files::ReadFileStart(const std::wstring& path, std::size_t length,
-                                          std::string& bytes) const {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+FileResult Win32Files::ReadFilePart(const std::wstring& path, std::uint64_t offset,
+                                    std::size_t length, std::string& bytes) const {
+    bytes.clear();
+    const auto file = OpenForReading(path);
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!file || !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
         return LastError();
     }
-    bytes.assign(length, '\0');
-    DWORD got = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr)) {
-        return LastError();
+    bytes.resize(length);
+    std::size_t done = 0;
+    while (done < length) {
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, kReadChunk));
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
+            return LastError();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
     }
-    bytes.resize(got);
+    bytes.resize(done);
     return FileResult::Success();
 }
 
@@ -195,9 +216,7 @@ bool Win32Files::DeleteFileAt(const std::wstring& path) {
 
 FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
     bytes.clear();
-    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto file = OpenForReading(path);
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size)) {
         return LastError();
@@ -211,7 +230,7 @@ FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& byte
     while (done < bytes.size()) {
         DWORD got = 0;
         const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kReadChunk));
         if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
             return LastError();
         }
@@ -246,8 +265,37 @@ std::optional<std::string> Win32Files::Sha256(const std::string& bytes) const {
     return Digest(BCRYPT_SHA256_ALGORITHM, bytes);
 }
 
+FileDigest Win32Files::Sha256OfFile(const std::wstring& path) const {
+    const auto file = OpenForReading(path);
+    if (!file) {
+        return FileDigest::Failed(LastError());
+    }
+    const auto digest = StartCngDigest(BCRYPT_SHA256_ALGORITHM);
+    if (!digest) {
+        return FileDigest::Failed({false, 0, L"无法计算 SHA-256"});
+    }
+    std::string chunk(kReadChunk, '\0');
+    std::uint64_t length = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
+            return FileDigest::Failed(LastError());
+        }
+        if (got == 0) {
+            break;
+        }
+        digest->Add(std::string_view(chunk.data(), got));
+        length += got;
+    }
+    auto sum = digest->Finish();
+    if (!sum) {
+        return FileDigest::Failed({false, 0, L"无法计算 SHA-256"});
+    }
+    return {FileResult::Success(), length, std::move(*sum)};
+}
+
 std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) const {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(NativePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return std::nullopt;
     }

@@ -17,13 +17,14 @@ public:
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;
     FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override;
     std::optional<std::string> Sha256(const std::string& bytes) const override;
+    FileDigest Sha256OfFile(const std::wstring& path) const override;
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override;
     FileResult SetAttributes(const std::wstring& path, std::uint32_t attributes) override;
     FileResult ListFolder(const std::wstring& path,
                           std::vector<FolderEntry>& entries) const override;
     FileResult FlushFile(const std::wstring& path) override;
-    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
-                             std::string& bytes) const override;
+    FileResult ReadFilePart(const std::wstring& path, std::uint64_t offset, std::size_t length,
+                            std::string& bytes) const override;
     std::wstring TempFolder() const override;
     bool DeleteFileAt(const std::wstring& path) override;
 };

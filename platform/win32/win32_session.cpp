@@ -20,6 +20,8 @@ struct BackgroundTask {
     std::function<void()> whenDone;
     HWND notify = nullptr;
     UniqueKernelHandle thread;
+    // The session's record of the work that runs, cleared when it is done.
+    HANDLE* running = nullptr;
 };
 
 DWORD WINAPI RunTask(void* parameter) {
@@ -63,6 +65,7 @@ LRESULT CALLBACK Win32Session::WindowProc(HWND hwnd, UINT message, WPARAM wParam
         case kWorkDone: {
             const std::unique_ptr<BackgroundTask> task(reinterpret_cast<BackgroundTask*>(lParam));
             WaitForSingleObject(task->thread.get(), INFINITE);
+            *task->running = nullptr;
             task->whenDone();
             return 0;
         }
@@ -77,6 +80,7 @@ void Win32Session::RunInBackground(std::function<void()> work, std::function<voi
     task->work = std::move(work);
     task->whenDone = std::move(whenDone);
     task->notify = messages_;
+    task->running = &background_;
     // Suspended, so the handle is stored before the thread can hand the task back.
     HANDLE thread = CreateThread(nullptr, 0, &RunTask, task.get(), CREATE_SUSPENDED, nullptr);
     if (thread == nullptr) {
@@ -86,7 +90,27 @@ void Win32Session::RunInBackground(std::function<void()> work, std::function<voi
         return;
     }
     task->thread.reset(thread);
+    background_ = thread;
     ResumeThread(task.release()->thread.get());
+}
+
+bool Win32Session::WaitForBackground(std::uint32_t milliseconds) {
+    const ULONGLONG until = GetTickCount64() + milliseconds;
+    while (background_ != nullptr) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= until ? 0 : static_cast<DWORD>(until - now);
+        const DWORD woke = MsgWaitForMultipleObjects(1, &background_, FALSE, left, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return false;
+        }
+        // The work's calls to the window thread are sent messages: Peek runs them.
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return true;
 }
 
 void Win32Session::RunOnWindowThread(const std::function<void()>& action) {

@@ -24,6 +24,7 @@ public:
     [[noreturn]] void EndProgram(int exitCode) override;
     void RunInBackground(std::function<void()> work, std::function<void()> whenDone) override;
     void RunOnWindowThread(const std::function<void()>& action) override;
+    bool WaitForBackground(std::uint32_t milliseconds) override;
     void BlockSessionEnd(const std::wstring& reason) override;
     void AllowSessionEnd() override;
 
@@ -38,6 +39,8 @@ private:
     // A message-only window on the window thread: background work reaches that thread through it.
     HWND messages_ = nullptr;
     DWORD windowThread_ = 0;
+    // The thread of the background work while it runs (its task owns the handle).
+    HANDLE background_ = nullptr;
 };
 
 }  // namespace kestrix::win32

@@ -72,6 +72,7 @@ STEP_KINDS = {
     "snap",          # where --screenshot takes its picture
     "query_end",     # Windows asks whether its session may end; the answer must be this bool
     "end_session",   # the session ends (WM_ENDSESSION with TRUE) whatever was answered
+    "squeeze",       # the program's free address space is taken: its next large allocation fails
 }
 
 

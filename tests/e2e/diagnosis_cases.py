@@ -64,4 +64,16 @@ DIAGNOSIS_CASES = [
                 "e:：Windows 6.x（Vista 及以后）", "修复 d:，引导菜单修复：",
                 planned("bcdboot.exe e:\\windows /l zh-cn /s d:"),
                 planned("bootsect.exe /nt60 d:")]),
+    # The Windows on c: is named from the real System32's kernel, the x64 one, by the x86 build
+    # too: every read under the system folder bypasses the redirection to SysWOW64 (whose
+    # kernel is the x86 one), not only the length.
+    Case(
+        name="diagnosis_names_the_real_system32_kernel",
+        tail="-u -i",
+        files={"c:/windows/system32/slmgr.vbs": 100},
+        steps=(wait_exit(),),
+        journal=[LISTING_RUN], boxes=[], exit_code=0, changes=(REPORT,),
+        report=["正在运行的 Windows：Windows 7（内部版本 7601.21863，x64）",
+                "== 已安装的 Windows ==",
+                "c:：Windows 6.x（Vista 及以后），Windows 7（内部版本 7601.21863，x64）"]),
 ]

@@ -1382,6 +1382,12 @@ class Driver:
     def step_end_session(self, _):
         self._act("session", "end")
 
+    def step_squeeze(self, _):
+        code, out, err = self.ws.probe("squeeze")
+        if code != 0:
+            raise CaseFailure(f"kprobe squeeze failed ({code}): {err.strip()}")
+        self.say(out.strip())
+
     def step_settext(self, arg):
         control, text = arg
         code, _, err = self.ws.probe("settext", control, text)

@@ -272,7 +272,8 @@ CLOSED_MID_REPAIR = [
         exit_code=0,
         changes=("d:/boot/bcd", "d:/bootmgr", volume("d")), backups=("d:/boot/bcd", volume("d"))),
     Case(
-        # A forced shutdown while bcdboot writes: no box, no further tool, the reason logged.
+        # A forced shutdown while bcdboot writes: no box, no further tool, the reason logged; the
+        # program ends once bcdboot has (its output is logged after the end of the session).
         name="session_end_while_bcdboot_runs",
         tail="-f -d d:",
         files={**SEVEN_ON_E, **on("f:", SEVEN)},
@@ -283,8 +284,26 @@ CLOSED_MID_REPAIR = [
         journal=[bcdboot("e:")],
         boxes=[],
         exit_code=1,
-        log_notes=("Windows 会话结束（注销或关机），修复未完成即被中止",),
+        log_notes=("Windows 会话结束（注销或关机），当前步骤结束后中止修复",
+                   r"输出：bcdboot.exe 替身已运行：e:\windows /l zh-cn /s d:"),
+        files_after={"d:/boot/bcd": NEW_STORE},
         changes=("d:/boot/bcd", "d:/bootmgr"), backups=("d:/boot/bcd",)),
+    Case(
+        # Memory runs out (the runner's probe takes the program's free address space, then the
+        # undo reads a 32 MiB manifest whole): the program ends with code 4, and no box, not the
+        # C runtime's either, waits for a person. x86 only: Wine marks every page it reserves,
+        # which for a 64-bit process's 128 TiB would take hours.
+        name="out_of_memory_ends_without_a_box",
+        arches=("x86",),
+        tail=r"-r d:\runs\kestrix-20261201-000000",
+        files={"d:/runs/kestrix-20261201-000000/manifest.txt":
+               b"Kestrix manifest 2\r\n" + b"#" * (32 << 20)},
+        steps=(wait_state(repair_visible=True), Step("squeeze"), press("confirm"), wait_exit()),
+        journal=[],
+        boxes=[],
+        exit_code=4,
+        log_notes=("内存不足，程序立即结束",),
+        changes=(), backups=()),
 ]
 
 

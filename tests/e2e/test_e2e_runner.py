@@ -921,7 +921,7 @@ class CaseTableTest(unittest.TestCase):
         self.assertTrue(any(c.arches == ("x86",) for c in cases.CASES))
 
     def test_a_case_for_the_other_architecture_is_refused(self):
-        [x86_only] = [c for c in cases.CASES if c.arches == ("x86",)]
+        x86_only = next(c for c in cases.CASES if c.arches == ("x86",))
         err = io.StringIO()
         with contextlib.redirect_stderr(err), self.assertRaises(SystemExit):
             e2e.main(["--case", x86_only.name, "--arch", "x64", "--template", "/nonexistent"])

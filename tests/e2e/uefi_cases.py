@@ -5,7 +5,7 @@ import struct
 
 from cases import (
     DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
-    listings, on, press, wait_exit, wait_state)
+    end_session, listings, on, press, query_end, wait_exit, wait_journal, wait_state)
 from fault_cases import held_case
 from verdict_cases import SHIM, installed
 
@@ -96,6 +96,26 @@ UEFI_CASES = [
                  "diskpart.exe | select disk 0 | select partition 2 | remove letter=Z"],
         boxes=[], exit_code=2, changes=(), backups=(),
         log_notes=("已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:，程序结束时收回", "已收回盘符 Z:")),
+    # The session ends while the listing gives the ESP its letter (diskpart takes 3 s): the
+    # program waits for the listing, then takes the letter back, then ends; no letter is left.
+    Case(
+        name="uefi_session_end_while_the_listing_gives_a_letter",
+        tail="",
+        drives=("d",),
+        program_files={**listings(d0="1 D: mbr 07 NTFS - yes 1 20481 20480 MB\r\n"
+                                     "2 - gpt efi-system - - no 1 101 100 MB\r\n",
+                                  d1="open disk error!\r\n"),
+                       "diskpart.delay-ms": "3000"},
+        steps=(wait_state(start_visible=True),
+               wait_journal("diskpart.exe | select disk 0 | select partition 2 | assign letter=Z"),
+               query_end(False), end_session(), wait_exit()),
+        log=[],
+        journal=[LISTING_RUN,
+                 "diskpart.exe | select disk 0 | select partition 2 | assign letter=Z",
+                 "diskpart.exe | select disk 0 | select partition 2 | remove letter=Z"],
+        boxes=[], exit_code=2, changes=(), backups=(),
+        log_notes=("Windows 会话结束（注销或关机）",
+                   "已为 磁盘 0 的分区 2（EFI系统分区）分配盘符 Z:，程序结束时收回", "已收回盘符 Z:")),
     # -d names the ESP (a FAT volume with \EFI, as Wine cannot tell partition types) and -n puts
     # the fallback loader for bootmgfw.efi's machine type in place, after saving the old one.
     held_case(

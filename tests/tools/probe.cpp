@@ -1149,6 +1149,7 @@ int Usage() {
         L"usage: kprobe launch <exe> <command-line tail> [<current folder>]\n"
         L"       kprobe state\n"
         L"       kprobe layout\n"
+        L"       kprobe squeeze\n"
         L"       kprobe answer ok|yes|no|cancel\n"
         L"       kprobe close start|repair\n"
         L"       kprobe press startbutton|confirm\n"
@@ -1171,6 +1172,34 @@ void UsePhysicalPixels() {
 
 }  // namespace
 
+// Takes the program's free address space: reserves it (committing nothing) in the largest pieces
+// it can, down to 64 KiB, so that the program's next allocation that its heap cannot serve from
+// what it holds fails, as when memory runs out. Prints reserved=<MiB>.
+int Squeeze() {
+    const Windows program = FindProgram();
+    if (program.pid == 0) {
+        Complain(L"no window of the program is open");
+        return kNotFound;
+    }
+    const HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE, program.pid);
+    if (process == nullptr) {
+        Complain(L"the program's process cannot be opened");
+        return kNotFound;
+    }
+    unsigned long long reserved = 0;
+    for (SIZE_T size = SIZE_T{1} << (sizeof(void*) == 8 ? 46 : 31); size >= 64 * 1024; size /= 2) {
+        while (VirtualAllocEx(process, nullptr, size, MEM_RESERVE, PAGE_NOACCESS) != nullptr) {
+            reserved += size;
+        }
+    }
+    CloseHandle(process);
+    Report report;
+    report.Add("reserved", static_cast<long long>(reserved >> 20));
+    report.Write();
+    return kOk;
+}
+
 int wmain(int argc, wchar_t** argv) {
     UsePhysicalPixels();
     const std::vector<std::wstring> args(argv + 1, argv + argc);
@@ -1189,6 +1218,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"verdict" && args.size() == 4) {
         return VerdictOn(args[1], args[2], args[3]);
+    }
+    if (command == L"squeeze" && args.size() == 1) {
+        return Squeeze();
     }
     if (command == L"settext" && args.size() == 3) {
         return SetText(args[1], args[2]);

@@ -346,6 +346,33 @@ TEST(DiagnosisJobAlone, CandidatesAreThoseTheScanOffersAndNothingReadableIsTold)
     EXPECT_TRUE(Holds(nothing.lines, L"没有候选分区：修复时要用 -d X: 指定分区"));
 }
 
+// A second report in the same second gets a name of its own, as run folders do: none replaces
+// another, where the program's folder takes it and where the temporary folder does.
+TEST(DiagnosisJobAlone, ReportsInTheSameSecondGetNamesOfTheirOwn) {
+    const struct {
+        const char* name;
+        bool ownFolderWritable;
+        std::wstring folder;
+    } cases[] = {{"beside the program", true, L"C:\\kestrix\\"},
+                 {"in the temporary folder", false, L"C:\\temp\\"}};
+    for (const auto& c : cases) {
+        DiagnosisMachine m;
+        if (!c.ownFolderWritable) {
+            m.files.readOnly = {L"c:\\kestrix"};
+        }
+        Lines paths;
+        for (int run = 0; run < 3; ++run) {
+            testing::RecordingProgress progress;
+            m.Diagnose({}, progress);
+            paths.push_back(m.app.diagnosis.ReportPath());
+            m.files.files[ToLower(paths.back())] = "report " + std::to_string(run);
+        }
+        const auto stem = c.folder + L"kestrix-report-20261207-103026";
+        EXPECT_EQ(paths, (Lines{stem + L".txt", stem + L"-2.txt", stem + L"-3.txt"})) << c.name;
+        EXPECT_EQ(m.files.files.at(ToLower(stem + L".txt")), "report 0") << c.name;
+    }
+}
+
 // Under UEFI, the firmware's boot entries in the order it tries them, each with where its loader
 // is and whether that partition and file are there.
 TEST(DiagnosisJobAlone, FirmwareEntriesSayWhereEachLoaderIs) {

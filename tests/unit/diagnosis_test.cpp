@@ -9,9 +9,11 @@
 
 #include "diagnosis/boot_code.h"
 #include "disk_image.h"
+#include "fakes.h"
 #include "installed/hibernation.h"
 #include "installed/version_resource.h"
 #include "installed/windows_version.h"
+#include "repair/installations.h"
 
 namespace kestrix {
 namespace {
@@ -281,6 +283,37 @@ TEST(VersionResource, ReadsTheFixedFileVersionAndTheMachine) {
     EXPECT_EQ(DecodeVersionResource(kernel), (PeVersion{{6, 1, 7601, 21863}, kMachineX64}));
     EXPECT_EQ(DecodeVersionResource(x86), (PeVersion{{10, 0, 19041, 3636}, kMachineX86}));
     EXPECT_EQ(DecodeVersionResource(x64), (PeVersion{{10, 0, 19041, 3636}, kMachineX64}));
+}
+
+// A kernel is named from its headers and its resource section alone: a few KiB of its megabytes,
+// read in parts, never the whole file.
+TEST(VersionResource, AKernelIsReadInPartsNotWhole) {
+    TempFolder folder;
+    const struct {
+        const char* name;
+        std::string bytes;
+        const wchar_t* named;
+    } cases[] = {
+        {"Wine's kernel", FileBytes(kWineKernel), L"Windows 7（内部版本 7601.21863，x64）"},
+        {"an x86 DLL", VersionDll(folder, "i686-w64-mingw32"),
+         L"Windows 10 2004/20H2/21H1/21H2/22H2（内部版本 19041.3636，x86）"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.bytes.empty()) << c.name;
+        testing::Events events;
+        testing::FakeFileSystem files(events);
+        const std::wstring kernel = L"d:\\windows\\system32\\ntoskrnl.exe";
+        files.files[kernel] = c.bytes + std::string(4 << 20, '\0');
+        const auto named = NameKernel(files, kernel);
+        ASSERT_TRUE(named) << c.name;
+        EXPECT_EQ(named->name, c.named) << c.name;
+        EXPECT_TRUE(files.wholeReads.empty()) << c.name;
+        std::size_t read = 0;
+        for (const auto& [offset, length] : files.ranges) {
+            read += length;
+        }
+        EXPECT_LT(read, 16u * 1024) << c.name;
+    }
 }
 
 TEST(VersionResource, RejectsWhatLeadsOutsideOrIsNotAVersion) {

@@ -140,7 +140,23 @@ public:
         work();
         whenDone();
     }
+    // The end of the program waits for held work: it runs now (its whenDone never does), unless
+    // the work outlasts the wait.
+    bool WaitForBackground(std::uint32_t milliseconds) override {
+        events_.push_back(L"wait:" + std::to_wstring(milliseconds));
+        if (held.empty()) {
+            return true;
+        }
+        if (backgroundOutlastsWait) {
+            return false;
+        }
+        auto work = std::move(held.front().first);
+        held.erase(held.begin());
+        work();
+        return true;
+    }
     bool holdBackground = false;
+    bool backgroundOutlastsWait = false;
     std::vector<std::pair<std::function<void()>, std::function<void()>>> held;
     void RunOnWindowThread(const std::function<void()>& action) override {
         ++windowCalls;
@@ -332,6 +348,7 @@ public:
         return std::nullopt;
     }
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override {
+        wholeReads.push_back(Key(path));
         const auto it = files.find(Key(path));
         if (it == files.end()) {
             return Failure(2);
@@ -374,6 +391,16 @@ public:
             }
         }
         return digest;
+    }
+    FileDigest Sha256OfFile(const std::wstring& path) const override {
+        const auto it = files.find(Key(path));
+        if (it == files.end()) {
+            return FileDigest::Failed(Failure(kErrorFileNotFound));
+        }
+        if (held.count(Key(path)) != 0) {
+            return FileDigest::Failed(Failure(kErrorSharingViolation));
+        }
+        return {FileResult::Success(), it->second.size(), *Sha256(it->second)};
     }
     std::optional<std::uint32_t> Attributes(const std::wstring& path) const override {
         if (files.count(Key(path)) == 0) {
@@ -482,8 +509,8 @@ public:
         }
         return {true, it->second, 0};
     }
-    FileResult ReadFileStart(const std::wstring& path, std::size_t length,
-                             std::string& bytes) const override {
+    FileResult ReadFilePart(const std::wstring& path, std::uint64_t offset, std::size_t length,
+                            std::string& bytes) const override {
         const auto it = files.find(Key(path));
         if (it == files.end()) {
             return Failure(kErrorFileNotFound);
@@ -491,7 +518,8 @@ public:
         if (held.count(Key(path)) != 0) {
             return Failure(kErrorSharingViolation);
         }
-        bytes = it->second.substr(0, length);
+        bytes = offset < it->second.size() ? it->second.substr(offset, length) : std::string();
+        ranges.emplace_back(offset, bytes.size());
         return FileResult::Success();
     }
     std::optional<std::wstring> SystemStorePath() const override { return systemStore; }
@@ -563,6 +591,10 @@ public:
     std::vector<std::wstring> readOnly;
     // Folders (lower case, with a trailing backslash) whose files cannot be read at all.
     std::vector<std::wstring> unreadable;
+    // Each file read whole (lower case), and each part of a file read (offset, length), in order.
+    mutable std::vector<std::wstring> wholeReads;
+    // Each part of a file read (offset, length), in order.
+    mutable std::vector<std::pair<std::uint64_t, std::size_t>> ranges;
     // Paths (lower case) that the running Windows holds open: no copy, read or write.
     std::set<std::wstring> held;
     // The store the running Windows has loaded.

@@ -263,17 +263,22 @@ TEST_F(Outcome, TheSessionMayNotEndWhileARepairWrites) {
                                        {true, std::nullopt}}));
 }
 
-// A forced end of the session during a repair: no box, and the program ends at once with the
-// letter the scan gave the EFI system partition taken back. The job's thread goes on until the
-// process is gone, and starts no further tool in that time.
-TEST(SessionEnd, DuringARepairEndsTheProgramWithoutABox) {
-    testing::Machine m;
+// Windows 7 on e:, an active d: and an EFI system partition without a letter, which the scan
+// gives one for the run.
+void WithAnUnletteredEsp(testing::Machine& m) {
     m.InstallInKestrixFolder();
     m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
     m.files.drives = {L"c:", L"d:", L"e:"};
     m.launcher.outputs[ListingCommand(0).Line()] =
         L"1 D: mbr 07 NTFS - yes 1 2 1 MB\r\n2 - gpt efi-system - - no 1 101 100 MB\r\n";
-    m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
+}
+
+// A forced end of the session during a repair: no box, and the program ends once the tool in
+// progress has, with the letter the scan gave the EFI system partition taken back after it; no
+// further tool starts.
+TEST(SessionEnd, DuringARepairEndsTheProgramWithoutABox) {
+    testing::Machine m;
+    WithAnUnletteredEsp(m);
     m.Start(L"");
     m.repairWindow.partitionText = L"d:";
     bool ended = false;
@@ -286,14 +291,92 @@ TEST(SessionEnd, DuringARepairEndsTheProgramWithoutABox) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(m.exitCode, 1);
     EXPECT_TRUE(m.session.messages.empty());
+    // The removal's diskpart runs after the wait for the step in progress.
+    const auto wait = std::find(m.events.begin(), m.events.end(), L"wait:20000");
+    EXPECT_EQ(std::count_if(wait, m.events.end(),
+                            [](const auto& e) {
+                                return e.starts_with(L"run:") &&
+                                       e.find(L"diskpart") != std::wstring::npos;
+                            }),
+              1);
     const auto runs = m.ToolRuns();
     EXPECT_EQ(Lines(runs.end() - 2, runs.end()),
               (Lines{L"bcdboot.exe e:\\windows /l zh-cn /s d:", L"diskpart.exe /s \"C:\\temp\\kestrix-diskpart.txt\""}));
     const auto log = m.files.Text(kFolder + L"\\kestrix.log");
-    const auto reason = log.find(L"Windows 会话结束（注销或关机），修复未完成即被中止");
+    const auto reason = log.find(L"Windows 会话结束（注销或关机），当前步骤结束后中止修复");
     EXPECT_LT(reason, log.find(L"已收回盘符 Z:"));
     EXPECT_LT(log.find(L"已收回盘符 Z:"), log.find(L"程序结束，退出码 1"));
     EXPECT_NE(log.find(L"程序结束，退出码 1"), std::wstring::npos);
+}
+
+// Every way out while the listing or a job runs waits for it (a bounded wait) before the letters
+// given for the run are taken back: a letter the listing is giving is given first, then taken back.
+TEST(SessionEnd, LettersAreTakenBackAfterTheWorkInProgress) {
+    using Program = kestrix::Program;
+    const struct {
+        const char* name;
+        bool duringRepair;
+        void (*end)(Program&);
+        bool outlastsWait;
+        int exitCode;
+        std::vector<const wchar_t*> inOrder;
+    } cases[] = {
+        {"session end during the listing",
+         false,
+         [](Program& p) { p.OnSessionEnd(); },
+         false,
+         2,
+         {L"Windows 会话结束（注销或关机）", L"已为 磁盘 0 的分区 2", L"已收回盘符 Z:",
+          L"程序结束，退出码 2"}},
+        {"WM_QUIT during the listing",
+         false,
+         [](Program& p) { p.End(p.ExitCode()); },
+         false,
+         2,
+         {L"已为 磁盘 0 的分区 2", L"已收回盘符 Z:", L"程序结束，退出码 2"}},
+        {"session end during a repair: no further step starts",
+         true,
+         [](Program& p) { p.OnSessionEnd(); },
+         false,
+         1,
+         {L"已为 磁盘 0 的分区 2", L"当前步骤结束后中止修复", L"修复被中止", L"已收回盘符 Z:",
+          L"程序结束，退出码 1"}},
+        {"a listing that outlasts the wait",
+         false,
+         [](Program& p) { p.OnSessionEnd(); },
+         true,
+         2,
+         {L"Windows 会话结束（注销或关机）", L"当前步骤 20 秒内未结束，不再等待",
+          L"程序结束，退出码 2"}},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        WithAnUnletteredEsp(m);
+        m.session.holdBackground = true;
+        m.session.backgroundOutlastsWait = c.outlastsWait;
+        m.Start(L"");
+        if (c.duringRepair) {
+            m.session.FinishBackground();
+            m.repairWindow.partitionText = L"d:";
+            m.app.program.OnConfirm();
+        }
+        EXPECT_TRUE(m.Ends([&] { c.end(m.app.program); })) << c.name;
+        EXPECT_EQ(m.exitCode, c.exitCode) << c.name;
+        EXPECT_TRUE(m.session.messages.empty()) << c.name;
+        // Nothing but the listing and the letters' diskpart ran: a stopped repair starts no tool.
+        for (const auto& run : m.ToolRuns()) {
+            EXPECT_TRUE(run.starts_with(L"dsptw.exe") || run.starts_with(L"diskpart.exe"))
+                << c.name << ": " << run;
+        }
+        const auto log = m.files.Text(kFolder + L"\\kestrix.log");
+        std::size_t at = 0;
+        for (const auto* line : c.inOrder) {
+            const auto found = log.find(line, at);
+            ASSERT_NE(found, std::wstring::npos) << c.name << ": " << line;
+            at = found;
+        }
+        EXPECT_EQ(log.find(L"已收回") == std::wstring::npos, c.outlastsWait) << c.name;
+    }
 }
 
 TEST_F(Outcome, SilentRunClosesItselfWithTheOutcome) {

@@ -266,24 +266,81 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
 }
 
 // The store that the running Windows holds open can be neither copied nor written: it is
-// exported to be saved and imported to go back.
+// exported to be saved and imported to go back. Its transaction logs, saved when nothing held
+// them, are left as they are: the import takes care of the store, and Windows holds the logs.
 TEST(Restore, TheStoreWindowsRunsWithGoesBackThroughTheStoreTool) {
-    Machine m;
-    Repaired(m);
-    m.files.held = {L"d:\\boot\\bcd"};
-    m.files.systemStore = L"d:\\Boot\\BCD";
-    m.launcher.onLaunch = [&m](const LaunchRequest& request) {
-        if (request.Parameters().rfind(L"/export ", 0) == 0) {
-            m.files.files[ToLower(request.Parameters().substr(9, request.Parameters().size() - 10))] =
-                "new store";
-        }
+    const struct {
+        const char* name;
+        bool logs;
+    } cases[] = {{"the store alone", false}, {"with its transaction logs", true}};
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m, [&c](Machine& before) {
+            if (c.logs) {
+                before.files.files[L"d:\\boot\\bcd.log"] = "old log";
+                before.files.files[L"d:\\boot\\bcd.log1"] = "old log 1";
+            }
+        });
+        m.files.held = {L"d:\\boot\\bcd", L"d:\\boot\\bcd.log", L"d:\\boot\\bcd.log1"};
+        m.files.systemStore = L"d:\\Boot\\BCD";
+        m.launcher.onLaunch = [&m](const LaunchRequest& request) {
+            if (request.Parameters().rfind(L"/export ", 0) == 0) {
+                m.files
+                    .files[ToLower(request.Parameters().substr(9, request.Parameters().size() - 10))] =
+                    "new store";
+            }
+        };
+        m.Start(L"-f -r");
+        EXPECT_EQ(m.ToolRuns(), (Lines{L"bcdedit.exe /export \"" + kUndo + L"\\d\\Boot\\bcd\"",
+                                       L"bcdedit.exe /import \"" + kRun + L"\\d\\Boot\\bcd\""}))
+            << c.name;
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), Lines{}) << c.name;
+        EXPECT_EQ(Matching(m.repairWindow.log, L"未写回："),
+                  c.logs ? (Lines{L"  未写回：d:\\Boot\\bcd.log（存储由 bcdedit.exe /import "
+                                  L"导入，其事务日志被系统占用，保持原样）",
+                                  L"  未写回：d:\\Boot\\bcd.log1（存储由 bcdedit.exe /import "
+                                  L"导入，其事务日志被系统占用，保持原样）"})
+                         : Lines{})
+            << c.name;
+        EXPECT_EQ(std::count(m.events.begin(), m.events.end(), L"attrib:d:\\Boot\\bcd.log"), 0)
+            << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), 0) << c.name;
+    }
+}
+
+// A copy is checked by a digest read in pieces; it is read whole only to be put back, one at a
+// time, and then only when it still has the digest checked (the manifest is read whole). The undo's
+// own saves are hashed in pieces too.
+TEST(Restore, CopiesAreHashedInPiecesAndReadWholeOnlyToBePutBack) {
+    const struct {
+        const char* name;
+        bool tampered;
+        Lines readWhole;
+    } cases[] = {
+        {"intact copies",
+         false,
+         {L"\\manifest.txt", L"\\d\\bootmgr", L"\\d\\boot\\bcd", L"\\d\\ntldr",
+          L"\\volume-d-first8k.bin"}},
+        {"a tampered copy is never read whole",
+         true,
+         {L"\\manifest.txt", L"\\d\\boot\\bcd", L"\\d\\ntldr", L"\\volume-d-first8k.bin"}},
     };
-    m.Start(L"-f -r");
-    EXPECT_EQ(m.ToolRuns(),
-              (Lines{L"bcdedit.exe /export \"" + kUndo + L"\\d\\Boot\\bcd\"",
-                     L"bcdedit.exe /import \"" + kRun + L"\\d\\Boot\\bcd\""}));
-    EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), Lines{});
-    EXPECT_EQ(m.app.program.ExitCode(), 0);
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m);
+        if (c.tampered) {
+            m.files.files[ToLower(kRun + L"\\d\\bootmgr")] = "planted boot manager";
+        }
+        m.Start(L"-f -r");
+        Lines readWhole;
+        for (const auto& path : m.files.wholeReads) {
+            EXPECT_FALSE(path.starts_with(ToLower(kUndo))) << c.name << ": " << path;
+            if (path.starts_with(ToLower(kRun) + L"\\")) {
+                readWhole.push_back(path.substr(kRun.size()));
+            }
+        }
+        EXPECT_EQ(readWhole, c.readWhole) << c.name;
+    }
 }
 
 // An EFI system partition has no letter of its own: the repair gives it one for the run and keeps
