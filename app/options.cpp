@@ -35,9 +35,9 @@ Options ParseOptions(const std::vector<std::wstring>& arguments) {
                 options.partition = std::move(partition);
             }
         } else if (option == L"-i") {
-            options.diagnose = true;
+            options.mode = Mode::Diagnose;
         } else if (option == L"-r") {
-            options.restore = true;
+            options.mode = options.mode == Mode::Diagnose ? Mode::Diagnose : Mode::Undo;
             if (valueFollows && !IsOption(arguments[i + 1])) {
                 const auto& folder = arguments[++i];
                 if (!folder.empty() && !options.restoreFolder) {

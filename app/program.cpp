@@ -65,6 +65,8 @@ void Program::Start() {
     process_.SetCurrentDrive(Left(ownFolder, 2));
     process_.SetCurrentFolder(ownFolder);
     const auto options = ParseOptions(SplitArguments(process_.CommandLineArguments()));
+    mode_ = options.mode;
+    job_ = &JobOf(mode_);
     unattended_ = options.unattended;
     session_.SetUnattended(unattended_);
     if (options.silent) {
@@ -76,24 +78,24 @@ void Program::Start() {
     if (options.bootSectorOnly) {
         startWindow_.SetBootSectorOnly(true);
     }
-    if (options.diagnose) {
+    if (mode_ == Mode::Diagnose) {
         StartDiagnosis(options);
         return;
     }
-    const bool scan = !options.restore && !options.partition;
+    const bool undo = mode_ == Mode::Undo;
+    const bool scan = !undo && !options.partition;
     if (scan && options.silent) {
         candidates_ = scan_.ScanActivePartitions(scanReport_);
         OfferCandidates();
     }
     // The start window is shown first; the repair window is made ready behind it while the user
     // reads it. A restore has nothing to choose there: the confirm button starts it.
-    if (!options.silent && !options.restore) {
+    if (!options.silent && !undo) {
         startWindow_.Show();
     }
     repairWindow_.Hide();
     repairWindow_.SetTopmost();
-    if (options.restore) {
-        restoring_ = true;
+    if (undo) {
         // Chosen before this run makes a folder of its own.
         const auto folder = options.restoreFolder ? FullFolder(*options.restoreFolder, ownFolder)
                                                   : NewestRunFolder(files_, volumes_);
@@ -110,7 +112,7 @@ void Program::Start() {
     }
     if (options.silent) {
         OnStartButton();
-    } else if (restoring_) {
+    } else if (undo) {
         repairWindow_.Show();
     } else if (scan) {
         scanning_ = true;
@@ -119,6 +121,18 @@ void Program::Start() {
         session_.RunInBackground([this] { candidates_ = scan_.ScanActivePartitions(scanReport_); },
                                  [this] { OnScanDone(); });
     }
+}
+
+Job& Program::JobOf(Mode mode) {
+    switch (mode) {
+        case Mode::Undo:
+            return restoreJob_;
+        case Mode::Diagnose:
+            return diagnosis_;
+        case Mode::Repair:
+            break;
+    }
+    return repairJob_;
 }
 
 void Program::OfferCandidates() {
@@ -143,7 +157,6 @@ void Program::OnScanDone() {
 }
 
 void Program::StartDiagnosis(const Options& options) {
-    diagnosing_ = true;
     log_.StayInMemory();
     startWindow_.Hide();
     DiagnosisRequest request;
@@ -160,7 +173,7 @@ void Program::StartDiagnosis(const Options& options) {
     repairWindow_.SetTopmost();
     repairWindow_.Show();
     repairWindow_.ShowProgress();
-    StartJob(diagnosis_);
+    StartJob();
 }
 
 void Program::OnStartButton() {
@@ -177,12 +190,12 @@ void Program::OnStartButton() {
     }
     if (unattended_) {
         // Nobody is there to choose.
-        log_.Write(restoring_ ? std::wstring(L"无人值守：没有找到修复记录，不做撤销")
-                              : L"无人值守：" +
-                                    (count == 0 ? std::wstring(L"没有候选分区")
-                                                : L"有 " + DecimalText(count) +
-                                                      L" 个候选分区，需要人来选择") +
-                                    L"，不做修复");
+        log_.Write(mode_ == Mode::Undo ? std::wstring(L"无人值守：没有找到修复记录，不做撤销")
+                                       : L"无人值守：" +
+                                             (count == 0 ? std::wstring(L"没有候选分区")
+                                                         : L"有 " + DecimalText(count) +
+                                                               L" 个候选分区，需要人来选择") +
+                                             L"，不做修复");
         End(ExitCode());
     }
 }
@@ -195,9 +208,10 @@ void Program::OnConfirm() {
         return;
     }
     repairWindow_.ShowProgress();
-    if (restoring_) {
-        restoreJob_.Prepare({FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())});
-        StartJob(restoreJob_);
+    if (mode_ == Mode::Undo) {
+        restoreJob_.Prepare(
+            {FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())});
+        StartJob();
         return;
     }
     auto target = ChosenCandidate();
@@ -216,19 +230,18 @@ void Program::OnConfirm() {
     if (volumes_.IsEfiSystemPartition(target->drive.Text())) {
         target->path = BootPath::Uefi;
     }
-    job_.Prepare({*target,
-                  startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-                  volumes_.DriveEntries()});
-    StartJob(job_);
+    repairJob_.Prepare(
+        {*target, startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
+         volumes_.DriveEntries()});
+    StartJob();
 }
 
 std::optional<BootCandidate> Program::ChosenCandidate() const {
-    const auto text = repairWindow_.PartitionText();
-    for (const auto& candidate : candidates_) {
-        if (candidate.Text() == text) {
-            return candidate;
-        }
+    if (const auto chosen = repairWindow_.ChosenPartition();
+        chosen && static_cast<std::size_t>(*chosen) < candidates_.size()) {
+        return candidates_[static_cast<std::size_t>(*chosen)];
     }
+    const auto text = repairWindow_.PartitionText();
     // Typed, or named with -d: the text begins with the drive.
     if (const auto drive = DriveLetter::Parse(Left(text, 2))) {
         return BootCandidate{*drive, BootPath::Bios, L""};
@@ -236,21 +249,19 @@ std::optional<BootCandidate> Program::ChosenCandidate() const {
     return std::nullopt;
 }
 
-void Program::StartJob(Job& job) {
-    running_ = &job;
+void Program::StartJob() {
     phase_ = Phase::Repairing;
     repairWindow_.SetConfirmEnabled(false);
-    // A diagnosis writes nothing: the session may end during it.
-    if (!diagnosing_) {
+    if (!job_->OnlyReads()) {
         session_.BlockSessionEnd(L"正在修复引导，请稍候……");
     }
-    session_.RunInBackground([this] { outcome_ = running_->Run(progress_); },
+    session_.RunInBackground([this] { outcome_ = job_->Run(progress_); },
                              [this] { OnRepairDone(); });
 }
 
 void Program::OnRepairDone() {
     phase_ = Phase::Done;
-    if (!diagnosing_) {
+    if (!job_->OnlyReads()) {
         session_.AllowSessionEnd();
     }
     if (endWhenRepairEnds_ || outcome_ == RepairOutcome::Cancelled || unattended_) {
@@ -273,7 +284,7 @@ void Program::OnCloseRequest() {
     if (endWhenRepairEnds_) {
         return;
     }
-    if (!unattended_ && !diagnosing_) {
+    if (!unattended_ && !job_->OnlyReads()) {
         const auto answer = session_.ShowMessage(
             L"修复正在进行，现在退出可能使系统无法启动。仍要退出吗？", MessageButtons::YesNo,
             MessageIcon::Warning);
@@ -287,7 +298,7 @@ void Program::OnCloseRequest() {
     }
     // A tool is never killed in the middle of a write: the program ends once the job stops.
     endWhenRepairEnds_ = true;
-    running_->RequestStop();
+    job_->RequestStop();
 }
 
 void Program::OnSessionEnd() {
@@ -295,7 +306,7 @@ void Program::OnSessionEnd() {
     if (!sessionEnding_) {
         sessionEnding_ = true;
         session_.StopShowingMessages();
-        log_.Write(phase_ == Phase::Repairing && !diagnosing_
+        log_.Write(phase_ == Phase::Repairing && !job_->OnlyReads()
                        ? L"Windows 会话结束（注销或关机），当前步骤结束后中止修复"
                        : L"Windows 会话结束（注销或关机）");
     }
@@ -304,11 +315,11 @@ void Program::OnSessionEnd() {
 
 void Program::End(int exitCode) {
     // A diagnosis writes nothing and gives no letter: nothing to wait for.
-    const bool job = phase_ == Phase::Repairing && !diagnosing_;
+    const bool writing = phase_ == Phase::Repairing && !job_->OnlyReads();
     if (phase_ == Phase::Repairing) {
-        running_->RequestStop();
+        job_->RequestStop();
     }
-    if ((scanning_ || job) && !session_.WaitForBackground(kStepWaitMilliseconds)) {
+    if ((scanning_ || writing) && !session_.WaitForBackground(kStepWaitMilliseconds)) {
         log_.Write(L"当前步骤 " + DecimalText(kStepWaitMilliseconds / 1000) +
                    L" 秒内未结束，不再等待");
     }

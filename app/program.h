@@ -29,7 +29,7 @@ inline constexpr int kExitOutOfMemory = 4;
 inline constexpr std::uint32_t kStepWaitMilliseconds = 20000;
 
 class Program {
-public:
+  public:
     Program(StartWindow& startWindow, RepairWindow& repairWindow, LoggedSession& session,
             ThisProcess& process, const Files& files, const Volumes& volumes, PartitionScan& scan,
             RepairJob& job, RestoreJob& restoreJob, DiagnosisJob& diagnosis, RunLog& log)
@@ -40,7 +40,7 @@ public:
           files_(files),
           volumes_(volumes),
           scan_(scan),
-          job_(job),
+          repairJob_(job),
           restoreJob_(restoreJob),
           diagnosis_(diagnosis),
           log_(log),
@@ -59,7 +59,7 @@ public:
     // Held while the scan may be giving a partition a drive letter for the run, which must be taken
     // back, and while a repair writes.
     bool OnQueryEndSession() const {
-        return !scanning_ && (diagnosing_ || phase_ != Phase::Repairing);
+        return !scanning_ && (job_->OnlyReads() || phase_ != Phase::Repairing);
     }
     // The session ends whatever was answered: no box, no further step, and the program ends once
     // the step in progress has.
@@ -81,37 +81,38 @@ public:
     // far as they can be, without waiting for the work in progress, and the process ends.
     [[noreturn]] void EndAtOnce(int exitCode);
 
-private:
+  private:
     // Carries the job's reports from its thread to the window.
     class WindowProgress final : public RepairProgress {
-    public:
+      public:
         explicit WindowProgress(Program& program) : program_(program) {}
         void Line(const std::wstring& line) override;
         MessageAnswer Ask(const std::wstring& question) override;
 
-    private:
+      private:
         Program& program_;
     };
 
     // Carries the scan's problems from its thread to the windows.
     class WindowScanReport final : public ScanProgress {
-    public:
+      public:
         explicit WindowScanReport(Program& program) : program_(program) {}
         void Problem(const std::wstring& message, const std::wstring& instruction) override;
 
-    private:
+      private:
         Program& program_;
     };
 
     enum class Phase { Choosing, Repairing, Done };
 
-    // The scan's candidates, into the repair window's list.
+    Job& JobOf(Mode mode);
+    // The scan's candidates, into the repair window's list, in their order.
     void OfferCandidates();
     void OnScanDone();
 
-    // The repair, or the restore, on its own thread.
-    void StartJob(Job& job);
-    // The candidate the partition field names: one the scan offered, else a drive typed there.
+    // The job of the run's mode, on its own thread.
+    void StartJob();
+    // The candidate chosen in the partition field: one the scan offered, else a drive typed there.
     std::optional<BootCandidate> ChosenCandidate() const;
     void OnRepairDone();
     // "-i": the diagnosis in the repair window, at once; it writes no log to any disk.
@@ -124,7 +125,7 @@ private:
     const Files& files_;
     const Volumes& volumes_;
     PartitionScan& scan_;
-    RepairJob& job_;
+    RepairJob& repairJob_;
     RestoreJob& restoreJob_;
     DiagnosisJob& diagnosis_;
     RunLog& log_;
@@ -132,8 +133,10 @@ private:
     WindowScanReport scanReport_;
 
     Phase phase_ = Phase::Choosing;
-    // The repair or the undo, once one has started.
-    Job* running_ = nullptr;
+    // What the options ask for, and its job: the confirm button starts it ("-i" at once). With
+    // "-r" the partition field holds the run folder to undo.
+    Mode mode_ = Mode::Repair;
+    Job* job_ = &repairJob_;
     // What the scan offered.
     std::vector<BootCandidate> candidates_;
     // The scan runs on its own thread behind the start window; a press of its button, or a close,
@@ -141,10 +144,6 @@ private:
     bool scanning_ = false;
     bool startWhenScanEnds_ = false;
     bool endWhenScanEnds_ = false;
-    // "-i": the job only reads; closing the window stops it without a question.
-    bool diagnosing_ = false;
-    // "-r": the confirm button restores from the run folder in the partition field instead.
-    bool restoring_ = false;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;
     // Silent mode: the program closes itself two seconds after the repair.
     bool closeWhenDone_ = false;

@@ -66,6 +66,7 @@ public:
     // NothingWritten when nothing could be read (no drive and no listing).
     RepairOutcome Run(RepairProgress& progress) override;
     void RequestStop() override { stopRequested_ = true; }
+    bool OnlyReads() const override { return true; }
     // Where the last run saved its report; empty when it could not.
     const std::wstring& ReportPath() const { return reportPath_; }
 

@@ -4,6 +4,7 @@
 // thread only.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kestrix {
@@ -25,10 +26,13 @@ public:
     virtual void Show() = 0;
     virtual void Hide() = 0;
 
-    // The partition field: a sorted list whose text the user may also type.
+    // The partition field: a sorted list whose text the user may also type. Its entries are
+    // numbered in the order they were added, whatever order the list shows them in.
     virtual void AddPartition(const std::wstring& entry) = 0;
     virtual int PartitionCount() const = 0;
     virtual std::wstring PartitionText() const = 0;
+    // The number of the entry the field holds; none when it holds text typed there.
+    virtual std::optional<int> ChosenPartition() const = 0;
     virtual void SetPartitionText(const std::wstring& text) = 0;
     virtual void SelectPartition(int index) = 0;
 

@@ -44,6 +44,8 @@ public:
     virtual RepairOutcome Run(RepairProgress& progress) = 0;
     // From any thread: no further step starts; the one that is running is let finish.
     virtual void RequestStop() = 0;
+    // A job that only reads: the session may end during it, and it stops without a question.
+    virtual bool OnlyReads() const { return false; }
 };
 
 class Steps {

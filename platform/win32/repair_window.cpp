@@ -53,7 +53,12 @@ void Win32RepairWindow::Hide() {
 
 void Win32RepairWindow::AddPartition(const std::wstring& entry) {
     Make();
-    SendMessageW(partition_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    const LRESULT number = SendMessageW(partition_, CB_GETCOUNT, 0, 0);
+    const LRESULT at =
+        SendMessageW(partition_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    if (at >= 0) {
+        SendMessageW(partition_, CB_SETITEMDATA, static_cast<WPARAM>(at), number);
+    }
 }
 
 int Win32RepairWindow::PartitionCount() const {
@@ -62,6 +67,26 @@ int Win32RepairWindow::PartitionCount() const {
 }
 
 std::wstring Win32RepairWindow::PartitionText() const { return WindowText(partition_); }
+
+std::optional<int> Win32RepairWindow::ChosenPartition() const {
+    const LRESULT selected = SendMessageW(partition_, CB_GETCURSEL, 0, 0);
+    if (selected < 0) {
+        return std::nullopt;
+    }
+    // Text typed over the selected entry is the user's own.
+    const auto at = static_cast<WPARAM>(selected);
+    const LRESULT length = SendMessageW(partition_, CB_GETLBTEXTLEN, at, 0);
+    if (length < 0) {
+        return std::nullopt;
+    }
+    std::wstring entry(static_cast<std::size_t>(length) + 1, L'\0');
+    SendMessageW(partition_, CB_GETLBTEXT, at, reinterpret_cast<LPARAM>(entry.data()));
+    entry.resize(static_cast<std::size_t>(length));
+    if (entry != PartitionText()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(SendMessageW(partition_, CB_GETITEMDATA, at, 0));
+}
 
 void Win32RepairWindow::SetPartitionText(const std::wstring& text) {
     Make();

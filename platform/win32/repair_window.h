@@ -24,6 +24,7 @@ public:
     void AddPartition(const std::wstring& entry) override;
     int PartitionCount() const override;
     std::wstring PartitionText() const override;
+    std::optional<int> ChosenPartition() const override;
     void SetPartitionText(const std::wstring& text) override;
     void SelectPartition(int index) override;
     void SetInstruction(const std::wstring& text) override;

@@ -66,9 +66,15 @@ public:
     void AddPartition(const std::wstring& entry) override {
         // The list keeps itself in ascending order of text.
         partitions.insert(std::upper_bound(partitions.begin(), partitions.end(), entry), entry);
+        added.push_back(entry);
     }
     int PartitionCount() const override { return static_cast<int>(partitions.size()); }
     std::wstring PartitionText() const override { return partitionText; }
+    std::optional<int> ChosenPartition() const override {
+        const auto it = std::find(added.begin(), added.end(), partitionText);
+        return it == added.end() ? std::nullopt
+                                 : std::optional<int>(static_cast<int>(it - added.begin()));
+    }
     void SetPartitionText(const std::wstring& text) override { partitionText = text; }
     void SelectPartition(int index) override {
         partitionText = partitions.at(static_cast<std::size_t>(index));
@@ -93,6 +99,8 @@ public:
 
     bool visible = false;
     std::vector<std::wstring> partitions;
+    // The same entries in the order they were added.
+    std::vector<std::wstring> added;
     std::wstring partitionText;
     std::wstring instruction;
     bool progressShown = false;

@@ -61,9 +61,8 @@ TEST_P(OptionExamples, AreWholeArguments) {
     EXPECT_EQ(options.unattended, c.unattended);
     EXPECT_EQ(options.bootSectorOnly, c.bootSectorOnly);
     EXPECT_EQ(options.partition, c.partition);
-    EXPECT_EQ(options.restore, c.restore);
+    EXPECT_EQ(options.mode, c.diagnose ? Mode::Diagnose : c.restore ? Mode::Undo : Mode::Repair);
     EXPECT_EQ(options.restoreFolder, c.restoreFolder);
-    EXPECT_EQ(options.diagnose, c.diagnose);
 }
 
 const auto none = std::nullopt;
