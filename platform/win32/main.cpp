@@ -39,8 +39,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Signatures signatures;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
-    kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
-                             signatures, launcher, clock);
+    kestrix::Application app(startWindow, repairWindow, session, process, files, files, volumes,
+                             firmware, signatures, launcher, clock);
     auto& program = app.program;
 
     frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };
