@@ -502,6 +502,61 @@ TEST(Restore, PutsBackOnlyTheBootAreaOfTheSameFileSystem) {
     }
 }
 
+// No file that could not be put back whole is touched, nor anything reached through a link: the
+// restored bytes are written beside the file, flushed, and moved over it.
+TEST(Restore, AFileGoesBackWholeAndNeverThroughALink) {
+    const std::wstring link = L" 是联接点、符号链接或其他重解析点，不经由它写入）";
+    const struct {
+        const char* name;
+        std::function<void(testing::FakeFileSystem&)> change;
+        Lines failures;
+        bool loaderBack;
+        bool storeBack;
+    } cases[] = {
+        {"nothing in the way", {}, {}, true, true},
+        {"a junction on the way", [](auto& f) { f.links = {L"d:\\boot"}; },
+         {L"  失败：无法写回 d:\\Boot\\bcd（d:\\Boot" + link}, true, false},
+        {"the file itself a link", [](auto& f) { f.links = {L"d:\\ntldr"}; },
+         {L"  失败：无法写回 d:\\NTLDR（d:\\NTLDR" + link}, false, true},
+        {"a disk that fills up halfway",
+         [](auto& f) { f.fullAfterHalf = {L"d:\\ntldr.kestrix-new"}; },
+         {L"  失败：无法写回 d:\\NTLDR（错误 112：error 112）"}, false, true},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m);
+        const auto repaired = m.files.files;
+        if (c.change) {
+            c.change(m.files);
+        }
+        m.Start(L"-f -r");
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\ntldr"),
+                  c.loaderBack ? "old loader" : repaired.at(L"d:\\ntldr"))
+            << c.name;
+        EXPECT_EQ(m.files.Attributes(L"d:\\ntldr"), c.loaderBack ? kProtected : 0u) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\boot\\bcd"),
+                  c.storeBack ? "old store" : repaired.at(L"d:\\boot\\bcd"))
+            << c.name;
+        for (const auto& [path, bytes] : m.files.files) {
+            EXPECT_FALSE(path.ends_with(L".kestrix-new")) << c.name << ": " << ToUtf8(path);
+        }
+    }
+    // The protected loader: its bytes on the disk beside it, then its attributes cleared, then it
+    // is replaced, then its attributes set.
+    Machine m;
+    Repaired(m);
+    m.Start(L"-f -r");
+    const auto at = [&](const std::wstring& event) {
+        return std::find(m.events.begin(), m.events.end(), event) - m.events.begin();
+    };
+    const auto placed = at(L"move:d:\\NTLDR.kestrix-new>d:\\NTLDR");
+    EXPECT_LT(at(L"flush:d:\\NTLDR.kestrix-new"), at(L"attrib:d:\\NTLDR"));
+    EXPECT_LT(at(L"attrib:d:\\NTLDR"), placed);
+    EXPECT_LT(placed, at(L"setattrib:d:\\NTLDR=" + std::to_wstring(kProtected)));
+    EXPECT_LT(placed, static_cast<std::ptrdiff_t>(m.events.size()));
+}
+
 // Outside the program's folder only a run folder that an administrator made is used: one that any
 // user could have made there could make the undo write the user's bytes.
 TEST(Restore, UsesARunFolderElsewhereOnlyWhenAnAdministratorMadeIt) {
