@@ -476,30 +476,27 @@ std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) co
 }
 
 FileResult Win32Files::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
+    // The file is held as itself, no link, and cannot be renamed while its attributes are set by
+    // its name (through a handle it would take write access, which Wine refuses for a read-only
+    // file where Windows does not).
     HeldWay way;
     UniqueFileHandle file;
-    if (auto result = way.Hold(path); !result) {
+    auto result = way.Hold(path);
+    if (result) {
+        result = OpenItself(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, file);
+    }
+    if (!result) {
         return result;
     }
-    if (auto result =
-            OpenItself(path, FILE_WRITE_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, file);
-        !result) {
-        return result;
-    }
-    // Times of 0 stay as they are.
-    const auto set = [&](DWORD value) {
-        FILE_BASIC_INFO basic{};
-        basic.FileAttributes = value;
-        return SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof(basic));
-    };
     // Read-only last: Wine keeps hidden and system in an extended attribute, which a file that is
     // already read-only no longer lets it write.
     const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (writable != attributes && writable != 0 && !set(writable)) {
+    if (writable != attributes && writable != 0 && !SetFileAttributesW(path.c_str(), writable)) {
         return LastError();
     }
-    return Check(set(attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL));
+    return Check(
+        SetFileAttributesW(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL));
 }
 
 }  // namespace kestrix::win32

@@ -1,5 +1,9 @@
 """-r: a run's backups put back by the program itself, on the drives as the repair left them."""
 
+import os
+import pwd
+import socket
+
 from cases import (
     Again, BUILD_BOOT_INI, Case, DONE, FormattedVolume, Step, LOADER_FILES, MENU_DONE, NTLDR_FOUND,
     SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, on, press, store,
@@ -83,11 +87,34 @@ OLD_BOOT_MANAGER = b"old boot manager on d:\r\n"
 OLD_NTLDR = b"old NTLDR on d:, read-only hidden system\r\n"
 CREATED_LOADER_FILES = ("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM")
 
-def seven_repaired(name, **more):
+def seven_repaired(name, files=SEVEN_ON_E, **more):
     """Windows 7 on e:, its boot menu rebuilt on d: by a silent repair; then what the case does."""
-    return Case(name=name, tail="-f -d d:", files=SEVEN_ON_E, steps=REPAIR_STEPS, log=SEVEN_LOG,
+    return Case(name=name, tail="-f -d d:", files=files, steps=REPAIR_STEPS, log=SEVEN_LOG,
                 journal=SEVEN_JOURNAL, boxes=[], **more)
 
+
+def link_boot(letter, to):
+    """Puts a symbolic link in the place of the drive's boot folder, leading to another folder of
+    the drive (in a real attack, System32): Wine shows it as a reparse point by its path."""
+    def link(ws):
+        boot = ws.drives[letter] / "boot"
+        for child in boot.iterdir():
+            child.unlink()
+        boot.rmdir()
+        boot.symlink_to(ws.drives[letter] / to)
+    return link
+
+
+def wine_owner():
+    """The owner Wine names for every file: the computer (the host's name, as NetBIOS shortens
+    it) and the account Wine runs as (the tests' own when the runner is root)."""
+    account = "kestrix-e2e" if os.geteuid() == 0 else pwd.getpwuid(os.geteuid()).pw_name
+    return socket.gethostname().split(".")[0].upper()[:15] + "\\" + account
+
+
+PLANTED = "d:\\kestrix-20200101-080000"
+PLANTED_MANIFEST = "Kestrix manifest 2\r\nend\r\n"
+NOTHING_RESTORED = "撤销结束，未恢复任何内容！请查看上面的记录。"
 
 UNDO_CASES = [
     # Windows 7 on e:, XP on f: the whole boot menu is rebuilt on d:. The boot area is damaged
@@ -169,4 +196,35 @@ UNDO_CASES = [
         volumes_after={"d": lambda before: (before[:FAT_ENTRY] + b"\xff\xff"
                                             + before[FAT_ENTRY + 2:])},
         changes=(volume("d"),)),
+    # A run folder any user could make in a drive's root is not used. Under Wine every file is
+    # owned by the account Wine runs as, which is no administrator's group, so any folder found
+    # there is refused: this shows the owner read and the refusal, not an administrator's folder
+    # told from a planted one (the unit tests do that). A name for a time still to come is passed
+    # over before it.
+    Case(
+        name="undo_refuses_planted_run_folder",
+        tail="-f -r",
+        files={f"{PLANTED[:2]}/{PLANTED[3:]}/manifest.txt": PLANTED_MANIFEST,
+               "e:/kestrix-99991231-235959/manifest.txt": PLANTED_MANIFEST},
+        steps=(wait_log(NOTHING_RESTORED), wait_exit()),
+        log=[RESTORING.format(PLANTED),
+             f"  失败：运行目录 {PLANTED} 不是管理员创建的（所有者 {wine_owner()}），不使用", "",
+             NOTHING_RESTORED],
+        journal=[], boxes=[], exit_code=2,
+        changes=("c:/kestrix/kestrix-2*",)),
+    # A link that leads the boot folder elsewhere is not written through: the store is refused,
+    # the folder the link leads to stays as it is, and the boot area, reached through no link,
+    # goes back.
+    seven_repaired(
+        "undo_writes_nothing_through_a_link",
+        files={**SEVEN_ON_E, "d:/elsewhere/bcd": NEW_STORE},
+        then=(silent_restore(
+            [RESTORING.format("{0}"),
+             "  失败：无法写回 d:\\Boot\\bcd（d:\\Boot 是联接点、符号链接或其他重解析点，不经由它写入）",
+             VOLUME_BACK, created("d:\\bootmgr"), "",
+             "撤销结束，但有 1 项未能恢复！请查看上面的记录。"],
+            exit_code=1, before=link_boot("d", "elsewhere")),),
+        files_after={"d:/elsewhere/bcd": NEW_STORE},
+        volumes_after={"d": STANDARD_VOLUME},
+        changes=("d:/boot", volume("d")), changes_from="first run"),
 ]
