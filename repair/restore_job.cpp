@@ -257,35 +257,43 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     return drives;
 }
 
-std::optional<std::string> RestoreJob::ManifestOf(std::wstring& problem) {
+bool RestoreJob::MayUse(const OwnedFile& owned, std::wstring& problem) {
     const auto& folder = request_.folder;
-    const auto path = JoinPath(folder, kManifestName);
+    const auto verdict = JudgeRunFolder(owned.folder, owned.file);
+    switch (verdict.trust) {
+        case FolderTrust::Administrators:
+            return true;
+        case FolderTrust::NoOwners:
+            if (request_.confirmed) {
+                log_.Write(L"运行目录 " + folder +
+                           L" 所在的文件系统不记录所有者：已在窗口中确认使用");
+                return true;
+            }
+            problem = L"  失败：运行目录 " + folder +
+                      L" 所在的文件系统不记录所有者，无法确认是管理员创建的，不使用（用 -r "
+                      L"指明它并在窗口中确认后才使用）";
+            return false;
+        case FolderTrust::Other:
+            break;
+    }
+    problem = L"  失败：运行目录 " + folder + L" 不是管理员创建的（" + WhoMayWrite(owned, verdict) +
+              L"），不使用";
+    return false;
+}
+
+std::optional<std::string> RestoreJob::ManifestOf(std::wstring& problem) {
+    const auto path = JoinPath(request_.folder, kManifestName);
     std::string text;
     FileResult read;
-    if (IsBesideProgram(folder, files_.OwnFolder())) {
+    if (IsBesideProgram(request_.folder, files_.OwnFolder())) {
         read = files_.ReadWholeFile(path, text);
     } else {
         OwnedFile owned;
-        read = security_.ReadOwnedFile(folder, kManifestName, owned);
-        text = std::move(owned.bytes);
-        if (read) {
-            const auto verdict = JudgeRunFolder(owned.folder, owned.file);
-            if (verdict.trust == FolderTrust::NoOwners && !request_.confirmed) {
-                problem = L"  失败：运行目录 " + folder +
-                          L" 所在的文件系统不记录所有者，无法确认是管理员创建的，不使用（用 -r "
-                          L"指明它并在窗口中确认后才使用）";
-                return std::nullopt;
-            }
-            if (verdict.trust == FolderTrust::NoOwners) {
-                log_.Write(L"运行目录 " + folder +
-                           L" 所在的文件系统不记录所有者：已在窗口中确认使用");
-            }
-            if (verdict.trust == FolderTrust::Other) {
-                problem = L"  失败：运行目录 " + folder + L" 不是管理员创建的（" +
-                          WhoMayWrite(owned, verdict) + L"），不使用";
-                return std::nullopt;
-            }
+        read = security_.ReadOwnedFile(request_.folder, kManifestName, owned);
+        if (read && !MayUse(owned, problem)) {
+            return std::nullopt;
         }
+        text = std::move(owned.bytes);
     }
     if (!read) {
         problem = L"  失败：无法读取清单 " + path + Reason(read);

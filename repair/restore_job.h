@@ -75,6 +75,9 @@ private:
     // The manifest's text: beside the program as it is, elsewhere only from a folder that an
     // administrator made; else a failed line in problem.
     std::optional<std::string> ManifestOf(std::wstring& problem);
+    // Whether a run folder outside the program's folder may be used, as its owners say; else the
+    // failed line in problem.
+    bool MayUse(const OwnedFile& owned, std::wstring& problem);
     // The bytes of the item's copy in the run folder, when they and the volume are as recorded;
     // else a failed line.
     std::optional<std::string> Verified(const std::wstring& copy, const ManifestItem& item);
