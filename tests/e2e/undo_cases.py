@@ -93,15 +93,20 @@ def seven_repaired(name, files=SEVEN_ON_E, **more):
                 journal=SEVEN_JOURNAL, boxes=[], **more)
 
 
-def link_boot(letter, to):
-    """Puts a symbolic link in the place of the drive's boot folder, leading to another folder of
-    the drive (in a real attack, System32): Wine shows it as a reparse point by its path."""
+def link_in_place(letter, name, to):
+    """Puts a symbolic link in the place of a file or folder of the drive (any case of its name),
+    leading to another of the drive (in a real attack, in System32): Wine shows it as a reparse
+    point by its path."""
     def link(ws):
-        boot = ws.drives[letter] / "boot"
-        for child in boot.iterdir():
-            child.unlink()
-        boot.rmdir()
-        boot.symlink_to(ws.drives[letter] / to)
+        drive = ws.drives[letter]
+        found = next(p for p in drive.iterdir() if p.name.lower() == name.lower())
+        if found.is_dir():
+            for child in found.iterdir():
+                child.unlink()
+            found.rmdir()
+        else:
+            found.unlink()
+        found.symlink_to(drive / to)
     return link
 
 
@@ -223,8 +228,31 @@ UNDO_CASES = [
              "  失败：无法写回 d:\\Boot\\bcd（d:\\Boot 是联接点、符号链接或其他重解析点，不经由它写入）",
              VOLUME_BACK, created("d:\\bootmgr"), "",
              "撤销结束，但有 1 项未能恢复！请查看上面的记录。"],
-            exit_code=1, before=link_boot("d", "elsewhere")),),
+            exit_code=1, before=link_in_place("d", "boot", "elsewhere")),),
         files_after={"d:/elsewhere/bcd": NEW_STORE},
         volumes_after={"d": STANDARD_VOLUME},
         changes=("d:/boot", volume("d")), changes_from="first run"),
+    # The protected loader itself replaced by a link to a file. Wine shows a Unix link to a file as
+    # a plain file, so it is not refused here (the unit tests refuse it); but the loader goes back
+    # by a move that replaces the link itself, and what the link leads to is not written.
+    Case(
+        name="undo_replaces_a_linked_loader_without_writing_through_it",
+        tail="-f -d d:",
+        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
+               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR,
+               "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
+        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
+        program_files=LOADER_FILES,
+        steps=REPAIR_STEPS,
+        log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
+        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
+             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
+             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
+            before=link_in_place("d", "NTLDR", "elsewhere/NTLDR")),),
+        files_after={"d:/NTLDR": OLD_NTLDR, "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
+        attributes_after={"d:/NTLDR": "rhs"},
+        changes=("d:/NTLDR", "d:/bootmgr", "d:/boot", volume("d")), changes_from="first run"),
 ]
