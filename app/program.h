@@ -52,7 +52,7 @@ public:
     // itself.
     void Start();
     void OnStartButton();
-    void OnConfirm();
+    void OnConfirm() { Confirm(true); }
     // A close request of either window.
     void OnCloseRequest();
     // Windows asks whether its session may end (a log-off or a shutdown): not while a job writes.
@@ -111,6 +111,8 @@ private:
 
     // The repair, or the restore, on its own thread.
     void StartJob(Job& job);
+    // The confirm button, or the start of the one candidate by itself.
+    void Confirm(bool byPerson);
     // The candidate the partition field names: one the scan offered, else a drive typed there.
     std::optional<BootCandidate> ChosenCandidate() const;
     void OnRepairDone();
@@ -145,6 +147,8 @@ private:
     bool diagnosing_ = false;
     // "-r": the confirm button restores from the run folder in the partition field instead.
     bool restoring_ = false;
+    // "-r" without a folder: the one the program found.
+    std::wstring foundFolder_;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;
     // Silent mode: the program closes itself two seconds after the repair.
     bool closeWhenDone_ = false;
