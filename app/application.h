@@ -7,6 +7,7 @@
 #include "exec/tool_runner.h"
 #include "partitions/partition_scan.h"
 #include "platform/clock.h"
+#include "platform/file_security.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
 #include "platform/this_process.h"
@@ -22,7 +23,7 @@ namespace kestrix {
 
 struct Application {
     Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
-                ThisProcess& process, Files& files, Volumes& volumes,
+                ThisProcess& process, Files& files, const FileSecurity& security, Volumes& volumes,
                 const FirmwareReader& firmware, const Signatures& signatures,
                 ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
@@ -30,7 +31,7 @@ struct Application {
           runner(launcher, files, log, clock),
           letters(files, volumes, runner, log),
           job(files, volumes, firmware, signatures, runner, log, letters),
-          restore(files, volumes, runner, log, letters),
+          restore(files, security, volumes, runner, log, letters, clock),
           diagnosis(files, volumes, firmware, signatures, runner, clock),
           scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,

@@ -97,8 +97,11 @@ void Program::Start() {
     repairWindow_.SetTopmost();
     if (undo) {
         // Chosen before this run makes a folder of its own.
-        const auto folder = options.restoreFolder ? FullFolder(*options.restoreFolder, ownFolder)
-                                                  : NewestRunFolder(files_, volumes_);
+        if (!options.restoreFolder) {
+            foundFolder_ = restoreJob_.NewestRunFolder();
+        }
+        const auto folder =
+            options.restoreFolder ? FullFolder(*options.restoreFolder, ownFolder) : foundFolder_;
         if (folder.empty()) {
             repairWindow_.SetInstruction(L"没找到修复记录！请手工输入记录目录，不清楚请关闭。");
         } else {
@@ -185,7 +188,7 @@ void Program::OnStartButton() {
     repairWindow_.Show();
     const int count = repairWindow_.PartitionCount();
     if (count == 1) {
-        OnConfirm();
+        Confirm(false);
         return;
     }
     if (unattended_) {
@@ -200,7 +203,7 @@ void Program::OnStartButton() {
     }
 }
 
-void Program::OnConfirm() {
+void Program::Confirm(bool byPerson) {
     if (phase_ == Phase::Done) {
         End(ExitCode());
     }
@@ -209,8 +212,10 @@ void Program::OnConfirm() {
     }
     repairWindow_.ShowProgress();
     if (mode_ == Mode::Undo) {
-        restoreJob_.Prepare(
-            {FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder())});
+        const auto folder =
+            FullFolder(TrimSpaces(repairWindow_.PartitionText()), files_.OwnFolder());
+        // A folder the program found is not one a person named.
+        restoreJob_.Prepare({folder, byPerson && folder != foundFolder_});
         StartJob();
         return;
     }

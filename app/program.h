@@ -52,7 +52,7 @@ class Program {
     // itself.
     void Start();
     void OnStartButton();
-    void OnConfirm();
+    void OnConfirm() { Confirm(true); }
     // A close request of either window.
     void OnCloseRequest();
     // Windows asks whether its session may end (a log-off or a shutdown): not while a job writes.
@@ -112,6 +112,8 @@ class Program {
 
     // The job of the run's mode, on its own thread.
     void StartJob();
+    // The confirm button, or the start of the one candidate by itself.
+    void Confirm(bool byPerson);
     // The candidate chosen in the partition field: one the scan offered, else a drive typed there.
     std::optional<BootCandidate> ChosenCandidate() const;
     void OnRepairDone();
@@ -144,6 +146,8 @@ class Program {
     bool scanning_ = false;
     bool startWhenScanEnds_ = false;
     bool endWhenScanEnds_ = false;
+    // "-r" without a folder: the one the program found.
+    std::wstring foundFolder_;
     RepairOutcome outcome_ = RepairOutcome::NothingWritten;
     // Silent mode: the program closes itself two seconds after the repair.
     bool closeWhenDone_ = false;

@@ -32,6 +32,9 @@ public:
     FileResult SetNormalAttributes(const std::wstring& path) override;
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override;
     FileResult CreateFolder(const std::wstring& path) override;
+    FileResult CreateAdministratorsFolder(const std::wstring& path) override {
+        return CreateFolder(path);
+    }
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override;
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;

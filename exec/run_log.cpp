@@ -48,12 +48,16 @@ void RunLog::Add(std::wstring_view text) {
     pending_ += ToUtf8(LogTimestamp(clock_.Now()) + L"  " + std::wstring(text) + L"\r\n");
 }
 
-bool RunLog::TryCreate(const std::wstring& parent) {
+bool RunLog::TryCreate(const std::wstring& parent, bool besideProgram) {
     const auto base = JoinPath(parent, L"kestrix-" + CompactTimestamp(clock_.Now()));
     // Two runs in the same second get folders of their own.
     for (int attempt = 1; attempt <= 9; ++attempt) {
         const auto candidate = attempt == 1 ? base : base + L"-" + DecimalText(attempt);
-        if (!files_.CreateFolder(candidate)) {
+        // Where any user may make folders, the run's is made so that only an administrator could
+        // have made it: an undo trusts nothing else there.
+        const auto created = besideProgram ? files_.CreateFolder(candidate)
+                                           : files_.CreateAdministratorsFolder(candidate);
+        if (!created) {
             continue;
         }
         if (files_.WriteNewFile(JoinPath(candidate, kLogName), kUtf8Mark)) {
@@ -79,13 +83,13 @@ bool RunLog::OpenHeld(const std::vector<std::wstring>& drives) {
     }
     if (!triedOwnFolder_) {
         triedOwnFolder_ = true;
-        if (TryCreate(files_.OwnFolder())) {
+        if (TryCreate(files_.OwnFolder(), true)) {
             WritePending();
             return true;
         }
     }
     for (const auto& drive : drives) {
-        if (TryCreate(drive + L"\\")) {
+        if (TryCreate(drive + L"\\", false)) {
             WritePending();
             return true;
         }

@@ -1,6 +1,7 @@
 #pragma once
 // The run's own record: a folder per run, beside the program when that folder is writable and
-// otherwise on the boot drive, holding the backups and kestrix.log. Lines written before the
+// otherwise on the boot drive (made there for administrators only), holding the backups and
+// kestrix.log. Lines written before the
 // folder exists are kept and written when it is opened. The repair's thread and the window thread
 // may both write: each call holds the log alone while it runs.
 #include <atomic>
@@ -39,7 +40,7 @@ private:
     bool OpenHeld(const std::vector<std::wstring>& drives);
     void FlushHeld();
     void Add(std::wstring_view text);
-    bool TryCreate(const std::wstring& parent);
+    bool TryCreate(const std::wstring& parent, bool besideProgram);
     void WritePending();
 
     // Held for a write or a flush.

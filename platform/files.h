@@ -45,6 +45,8 @@ inline constexpr std::uint32_t kAttributeHidden = 0x2;
 inline constexpr std::uint32_t kAttributeSystem = 0x4;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
 
+// Every write refuses a path that passes through a junction, a symbolic link or another reparse
+// point, or that names one itself: what is written goes where the path says.
 class Files {
 public:
     virtual ~Files() = default;
@@ -63,6 +65,10 @@ public:
     virtual FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) = 0;
     // Fails when the folder exists already.
     virtual FileResult CreateFolder(const std::wstring& path) = 0;
+    // The same, for a folder where any user may make folders: owned by the Administrators group,
+    // and only administrators, SYSTEM and TrustedInstaller may change it or what is made in it,
+    // whatever its parent lets others do.
+    virtual FileResult CreateAdministratorsFolder(const std::wstring& path) = 0;
     // Appends bytes, creating the file when it is missing.
     virtual FileResult AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
     // Writes a new file, replacing an existing one.

@@ -29,4 +29,8 @@ bool IsPlainRelativePath(std::wstring_view path) {
     return true;
 }
 
+FileResult ThroughLink(const std::wstring& link) {
+    return {false, 0, link + L" 是联接点、符号链接或其他重解析点，不经由它写入"};
+}
+
 }  // namespace kestrix

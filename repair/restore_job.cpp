@@ -6,6 +6,7 @@
 #include "exec/tool_commands.h"
 #include "platform/text.h"
 #include "repair/boot_record.h"
+#include "repair/run_folder_trust.h"
 
 namespace kestrix {
 
@@ -40,18 +41,46 @@ void KeepNewer(std::wstring& newest, const std::wstring& candidate) {
     }
 }
 
-std::wstring NewestIn(const Files& files, const std::wstring& parent) {
+// The newest in a folder; with a time, not one named for a later time than that.
+std::wstring NewestIn(const Files& files, const std::wstring& parent,
+                      const std::optional<std::wstring>& notAfter) {
     std::vector<FolderEntry> entries;
     files.ListFolder(parent, entries);
     std::wstring newest;
     for (const auto& entry : entries) {
         const auto folder = JoinPath(parent, entry.name);
         if (entry.isFolder && IsRunFolderName(entry.name) &&
+            !(notAfter && ToLower(entry.name).substr(8, notAfter->size()) > *notAfter) &&
             files.FileLength(JoinPath(folder, kManifestName))) {
             KeepNewer(newest, folder);
         }
     }
     return newest;
+}
+
+// "所有者 PC\bob", and what else lets others write the folder or its manifest.
+std::wstring WhoMayWrite(const OwnedFile& owned, const TrustVerdict& verdict) {
+    auto who = L"所有者 " + owned.folder.ownerName;
+    if (verdict.manifest) {
+        who += L"；其中 " + std::wstring(kManifestName) + L" 的所有者 " + owned.file.ownerName;
+    }
+    if (verdict.noAccessList) {
+        who += L"，没有访问控制列表，任何用户都可以写入";
+    } else if (verdict.writer) {
+        who += L"，" + *verdict.writer + L" 也可以写入";
+    }
+    return who;
+}
+
+// A folder beside the program is as trustworthy as the program: whoever may write there could
+// replace the program itself.
+bool IsBesideProgram(const std::wstring& folder, const std::wstring& ownFolder) {
+    const auto slash = folder.rfind(L'\\');
+    auto own = ToLower(ownFolder);
+    if (own.ends_with(L'\\')) {
+        own.pop_back();
+    }
+    return slash != std::wstring::npos && ToLower(folder.substr(0, slash)) == own;
 }
 
 // What a run saves: the boot files and folders at a volume's root, nothing else, and no path that
@@ -97,16 +126,18 @@ std::wstring Describe(const ManifestItem& item) {
 
 }  // namespace
 
-std::wstring NewestRunFolder(const Files& files, const Volumes& volumes) {
-    if (auto beside = NewestIn(files, files.OwnFolder()); !beside.empty()) {
+std::wstring RestoreJob::NewestRunFolder() const {
+    if (auto beside = NewestIn(files_, files_.OwnFolder(), std::nullopt); !beside.empty()) {
         return beside;
     }
-    // Not a removable or network drive, where anybody may have put a folder of that name.
+    // Not a removable or network drive, where anybody may have put a folder of that name; nor
+    // one named for a time still to come, which would win over every real one.
+    const auto now = CompactTimestamp(clock_.Now());
     std::wstring newest;
-    for (const auto& entry : volumes.DriveEntries()) {
+    for (const auto& entry : volumes_.DriveEntries()) {
         const auto drive = entry.drive.Text();
-        if (volumes.MediaOf(drive) == DriveMedia::Fixed) {
-            KeepNewer(newest, NewestIn(files, drive + L"\\"));
+        if (volumes_.MediaOf(drive) == DriveMedia::Fixed) {
+            KeepNewer(newest, NewestIn(files_, drive + L"\\", now));
         }
     }
     return newest;
@@ -117,7 +148,7 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
     restored_ = 0;
     steps_.Begin(progress);
     std::wstring problem;
-    auto items = ReadItems(request.folder, problem);
+    auto items = ReadItems(problem);
     std::vector<std::wstring> moved;
     if (items) {
         moved = Locate(*items);
@@ -226,22 +257,65 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     return drives;
 }
 
-std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(const std::wstring& folder,
-                                                               std::wstring& problem) {
-    if (folder.empty()) {
+bool RestoreJob::MayUse(const OwnedFile& owned, std::wstring& problem) {
+    const auto& folder = request_.folder;
+    const auto verdict = JudgeRunFolder(owned.folder, owned.file);
+    switch (verdict.trust) {
+        case FolderTrust::Administrators:
+            return true;
+        case FolderTrust::NoOwners:
+            if (request_.confirmed) {
+                log_.Write(L"运行目录 " + folder +
+                           L" 所在的文件系统不记录所有者：已在窗口中确认使用");
+                return true;
+            }
+            problem = L"  失败：运行目录 " + folder +
+                      L" 所在的文件系统不记录所有者，无法确认是管理员创建的，不使用（用 -r "
+                      L"指明它并在窗口中确认后才使用）";
+            return false;
+        case FolderTrust::Other:
+            break;
+    }
+    problem = L"  失败：运行目录 " + folder + L" 不是管理员创建的（" + WhoMayWrite(owned, verdict) +
+              L"），不使用";
+    return false;
+}
+
+std::optional<std::string> RestoreJob::ManifestOf(std::wstring& problem) {
+    const auto path = JoinPath(request_.folder, kManifestName);
+    std::string text;
+    FileResult read;
+    if (IsBesideProgram(request_.folder, files_.OwnFolder())) {
+        read = files_.ReadWholeFile(path, text);
+    } else {
+        OwnedFile owned;
+        read = security_.ReadOwnedFile(request_.folder, kManifestName, owned);
+        if (read && !MayUse(owned, problem)) {
+            return std::nullopt;
+        }
+        text = std::move(owned.bytes);
+    }
+    if (!read) {
+        problem = L"  失败：无法读取清单 " + path + Reason(read);
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<std::vector<ManifestItem>> RestoreJob::ReadItems(std::wstring& problem) {
+    if (request_.folder.empty()) {
         problem = L"  失败：没有找到修复记录（程序目录和各分区根目录中都没有含 " +
                   std::wstring(kManifestName) + L" 的 kestrix-* 目录）";
         return std::nullopt;
     }
-    const auto path = JoinPath(folder, kManifestName);
-    std::string text;
-    if (const auto read = files_.ReadWholeFile(path, text); !read) {
-        problem = L"  失败：无法读取清单 " + path + Reason(read);
+    const auto text = ManifestOf(problem);
+    if (!text) {
         return std::nullopt;
     }
-    auto items = ReadManifest(text, problem);
+    auto items = ReadManifest(*text, problem);
     if (!items) {
-        problem = L"  失败：清单 " + path + L" 已损坏（" + problem + L"），不恢复任何内容";
+        problem = L"  失败：清单 " + JoinPath(request_.folder, kManifestName) + L" 已损坏（" +
+                  problem + L"），不恢复任何内容";
     }
     return items;
 }
@@ -360,13 +434,7 @@ void RestoreJob::PutBack(const Ready& ready) {
 
 FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& bytes) {
     const auto& path = item.source;
-    if (files_.Attributes(path)) {
-        // A protected loader file (read-only, hidden, system) cannot be written over as it is;
-        // the recorded attributes are set again once it is back.
-        if (const auto cleared = files_.SetNormalAttributes(path); !cleared) {
-            return cleared;
-        }
-    } else {
+    if (!files_.Attributes(path)) {
         // A folder on the way may be gone too.
         const auto parts = SplitAll(path, L"\\");
         std::wstring folder = parts.front();
@@ -375,14 +443,10 @@ FileResult RestoreJob::PutFileBack(const ManifestItem& item, const std::string& 
             files_.CreateFolder(folder);
         }
     }
-    auto result = files_.WriteNewFile(path, bytes);
-    if (result) {
-        result = files_.FlushFile(path);
-    }
-    if (result) {
-        result = files_.SetAttributes(path, item.attributes);
-    }
-    return result;
+    // A protected loader file (read-only, hidden, system) goes back with its recorded attributes.
+    return ReplaceWhole(files_, path, item.attributes, [&](const std::wstring& temporary) {
+        return files_.WriteNewFile(temporary, bytes);
+    });
 }
 
 bool RestoreJob::IsImportedStoreLog(const ManifestItem& item) const {

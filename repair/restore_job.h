@@ -1,10 +1,11 @@
 #pragma once
-// Puts back what an earlier run saved, as a job like the repair: each item of the run folder's
-// manifest goes back only when its copy still has the recorded length and SHA-256 and, for a
-// volume's boot area, when the volume is the one it was saved from. Before anything is written the
-// current state of every item about to be put back is saved into this run's own folder, with its
-// own manifest, so that a restore can itself be undone. Files that the earlier run created are
-// named, never deleted.
+// Puts back what an earlier run saved, as a job like the repair, from a run folder beside the
+// program or, anywhere else, one that only an administrator could have made (run_folder_trust.h):
+// each item of the run folder's manifest goes back only when its copy still has the recorded length
+// and SHA-256 and, for a volume's boot area, when the volume is the one it was saved from. Before
+// anything is written the current state of every item about to be put back is saved into this run's
+// own folder, with its own manifest, so that a restore can itself be undone. Files that the earlier
+// run created are named, never deleted.
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "exec/run_log.h"
 #include "exec/temporary_letters.h"
 #include "exec/tool_runner.h"
+#include "platform/clock.h"
+#include "platform/file_security.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
 #include "repair/backups.h"
@@ -23,22 +26,26 @@ namespace kestrix {
 struct RestoreRequest {
     // The run folder to restore from, a full path; empty when none was found.
     std::wstring folder;
+    // A person named the folder (with -r or in the window) and confirmed it in the window: only
+    // then is a folder on a file system that keeps no owners used outside the program's folder.
+    bool confirmed = false;
 };
-
-// The newest run folder that holds a manifest: beside the program, else in the root of any drive.
-// Empty when there is none.
-std::wstring NewestRunFolder(const Files& files, const Volumes& volumes);
 
 class RestoreJob final : public Job {
 public:
-    RestoreJob(Files& files, Volumes& volumes, ToolRunner& runner, RunLog& log,
-               TemporaryLetters& letters)
+    RestoreJob(Files& files, const FileSecurity& security, Volumes& volumes, ToolRunner& runner,
+               RunLog& log, TemporaryLetters& letters, const Clock& clock)
         : files_(files),
+          security_(security),
           volumes_(volumes),
+          clock_(clock),
           log_(log),
           letters_(letters),
           steps_(files, volumes, runner, log) {}
 
+    // The newest run folder that holds a manifest: beside the program, else in the root of a
+    // fixed drive, passing over names whose time lies in the future. Empty when there is none.
+    std::wstring NewestRunFolder() const;
     // What the next run puts back.
     void Prepare(RestoreRequest request) { request_ = std::move(request); }
     // Succeeded: every item put back; StepsFailed: some were; NothingWritten: none was.
@@ -61,9 +68,15 @@ private:
     // Where this run's own folder goes when the program's cannot hold it.
     std::vector<std::wstring> RunFolderDrives(
         const std::optional<std::vector<ManifestItem>>& items) const;
-    // Empty, with the failed line in problem, when there is nothing that can be read.
-    std::optional<std::vector<ManifestItem>> ReadItems(const std::wstring& folder,
-                                                       std::wstring& problem);
+    // Empty, with the failed line in problem, when there is nothing that can be read, or nothing
+    // that may be trusted.
+    std::optional<std::vector<ManifestItem>> ReadItems(std::wstring& problem);
+    // The manifest's text: beside the program as it is, elsewhere only from a folder that an
+    // administrator made; else a failed line in problem.
+    std::optional<std::string> ManifestOf(std::wstring& problem);
+    // Whether a run folder outside the program's folder may be used, as its owners say; else the
+    // failed line in problem.
+    bool MayUse(const OwnedFile& owned, std::wstring& problem);
     // Whether the item's copy in the run folder (hashed in pieces) and its volume are as
     // recorded; else a failed line.
     bool Verified(const std::wstring& copy, const ManifestItem& item);
@@ -82,7 +95,9 @@ private:
     RepairOutcome Complete();
 
     Files& files_;
+    const FileSecurity& security_;
     Volumes& volumes_;
+    const Clock& clock_;
     RunLog& log_;
     TemporaryLetters& letters_;
     Steps steps_;

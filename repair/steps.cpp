@@ -26,6 +26,30 @@ std::wstring Reason(const FileResult& result) {
     return L"（" + FailureText(result.error, result.errorText) + L"）";
 }
 
+FileResult ReplaceWhole(Files& files, const std::wstring& target, std::uint32_t attributes,
+                        const std::function<FileResult(const std::wstring&)>& write) {
+    const auto temporary = target + L".kestrix-new";
+    auto result = write(temporary);
+    if (result) {
+        result = files.FlushFile(temporary);
+    }
+    const auto old = files.Attributes(target);
+    if (result && old) {
+        result = files.SetNormalAttributes(target);
+    }
+    if (result) {
+        result = files.MoveFileOver(temporary, target);
+        if (!result && old) {
+            files.SetAttributes(target, *old);
+        }
+    }
+    if (!result) {
+        files.DeleteFileAt(temporary);
+        return result;
+    }
+    return files.SetAttributes(target, attributes);
+}
+
 void Steps::Begin(RepairProgress& progress) {
     progress_ = &progress;
     failures_ = 0;
@@ -99,13 +123,18 @@ void Steps::ReplaceFile(const std::wstring& source, const std::wstring& target,
         Fail(indent + L"失败：无法备份 " + target + Reason(saved) + L"，未复制 " + source);
         return;
     }
-    // A protected loader file is replaced too.
-    const bool targetExists = files_.FileLength(target).has_value();
-    if (const auto cleared = files_.SetNormalAttributes(target); !cleared && targetExists) {
-        Fail(indent + L"失败：无法清除 " + target + L" 的属性" + Reason(cleared));
-    }
     log_.Flush();
-    if (const auto copied = files_.CopyFileOver(source, target); !copied) {
+    // The temporary copy takes the source's attributes, which would keep a read-only one from
+    // being flushed; the file in place gets them back.
+    constexpr std::uint32_t kCarried =
+        kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
+    const auto attributes = files_.Attributes(source).value_or(0) & kCarried;
+    const auto copied =
+        ReplaceWhole(files_, target, attributes, [&](const std::wstring& temporary) {
+            auto result = files_.CopyFileOver(source, temporary);
+            return result ? files_.SetNormalAttributes(temporary) : result;
+        });
+    if (!copied) {
         Fail(indent + L"失败：无法复制 " + source + L" 到 " + target + Reason(copied));
     } else {
         log_.Write(L"复制：" + source + L" → " + target);

@@ -20,6 +20,13 @@ namespace kestrix {
 // A failure's reason for a log line: "（错误 5：拒绝访问。）".
 std::wstring Reason(const FileResult& result);
 
+// Puts a new file in the place of target whole or not at all: write makes it beside the target
+// under a temporary name, it is flushed, the old file's attributes are cleared (Windows replaces
+// no read-only file), it is moved over the old one, then given these attributes. On a failure the
+// temporary is removed and the old file is left as it was, its attributes included.
+FileResult ReplaceWhole(Files& files, const std::wstring& target, std::uint32_t attributes,
+                        const std::function<FileResult(const std::wstring&)>& write);
+
 enum class RepairOutcome {
     Succeeded,       // every step succeeded
     StepsFailed,     // the job ran, some step failed
@@ -75,7 +82,8 @@ public:
     // step and the tool does not run.
     void RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
                           const ToolCommand& command);
-    // Copies over a file once it is saved, its attributes cleared first.
+    // Copies over a file once it is saved, whole or not at all; the copy keeps the source's
+    // attributes.
     void ReplaceFile(const std::wstring& source, const std::wstring& target,
                      const std::wstring& indent);
     // Creates a folder and the ones above it when missing; a failure is a failed step.

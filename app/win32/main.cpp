@@ -44,8 +44,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Signatures signatures;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
-    kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
-                             signatures, launcher, clock);
+    kestrix::Application app(startWindow, repairWindow, session, process, files, files, volumes,
+                             firmware, signatures, launcher, clock);
     auto& program = app.program;
     running = &program;
     // Memory that runs out ends the program through the letters' hook too, without a box.

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/win32/error_text.h"
 #include "platform/win32/optional_functions.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_file_security.h"
 #include "platform/win32/win32_signatures.h"
 
 namespace kestrix::win32 {
@@ -28,6 +30,135 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
         done += wrote;
     }
     return FileResult::Success();
+}
+
+FileResult ReadAll(HANDLE file, std::string& bytes) {
+    bytes.clear();
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) {
+        return LastError();
+    }
+    // Backups and manifests are small; anything near this is not one of them.
+    if (size.QuadPart > (1 << 30)) {
+        return {false, 0, L"文件过大"};
+    }
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!ReadFile(file, bytes.data() + done, chunk, &got, nullptr)) {
+            return LastError();
+        }
+        if (got == 0) {
+            return {false, 0, L"文件在读取时变短了"};
+        }
+        done += got;
+    }
+    return FileResult::Success();
+}
+
+// Whether what a handle opened (with FILE_FLAG_OPEN_REPARSE_POINT) is a junction, a symbolic link
+// or another reparse point. Wine shows a Unix symbolic link as one only by its path; while the
+// handle is held, the path names the same thing.
+bool IsLink(HANDLE handle, const std::wstring& path) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// How long the part of a full path is that names its drive's root ("C:\", "\\server\share\");
+// 0 for any other form.
+std::size_t RootLength(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+        return 3;
+    }
+    if (path.starts_with(L"\\\\") && !path.starts_with(L"\\\\?\\") &&
+        !path.starts_with(L"\\\\.\\")) {
+        const auto server = path.find(L'\\', 2);
+        const auto share = server == std::wstring::npos ? server : path.find(L'\\', server + 1);
+        return share == std::wstring::npos ? 0 : share + 1;
+    }
+    return 0;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    if (length == 0 || written == 0 || written >= length) {
+        return path;
+    }
+    full.resize(written);
+    return full;
+}
+
+// The folders on the way to a path about to be written, each held open from below the drive's
+// root down, so that none can be renamed, replaced or removed until the write is done: they are
+// opened for traversing, which sharing counts, without delete sharing. A junction, symbolic link
+// or other reparse point among them refuses the write.
+class HeldWay {
+public:
+    FileResult Hold(const std::wstring& path) {
+        const auto full = FullPath(path);
+        const auto root = RootLength(full);
+        for (auto end = root == 0 ? std::wstring::npos : full.find(L'\\', root);
+             end != std::wstring::npos; end = full.find(L'\\', end + 1)) {
+            const auto folder = full.substr(0, end);
+            UniqueFileHandle held(
+                CreateFileW(folder.c_str(), FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!held) {
+                // What is missing, the write itself finds missing.
+                const DWORD error = GetLastError();
+                return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                           ? FileResult::Success()
+                           : LastError();
+            }
+            if (IsLink(held.get(), folder)) {
+                return ThroughLink(folder);
+            }
+            folders_.push_back(std::move(held));
+        }
+        return FileResult::Success();
+    }
+
+private:
+    std::vector<UniqueFileHandle> folders_;
+};
+
+// Opens what a path names itself, never what a link there leads to, and refuses a link.
+FileResult OpenItself(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                      UniqueFileHandle& file) {
+    file.reset(CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    if (IsLink(file.get(), path)) {
+        file.reset();
+        return ThroughLink(path);
+    }
+    return FileResult::Success();
+}
+
+// The way to a path held, and the path itself no link where it exists already.
+FileResult HoldWayTo(HeldWay& way, const std::wstring& path) {
+    if (auto held = way.Hold(path); !held) {
+        return held;
+    }
+    const UniqueFileHandle existing(
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return existing && IsLink(existing.get(), path) ? ThroughLink(path) : FileResult::Success();
 }
 
 // A 32-bit process on 64-bit Windows sees System32 redirected to SysWOW64; the boot tools, the
@@ -113,33 +244,51 @@ std::optional<std::int64_t> Win32Files::FileLength(const std::wstring& path) con
 }
 
 FileResult Win32Files::SetNormalAttributes(const std::wstring& path) {
-    return Check(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    return SetAttributes(path, 0);
 }
 
 FileResult Win32Files::CopyFileOver(const std::wstring& source, const std::wstring& target) {
+    HeldWay way;
+    if (auto held = HoldWayTo(way, target); !held) {
+        return held;
+    }
     return Check(CopyFileW(source.c_str(), target.c_str(), FALSE));
 }
 
 FileResult Win32Files::CreateFolder(const std::wstring& path) {
+    HeldWay way;
+    if (auto held = way.Hold(path); !held) {
+        return held;
+    }
     return Check(CreateDirectoryW(path.c_str(), nullptr));
 }
 
-FileResult Win32Files::AppendToFile(const std::wstring& path, const std::string& bytes) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return LastError();
+FileResult Win32Files::CreateAdministratorsFolder(const std::wstring& path) {
+    HeldWay way;
+    if (auto held = way.Hold(path); !held) {
+        return held;
     }
-    return WriteAll(file.get(), bytes);
+    return CreateFolderForAdministrators(path);
+}
+
+FileResult Win32Files::AppendToFile(const std::wstring& path, const std::string& bytes) {
+    HeldWay way;
+    UniqueFileHandle file;
+    auto result = way.Hold(path);
+    if (result) {
+        result = OpenItself(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS, file);
+    }
+    return result ? WriteAll(file.get(), bytes) : result;
 }
 
 FileResult Win32Files::WriteNewFile(const std::wstring& path, const std::string& bytes) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return LastError();
+    HeldWay way;
+    UniqueFileHandle file;
+    auto result = HoldWayTo(way, path);
+    if (result) {
+        result = OpenItself(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, file);
     }
-    return WriteAll(file.get(), bytes);
+    return result ? WriteAll(file.get(), bytes) : result;
 }
 FileResult Win32Files::ListFolder(const std::wstring& folder,
                                   std::vector<FolderEntry>& entries) const {
@@ -169,13 +318,14 @@ FileResult Win32Files::ListFolder(const std::wstring& folder,
 }
 
 FileResult Win32Files::FlushFile(const std::wstring& path) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return LastError();
+    HeldWay way;
+    UniqueFileHandle file;
+    auto result = way.Hold(path);
+    if (result) {
+        result = OpenItself(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                            file);
     }
-    return Check(FlushFileBuffers(file.get()));
+    return result ? Check(FlushFileBuffers(file.get())) : result;
 }
 
 FileResult Win32Files::ReadFilePart(const std::wstring& path, std::uint64_t offset,
@@ -211,40 +361,72 @@ std::wstring Win32Files::TempFolder() const {
 }
 
 bool Win32Files::DeleteFileAt(const std::wstring& path) {
-    return DeleteFileW(path.c_str()) != FALSE;
+    HeldWay way;
+    return way.Hold(path) && DeleteFileW(path.c_str()) != FALSE;
 }
 
 FileResult Win32Files::ReadWholeFile(const std::wstring& path, std::string& bytes) const {
     bytes.clear();
     const auto file = OpenForReading(path);
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) {
+    if (!file) {
         return LastError();
     }
-    // Backups and manifests are small; anything near this is not one of them.
-    if (size.QuadPart > (1 << 30)) {
-        return {false, 0, L"文件过大"};
+    return ReadAll(file.get(), bytes);
+}
+
+namespace {
+
+// The path Windows knows a handle's file or folder by, in one form for both.
+std::wstring FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), MAX_PATH, 0);
+    if (length >= MAX_PATH) {
+        path.resize(length);
+        length = GetFinalPathNameByHandleW(handle, path.data(), length, 0);
     }
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kReadChunk));
-        if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
-            return LastError();
-        }
-        if (got == 0) {
-            return {false, 0, L"文件在读取时变短了"};
-        }
-        done += got;
+    path.resize(length < path.size() ? length : 0);
+    return ToLower(path);
+}
+
+}  // namespace
+
+FileResult Win32Files::ReadOwnedFile(const std::wstring& folder, const std::wstring& name,
+                                     OwnedFile& read) const {
+    // Neither can be renamed or deleted while it is held; the file read is checked to lie in the
+    // folder held, whatever was done to the folders above.
+    const UniqueFileHandle held(CreateFileW(folder.c_str(),
+                                            READ_CONTROL | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!held) {
+        return LastError();
     }
-    return FileResult::Success();
+    const UniqueFileHandle file(CreateFileW(JoinPath(folder, name).c_str(),
+                                            GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return LastError();
+    }
+    const auto folderPath = FinalPath(held.get());
+    if (folderPath.empty() || JoinPath(folderPath, ToLower(name)) != FinalPath(file.get())) {
+        return {false, 0, L"读取时目录被替换"};
+    }
+    read.folder = OwnershipOf(held.get());
+    read.file = OwnershipOf(file.get());
+    return ReadAll(file.get(), read.bytes);
 }
 
 FileResult Win32Files::MoveFileOver(const std::wstring& source, const std::wstring& target) {
-    return Check(MoveFileExW(source.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    // A link in the target's place is replaced, not followed.
+    HeldWay sourceWay;
+    HeldWay targetWay;
+    auto result = HoldWayTo(sourceWay, source);
+    if (result) {
+        result = targetWay.Hold(target);
+    }
+    return result ? Check(MoveFileExW(source.c_str(), target.c_str(),
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                  : result;
 }
 
 namespace {
@@ -303,6 +485,19 @@ std::optional<std::uint32_t> Win32Files::Attributes(const std::wstring& path) co
 }
 
 FileResult Win32Files::SetAttributes(const std::wstring& path, std::uint32_t attributes) {
+    // The file is held as itself, no link, and cannot be renamed while its attributes are set by
+    // its name (through a handle it would take write access, which Wine refuses for a read-only
+    // file where Windows does not).
+    HeldWay way;
+    UniqueFileHandle file;
+    auto result = way.Hold(path);
+    if (result) {
+        result = OpenItself(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, file);
+    }
+    if (!result) {
+        return result;
+    }
     // Read-only last: Wine keeps hidden and system in an extended attribute, which a file that is
     // already read-only no longer lets it write.
     const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);

@@ -1,10 +1,11 @@
 #pragma once
+#include "platform/file_security.h"
 #include "platform/files.h"
 
 namespace kestrix::win32 {
 
-// Files and folders.
-class Win32Files final : public Files {
+// Files and folders, and who owns them.
+class Win32Files final : public Files, public FileSecurity {
 public:
     std::wstring OwnFolder() const override;
     std::wstring SystemFolder() const override;
@@ -12,6 +13,9 @@ public:
     FileResult SetNormalAttributes(const std::wstring& path) override;
     FileResult CopyFileOver(const std::wstring& source, const std::wstring& target) override;
     FileResult CreateFolder(const std::wstring& path) override;
+    FileResult CreateAdministratorsFolder(const std::wstring& path) override;
+    FileResult ReadOwnedFile(const std::wstring& folder, const std::wstring& name,
+                             OwnedFile& read) const override;
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override;
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override;
     FileResult ReadWholeFile(const std::wstring& path, std::string& bytes) const override;

@@ -200,16 +200,15 @@ def copy_failed(name):
 # backups (read from d:) go beside the program.
 READ_ONLY = [
     held_case(
-        "read_only_boot_drive", "-f -d d:", failed(MENU, 12),
+        "read_only_boot_drive", "-f -d d:", failed(MENU, 11),
         files={"d:/boot/bcd": OLD_STORE, "d:/NTLDR": b"old NTLDR on d:\r\n", **on("e:", XP),
                **on("f:", SEVEN)},
         program_files=LOADER_FILES, read_only=("d",),
         log=[SCAN6, found6("f:"), returned(bcdboot("f:"), WORK_FAILED), SCAN5, found5("e:"),
              BUILD_BOOT_INI, copy_failed("boot.ini"), copy_failed("BOOTFONT.BIN"),
-             f"    失败：无法清除 d:\\NTLDR 的属性（错误 5：{DENIED_TEXT}）",
              copy_failed("NTLDR"), copy_failed("NTDETECT.COM"),
              *(returned(c, WORK_FAILED) for c in menu_store_commands("d:")[2:]),
-             NO_BOOTMGR, "", failed(MENU, 12)],
+             NO_BOOTMGR, "", failed(MENU, 11)],
         journal=BOTH_JOURNAL[:-1], exit_code=1,
         changes=(), backups=("d:/boot/bcd", "d:/NTLDR")),
     # The program's folder cannot be written: the backups and the log go to the boot drive's

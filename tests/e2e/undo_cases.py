@@ -1,5 +1,9 @@
 """-r: a run's backups put back by the program itself, on the drives as the repair left them."""
 
+import os
+import pwd
+import socket
+
 from cases import (
     Again, BUILD_BOOT_INI, Case, DONE, FormattedVolume, Step, LOADER_FILES, MENU_DONE, NTLDR_FOUND,
     SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, on, press, store,
@@ -83,11 +87,39 @@ OLD_BOOT_MANAGER = b"old boot manager on d:\r\n"
 OLD_NTLDR = b"old NTLDR on d:, read-only hidden system\r\n"
 CREATED_LOADER_FILES = ("d:/boot.ini", "d:/BOOTFONT.BIN", "d:/NTDETECT.COM")
 
-def seven_repaired(name, **more):
+def seven_repaired(name, files=SEVEN_ON_E, **more):
     """Windows 7 on e:, its boot menu rebuilt on d: by a silent repair; then what the case does."""
-    return Case(name=name, tail="-f -d d:", files=SEVEN_ON_E, steps=REPAIR_STEPS, log=SEVEN_LOG,
+    return Case(name=name, tail="-f -d d:", files=files, steps=REPAIR_STEPS, log=SEVEN_LOG,
                 journal=SEVEN_JOURNAL, boxes=[], **more)
 
+
+def link_in_place(letter, name, to):
+    """Puts a symbolic link in the place of a file or folder of the drive (any case of its name),
+    leading to another of the drive (in a real attack, in System32): Wine shows it as a reparse
+    point by its path."""
+    def link(ws):
+        drive = ws.drives[letter]
+        found = next(p for p in drive.iterdir() if p.name.lower() == name.lower())
+        if found.is_dir():
+            for child in found.iterdir():
+                child.unlink()
+            found.rmdir()
+        else:
+            found.unlink()
+        found.symlink_to(drive / to)
+    return link
+
+
+def wine_owner():
+    """The owner Wine names for every file: the computer (the host's name, as NetBIOS shortens
+    it) and the account Wine runs as (the tests' own when the runner is root)."""
+    account = "kestrix-e2e" if os.geteuid() == 0 else pwd.getpwuid(os.geteuid()).pw_name
+    return socket.gethostname().split(".")[0].upper()[:15] + "\\" + account
+
+
+PLANTED = "d:\\kestrix-20200101-080000"
+PLANTED_MANIFEST = "Kestrix manifest 2\r\nend\r\n"
+NOTHING_RESTORED = "撤销结束，未恢复任何内容！请查看上面的记录。"
 
 UNDO_CASES = [
     # Windows 7 on e:, XP on f: the whole boot menu is rebuilt on d:. The boot area is damaged
@@ -169,4 +201,58 @@ UNDO_CASES = [
         volumes_after={"d": lambda before: (before[:FAT_ENTRY] + b"\xff\xff"
                                             + before[FAT_ENTRY + 2:])},
         changes=(volume("d"),)),
+    # A run folder any user could make in a drive's root is not used. Under Wine every file is
+    # owned by the account Wine runs as, which is no administrator's group, so any folder found
+    # there is refused: this shows the owner read and the refusal, not an administrator's folder
+    # told from a planted one (the unit tests do that). A name for a time still to come is passed
+    # over before it.
+    Case(
+        name="undo_refuses_planted_run_folder",
+        tail="-f -r",
+        files={f"{PLANTED[:2]}/{PLANTED[3:]}/manifest.txt": PLANTED_MANIFEST,
+               "e:/kestrix-99991231-235959/manifest.txt": PLANTED_MANIFEST},
+        steps=(wait_log(NOTHING_RESTORED), wait_exit()),
+        log=[RESTORING.format(PLANTED),
+             f"  失败：运行目录 {PLANTED} 不是管理员创建的（所有者 {wine_owner()}），不使用", "",
+             NOTHING_RESTORED],
+        journal=[], boxes=[], exit_code=2,
+        changes=("c:/kestrix/kestrix-2*",)),
+    # A link that leads the boot folder elsewhere is not written through: the store is refused,
+    # the folder the link leads to stays as it is, and the boot area, reached through no link,
+    # goes back.
+    seven_repaired(
+        "undo_writes_nothing_through_a_link",
+        files={**SEVEN_ON_E, "d:/elsewhere/bcd": NEW_STORE},
+        then=(silent_restore(
+            [RESTORING.format("{0}"),
+             "  失败：无法写回 d:\\Boot\\bcd（d:\\Boot 是联接点、符号链接或其他重解析点，不经由它写入）",
+             VOLUME_BACK, created("d:\\bootmgr"), "",
+             "撤销结束，但有 1 项未能恢复！请查看上面的记录。"],
+            exit_code=1, before=link_in_place("d", "boot", "elsewhere")),),
+        files_after={"d:/elsewhere/bcd": NEW_STORE},
+        volumes_after={"d": STANDARD_VOLUME},
+        changes=("d:/boot", volume("d")), changes_from="first run"),
+    # The protected loader itself replaced by a link to a file. Wine shows a Unix link to a file as
+    # a plain file, so it is not refused here (the unit tests refuse it); but the loader goes back
+    # by a move that replaces the link itself, and what the link leads to is not written.
+    Case(
+        name="undo_replaces_a_linked_loader_without_writing_through_it",
+        tail="-f -d d:",
+        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
+               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR,
+               "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
+        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
+        program_files=LOADER_FILES,
+        steps=REPAIR_STEPS,
+        log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
+        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
+             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
+             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
+            before=link_in_place("d", "NTLDR", "elsewhere/NTLDR")),),
+        files_after={"d:/NTLDR": OLD_NTLDR, "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
+        attributes_after={"d:/NTLDR": "rhs"},
+        changes=("d:/NTLDR", "d:/bootmgr", "d:/boot", volume("d")), changes_from="first run"),
 ]

@@ -28,7 +28,10 @@ struct BootMenu : testing::AppFixture {
     std::vector<std::wstring> Copies() const {
         std::vector<std::wstring> copies;
         for (const auto& e : events) {
-            if (e.rfind(L"copy:", 0) == 0 || e.rfind(L"attrib:", 0) == 0) {
+            // A file put in place, not the manifest's new version.
+            const bool placed =
+                e.rfind(L"move:", 0) == 0 && e.find(L".kestrix-new>") != std::wstring::npos;
+            if (e.rfind(L"copy:", 0) == 0 || e.rfind(L"attrib:", 0) == 0 || placed) {
                 copies.push_back(e);
             }
         }
@@ -162,19 +165,27 @@ TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {
     EXPECT_EQ(repairWindow.log,
               (Lines{kScan6, kScan5, L"  在 e: 发现5.x系统，修复中...", kBuild,
                      L"  在 f: 发现5.x系统，修复中...", kKeep, L"", kDone}));
-    // The 5-byte boot.ini is saved before it is replaced.
-    EXPECT_EQ(Copies(), (Lines{
-                            L"copy:d:\\boot.ini>C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
-                            L"attrib:C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
-                            L"attrib:d:\\boot.ini",
-                            L"copy:C:\\kestrix\\boot.ini>d:\\boot.ini",
-                            L"attrib:d:\\BOOTFONT.BIN",
-                            L"copy:C:\\kestrix\\BOOTFONT.BIN>d:\\BOOTFONT.BIN",
-                            L"attrib:d:\\NTLDR",
-                            L"copy:C:\\kestrix\\NTLDR>d:\\NTLDR",
-                            L"attrib:d:\\NTDETECT.COM",
-                            L"copy:C:\\kestrix\\NTDETECT.COM>d:\\NTDETECT.COM",
-                        }));
+    // The 5-byte boot.ini is saved before it is replaced. Each file is copied beside its place,
+    // made plain so that it can be flushed, and moved over the old one, whose attributes are
+    // cleared first.
+    const auto placed = [](const std::wstring& name, bool existed) {
+        const auto temporary = L"d:\\" + name + L".kestrix-new";
+        Lines steps{L"copy:C:\\kestrix\\" + name + L">" + temporary, L"attrib:" + temporary};
+        if (existed) {
+            steps.push_back(L"attrib:d:\\" + name);
+        }
+        steps.push_back(L"move:" + temporary + L">d:\\" + name);
+        return steps;
+    };
+    Lines expected{L"copy:d:\\boot.ini>C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini",
+                   L"attrib:C:\\kestrix\\kestrix-20261207-103026\\d\\boot.ini"};
+    for (const auto& [name, existed] :
+         {std::pair{L"boot.ini", true}, std::pair{L"BOOTFONT.BIN", false},
+          std::pair{L"NTLDR", false}, std::pair{L"NTDETECT.COM", false}}) {
+        const auto steps = placed(name, existed);
+        expected.insert(expected.end(), steps.begin(), steps.end());
+    }
+    EXPECT_EQ(Copies(), expected);
     EXPECT_EQ(ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
 }
 
@@ -183,7 +194,7 @@ TEST_F(BootMenu, ProgramInADriveRootJoinsWithOneBackslash) {
     files.Put(L"C:\\boot.ini", 100);
     Windows5(L"e:");
     Repair({L"e:"});
-    EXPECT_EQ(Copies().at(1), L"copy:C:\\boot.ini>d:\\boot.ini");
+    EXPECT_EQ(Copies().at(0), L"copy:C:\\boot.ini>d:\\boot.ini.kestrix-new");
 }
 
 TEST_F(BootMenu, TheBootDriveItselfHoldingVista) {

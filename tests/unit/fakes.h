@@ -14,8 +14,10 @@
 #include "lister/listing_line.h"
 #include "openssl_signatures.h"
 #include "platform/clock.h"
+#include "platform/file_security.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/signatures.h"
 #include "platform/text.h"
@@ -204,8 +206,12 @@ private:
 // even for an administrator), nor a hidden or system one replaced as a normal file; a copy takes
 // its original's attributes; a file that the running Windows holds open (the boot store) gives a
 // sharing violation; a raw volume is read and written in whole sectors; names keep the case they
-// were written in while lookups ignore it; a relative path lies in the current folder.
+// were written in while lookups ignore it; a relative path lies in the current folder. No write
+// passes through a link or lands on one. A folder an administrator made is owned by the
+// Administrators group and only they may change what is in it; any other folder is as Windows
+// makes one in a drive's root, where every signed-in user may change it.
 class FakeFileSystem final : public Files,
+                             public FileSecurity,
                              public Volumes,
                              public FirmwareReader,
                              public OpenSslSignatures,
@@ -240,6 +246,9 @@ public:
     }
     FileResult SetNormalAttributes(const std::wstring& path) override {
         events_.push_back(L"attrib:" + path);
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         if (files.count(Key(path)) == 0) {
             return Failure(2);
         }
@@ -259,10 +268,15 @@ public:
             return Failure(2);
         }
         const auto carried = AttributesOf(source);
+        if (const auto link = LinkOnTheWay(target)) {
+            return ThroughLink(*link);
+        }
         if (const auto refused = RefusedReplacing(target, carried)) {
             return Failure(*refused);
         }
-        Store(target, it->second);
+        if (const auto written = Written(target, it->second); !written) {
+            return written;
+        }
         if (carried != 0) {
             attributes[Key(target)] = carried;
         } else {
@@ -272,6 +286,9 @@ public:
     }
     FileResult CreateFolder(const std::wstring& path) override {
         events_.push_back(L"mkdir:" + path);
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         std::vector<FolderEntry> entries;
         if (!Writable(path) || ListFolder(path, entries)) {
             return Failure(183);
@@ -280,7 +297,17 @@ public:
         names.emplace(Key(path), Full(path));
         return FileResult::Success();
     }
+    FileResult CreateAdministratorsFolder(const std::wstring& path) override {
+        auto made = CreateFolder(path);
+        if (made) {
+            administrators.insert(Key(path));
+        }
+        return made;
+    }
     FileResult AppendToFile(const std::wstring& path, const std::string& bytes) override {
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         if (const auto refused = RefusedOpening(path)) {
             return Failure(*refused);
         }
@@ -289,11 +316,13 @@ public:
         return FileResult::Success();
     }
     FileResult WriteNewFile(const std::wstring& path, const std::string& bytes) override {
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         if (const auto refused = RefusedReplacing(path, 0)) {
             return Failure(*refused);
         }
-        Store(path, bytes);
-        return FileResult::Success();
+        return Written(path, bytes);
     }
     FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
                                std::string& bytes) const override {
@@ -367,8 +396,14 @@ public:
         bytes = it->second;
         return FileResult::Success();
     }
+    // A read-only file cannot be replaced; the moved file keeps its attributes.
     FileResult MoveFileOver(const std::wstring& source, const std::wstring& target) override {
         events_.push_back(L"move:" + source + L">" + target);
+        for (const auto& path : {source, target}) {
+            if (const auto link = LinkOnTheWay(path)) {
+                return ThroughLink(*link);
+            }
+        }
         const auto it = files.find(Key(source));
         if (it == files.end()) {
             return Failure(2);
@@ -380,9 +415,26 @@ public:
             return Failure(*refused);
         }
         const auto bytes = it->second;
+        const auto carried = AttributesOf(source);
         files.erase(it);
+        attributes.erase(Key(source));
         files.erase(Key(target));
         Store(target, bytes);
+        if (carried != 0) {
+            attributes[Key(target)] = carried;
+        } else {
+            attributes.erase(Key(target));
+        }
+        return FileResult::Success();
+    }
+    FileResult ReadOwnedFile(const std::wstring& folder, const std::wstring& name,
+                             OwnedFile& read) const override {
+        const auto path = JoinFolder(folder, name);
+        if (const auto result = ReadWholeFile(path, read.bytes); !result) {
+            return result;
+        }
+        read.file = OwnershipOf(path);
+        read.folder = OwnershipOf(folder);
         return FileResult::Success();
     }
     // Not SHA-256 but as sensitive to every byte for what the tests need: four 64-bit FNV-1a
@@ -418,6 +470,9 @@ public:
     }
     FileResult SetAttributes(const std::wstring& path, std::uint32_t value) override {
         events_.push_back(L"setattrib:" + path + L"=" + std::to_wstring(value));
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         if (files.count(Key(path)) == 0) {
             return Failure(2);
         }
@@ -469,6 +524,9 @@ public:
     }
     FileResult FlushFile(const std::wstring& path) override {
         events_.push_back(L"flush:" + path);
+        if (const auto link = LinkOnTheWay(path)) {
+            return ThroughLink(*link);
+        }
         if (files.count(Key(path)) == 0) {
             return Failure(2);
         }
@@ -534,7 +592,7 @@ public:
     std::wstring TempFolder() const override { return L"C:\\temp\\"; }
     bool DeleteFileAt(const std::wstring& path) override {
         events_.push_back(L"delete:" + path);
-        if (files.count(Key(path)) == 0 || RefusedOpening(path)) {
+        if (files.count(Key(path)) == 0 || RefusedOpening(path) || LinkOnTheWay(path)) {
             return false;
         }
         files.erase(Key(path));
@@ -608,6 +666,15 @@ public:
     // The store the running Windows has loaded.
     std::optional<std::wstring> systemStore;
     std::map<std::wstring, DriveMedia> media;
+    // Folders (lower case) that an administrator made, and the ownership a test gave paths (lower
+    // case); drives ("d:") whose file system keeps no owners.
+    std::set<std::wstring> administrators;
+    std::map<std::wstring, Ownership> ownership;
+    std::set<std::wstring> withoutOwners;
+    // Junctions and symbolic links (lower case), wherever they lead.
+    std::set<std::wstring> links;
+    // Files (lower case) whose write stops halfway, as on a full disk.
+    std::vector<std::wstring> fullAfterHalf;
     std::vector<std::wstring> drives;
     std::map<int, DriveMedia> diskMedia;
     std::set<std::wstring> efiSystem;
@@ -619,9 +686,56 @@ public:
     std::map<std::pair<std::wstring, std::wstring>, std::string> variables;
     std::map<std::pair<std::wstring, std::wstring>, std::uint32_t> variableErrors;
 
+    // What Windows makes: a folder an administrator made, and what is in it, is theirs alone.
+    static Ownership AdministratorsOnly() {
+        return {true, Principal::Administrators, L"BUILTIN\\Administrators",
+                std::vector<AccessEntry>{
+                    {Principal::Administrators, L"BUILTIN\\Administrators", true, false, 0x1F01FF},
+                    {Principal::System, L"NT AUTHORITY\\SYSTEM", true, false, 0x1F01FF},
+                    {Principal::Other, L"BUILTIN\\Users", true, false, 0x1200A9}}};
+    }
+    // A folder made in a drive's root takes the root's access list, which lets every signed-in
+    // user change what is made there.
+    static Ownership InheritedFromARoot() {
+        auto inherited = AdministratorsOnly();
+        inherited.access->push_back(
+            {Principal::Other, L"NT AUTHORITY\\Authenticated Users", true, false, 0x1301BF});
+        return inherited;
+    }
+
 private:
     static constexpr std::size_t kSector = 512;
     static constexpr std::uint32_t kInvalidParameter = 87;
+    static constexpr std::uint32_t kErrorDiskFull = 112;
+
+    Ownership OwnershipOf(const std::wstring& path) const {
+        const auto key = Key(path);
+        if (withoutOwners.count(key.substr(0, 2)) != 0) {
+            return {};
+        }
+        if (const auto it = ownership.find(key); it != ownership.end()) {
+            return it->second;
+        }
+        for (const auto& folder : administrators) {
+            if (key == folder || key.rfind(folder + L"\\", 0) == 0) {
+                return AdministratorsOnly();
+            }
+        }
+        return InheritedFromARoot();
+    }
+    // The first link on the way to a path, the path itself included.
+    std::optional<std::wstring> LinkOnTheWay(const std::wstring& path) const {
+        const auto full = Full(path);
+        for (std::size_t end = full.find(L'\\', 3);; end = full.find(L'\\', end + 1)) {
+            const auto part = full.substr(0, end);
+            if (links.count(ToLower(part)) != 0) {
+                return part;
+            }
+            if (end == std::wstring::npos) {
+                return std::nullopt;
+            }
+        }
+    }
 
     std::wstring Full(const std::wstring& path) const {
         // A drive ("d:") names its volume or its root.
@@ -642,6 +756,13 @@ private:
             names[Key(path)] = Full(path);
         }
         files[Key(path)] = bytes;
+    }
+    // A disk that fills up halfway leaves what was written so far.
+    FileResult Written(const std::wstring& path, const std::string& bytes) {
+        const bool full =
+            std::find(fullAfterHalf.begin(), fullAfterHalf.end(), Key(path)) != fullAfterHalf.end();
+        Store(path, full ? bytes.substr(0, bytes.size() / 2) : bytes);
+        return full ? Failure(kErrorDiskFull) : FileResult::Success();
     }
     // Why Windows would refuse to open an existing file for writing.
     std::optional<std::uint32_t> RefusedOpening(const std::wstring& path) const {

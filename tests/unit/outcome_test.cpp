@@ -120,10 +120,9 @@ TEST_F(Outcome, MissingLoaderFilesAndAReadOnlyBootDrive) {
                      L"    失败：无法复制 C:\\kestrix\\boot.ini 到 d:\\boot.ini（错误 5：error 5）",
                      L"    失败：无法复制 C:\\kestrix\\BOOTFONT.BIN 到 d:\\BOOTFONT.BIN（错误 5：error 5）",
                      L"    失败：程序目录中缺少 C:\\kestrix\\NTLDR",
-                     L"    失败：无法清除 d:\\NTDETECT.COM 的属性（错误 5：error 5）",
                      L"    失败：无法复制 C:\\kestrix\\NTDETECT.COM 到 d:\\NTDETECT.COM（错误 5：error 5）",
                      L"  失败：d: 上没有 \\ntldr，未写入Win5.x引导扇区",
-                     L"", L"引导菜单修复结束，但有 6 个步骤失败！请查看上面的记录。"}));
+                     L"", L"引导菜单修复结束，但有 5 个步骤失败！请查看上面的记录。"}));
     // The file about to be replaced was saved first, even though the copy then failed.
     EXPECT_EQ(files.files.at(ToLower(kFolder + L"\\d\\NTDETECT.COM")).size(), 50u);
 }

@@ -2,6 +2,7 @@
 #include "app_fixture.h"
 #include "disk_image.h"
 #include "repair/manifest.h"
+#include "repair/run_folder_trust.h"
 
 namespace kestrix {
 namespace {
@@ -77,6 +78,7 @@ void Repaired(Machine& next, const std::function<void(Machine&)>& beforeRepair =
     next.files.attributes = m.files.attributes;
     next.files.identities = m.files.identities;
     next.files.drives = m.files.drives;
+    next.files.administrators = m.files.administrators;
 }
 
 TEST(Restore, PutsBackWhatTheRepairChangedByteForByte) {
@@ -143,6 +145,23 @@ std::function<void(Machine&)> EditManifest(const std::string& from, const std::s
     };
 }
 
+// Rewrites one item of the run's manifest as if the run had saved it so.
+std::function<void(Machine&)> EditItem(const std::wstring& source,
+                                       const std::function<void(Machine&, ManifestItem&)>& edit) {
+    return [source, edit](Machine& m) {
+        auto& text = m.files.files[ToLower(kRun + L"\\manifest.txt")];
+        std::wstring problem;
+        auto items = ReadManifest(text, problem);
+        ASSERT_TRUE(items) << ToUtf8(problem);
+        for (auto& item : *items) {
+            if (item.source == source) {
+                edit(m, item);
+            }
+        }
+        text = ManifestText(*items);
+    };
+}
+
 TEST(Restore, WritesNothingItCannotVouchFor) {
     const std::wstring volume = L"d: 卷的前 8192 字节";
     const std::wstring saved = L"大小 8192 字节的卷（卷序列号 5E00-0064）";
@@ -182,6 +201,20 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
          2,
          false,
          false},
+        {"the same place on another disk",
+         [](Machine& m) {
+             m.files.identities[L"d:"] =
+                 VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 8192, 0x5E000064u};
+         },
+         [](Machine& m) {
+             m.files.identities[L"d:"] =
+                 VolumeIdentity{L"MBR 99887766", 1048576, 8192, 0x5E000064u};
+         },
+         Refused(
+             L"d: 现在是另一个卷（MBR 99887766 上起点 1048576、长度 8192 字节的分区（卷序列号 "
+             L"5E00-0064），备份时是MBR 1A2B3C4D 上起点 1048576、长度 8192 字节的分区（卷序列号 "
+             L"5E00-0064））"),
+         2, false, false},
         {"a volume of the same size with another file system",
          {},
          [](Machine& m) { m.files.identities[L"d:"] = VolumeIdentity{L"", 0, 8192, 0x12345678u}; },
@@ -204,6 +237,33 @@ TEST(Restore, WritesNothingItCannotVouchFor) {
          1,
          true,
          false},
+        {"a source in a folder whose name only begins like the boot folder's",
+         {},
+         EditManifest("\td:\\NTLDR\t", "\td:\\bootx\\NTLDR\t"),
+         {L"  失败：d:\\bootx\\NTLDR 不是本程序备份的引导文件，未恢复"},
+         1,
+         true,
+         false},
+        {"a source in a folder whose name only begins like EFI's",
+         {},
+         EditManifest("\td:\\NTLDR\t", "\td:\\efifoo\\NTLDR\t"),
+         {L"  失败：d:\\efifoo\\NTLDR 不是本程序备份的引导文件，未恢复"},
+         1,
+         true,
+         false},
+        {"a boot area of another length than the program saves",
+         {},
+         EditItem(L"d:",
+                  [](Machine& m, ManifestItem& item) {
+                      auto& copy = m.files.files[ToLower(kRun + L"\\volume-d-first8k.bin")];
+                      copy.resize(4096);
+                      item.length = copy.size();
+                      item.sha256 = *m.files.Sha256(copy);
+                  }),
+         {L"  失败：d: 卷的前 4096 字节 不是本程序保存的长度，未写入"},
+         1,
+         false,
+         true},
         {"a copy that climbs out of the run folder",
          {},
          EditManifest("\td\\NTLDR\t", "\td/../../NTLDR\t"),
@@ -381,6 +441,7 @@ TEST(Restore, AnEfiSystemPartitionIsFoundByItsPlaceOnTheDisk) {
         next.files.files = m.files.files;
         next.files.names = m.files.names;
         next.files.folders = m.files.folders;
+        next.files.administrators = m.files.administrators;
         next.files.ownFolder = L"C:\\kestrix";
         // A stick has z: now; the partition has no letter and gets the last free one.
         next.files.drives = {L"c:", L"d:", L"z: [STICK]"};
@@ -498,6 +559,177 @@ TEST(Restore, PutsBackOnlyTheBootAreaOfTheSameFileSystem) {
     }
 }
 
+// No file that could not be put back whole is touched, nor anything reached through a link: the
+// restored bytes are written beside the file, flushed, and moved over it.
+TEST(Restore, AFileGoesBackWholeAndNeverThroughALink) {
+    const std::wstring link = L" 是联接点、符号链接或其他重解析点，不经由它写入）";
+    const struct {
+        const char* name;
+        std::function<void(testing::FakeFileSystem&)> change;
+        Lines failures;
+        bool loaderBack;
+        bool storeBack;
+    } cases[] = {
+        {"nothing in the way", {}, {}, true, true},
+        {"a junction on the way", [](auto& f) { f.links = {L"d:\\boot"}; },
+         {L"  失败：无法写回 d:\\Boot\\bcd（d:\\Boot" + link}, true, false},
+        {"the file itself a link", [](auto& f) { f.links = {L"d:\\ntldr"}; },
+         {L"  失败：无法写回 d:\\NTLDR（d:\\NTLDR" + link}, false, true},
+        {"a disk that fills up halfway",
+         [](auto& f) { f.fullAfterHalf = {L"d:\\ntldr.kestrix-new"}; },
+         {L"  失败：无法写回 d:\\NTLDR（错误 112：error 112）"}, false, true},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m);
+        const auto repaired = m.files.files;
+        if (c.change) {
+            c.change(m.files);
+        }
+        m.Start(L"-f -r");
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\ntldr"),
+                  c.loaderBack ? "old loader" : repaired.at(L"d:\\ntldr"))
+            << c.name;
+        EXPECT_EQ(m.files.Attributes(L"d:\\ntldr"), c.loaderBack ? kProtected : 0u) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\boot\\bcd"),
+                  c.storeBack ? "old store" : repaired.at(L"d:\\boot\\bcd"))
+            << c.name;
+        for (const auto& [path, bytes] : m.files.files) {
+            EXPECT_FALSE(path.ends_with(L".kestrix-new")) << c.name << ": " << ToUtf8(path);
+        }
+    }
+    // The protected loader: its bytes on the disk beside it, then its attributes cleared, then it
+    // is replaced, then its attributes set.
+    Machine m;
+    Repaired(m);
+    m.Start(L"-f -r");
+    const auto at = [&](const std::wstring& event) {
+        return std::find(m.events.begin(), m.events.end(), event) - m.events.begin();
+    };
+    const auto placed = at(L"move:d:\\NTLDR.kestrix-new>d:\\NTLDR");
+    EXPECT_LT(at(L"flush:d:\\NTLDR.kestrix-new"), at(L"attrib:d:\\NTLDR"));
+    EXPECT_LT(at(L"attrib:d:\\NTLDR"), placed);
+    EXPECT_LT(placed, at(L"setattrib:d:\\NTLDR=" + std::to_wstring(kProtected)));
+    EXPECT_LT(placed, static_cast<std::ptrdiff_t>(m.events.size()));
+}
+
+// Outside the program's folder only a run folder that an administrator made is used: one that any
+// user could have made there could make the undo write the user's bytes.
+TEST(Restore, UsesARunFolderElsewhereOnlyWhenAnAdministratorMadeIt) {
+    const std::wstring run = L"d:\\kestrix-20261207-103026";
+    const std::wstring refused = L"  失败：运行目录 " + run + L" 不是管理员创建的（";
+    const AccessEntry bobMayWrite{Principal::Other, L"PC\\bob", true, false, 0x1F01FF};
+    const Ownership bob{true, Principal::Other, L"PC\\bob", std::vector<AccessEntry>{bobMayWrite}};
+    const std::wstring noOwners =
+        L"  失败：运行目录 " + run +
+        L" 所在的文件系统不记录所有者，无法确认是管理员创建的，不使用（用 -r "
+        L"指明它并在窗口中确认后才使用）";
+    struct Case {
+        const char* name;
+        std::wstring arguments;
+        // The person presses "确定" in the window.
+        bool confirm;
+        std::function<void(testing::FakeFileSystem&)> change;
+        // Empty: every item goes back.
+        std::wstring failure;
+    };
+    const Case cases[] = {
+        {"as Kestrix makes it in a drive's root", L"-f -r", false, {}, L""},
+        {"owned by a user", L"-f -r", false, [&](auto& f) { f.ownership[run] = bob; },
+         refused + L"所有者 PC\\bob），不使用"},
+        {"made by an administrator by hand in a drive's root", L"-f -r", false,
+         [&](auto& f) { f.ownership[run] = testing::FakeFileSystem::InheritedFromARoot(); },
+         refused + L"所有者 BUILTIN\\Administrators，NT AUTHORITY\\Authenticated Users "
+                   L"也可以写入），不使用"},
+        {"a manifest a user put there", L"-r " + run, true,
+         [&](auto& f) { f.ownership[run + L"\\manifest.txt"] = bob; },
+         refused + L"所有者 BUILTIN\\Administrators；其中 manifest.txt 的所有者 PC\\bob），不使用"},
+        {"no access list at all", L"-f -r", false,
+         [&](auto& f) {
+             f.ownership[run] = {true, Principal::Administrators, L"BUILTIN\\Administrators",
+                                 std::nullopt};
+         },
+         refused +
+             L"所有者 BUILTIN\\Administrators，没有访问控制列表，任何用户都可以写入），不使用"},
+        {"SYSTEM's, others denied, a user's rights only over what is made in it", L"-f -r", false,
+         [&](auto& f) {
+             f.ownership[run] = {true, Principal::System, L"NT AUTHORITY\\SYSTEM",
+                                 std::vector<AccessEntry>{
+                                     {Principal::TrustedInstaller, L"NT SERVICE\\TrustedInstaller",
+                                      true, false, 0x1F01FF},
+                                     {Principal::Other, L"Everyone", false, false, 0x1F01FF},
+                                     {Principal::Other, L"CREATOR OWNER", true, true, 0x10000000},
+                                     {Principal::Other, L"BUILTIN\\Users", true, false, 0x1200A9}}};
+         },
+         L""},
+        {"FAT, found", L"-f -r", false, [](auto& f) { f.withoutOwners = {L"d:"}; }, noOwners},
+        {"FAT, found and confirmed in the window", L"-r", true,
+         [](auto& f) { f.withoutOwners = {L"d:"}; }, noOwners},
+        {"FAT, named with -f", L"-f -r " + run, false, [](auto& f) { f.withoutOwners = {L"d:"}; },
+         noOwners},
+        {"FAT, named and confirmed in the window", L"-r " + run, true,
+         [](auto& f) { f.withoutOwners = {L"d:"}; }, L""},
+    };
+    for (const auto& c : cases) {
+        Machine m;
+        Repaired(m, [](Machine& before) { before.files.readOnly = {L"c:\\kestrix"}; });
+        ASSERT_TRUE(m.files.FileLength(run + L"\\manifest.txt")) << c.name;
+        const auto repairedLoader = m.files.files.at(L"d:\\ntldr");
+        if (c.change) {
+            c.change(m.files);
+        }
+        m.Start(c.arguments);
+        if (c.confirm) {
+            m.app.program.OnConfirm();
+        }
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："),
+                  c.failure.empty() ? Lines{} : Lines{c.failure})
+            << c.name;
+        EXPECT_EQ(m.app.program.ExitCode(), c.failure.empty() ? 0 : 2) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\ntldr"), c.failure.empty() ? "old loader" : repairedLoader)
+            << c.name;
+    }
+}
+
+// Every right that changes a folder or what is in it, given to anybody but the administrators,
+// SYSTEM or TrustedInstaller, makes a run folder one a user could have made; reading does not.
+TEST(RunFolderTrust, AnyRightToChangeItCounts) {
+    const Ownership manifest = testing::FakeFileSystem::AdministratorsOnly();
+    const struct {
+        std::uint32_t rights;
+        bool inheritOnly;
+        bool allows;
+        FolderTrust trust;
+    } cases[] = {
+        {0x2, false, true, FolderTrust::Other},                 // write data, add a file
+        {0x4, false, true, FolderTrust::Other},                 // append, add a folder
+        {0x10, false, true, FolderTrust::Other},                // extended attributes
+        {0x40, false, true, FolderTrust::Other},                // delete an entry
+        {0x100, false, true, FolderTrust::Other},               // attributes
+        {0x10000, false, true, FolderTrust::Other},             // delete
+        {0x40000, false, true, FolderTrust::Other},             // its access list
+        {0x80000, false, true, FolderTrust::Other},             // its owner
+        {0x10000000, false, true, FolderTrust::Other},          // generic all
+        {0x40000000, false, true, FolderTrust::Other},          // generic write
+        {0x1200A9, false, true, FolderTrust::Administrators},   // read and execute
+        {0x1F01FF, true, true, FolderTrust::Administrators},    // only over what is made in it
+        {0x1F01FF, false, false, FolderTrust::Administrators},  // denied
+    };
+    for (const auto& c : cases) {
+        auto folder = testing::FakeFileSystem::AdministratorsOnly();
+        folder.access->push_back({Principal::Other, L"PC\\bob", c.allows, c.inheritOnly, c.rights});
+        const auto verdict = JudgeRunFolder(folder, manifest);
+        EXPECT_EQ(verdict.trust, c.trust) << std::hex << c.rights;
+        EXPECT_EQ(verdict.writer, c.trust == FolderTrust::Other
+                                      ? std::optional<std::wstring>(L"PC\\bob")
+                                      : std::nullopt)
+            << std::hex << c.rights;
+    }
+    // A file system without owners answers nothing, whoever else is named.
+    EXPECT_EQ(JudgeRunFolder(Ownership{}, manifest).trust, FolderTrust::NoOwners);
+}
+
 TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
     const struct {
         const char* name;
@@ -526,6 +758,12 @@ TEST(Restore, TakesTheNewestRunFolderBesideTheProgramElseOnTheDrives) {
          L"-r",
          L"e:\\kestrix-20261202-080000"},
         {"none anywhere", {L"d:\\kestrix-20261201\\manifest.txt"}, L"-r", L""},
+        {"in a drive's root, not one named for a time still to come",
+         {L"d:\\kestrix-99991231-235959\\manifest.txt",
+          L"e:\\kestrix-20261207-103027\\manifest.txt",
+          L"e:\\kestrix-20261207-103026-2\\manifest.txt"},
+         L"-r",
+         L"e:\\kestrix-20261207-103026-2"},
         {"never from a removable or network drive",
          {L"d:\\kestrix-20261201-080000\\manifest.txt",
           L"e:\\kestrix-20261202-080000\\manifest.txt"},

@@ -170,6 +170,48 @@ TEST(Backups, ALoaderFileThatCannotBeSavedIsNotReplaced) {
     EXPECT_EQ(m.ToolRuns(), Lines{L"bootsect.exe /nt52 d:"});
 }
 
+// A loader file is replaced whole or not at all, never through a link, and the run folder is not
+// made through one.
+TEST(Backups, ALoaderFileIsReplacedWholeAndNeverThroughALink) {
+    const std::wstring failed = L"    失败：无法复制 C:\\kestrix\\NTLDR 到 d:\\NTLDR（";
+    constexpr std::uint32_t kProtected = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
+    const struct {
+        const char* name;
+        std::function<void(testing::FakeFileSystem&)> change;
+        Lines failures;
+        bool replaced;
+        // Where the run's folder was made.
+        std::wstring folder = kFolder;
+    } cases[] = {
+        {"nothing in the way", {}, {}, true},
+        {"the loader a link", [](auto& f) { f.links = {L"d:\\ntldr"}; },
+         {failed + L"d:\\NTLDR 是联接点、符号链接或其他重解析点，不经由它写入）"}, false},
+        {"a disk that fills up halfway", [](auto& f) { f.fullAfterHalf = {L"d:\\ntldr.kestrix-new"}; },
+         {failed + L"错误 112：error 112）"}, false},
+        {"the program's folder a link", [](auto& f) { f.links = {L"c:\\kestrix"}; }, {}, true,
+         L"d:\\kestrix-20261207-103026"},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.Put(L"e:\\windows\\regedit.exe", 100);
+        m.files.Put(L"d:\\NTLDR", 40);
+        m.files.Protect(L"d:\\NTLDR");
+        m.files.drives = {L"d:", L"e:"};
+        m.repairWindow.partitionText = L"d:";
+        if (c.change) {
+            c.change(m.files);
+        }
+        m.app.program.OnConfirm();
+        EXPECT_EQ(Matching(m.repairWindow.log, L"失败："), c.failures) << c.name;
+        EXPECT_EQ(m.files.files.at(L"d:\\ntldr").size(), c.replaced ? 100u : 40u) << c.name;
+        // The copy takes the attributes of the program's own, which has none.
+        EXPECT_EQ(m.files.Attributes(L"d:\\ntldr"), c.replaced ? 0u : kProtected) << c.name;
+        EXPECT_FALSE(m.files.FileLength(L"d:\\NTLDR.kestrix-new")) << c.name;
+        EXPECT_TRUE(m.files.FileLength(c.folder + L"\\d\\NTLDR")) << c.name;
+    }
+}
+
 TEST(RemovableDisks, AreLeftOutOfTheScanButRepairedWhenNamed) {
     const std::wstring listing =
         L"1 D: mbr 07 ntfs - yes 1 20481 20480 MB\r\n2 E: mbr 07 ntfs - yes 1 2049 2048 MB\r\n";
