@@ -219,7 +219,7 @@ void Program::Confirm(bool byPerson) {
         StartJob();
         return;
     }
-    auto target = ChosenCandidate();
+    const auto target = ChosenCandidate();
     if (!target) {
         const auto text = repairWindow_.PartitionText();
         log_.Write(L"分区 “" + text + L"” 被拒绝：卷标非法");
@@ -231,13 +231,10 @@ void Program::Confirm(bool byPerson) {
         repairWindow_.ShowSelection();
         return;
     }
-    // An EFI system partition, as the scan offered it or as its partition type says.
-    if (volumes_.IsEfiSystemPartition(target->drive.Text())) {
-        target->path = BootPath::Uefi;
-    }
-    repairJob_.Prepare(
-        {*target, startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
-         volumes_.DriveEntries()});
+    repairJob_.Prepare({AsItBoots(*target, volumes_),
+                        startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly
+                                                      : RepairKind::BootMenu,
+                        volumes_.DriveEntries()});
     StartJob();
 }
 

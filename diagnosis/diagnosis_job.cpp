@@ -60,29 +60,6 @@ const wchar_t* KindName(RepairKind kind) {
 
 }  // namespace
 
-std::optional<ListedPartition> ParseListedPartition(std::wstring_view line) {
-    auto words = SplitAll(TrimSpaces(line), L" ");
-    std::erase(words, std::wstring());
-    // number, drive, scheme, type, file system, a label of one word or more, active, start, end,
-    // size, "MB"
-    if (words.size() < 11 || ToLower(words.back()) != L"mb") {
-        return std::nullopt;
-    }
-    const std::size_t last = words.size() - 1;
-    ListedPartition partition{words[0],
-                              words[1],
-                              ToLower(words[2]) == L"gpt" ? L"GPT" : L"MBR",
-                              words[3],
-                              words[4],
-                              words[5],
-                              ToLower(words[last - 4]) == L"yes",
-                              words[last - 1]};
-    for (std::size_t i = 6; i < last - 4; ++i) {
-        partition.label += L" " + words[i];
-    }
-    return partition;
-}
-
 void DiagnosisJob::PlanProgress::Line(const std::wstring& line) {
     if (!line.empty()) {
         job_.Line(L"  " + line);
@@ -164,18 +141,18 @@ std::optional<std::vector<BootCandidate>> DiagnosisJob::Disks() {
             if (lastDisk) {
                 break;
             }
-            auto partition = ParseListedPartition(line);
-            if (!partition) {
+            auto partition = ReadListedPartition(line);
+            if (!partition || !partition->whole) {
                 continue;
             }
             std::wstring note;
-            if (auto candidate = CandidateFor(normalised)) {
+            if (auto candidate = CandidateFor(*partition)) {
                 if (volumes_.MediaOf(candidate->drive.Text()) != DriveMedia::Fixed) {
                     note = L"（可移动介质，修复不会自动选它）";
                 } else {
                     candidates.push_back(std::move(*candidate));
                 }
-            } else if (UnletteredEfiPartitionFor(normalised)) {
+            } else if (UnletteredEfiPartitionFor(*partition)) {
                 note = L"（没有盘符的EFI系统分区：修复时会临时分配盘符，诊断不分配）";
             }
             partitions.emplace_back(std::move(*partition), std::move(note));
@@ -188,7 +165,8 @@ std::optional<std::vector<BootCandidate>> DiagnosisJob::Disks() {
             Line(name + L"：没有列出分区");
             continue;
         }
-        Line(name + L"（" + partitions.front().first.scheme + L"）：");
+        Line(name + L"（" + (ToLower(partitions.front().first.scheme) == L"gpt" ? L"GPT" : L"MBR") +
+             L"）：");
         std::string start;
         const auto read = volumes_.ReadDiskStart(static_cast<int>(disk), kDiskStartRead, start);
         Line(L"  主引导代码：" + (read ? NameBootCode(start).name : L"无法读取" + Reason(read)));
@@ -389,13 +367,9 @@ void DiagnosisJob::Plans(const std::vector<BootCandidate>& candidates,
 }
 
 void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEntry>& drives) {
-    auto candidate = named;
-    if (volumes_.IsEfiSystemPartition(candidate.drive.Text())) {
-        candidate.path = BootPath::Uefi;
-    }
+    const auto candidate = AsItBoots(named, volumes_);
     Line(L"");
-    Line(L"修复 " + candidate.drive.Text() +
-         (candidate.path == BootPath::Uefi ? L"（UEFI）" : L"") + L"，" + KindName(request_.kind) +
+    Line(L"修复 " + candidate.drive.Text() + candidate.PathMark() + L"，" + KindName(request_.kind) +
          L"：");
     const PlanNote note = [this](const std::wstring& line) { Line(L"    → " + line); };
     PlanningFiles files(files_, note);

@@ -24,22 +24,6 @@
 
 namespace kestrix {
 
-// One partition as the listing names it.
-struct ListedPartition {
-    std::wstring number;
-    std::wstring drive;   // "C:", or "-" without a letter
-    std::wstring scheme;  // "MBR" or "GPT"
-    std::wstring type;
-    std::wstring fileSystem;
-    std::wstring label;
-    bool active = false;
-    std::wstring sizeMiB;
-};
-
-// A partition line of the listing (see lister/listing_line.h), its words kept in the case
-// they were printed in; nothing for any other line.
-std::optional<ListedPartition> ParseListedPartition(std::wstring_view line);
-
 struct DiagnosisRequest {
     // "-d X:": the volume looked at and the only partition planned for; without it, every drive
     // and every partition that the scan would offer.

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (!line.empty() && (line.front() == L' ' || line.back() == L' '))) {
         std::abort();
     }
-    if (const auto candidate = kestrix::CandidateFor(line)) {
+    const auto partition = kestrix::ReadListedPartition(line);
+    if (const auto candidate = partition ? kestrix::CandidateFor(*partition) : std::nullopt) {
         // A drive the listing names is a letter and its colon, and the list shows it first.
         const auto entry = candidate->Text();
         if (kestrix::SplitAll(line, L" ")[1].size() != 2 || entry.find(L"  容量:") != 2) {

@@ -17,10 +17,9 @@ struct BootCandidate {
     std::wstring sizeMiB;
 
     // What the selection list shows: "d:  容量:20480MB", "s:  容量:100MB（UEFI）".
-    std::wstring Text() const {
-        return drive.Text() + L"  容量:" + sizeMiB + L"MB" +
-               (path == BootPath::Uefi ? L"（UEFI）" : L"");
-    }
+    std::wstring Text() const { return drive.Text() + L"  容量:" + sizeMiB + L"MB" + PathMark(); }
+    // "（UEFI）" after an EFI system partition, nothing after an active one.
+    std::wstring PathMark() const { return path == BootPath::Uefi ? L"（UEFI）" : L""; }
 };
 
 }  // namespace kestrix

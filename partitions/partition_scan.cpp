@@ -43,48 +43,59 @@ std::wstring NormaliseListingLine(std::wstring_view line) {
     }
 }
 
-namespace {
-
-constexpr std::size_t kTypeField = 3;
-
-bool IsEfiSystemType(const std::vector<std::wstring>& fields) {
-    return fields[kTypeField] == L"efi-system" || (fields[2] == L"mbr" && fields[kTypeField] == L"ef");
+std::optional<ListedPartition> ReadListedPartition(std::wstring_view line) {
+    auto words = SplitAll(TrimSpaces(line), L" ");
+    std::erase(words, std::wstring());
+    if (words.size() < 9) {
+        return std::nullopt;
+    }
+    const std::size_t last = words.size() - 1;
+    ListedPartition partition{words[0], words[1], words[2], words[3], L"", L"",
+                              ToLower(words[last - 4]) == L"yes", words[last - 1]};
+    partition.whole = words.size() >= 11 && ToLower(words.back()) == L"mb";
+    if (partition.whole) {
+        partition.fileSystem = words[4];
+        partition.label = words[5];
+        for (std::size_t i = 6; i < last - 4; ++i) {
+            partition.label += L" " + words[i];
+        }
+    }
+    return partition;
 }
 
-}  // namespace
-
-std::optional<BootCandidate> CandidateFor(const std::wstring& line) {
-    const auto fields = SplitAll(line, L" ");
-    if (fields.size() < 9) {
-        return std::nullopt;
-    }
-    const std::size_t last = fields.size() - 1;
-    const auto drive = DriveLetter::Parse(fields[1]);
-    if (!drive) {
-        return std::nullopt;
-    }
-    if (IsEfiSystemType(fields)) {
-        return BootCandidate{*drive, BootPath::Uefi, fields[last - 1]};
-    }
-    if (fields[last - 4] != L"yes") {
-        return std::nullopt;
-    }
-    return BootCandidate{*drive, BootPath::Bios, fields[last - 1]};
+bool ListedPartition::EfiSystem() const {
+    const auto kind = ToLower(type);
+    return kind == L"efi-system" || (ToLower(scheme) == L"mbr" && kind == L"ef");
 }
 
-std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line) {
-    const auto fields = SplitAll(line, L" ");
-    if (fields.size() < 9 || fields[1] != L"-" || !IsEfiSystemType(fields)) {
+std::optional<BootCandidate> CandidateFor(const ListedPartition& partition) {
+    const auto drive = DriveLetter::Parse(ToLower(partition.drive));
+    if (!drive || (!partition.active && !partition.EfiSystem())) {
+        return std::nullopt;
+    }
+    return BootCandidate{*drive, partition.EfiSystem() ? BootPath::Uefi : BootPath::Bios,
+                         partition.sizeMiB};
+}
+
+std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const ListedPartition& partition) {
+    if (partition.drive != L"-" || !partition.EfiSystem()) {
         return std::nullopt;
     }
     int number = 0;
-    for (const wchar_t c : fields[0]) {
+    for (const wchar_t c : partition.number) {
         if (c < L'0' || c > L'9' || number > 1000) {
             return std::nullopt;
         }
         number = number * 10 + (c - L'0');
     }
-    return UnletteredEfiPartition{number, fields[fields.size() - 2]};
+    return UnletteredEfiPartition{number, partition.sizeMiB};
+}
+
+BootCandidate AsItBoots(BootCandidate candidate, const Volumes& volumes) {
+    if (volumes.IsEfiSystemPartition(candidate.drive.Text())) {
+        candidate.path = BootPath::Uefi;
+    }
+    return candidate;
 }
 
 std::optional<std::vector<std::vector<std::wstring>>> SplitDiskSections(std::wstring_view output) {
@@ -125,10 +136,14 @@ void ReadDisk(int disk, const std::vector<std::wstring>& lines,
         if (line == kOpenDiskError) {
             return;
         }
-        if (auto candidate = CandidateFor(line)) {
+        const auto partition = ReadListedPartition(line);
+        if (!partition) {
+            continue;
+        }
+        if (auto candidate = CandidateFor(*partition)) {
             candidates.push_back(std::move(*candidate));
-        } else if (auto partition = UnletteredEfiPartitionFor(line)) {
-            unlettered.emplace_back(disk, std::move(*partition));
+        } else if (auto efi = UnletteredEfiPartitionFor(*partition)) {
+            unlettered.emplace_back(disk, std::move(*efi));
         }
     }
 }

@@ -21,17 +21,41 @@ namespace kestrix {
 // Trims spaces (not tabs), lower-cases and collapses runs of spaces into one.
 std::wstring NormaliseListingLine(std::wstring_view line);
 
-// The candidate a normalised listing line offers, or nothing when the line does not qualify: at
-// least nine fields, field 1 a drive designator, and the fifth field from the end "yes" or the
-// type that of an EFI system partition (GPT "efi-system", MBR "ef"), which boots through UEFI.
-std::optional<BootCandidate> CandidateFor(const std::wstring& line);
+// One partition line of the listing (see lister/listing_line.h), its words kept in the case they
+// were printed in; the one reader of a listing line, for the scan and the diagnosis. A line of
+// nine words or more gives the number, drive, scheme and type from its start and the active flag
+// and size counted from its end; only a whole line (eleven words or more, the last "MB") gives the
+// file system and the label between them.
+struct ListedPartition {
+    std::wstring number;
+    std::wstring drive;  // "C:", or "-" without a letter
+    std::wstring scheme;
+    std::wstring type;
+    std::wstring fileSystem;
+    std::wstring label;
+    bool active = false;
+    std::wstring sizeMiB;
+    bool whole = false;
+
+    // GPT "efi-system" or MBR "ef": it boots through UEFI.
+    bool EfiSystem() const;
+};
+std::optional<ListedPartition> ReadListedPartition(std::wstring_view line);
+
+// The candidate a listed partition offers, or nothing: it needs a drive letter, and to be active
+// or an EFI system partition. The drive is offered in lower case.
+std::optional<BootCandidate> CandidateFor(const ListedPartition& partition);
 
 // An EFI system partition without a drive letter: its number on the disk and its size in MiB.
 struct UnletteredEfiPartition {
     int number = 0;
     std::wstring size;
 };
-std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const std::wstring& line);
+std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const ListedPartition& partition);
+
+// The candidate as it boots: an EFI system partition, as the scan offered it or as its partition
+// type says, boots through UEFI.
+BootCandidate AsItBoots(BootCandidate candidate, const Volumes& volumes);
 
 // The lister's answer for all disks cut into what it printed for each: section N holds the lines
 // after the line "disk N", up to the line of the next disk (lines compared normalised). A line

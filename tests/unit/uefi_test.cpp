@@ -37,7 +37,7 @@ TEST(EfiSystemPartition, ListingLines) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(testing::Offered(c.line), c.entry) << ToUtf8(c.line);
-        const auto unlettered = UnletteredEfiPartitionFor(c.line);
+        const auto unlettered = testing::Unlettered(c.line);
         EXPECT_EQ(unlettered ? std::optional<int>(unlettered->number) : std::nullopt, c.unlettered)
             << ToUtf8(c.line);
     }
