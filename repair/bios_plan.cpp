@@ -16,13 +16,13 @@ const wchar_t* GenerationName(WindowsGeneration generation) {
 
 }  // namespace
 
-FileResult BiosPlan::SaveBootFiles() { return steps_.Saved().SaveBootFiles(bootDrive_); }
+FileResult BiosPlan::SaveBootFiles() { return steps.Saved().SaveBootFiles(bootDrive_); }
 
 std::optional<WindowsGeneration> BiosPlan::LoaderOnDrive() const {
-    if (IsPresent(files_, bootDrive_ + L"\\boot\\bcd")) {
+    if (IsPresent(files, bootDrive_ + L"\\boot\\bcd")) {
         return WindowsGeneration::Nt6;
     }
-    if (IsPresent(files_, bootDrive_ + L"\\ntldr")) {
+    if (IsPresent(files, bootDrive_ + L"\\ntldr")) {
         return WindowsGeneration::Nt5;
     }
     return std::nullopt;
@@ -33,18 +33,18 @@ RepairOutcome BiosPlan::BootSector() {
     WindowsGeneration generation = WindowsGeneration::Nt6;
     if (const auto found = LoaderOnDrive()) {
         generation = *found;
-        steps_.Line(generation == WindowsGeneration::Nt6 ? L"先检测出BCD，正在建立Win6.x引导..."
+        steps.Line(generation == WindowsGeneration::Nt6 ? L"先检测出BCD，正在建立Win6.x引导..."
                                                 : L"检测出ntldr，正在建立Win5.x引导...");
     } else {
-        const auto answer = steps_.Ask(
+        const auto answer = steps.Ask(
             L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。");
         if (answer == MessageAnswer::Yes) {
-            steps_.Line(L"正在建立Win6.x引导...");
+            steps.Line(L"正在建立Win6.x引导...");
         } else if (answer == MessageAnswer::No) {
             generation = WindowsGeneration::Nt5;
-            steps_.Line(L"正在建立Win5.x引导...");
+            steps.Line(L"正在建立Win5.x引导...");
         } else {
-            log_.Write(L"用户取消了修复");
+            log.Write(L"用户取消了修复");
             return RepairOutcome::Cancelled;
         }
     }
@@ -53,58 +53,42 @@ RepairOutcome BiosPlan::BootSector() {
 }
 
 RepairOutcome BiosPlan::BootMenu() {
-    const auto findings = FindInstallations(files_, volumes_, request_.drives);
-    const bool found6 = RepairNt6(findings);
-    const bool found5 = RepairNt5(findings);
+    const auto findings = FindInstallations(files, volumes, request.drives);
+    // From a rescue system started through UEFI, bcdboot would otherwise build UEFI boot files on
+    // the active partition and no BIOS ones.
+    const auto bootFiles =
+        started == Firmware::Uefi ? BootFilesFor::Bios : BootFilesFor::RunningFirmware;
+    const bool found6 =
+        ForEachInstallation(WindowsGeneration::Nt6, findings, [&](const DriveFinding& finding) {
+            RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, bootFiles));
+        });
+    const bool found5 = ForEachInstallation(WindowsGeneration::Nt5, findings, [&](const DriveFinding&) {
+        if (IsPresent(files, bootDrive_ + L"\\boot.ini")) {
+            steps.Line(L"    存在Boot.ini保留并继续。");
+        } else {
+            steps.Line(L"    不存在Boot.ini正在建立通用boot.ini ...");
+            CopyLoaderSet();
+        }
+    });
     if (found6 || found5) {
         return AssembleBootMenu(found6, found5);
     }
     return RepairWithoutInstallation();
 }
 
-bool BiosPlan::RepairNt6(const std::vector<DriveFinding>& findings) {
-    // From a rescue system started through UEFI, bcdboot would otherwise build UEFI boot files on
-    // the active partition and no BIOS ones.
-    const auto firmware = started_ == Firmware::Uefi ? BootFilesFor::Bios : BootFilesFor::RunningFirmware;
-    return ForEachNt6(findings, [&](const DriveFinding& finding) {
-        RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, firmware));
-    });
-}
-
-bool BiosPlan::RepairNt5(const std::vector<DriveFinding>& findings) {
-    bool found = false;
-    steps_.Line(L"正在扫描分区中的5.x系统...");
-    for (const auto& finding : findings) {
-        if (finding.generation != WindowsGeneration::Nt5) {
-            continue;
-        }
-        steps_.Line(FoundLine(finding, L"5.x"));
-        found = true;
-        WarnIfEncrypted(finding);
-        WarnIfHibernated(finding);
-        if (IsPresent(files_, bootDrive_ + L"\\boot.ini")) {
-            steps_.Line(L"    存在Boot.ini保留并继续。");
-        } else {
-            steps_.Line(L"    不存在Boot.ini正在建立通用boot.ini ...");
-            CopyLoaderSet();
-        }
-    }
-    return found;
-}
-
 void BiosPlan::CopyLoaderSet() {
-    const auto ownFolder = files_.OwnFolder();
+    const auto ownFolder = files.OwnFolder();
     for (const wchar_t* name : kLoaderSet) {
-        if (steps_.Stopping()) {
+        if (steps.Stopping()) {
             return;
         }
         const auto source = JoinPath(ownFolder, name);
         const auto target = bootDrive_ + name;
-        if (!files_.FileLength(source)) {
-            steps_.Fail(L"    失败：程序目录中缺少 " + source);
+        if (!files.FileLength(source)) {
+            steps.Fail(L"    失败：程序目录中缺少 " + source);
             continue;
         }
-        steps_.ReplaceFile(source, target, L"    ");
+        steps.ReplaceFile(source, target, L"    ");
     }
 }
 
@@ -126,10 +110,10 @@ RepairOutcome BiosPlan::AssembleBootMenu(bool found6, bool found5) {
 RepairOutcome BiosPlan::RepairWithoutInstallation() {
     const auto generation = LoaderOnDrive();
     if (!generation) {
-        steps_.Line(L"  未发现任何Windows系统，" + bootDrive_ +
+        steps.Line(L"  未发现任何Windows系统，" + bootDrive_ +
             L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
     } else {
-        steps_.Line(L"  未发现任何Windows系统，按 " + bootDrive_ + L" 上已有的引导文件重写" +
+        steps.Line(L"  未发现任何Windows系统，按 " + bootDrive_ + L" 上已有的引导文件重写" +
             GenerationName(*generation) + L"引导扇区。");
         WriteBootSectorForLoader(*generation);
     }
@@ -142,12 +126,12 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
                               ? std::vector<std::wstring>{L"\\bootmgr", L"\\boot\\bcd"}
                               : std::vector<std::wstring>{L"\\ntldr"};
     for (const auto& path : required) {
-        if (!IsPresent(files_, bootDrive_ + path)) {
+        if (!IsPresent(files, bootDrive_ + path)) {
             missing += (missing.empty() ? L"" : L" 和 ") + path;
         }
     }
     if (!missing.empty()) {
-        steps_.Fail(L"  失败：" + bootDrive_ + L" 上没有 " + missing + L"，未写入" +
+        steps.Fail(L"  失败：" + bootDrive_ + L" 上没有 " + missing + L"，未写入" +
              GenerationName(generation) + L"引导扇区");
         return;
     }
@@ -155,7 +139,7 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
 }
 
 void BiosPlan::WriteBootSector(WindowsGeneration generation) {
-    steps_.RunToolOnceSaved([this] { return steps_.Saved().SaveVolumeStart(bootDrive_); },
+    steps.RunToolOnceSaved([this] { return steps.Saved().SaveVolumeStart(bootDrive_); },
                             bootDrive_ + L" 的引导扇区", BootSectorCommand(generation, bootDrive_));
 }
 

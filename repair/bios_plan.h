@@ -16,9 +16,6 @@ public:
 
 private:
     FileResult SaveBootFiles() override;
-    // Each installation of the generation gets its boot files; true when there was one.
-    bool RepairNt6(const std::vector<DriveFinding>& findings);
-    bool RepairNt5(const std::vector<DriveFinding>& findings);
     void CopyLoaderSet();
     RepairOutcome AssembleBootMenu(bool found6, bool found5);
     // No installation found: the boot sector follows the boot files the drive holds, if any.

@@ -41,18 +41,11 @@ struct PlanContext {
     Firmware started = Firmware::Unknown;
 };
 
-class RepairPlan {
+// A plan works with its context's members by their own names (files, steps, request ...).
+class RepairPlan : protected PlanContext {
 public:
     explicit RepairPlan(const PlanContext& context)
-        : files_(context.files),
-          volumes_(context.volumes),
-          steps_(context.steps),
-          log_(context.log),
-          request_(context.request),
-          firmware_(context.firmware),
-          signatures_(context.signatures),
-          started_(context.started),
-          bootDrive_(context.request.target.drive.Text()) {}
+        : PlanContext(context), bootDrive_(context.request.target.drive.Text()) {}
     virtual ~RepairPlan() = default;
 
     // The boot code that starts the loader ("只修复引导").
@@ -64,10 +57,13 @@ protected:
     // Saves what the boot-files tool may overwrite on the boot drive.
     virtual FileResult SaveBootFiles() = 0;
 
-    // Names each installation of 6.x (and each locked volume) and hands it to repair; true when
-    // there was one.
-    bool ForEachNt6(const std::vector<DriveFinding>& findings,
-                    const std::function<void(const DriveFinding&)>& repair);
+    // The one walk over the installations of a generation: its line, then each one named ("then"
+    // after it), warned of and handed to repair; without repair each is only named. The walk over
+    // 6.x names each locked volume too. True when there was one.
+    bool ForEachInstallation(WindowsGeneration generation,
+                             const std::vector<DriveFinding>& findings,
+                             const std::function<void(const DriveFinding&)>& repair,
+                             const wchar_t* then = L"，修复中...");
     // Runs a tool that rebuilds the boot files, only once they are all saved.
     void RunBootFilesTool(const ToolCommand& command);
     // "  在 e: 发现6.x系统（Windows 10，版本 19045），修复中..."
@@ -80,14 +76,6 @@ protected:
     RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
                            bool nothingToDo = false);
 
-    Files& files_;
-    Volumes& volumes_;
-    Steps& steps_;
-    RunLog& log_;
-    const RepairRequest& request_;
-    const FirmwareReader& firmware_;
-    const Signatures& signatures_;
-    const Firmware started_;
     const std::wstring bootDrive_;
 };
 

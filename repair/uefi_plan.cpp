@@ -36,103 +36,106 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     }
 }
 
-FileResult UefiPlan::SaveBootFiles() { return steps_.Saved().SaveEfiBootFiles(bootDrive_); }
+FileResult UefiPlan::SaveBootFiles() { return steps.Saved().SaveEfiBootFiles(bootDrive_); }
 
 RepairOutcome UefiPlan::BootSector() {
     const auto source = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
-    if (!IsPresent(files_, source)) {
-        steps_.Line(L"  " + bootDrive_ +
+    if (!IsPresent(files, source)) {
+        steps.Line(L"  " + bootDrive_ +
             L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
     }
     std::string header;
-    files_.ReadFileStart(source, kPeHeaderRead, header);
+    files.ReadFileStart(source, kPeHeaderRead, header);
     const auto name = FallbackLoaderName(header);
     if (!name) {
-        steps_.Fail(L"  失败：无法识别 " + source + L" 的机器类型，未写入后备启动文件");
+        steps.Fail(L"  失败：无法识别 " + source + L" 的机器类型，未写入后备启动文件");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
     // The fallback loader is what the firmware starts when its own entries are lost: not one it
     // refuses.
-    const auto trust = ReadFirmwareTrust(firmware_);
+    const auto trust = ReadFirmwareTrust(firmware);
     if (const auto file =
             trust.secureBoot == SecureBoot::On ? NoteEfiFile(source, trust) : std::nullopt;
         file && file->verdict.verdict != Verdict::Allowed) {
-        steps_.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"（" +
+        steps.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"（" +
                     VerdictReasonText(file->verdict) + L"），未写入后备启动文件。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
     const auto target = bootDrive_ + L"\\EFI\\Boot\\" + *name;
-    steps_.Line(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
-    if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
-        steps_.ReplaceFile(source, target, L"  ");
+    steps.Line(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
+    if (steps.EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
+        steps.ReplaceFile(source, target, L"  ");
     }
     CheckInstalled(trust);
     return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
 }
 
 RepairOutcome UefiPlan::BootMenu() {
-    const auto findings = FindInstallations(files_, volumes_, request_.drives);
+    const auto findings = FindInstallations(files, volumes, request.drives);
     const auto trust = NoteTrust();
     const auto sources = ChooseBootManagers(findings, trust);
     if (!sources) {
         return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复");
     }
     std::size_t next = 0;
-    const bool found6 = ForEachNt6(findings, [&](const DriveFinding& finding) {
-        // bcdboot fails without the folder on recent Windows.
-        if (steps_.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
-            InstallBootFiles(finding, (*sources)[next]);
-        }
-        ++next;
-    });
-    SkipNt5(findings);
+    const bool found6 =
+        ForEachInstallation(WindowsGeneration::Nt6, findings, [&](const DriveFinding& finding) {
+            // bcdboot fails without the folder on recent Windows.
+            if (steps.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
+                InstallBootFiles(finding, (*sources)[next]);
+            }
+            ++next;
+        });
+    // XP/2003 cannot start through UEFI: each one found is named and left alone.
+    ForEachInstallation(WindowsGeneration::Nt5, findings, {},
+                        L"，5.x系统不能以UEFI方式启动，已跳过。");
     if (found6) {
         RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
         CheckInstalled(trust);
     } else {
-        steps_.Line(L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。");
+        steps.Line(L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。");
     }
     // The firmware starts the EFI loader: no boot sector is written.
     return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !found6);
 }
 
 FirmwareTrust UefiPlan::NoteTrust() {
-    const auto trust = ReadFirmwareTrust(firmware_);
+    const auto trust = ReadFirmwareTrust(firmware);
     for (const auto& line : TrustLines(trust)) {
-        steps_.Line(line);
+        steps.Line(line);
     }
     return trust;
 }
 
 std::optional<UefiPlan::EfiFile> UefiPlan::NoteEfiFile(const std::wstring& path,
                                                        const FirmwareTrust& trust) {
-    if (!IsPresent(files_, path)) {
+    if (!IsPresent(files, path)) {
         return std::nullopt;
     }
     EfiFile file;
-    if (!files_.ReadWholeFile(path, file.bytes)) {
-        steps_.Line(L"  " + path + L" 的签名：无法读取");
+    if (!files.ReadWholeFile(path, file.bytes)) {
+        steps.Line(L"  " + path + L" 的签名：无法读取");
         return file;
     }
     const auto signers = SignersOf(file.bytes);
-    steps_.Line(L"  " + path + L" 的签名：" + (signers ? SignersText(*signers) : L"无法读取"));
-    file.verdict = JudgeImage(file.bytes, trust.databases, signatures_);
-    steps_.Line(L"    固件判定：" + VerdictText(file.verdict));
+    steps.Line(L"  " + path + L" 的签名：" + (signers ? SignersText(*signers) : L"无法读取"));
+    file.verdict = JudgeImage(file.bytes, trust.databases, signatures);
+    steps.Line(L"    固件判定：" + VerdictText(file.verdict));
     return file;
 }
 
 std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
     const std::vector<DriveFinding>& findings, const FirmwareTrust& trust) {
-    steps_.Line(L"正在检查启动管理器的签名...");
+    steps.Line(L"正在检查启动管理器的签名...");
     bool present2023 = false;
     for (const auto& path : {std::wstring(kManager), std::wstring(kFallbacks[0])}) {
         if (const auto file = NoteEfiFile(bootDrive_ + path, trust)) {
-            present2023 = present2023 || SignedUnderCa2023(file->bytes, signatures_);
+            present2023 = present2023 || SignedUnderCa2023(file->bytes, signatures);
         }
     }
     if (trust.secureBoot != SecureBoot::On) {
-        steps_.Line(std::wstring(L"  安全启动") +
+        steps.Line(std::wstring(L"  安全启动") +
                     (trust.secureBoot == SecureBoot::Off ? L"未开启" : L"状态无法读取") +
                     L"，按 ESP 上现有的启动管理器选择：" +
                     (present2023 ? L"它由 Windows UEFI CA 2023 签名，不换回旧的启动管理器。"
@@ -154,33 +157,33 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
         }
         switch (ChooseBootManager(input)) {
             case BootManagerChoice::Plain:
-                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI 中的启动管理器。");
+                steps.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI 中的启动管理器。");
                 sources.push_back(BootManagerSource::Default);
                 break;
             case BootManagerChoice::BootEx:
-                steps_.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
+                steps.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
                 sources.push_back(BootManagerSource::Updated);
                 break;
             case BootManagerChoice::KeepPresent:
-                steps_.Fail(L"  失败：" + finding.entry.Text() +
+                steps.Fail(L"  失败：" + finding.entry.Text() +
                             L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，"
                             L"换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
                 refused = true;
                 break;
             case BootManagerChoice::Neither:
-                steps_.Fail(L"  失败：" + finding.entry.Text() +
+                steps.Fail(L"  失败：" + finding.entry.Text() +
                             L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
                 refused = true;
                 break;
             case BootManagerChoice::Undetermined:
-                steps_.Fail(L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
+                steps.Fail(L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
                             L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
                 refused = true;
                 break;
         }
     }
     if (refused) {
-        steps_.Line(L"  未写入任何内容。");
+        steps.Line(L"  未写入任何内容。");
         return std::nullopt;
     }
     return sources;
@@ -193,24 +196,24 @@ void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource s
         return;
     }
     const auto recoveryBefore = [&]() -> std::optional<std::wstring> {
-        const auto listing = steps_.ReadTool(UefiDefaultLoaderListCommand(bootDrive_));
+        const auto listing = steps.ReadTool(UefiDefaultLoaderListCommand(bootDrive_));
         return listing ? RecoverySequenceIn(*listing) : std::nullopt;
     };
-    const auto before = IsPresent(files_, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD") ? recoveryBefore() : std::nullopt;
-    const int failures = steps_.Failures();
+    const auto before = IsPresent(files, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD") ? recoveryBefore() : std::nullopt;
+    const int failures = steps.Failures();
     RunBootFilesTool(install);
-    if (!before || steps_.Failures() != failures || recoveryBefore()) {
+    if (!before || steps.Failures() != failures || recoveryBefore()) {
         return;
     }
-    steps_.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
+    steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
     RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
 }
 
 void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
-    if (trust.secureBoot != SecureBoot::On || steps_.Stopping()) {
+    if (trust.secureBoot != SecureBoot::On || steps.Stopping()) {
         return;
     }
-    steps_.Line(L"正在按固件的 db/dbx 检查写入的启动管理器...");
+    steps.Line(L"正在按固件的 db/dbx 检查写入的启动管理器...");
     std::vector<std::wstring> written{kManager};
     written.insert(written.end(), std::begin(kFallbacks), std::end(kFallbacks));
     for (const auto& path : written) {
@@ -220,25 +223,16 @@ void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
         }
         switch (file->verdict.verdict) {
             case Verdict::Allowed:
-                steps_.Line(L"    通过");
+                steps.Line(L"    通过");
                 break;
             case Verdict::Refused:
-                steps_.Fail(L"    失败：本机固件会拒绝 " + bootDrive_ + path + L"（" +
+                steps.Fail(L"    失败：本机固件会拒绝 " + bootDrive_ + path + L"（" +
                             VerdictReasonText(file->verdict) + L"）");
                 break;
             case Verdict::Unknown:
-                steps_.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + bootDrive_ + path + L"（" +
+                steps.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + bootDrive_ + path + L"（" +
                             VerdictReasonText(file->verdict) + L"）");
                 break;
-        }
-    }
-}
-
-void UefiPlan::SkipNt5(const std::vector<DriveFinding>& findings) {
-    steps_.Line(L"正在扫描分区中的5.x系统...");
-    for (const auto& finding : findings) {
-        if (finding.generation == WindowsGeneration::Nt5) {
-            steps_.Line(FoundLine(finding, L"5.x", L"，5.x系统不能以UEFI方式启动，已跳过。"));
         }
     }
 }

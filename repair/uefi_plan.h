@@ -24,8 +24,6 @@ public:
 
 private:
     FileResult SaveBootFiles() override;
-    // XP/2003 cannot start through UEFI: each one found is named and left alone.
-    void SkipNt5(const std::vector<DriveFinding>& findings);
     // The firmware's Secure Boot trust, a line each.
     FirmwareTrust NoteTrust();
     struct EfiFile {
