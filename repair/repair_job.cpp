@@ -11,10 +11,8 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
     const auto& request = *request_;
     const auto bootDrive = request.target.drive.Text();
     steps_.Begin(progress);
-    log_.Open(RunFolderDrives());
     const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
-    log_.Write(L"开始修复 " + bootDrive + (sectorOnly ? L"（只修复引导）" : L"") + L"，记录目录：" +
-               (log_.Folder().empty() ? L"无" : log_.Folder()));
+    steps_.OpenLog(RunFolderDrives(), L"开始修复 " + bootDrive + (sectorOnly ? L"（只修复引导）" : L""));
     std::wstring drives;
     for (const auto& entry : request.drives) {
         drives += (drives.empty() ? L"" : L"、") + entry.Text();
@@ -28,13 +26,8 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
     } else {
         plan = std::make_unique<BiosPlan>(context);
     }
-    auto outcome = sectorOnly ? plan->BootSector() : plan->BootMenu();
-    if (steps_.Stopping() && outcome != RepairOutcome::Cancelled) {
-        log_.Write(L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
-        outcome = RepairOutcome::Interrupted;
-    }
-    steps_.End();
-    return outcome;
+    return steps_.End(sectorOnly ? plan->BootSector() : plan->BootMenu(),
+                      L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
 }
 
 std::vector<std::wstring> RepairJob::RunFolderDrives() const {

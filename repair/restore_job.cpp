@@ -153,9 +153,8 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
     if (items) {
         moved = Locate(*items);
     }
-    log_.Open(RunFolderDrives(items));
-    log_.Write(L"开始撤销修复，来源：" + (request.folder.empty() ? L"无" : request.folder) +
-               L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
+    steps_.OpenLog(RunFolderDrives(items),
+                   L"开始撤销修复，来源：" + (request.folder.empty() ? L"无" : request.folder));
     steps_.Line(L"正在撤销修复" + (request.folder.empty() ? L"" : L"，按 " + request.folder) + L" ...");
     for (const auto& line : moved) {
         steps_.Line(line);
@@ -474,7 +473,6 @@ FileResult RestoreJob::ImportStore(const std::wstring& copy) {
 }
 
 RepairOutcome RestoreJob::Complete() {
-    const bool stopped = steps_.Stopping();
     steps_.Line(L"");
     RepairOutcome outcome = RepairOutcome::Succeeded;
     if (restored_ == 0) {
@@ -487,12 +485,7 @@ RepairOutcome RestoreJob::Complete() {
     } else {
         steps_.Line(L"撤销完成！已恢复 " + DecimalText(restored_) + L" 项。请关闭。");
     }
-    if (stopped) {
-        log_.Write(L"撤销被中止：窗口在撤销进行中关闭，当前项写完后未再恢复其他项");
-        outcome = RepairOutcome::Interrupted;
-    }
-    steps_.End();
-    return outcome;
+    return steps_.End(outcome, L"撤销被中止：窗口在撤销进行中关闭，当前项写完后未再恢复其他项");
 }
 
 }  // namespace kestrix

@@ -56,9 +56,19 @@ void Steps::Begin(RepairProgress& progress) {
     backups_.emplace(files_, volumes_, log_, runner_);
 }
 
-void Steps::End() {
+void Steps::OpenLog(const std::vector<std::wstring>& runFolderDrives, const std::wstring& what) {
+    log_.Open(runFolderDrives);
+    log_.Write(what + L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
+}
+
+RepairOutcome Steps::End(RepairOutcome outcome, const std::wstring& stopped) {
+    if (Stopping() && outcome != RepairOutcome::Cancelled) {
+        log_.Write(stopped);
+        outcome = RepairOutcome::Interrupted;
+    }
     backups_->Finish();
     log_.Flush();
+    return outcome;
 }
 
 void Steps::Line(const std::wstring& line) {

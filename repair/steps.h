@@ -62,8 +62,12 @@ public:
 
     // A new run: no step failed yet, and its own backups.
     void Begin(RepairProgress& progress);
-    // The end of the run: what it created is entered, the log reaches the disk.
-    void End();
+    // The run's log, opened on the first of the drives that holds the run folder; its first line
+    // says what the run does ("what") and names that folder.
+    void OpenLog(const std::vector<std::wstring>& runFolderDrives, const std::wstring& what);
+    // The end of the run: one stopped between two steps (and not cancelled) is Interrupted, the
+    // log saying so ("stopped"); what it created is entered, the log reaches the disk.
+    RepairOutcome End(RepairOutcome outcome, const std::wstring& stopped);
     Backups& Saved() { return *backups_; }
 
     void Line(const std::wstring& line);
