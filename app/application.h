@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/process.h"
@@ -23,7 +24,7 @@ namespace kestrix {
 struct Application {
     Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
                 ThisProcess& process, Files& files, Volumes& volumes,
-                const FirmwareReader& firmware, const Signatures& signatures,
+                const FirmwareReader& firmware, const Signatures& signatures, const KeyTree& heldStore,
                 ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
@@ -31,7 +32,7 @@ struct Application {
           letters(files, volumes, runner, log),
           job(files, volumes, firmware, signatures, runner, log, letters),
           restore(files, volumes, runner, log, letters),
-          diagnosis(files, volumes, firmware, signatures, runner, clock),
+          diagnosis(files, volumes, firmware, signatures, heldStore, runner, clock),
           scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
                   diagnosis, log) {

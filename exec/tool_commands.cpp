@@ -79,10 +79,6 @@ std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstrin
            std::wstring(guid);
 }
 
-std::wstring StoreEntriesCommand(std::wstring_view path) {
-    return StoreCommand(path, L" /enum all /v");
-}
-
 std::wstring DiskpartCommand(std::wstring_view scriptPath) {
     return L"diskpart.exe /s \"" + std::wstring(scriptPath) + L"\"";
 }

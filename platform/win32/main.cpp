@@ -7,6 +7,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_firmware.h"
+#include "platform/win32/win32_held_store.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_session.h"
 #include "platform/win32/win32_signatures.h"
@@ -37,10 +38,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Volumes volumes;
     Win32Firmware firmware;
     Win32Signatures signatures;
+    Win32HeldStore heldStore;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
     kestrix::Application app(startWindow, repairWindow, session, process, files, volumes, firmware,
-                             signatures, launcher, clock);
+                             signatures, heldStore, launcher, clock);
     auto& program = app.program;
 
     frameEvents.onCloseRequest = [&] { program.OnCloseRequest(); };

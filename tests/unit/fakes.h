@@ -15,12 +15,14 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/signatures.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/windows.h"
+#include "store/hive.h"
 
 namespace kestrix::testing {
 
@@ -184,9 +186,20 @@ class FakeFileSystem final : public Files,
                              public Volumes,
                              public FirmwareReader,
                              public Signatures,
-                             public ThisProcess {
+                             public ThisProcess,
+                             public KeyTree {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
+    // The store that the running Windows holds, read from the hive a test gave: none without.
+    std::optional<std::vector<std::wstring>> Subkeys(const KeyPath& path) const override {
+        const auto hive = DecodeHive(heldHive);
+        return hive ? HiveTree(*hive).Subkeys(path) : std::nullopt;
+    }
+    std::optional<KeyValue> Value(const KeyPath& path, const std::wstring& name) const override {
+        const auto hive = DecodeHive(heldHive);
+        return hive ? HiveTree(*hive).Value(path, name) : std::nullopt;
+    }
+    std::string heldHive;
     std::wstring OwnFolder() const override { return ownFolder; }
     std::wstring SystemFolder() const override { return systemFolder; }
     std::wstring CommandLineArguments() const override { return arguments; }

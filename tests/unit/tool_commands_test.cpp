@@ -13,8 +13,6 @@ TEST(ToolCommands, ExactLines) {
     EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt6, L"d:"), L"bootsect.exe /nt60 d:");
     EXPECT_EQ(BootFilesCommand(L"e:", L"d:").line, L"bcdboot.exe e:\\windows /l zh-cn /s d:");
     EXPECT_EQ(StoreTimeoutCommand(L"d:"), L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
-    EXPECT_EQ(StoreEntriesCommand(L"s:\\EFI\\Microsoft\\Boot\\BCD"),
-              L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum all /v");
 }
 
 TEST(ToolCommands, StoreCommandsInMenuOrder) {
