@@ -1,5 +1,7 @@
 #include "diagnosis/diagnosis_job.h"
 
+#include <algorithm>
+
 #include "diagnosis/boot_code.h"
 #include "diagnosis/hibernation.h"
 #include "diagnosis/planning.h"
@@ -372,9 +374,12 @@ void DiagnosisJob::StoreObjects(const BcdStore& store, bool dirty, DriveLetter d
             Line(std::wstring(L"      ") + (deviceType == kBcdDevice ? L"device" : L"osdevice") +
                  L"：" + DeviceTarget(*element->device, Text(object, pathType), drive, missing));
             for (const auto& finding : missing) {
-                findings.push_back(ObjectName(object.id) +
-                                   (description.empty() ? L"" : L"（" + description + L"）") +
-                                   finding);
+                // device and osdevice usually name the same partition: one finding for both.
+                auto line = ObjectName(object.id) +
+                            (description.empty() ? L"" : L"（" + description + L"）") + finding;
+                if (std::find(findings.begin(), findings.end(), line) == findings.end()) {
+                    findings.push_back(std::move(line));
+                }
             }
         }
     }
