@@ -30,7 +30,7 @@ struct Application {
           session(platformSession, log),
           runner(launcher, files, log, clock),
           letters(files, volumes, runner, log),
-          job(files, volumes, firmware, signatures, runner, log, letters),
+          job(files, volumes, firmware, signatures, heldStore, runner, log, letters),
           restore(files, volumes, runner, log, letters),
           diagnosis(files, volumes, firmware, signatures, heldStore, runner, clock),
           scan(volumes, runner, log, letters),

@@ -17,7 +17,7 @@
 #include "repair/installations.h"
 #include "repair/repair_job.h"
 #include "secureboot/boot_manager_signers.h"
-#include "store/hive.h"
+#include "store/store_file.h"
 
 namespace kestrix {
 
@@ -259,30 +259,18 @@ void DiagnosisJob::Quote(std::wstring_view text) {
 }
 
 void DiagnosisJob::StoreEntries(const std::wstring& path, DriveLetter drive) {
-    // The running Windows holds its store open: the copy it has loaded is read instead.
-    const auto held = volumes_.SystemStorePath();
-    if (held && ToLower(*held) == ToLower(path)) {
+    const auto read = ReadStoreAt(files_, volumes_, heldStore_, path);
+    if (read.held) {
         Line(L"    （正在运行的 Windows 加载的存储，从注册表 HKLM\\BCD00000000 读取）");
-        if (const auto store = ReadBcd(heldStore_)) {
-            StoreObjects(*store, false, drive);
-            return;
-        }
     }
-    std::string bytes;
-    const auto read = files_.ReadWholeFile(path, bytes);
-    if (!read) {
-        Line(L"    无法读取" + Reason(read));
-        return;
+    if (!read.read) {
+        Line(L"    无法读取" + Reason(read.read));
+    } else if (!read.store) {
+        Line(read.hive ? L"    无法解读：是注册表文件，但没有启动配置（Objects）"
+                       : L"    无法解读：不是注册表文件，或已损坏");
+    } else {
+        StoreObjects(*read.store, read.dirty, drive);
     }
-    auto hive = DecodeHive(bytes);
-    const bool dirty = hive && hive->dirty;
-    const auto store = hive ? ReadBcd(HiveTree(std::move(*hive))) : std::nullopt;
-    if (!store) {
-        Line(hive ? L"    无法解读：是注册表文件，但没有启动配置（Objects）"
-                  : L"    无法解读：不是注册表文件，或已损坏");
-        return;
-    }
-    StoreObjects(*store, dirty, drive);
 }
 
 namespace {
@@ -577,7 +565,7 @@ void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEn
     RunLog log(files, clock_);
     ToolRunner runner(launcher, files, log, clock_);
     TemporaryLetters letters(files, volumes, runner, log);
-    RepairJob job(files, volumes, firmware_, signatures_, runner, log, letters);
+    RepairJob job(files, volumes, firmware_, signatures_, heldStore_, runner, log, letters);
     job.Prepare({candidate, request_.kind, drives});
     PlanProgress progress(*this);
     switch (job.Run(progress)) {

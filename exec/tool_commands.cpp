@@ -70,10 +70,6 @@ std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
 }
 
-std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
-    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
-}
-
 std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
            std::wstring(guid);

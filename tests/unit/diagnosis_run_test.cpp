@@ -13,6 +13,7 @@
 #include "load_options.h"
 #include "pe_image.h"
 #include "platform/text.h"
+#include "stores.h"
 
 namespace kestrix {
 namespace {
@@ -189,8 +190,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         BootPath path;
         Lines holds;
     };
-    std::ifstream held(std::string(KESTRIX_BCD_STORES) + "/winpe-mbr-boot.bcd", std::ios::binary);
-    const std::string heldHive{std::istreambuf_iterator<char>(held), {}};
+    const auto heldHive = testing::StoreBytes("winpe-mbr-boot.bcd");
     const Case cases[] = {
         {"vista-or-later and xp",
          [&](DiagnosisMachine& m) {
@@ -452,23 +452,19 @@ TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
     EXPECT_TRUE(closed.app.diagnosis.ReportPath().empty());
 }
 
-std::string StoreFile(const std::string& name) {
-    std::ifstream in(std::string(KESTRIX_BCD_STORES) + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Each entry of a store read by the program itself, named where it points on this PC: a real
 // Windows 10 store on an ESP whose Windows partition is gone (the disk was replaced), and a
 // damaged one.
 TEST(DiagnosisJobAlone, StoreEntriesAreNamedOnThisPc) {
     DiagnosisMachine m;
-    m.files.files[L"s:\\efi\\microsoft\\boot\\bcd"] = StoreFile("windows10-uefi-gpt.bcd");
+    m.files.files[L"s:\\efi\\microsoft\\boot\\bcd"] = testing::StoreBytes("windows10-uefi-gpt.bcd");
     m.files.drives.push_back(L"s:");
     // The store's ESP is here; its Windows partition and the recovery partition are not.
     const std::string esp("\x9c\xb8\x6a\x1c\xbf\xbc\xbe\x4a\x85\x93\x61\x8e\x4d\x2f\x58\x11", 16);
     m.files.partitionIds[esp] = {{0, 1}, DriveLetter::Parse(L"s:")};
     m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
-    m.files.files[L"d:\\boot\\bcd"] = StoreFile("winpe-mbr-boot.bcd").substr(0, 5000);
+    m.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("winpe-mbr-boot.bcd").substr(0, 5000);
     testing::RecordingProgress progress;
     EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
     const Lines expected[] = {

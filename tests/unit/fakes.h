@@ -597,6 +597,7 @@ public:
     void Put(const std::wstring& path, std::size_t length) {
         Store(path, std::string(length, 'x'));
     }
+    void Put(const std::wstring& path, const std::string& bytes) { Store(path, bytes); }
     // Read-only, hidden and system, as Windows keeps its boot files.
     void Protect(const std::wstring& path) {
         attributes[Key(path)] = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;

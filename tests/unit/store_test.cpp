@@ -12,46 +12,15 @@
 #include "platform/text.h"
 #include "store/bcd.h"
 #include "store/hive.h"
+#include "store/store_file.h"
+#include "stores.h"
 
 namespace kestrix {
 namespace {
 
-const std::string kShared = KESTRIX_BCD_STORES;
-const std::string kScripts = KESTRIX_STORE_SCRIPTS;
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
-            out.append(buffer, n);
-        }
-        pclose(pipe);
-    }
-    return out;
-}
-
-// The stores make_stores.py writes with hivex, made once for the whole run.
-const std::string& MadeStores() {
-    static const std::string folder = [] {
-        const auto path =
-            std::filesystem::temp_directory_path() / ("kestrix-stores-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        Output("/usr/bin/python3 " + kScripts + "/make_stores.py " + kShared +
-               "/winpe-mbr-boot.bcd " + path.string());
-        return path.string();
-    }();
-    return folder;
-}
-
-std::string Path(const std::string& name) {
-    return name.find('/') == std::string::npos ? MadeStores() + "/" + name : name;
-}
+using testing::CommandOutput;
+using testing::StoreBytes;
+using testing::StorePath;
 
 std::string Hex(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -106,7 +75,7 @@ void List(const Hive& hive, std::size_t index, const std::string& path, std::str
 }
 
 std::optional<Hive> Decode(const std::string& name) {
-    return DecodeHive(FileBytes(Path(name)));
+    return DecodeHive(StoreBytes(name));
 }
 
 std::optional<BcdStore> Store(const std::string& name) {
@@ -114,27 +83,27 @@ std::optional<BcdStore> Store(const std::string& name) {
     return hive ? ReadBcd(HiveTree(std::move(*hive))) : std::nullopt;
 }
 
-const std::string kReal[] = {kShared + "/windows10-uefi-gpt.bcd", kShared + "/winpe-mbr-boot.bcd",
-                             kShared + "/winpe-efi-x64.bcd"};
+const std::string kReal[] = {"windows10-uefi-gpt.bcd", "winpe-mbr-boot.bcd", "winpe-efi-x64.bcd"};
 
 TEST(HiveDecoder, SeesWhatHivexmlSees) {
     std::vector<std::string> stores(std::begin(kReal), std::end(kReal));
-    stores.insert(stores.end(), {"mbr.bcd", "missing.bcd", "dirty.bcd", "indexes.bcd"});
+    stores.insert(stores.end(),
+                  {"mbr.bcd", "missing.bcd", "dirty.bcd", "indexes.bcd", "without-recovery.bcd"});
     for (const auto& store : stores) {
         SCOPED_TRACE(store);
         const auto hive = Decode(store);
         ASSERT_TRUE(hive);
         std::string listed;
         List(*hive, 0, ToUtf8(hive->keys[0].name), listed);
-        EXPECT_EQ(listed,
-                  Output("/usr/bin/python3 " + kScripts + "/hive_listing.py " + Path(store)));
+        EXPECT_EQ(listed, CommandOutput("/usr/bin/python3 " + testing::kStoreScripts +
+                                        "/hive_listing.py " + StorePath(store)));
     }
 }
 
 TEST(HiveDecoder, EveryIndexKindAndBigValue) {
     // hivex writes "lh" indexes; the real stores hold "lf"; indexes.bcd "ri" over "li" and "lf",
     // and its big values as "db" segments and as one cell.
-    const auto bytes = FileBytes(Path("indexes.bcd"));
+    const auto bytes = StoreBytes("indexes.bcd");
     for (const char* signature : {"lf", "lh", "li", "ri", "db"}) {
         EXPECT_NE(bytes.find(signature), std::string::npos) << signature;
     }
@@ -166,7 +135,7 @@ void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
 }
 
 TEST(HiveDecoder, RefusesDamagedHives) {
-    const auto real = FileBytes(kReal[1]);
+    const auto real = StoreBytes(kReal[1]);
     const std::uint32_t root = Le32(real, 36);
     const std::size_t rootCell = 4096 + root;
     const struct {
@@ -305,6 +274,29 @@ TEST(BcdStore, ElementsAndDevices) {
     const auto* empty = missing->Find(L"{9dea862c-5cdd-4e70-acc1-f32b344d4795}");
     EXPECT_TRUE(empty->Find(kBcdDisplayOrder)->objects.empty());
     EXPECT_FALSE(missing->Find(empty->Find(kBcdDefault)->text));
+}
+
+// The Windows RE entry that the repair keeps across bcdboot /bootex goes back into a command
+// line: only a whole GUID is taken.
+TEST(StoreFile, DefaultRecoverySequence) {
+    EXPECT_EQ(DefaultRecoverySequence(*Store("windows10-uefi-gpt.bcd")),
+              L"{e018a2d1-b134-11ea-95b2-81f0ac71b75b}");
+    EXPECT_FALSE(DefaultRecoverySequence(*Store("without-recovery.bcd")));
+    EXPECT_FALSE(DefaultRecoverySequence(*Store("winpe-efi-x64.bcd")));
+    EXPECT_FALSE(DefaultRecoverySequence(*Store("missing.bcd")));
+    const std::wstring guid = L"{4c5b2c5e-0b6a-11ef-9a1b-b8aeed7f3a21}";
+    for (const auto& [value, taken] : std::vector<std::pair<std::wstring, bool>>{
+             {guid, true}, {guid + L" & calc", false}, {L"{default}", false}, {L"", false}}) {
+        auto store = *Store("windows10-uefi-gpt.bcd");
+        for (auto& object : store.objects) {
+            for (auto& element : object.elements) {
+                if (element.type == kBcdRecoverySequence) {
+                    element.objects = {value};
+                }
+            }
+        }
+        EXPECT_EQ(DefaultRecoverySequence(store).has_value(), taken) << ToUtf8(value);
+    }
 }
 
 }  // namespace

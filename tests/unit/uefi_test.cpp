@@ -127,7 +127,9 @@ TEST(UefiPlanAlone, BootMenu) {
         {"Windows 10 beside XP", true, true,
          Joined(TrustOffAndTheFallbackLoader(),
                 {L"  安全启动未开启或无法读取，f: 的启动管理器按原方式安装。", kScan6,
-                 L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone}),
+                 L"  在 f: 发现6.x系统，修复中...",
+                 L"    s:\\EFI\\Microsoft\\Boot\\BCD 的默认启动项指向 f:\\Windows", kScan5,
+                 xpSkipped, L"", kMenuDone}),
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
          RepairOutcome::Succeeded},
@@ -185,8 +187,8 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
                      << KESTRIX_SECURE_BOOT_OBJECTS;
     }
     const std::wstring security = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
-    const std::wstring listing = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
-    const std::wstring recovery = L"{7619dcc9-fafe-11d9-b411-000476eba25f}";
+    // The real Windows 10 store's Windows RE entry.
+    const std::wstring recovery = L"{e018a2d1-b134-11ea-95b2-81f0ac71b75b}";
     const std::wstring bootEx = L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI /bootex";
     const std::wstring timeout = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
     enum class Kind { BootMenu, FallbackLoader };
@@ -204,7 +206,7 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
          {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器（PCA 2011 签名）。"}},
         {"PCA 2011 revoked, Windows updated", *db + dbUpdate, *dbx + dbxUpdate, true, Kind::BootMenu,
          RepairOutcome::Succeeded,
-         {listing, bootEx, listing,
+         {bootEx,
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " + recovery,
           timeout},
          {L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + recovery + L"...",
@@ -237,13 +239,16 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
                              testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, pcaSigned), 16, 0x8664));
         m.files.signers[pcaSigned] = {{L"Microsoft Windows", L"Microsoft Windows Production PCA 2011",
                                        *m.files.Sha1(pca2011)}};
-        m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", 100);
-        m.launcher.outputs[listing] = L"recoverysequence        " + recovery + L"\r\n";
+        m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", testing::StoreBytes("windows10-uefi-gpt.bcd"));
+        m.files.partitionIds[testing::kWindows10Partition] = {{0, 3}, DriveLetter::Parse(L"f:")};
+        m.files.identities[L"f:"] =
+            VolumeIdentity{L"GPT {5541E87D-91A5-4F2B-AD43-A0345C199E9B}", 1048576, 1u << 30, 1};
         // bcdboot /bootex installs the 2023-signed boot manager, also as the fallback loader.
         m.files.signers[ca2023Signed] = {{L"Microsoft Windows", L"Windows UEFI CA 2023", *m.files.Sha1(ca2023)}};
         m.launcher.onSuccess = [&](const LaunchRequest& request) {
             if (request.parameters.ends_with(L"/bootex")) {
-                m.launcher.outputs[listing] = L"recoveryenabled         Yes\r\n";
+                m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD",
+                            testing::StoreBytes("without-recovery.bcd"));
                 for (const wchar_t* path : {L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"s:\\EFI\\Boot\\bootx64.efi"}) {
                     m.files.WriteNewFile(path, testing::Pe(testing::kPe32Plus, testing::Entry(testing::kSignedData, ca2023Signed), 16, 0x8664));
                 }

@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Writes boot stores that no real store shows, with hivex (an independent writer of hive files),
-into a folder: make_stores.py TEMPLATE FOLDER. TEMPLATE is a real store whose objects are
+into a folder: make_stores.py TEMPLATE FOLDER [WINDOWS10]. TEMPLATE is a real store whose objects are
 replaced (hivex edits hives, it does not make them).
 
 - mbr.bcd: a BIOS store whose boot manager and Windows 7 loader name MBR partitions;
 - missing.bcd: a UEFI store whose loader names a GPT partition no disk has, whose default names
   no object and whose display order is empty;
 - dirty.bcd: mbr.bcd with its base block's sequence numbers apart (not cleanly written);
+- without-recovery.bcd: the real Windows 10 store (the template named by its third argument)
+  with its Windows loader's Windows RE entry (recoverysequence) deleted, as bcdboot /bootex
+  leaves it;
 - indexes.bcd: mbr.bcd with subkey indexes of the kinds hivex does not write ("ri" over "li"
   and "lf") and a big value split into "db" segments (hive version 1.5), and a big value in one
   cell. These are laid out in a hive bin added at the end, as Windows adds bins; hivexml reads
@@ -157,7 +160,18 @@ def restructure(path):
     open(path, "wb").write(hive)
 
 
-def main(template, folder):
+def without_recovery(store, path):
+    shutil.copyfile(store, path)
+    os.chmod(path, 0o644)
+    h = hivex.Hivex(path, write=True)
+    loader = h.node_get_child(h.node_get_child(h.root(), "Objects"),
+                              "{e018a2d0-b134-11ea-95b2-81f0ac71b75b}")
+    elements = h.node_get_child(loader, "Elements")
+    h.node_delete_child(h.node_get_child(elements, "14000008"))
+    h.commit(None)
+
+
+def main(template, folder, windows10=None):
     bios = [
         (BOOTMGR, 0x10100002, [(0x11000001, mbr_partition(1048576)),
                                (0x12000004, text("Windows Boot Manager")),
@@ -194,7 +208,9 @@ def main(template, folder):
     h.node_set_value(description, {"key": "Large", "t": 3, "value": bytes(range(7, 256)) * 80})
     h.commit(None)
     restructure(indexes)
+    if windows10:
+        without_recovery(windows10, os.path.join(folder, "without-recovery.bcd"))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(*sys.argv[1:4])
