@@ -4,7 +4,7 @@ repaired with UEFI boot files, and its fallback loader put in place."""
 import struct
 
 from cases import (
-    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
+    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, unchecked, LISTING_RUN,
     listings, on, press, wait_exit, wait_state)
 from fault_cases import held_case
 from signer_cases import SHIM, installed
@@ -66,7 +66,8 @@ UEFI_CASES = [
                wait_exit()),
         log=[STARTS_BIOS, *TRUST_UNKNOWN, "  s:\\EFI\\Boot\\bootx64.efi 的签名：" + SHIM_SIGNERS,
              "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS,
-             "  安全启动未开启或无法读取，e: 的启动管理器按原方式安装。", SCAN6, found6("e:"), SCAN5,
+             "  安全启动未开启或无法读取，e: 的启动管理器按原方式安装。", SCAN6, found6("e:"),
+             unchecked("e:", "s:\\EFI\\Microsoft\\Boot\\BCD"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
         journal=[LISTING_RUN, "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
                  "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],
