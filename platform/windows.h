@@ -2,6 +2,7 @@
 // What the logic needs of the two windows and of the desktop session. The Win32 layer implements
 // these with real windows; the tests with recording doubles. Windows are touched on the window
 // thread only.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -70,6 +71,9 @@ public:
     // to whoever asked for it, until AllowSessionEnd.
     virtual void BlockSessionEnd(const std::wstring& reason) = 0;
     virtual void AllowSessionEnd() = 0;
+    // Shows a file to the user in a program of the system (its full path), shown and not waited
+    // for; the error code when it could not be started, 0 when it was.
+    virtual std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) = 0;
 };
 
 }  // namespace kestrix

@@ -427,15 +427,34 @@ TEST(DiagnosisProgram, UnattendedEndsWithItsCodeAndWritesOnlyTheReport) {
     EXPECT_EQ(wrong.exitCode, 2);
 }
 
-// In the window: no end of the session is held, the confirm button closes the finished run, and a
-// close stops it at once without the repair's question, saving no report.
+// In the window: no end of the session is held, the saved report is shown whole in the system's
+// Notepad (the window cuts long lines) and the log says where it is either way, the confirm button
+// closes the finished run, and a close stops it at once without the repair's question, saving no
+// report.
 TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
+    const std::wstring report = L"C:\\kestrix\\kestrix-report-20261207-103026.txt";
+    const std::wstring notepad = L"C:\\Windows\\System32\\notepad.exe";
     DiagnosisMachine done;
     EXPECT_FALSE(done.Start(L"-i"));
     EXPECT_FALSE(done.session.sessionEndBlock);
     EXPECT_TRUE(done.repairWindow.confirmEnabled);
+    EXPECT_EQ(done.repairWindow.log.back(), L"已在记事本中打开报告：" + report);
+    EXPECT_TRUE(Holds(done.events, L"show:" + notepad + L"|" + report));
     EXPECT_TRUE(done.Ends([&] { done.app.program.OnConfirm(); }));
     EXPECT_EQ(done.exitCode, 0);
+
+    DiagnosisMachine noNotepad;
+    noNotepad.session.showFailure = 2;
+    EXPECT_FALSE(noNotepad.Start(L"-i"));
+    EXPECT_EQ(noNotepad.repairWindow.log.back(),
+              L"无法启动记事本 " + notepad + L"（错误 2），报告在：" + report);
+
+    // Unattended, nothing is shown.
+    DiagnosisMachine unattended;
+    EXPECT_TRUE(unattended.Start(L"-u -i"));
+    for (const auto& event : unattended.events) {
+        EXPECT_FALSE(event.starts_with(L"show:"));
+    }
 
     DiagnosisMachine closed;
     bool asked = false;

@@ -158,6 +158,12 @@ public:
         sessionEndBlock.reset();
         events_.push_back(L"session-end.allow");
     }
+    std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) override {
+        events_.push_back(L"show:" + program + L"|" + file);
+        return showFailure;
+    }
+    // What starting the program that shows a file answers.
+    std::uint32_t showFailure = 0;
 
     struct Message {
         std::wstring text;
