@@ -248,6 +248,16 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
             Line(L"  没有引导文件");
         }
     }
+    // The running Windows' store on a partition without a letter (an ESP, usually): only the
+    // copy Windows has loaded can be read.
+    if (!request_.only && !volumes_.SystemStorePath()) {
+        if (const auto store = ReadBcd(heldStore_)) {
+            Line(
+                L"正在运行的 Windows 加载的存储（所在分区没有盘符，从注册表 HKLM\\BCD00000000 "
+                L"读取）：");
+            StoreObjects(*store, false, std::nullopt);
+        }
+    }
 }
 
 void DiagnosisJob::Quote(std::wstring_view text) {
@@ -311,7 +321,8 @@ std::wstring Text(const BcdObject& object, std::uint32_t type) {
 
 }  // namespace
 
-void DiagnosisJob::StoreObjects(const BcdStore& store, bool dirty, DriveLetter drive) {
+void DiagnosisJob::StoreObjects(const BcdStore& store, bool dirty,
+                                std::optional<DriveLetter> drive) {
     std::vector<std::wstring> findings;
     if (dirty) {
         findings.push_back(
@@ -377,7 +388,7 @@ void DiagnosisJob::StoreObjects(const BcdStore& store, bool dirty, DriveLetter d
 }
 
 std::wstring DiagnosisJob::DeviceTarget(const BcdDevice& device, const std::wstring& path,
-                                        DriveLetter storeDrive,
+                                        std::optional<DriveLetter> storeDrive,
                                         std::vector<std::wstring>& findings) {
     std::optional<DriveLetter> drive;
     std::wstring place;
@@ -387,7 +398,8 @@ std::wstring DiagnosisJob::DeviceTarget(const BcdDevice& device, const std::wstr
     }
     if (device.kind == DeviceKind::Boot) {
         drive = storeDrive;
-        place = L"启动设备（存储所在的 " + storeDrive.Text() + L"）";
+        place =
+            L"启动设备（存储所在的" + (storeDrive ? L" " + storeDrive->Text() : L"分区") + L"）";
     } else if (device.gpt) {
         const auto found = volumes_.FindPartitionById(device.partition);
         if (!found) {
@@ -431,7 +443,9 @@ std::wstring DiagnosisJob::DeviceTarget(const BcdDevice& device, const std::wstr
     if (!drive) {
         return prefix + place + L"，" + file + L" 未核对";
     }
-    if (!files_.Attributes(drive->Path(file))) {
+    // A loader's path names a file, a system root a folder.
+    std::vector<FolderEntry> entries;
+    if (!files_.FileLength(drive->Path(file)) && !files_.ListFolder(drive->Path(file), entries)) {
         findings.push_back(L"的 " + file + L" 在 " + drive->Text() + L" 上不存在");
         return prefix + place + L"，" + file + L" 不存在";
     }

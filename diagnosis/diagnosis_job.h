@@ -95,11 +95,13 @@ class DiagnosisJob final : public Job {
     // Every entry of the store at path on drive, each named where it points on this PC, and
     // what is wrong with them; or why the store could not be read.
     void StoreEntries(const std::wstring& path, DriveLetter drive);
-    void StoreObjects(const BcdStore& store, bool dirty, DriveLetter drive);
+    // The store on drive; without one, the running Windows' store on a partition without a letter.
+    void StoreObjects(const BcdStore& store, bool dirty, std::optional<DriveLetter> drive);
     // Where a device element points on this PC, and whether path is there; a finding when the
     // partition is missing or the file is not on it.
     std::wstring DeviceTarget(const BcdDevice& device, const std::wstring& path,
-                              DriveLetter storeDrive, std::vector<std::wstring>& findings);
+                              std::optional<DriveLetter> storeDrive,
+                              std::vector<std::wstring>& findings);
     void Installations(const std::vector<DriveEntry>& drives);
     // The firmware's boot entries in the order it tries them, when it started through UEFI.
     void FirmwareEntries();

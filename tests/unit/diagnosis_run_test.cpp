@@ -511,6 +511,41 @@ TEST(DiagnosisJobAlone, StoreEntriesAreNamedOnThisPc) {
             std::search(progress.lines.begin(), progress.lines.end(), run.begin(), run.end());
         EXPECT_NE(at, progress.lines.end()) << ToUtf8(run.front());
     }
+
+    // A store naming MBR partitions by disk signature and offset: the boot manager's is not
+    // among the lettered partitions, the Windows 7 loader's is c:, partition 2 of disk 0.
+    DiagnosisMachine mbr;
+    mbr.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("mbr.bcd");
+    const VolumeIdentity system{L"MBR 1A2B3C4D", 105906176, 1u << 30, 1};
+    mbr.files.identities[L"c:"] = system;
+    mbr.files.partitions.push_back({system, {0, 2}});
+    mbr.files.Put(L"c:\\Windows\\system32\\winload.exe", 100);
+    testing::RecordingProgress named;
+    EXPECT_EQ(mbr.Diagnose({}, named), RepairOutcome::Succeeded);
+    const Lines run{
+        L"    {bootmgr}（Windows 启动管理器）：Windows Boot Manager",
+        L"      默认：{e2a1b3c4-0000-4000-8000-000000000001}（Windows 7）",
+        L"      显示顺序：1 项",
+        L"      超时：30 秒",
+        L"      device：找不到这个分区（MBR 磁盘 1A2B3C4D 偏移 1048576 字节，或它没有盘符）",
+        L"    {e2a1b3c4-0000-4000-8000-000000000001}（Windows 启动加载器）：Windows 7",
+        L"      device：磁盘 0 分区 2（c:），\\Windows\\system32\\winload.exe 存在",
+        L"      osdevice：磁盘 0 分区 2（c:），\\Windows 存在"};
+    EXPECT_NE(std::search(named.lines.begin(), named.lines.end(), run.begin(), run.end()),
+              named.lines.end());
+    // The running Windows' store on an ESP without a letter: the copy Windows has loaded.
+    DiagnosisMachine held;
+    held.files.heldHive = testing::StoreBytes("winpe-efi-x64.bcd");
+    testing::RecordingProgress loaded;
+    EXPECT_EQ(held.Diagnose({}, loaded), RepairOutcome::Succeeded);
+    const Lines copy{
+        L"正在运行的 Windows 加载的存储（所在分区没有盘符，从注册表 HKLM\\BCD00000000 读取）：",
+        L"    {7619dcc9-fafe-11d9-b411-000476eba25f}（Windows 启动加载器）：WinPE"};
+    EXPECT_NE(std::search(loaded.lines.begin(), loaded.lines.end(), copy.begin(), copy.end()),
+              loaded.lines.end());
+    EXPECT_TRUE(Holds(loaded.lines, L"      默认：{7619dcc9-fafe-11d9-b411-000476eba25f}（WinPE）"));
+    EXPECT_TRUE(Holds(loaded.lines, L"      device：内存盘，映像在 启动设备（存储所在的分区），"
+                                    L"\\sources\\boot.wim 未核对"));
 }
 
 }  // namespace
