@@ -7,6 +7,7 @@
 
 #include "store/bcd.h"
 #include "store/hive.h"
+#include "store/store_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -27,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const kestrix::HiveTree tree(std::move(*hive));
     if (const auto store = kestrix::ReadBcd(tree)) {
         if (store->objects.size() > tree.Subkeys({L"Objects"})->size()) {
+            std::abort();
+        }
+        // What goes back into a command line is a whole GUID, or nothing.
+        if (const auto recovery = kestrix::DefaultRecoverySequence(*store);
+            recovery && recovery->size() != 38) {
             std::abort();
         }
     }

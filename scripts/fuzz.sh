@@ -13,7 +13,7 @@ core=(platform/text.cpp platform/paths.cpp app/options.cpp partitions/partition_
       exec/run_log.cpp exec/tool_commands.cpp exec/temporary_letters.cpp repair/manifest.cpp
       repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
       diagnosis/boot_code.cpp diagnosis/version_resource.cpp diagnosis/windows_version.cpp
-      diagnosis/hibernation.cpp diagnosis/boot_entries.cpp store/hive.cpp store/bcd.cpp)
+      diagnosis/hibernation.cpp diagnosis/boot_entries.cpp store/hive.cpp store/bcd.cpp store/store_file.cpp)
 for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates diagnosis boot_entries hive}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"

@@ -533,6 +533,22 @@ TEST(DiagnosisJobAlone, StoreEntriesAreNamedOnThisPc) {
         L"      osdevice：磁盘 0 分区 2（c:），\\Windows 存在"};
     EXPECT_NE(std::search(named.lines.begin(), named.lines.end(), run.begin(), run.end()),
               named.lines.end());
+    // A default that names nothing and an empty display order; a store not written to its end.
+    DiagnosisMachine wrong;
+    wrong.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("missing.bcd");
+    wrong.files.files[L"e:\\boot\\bcd"] = testing::StoreBytes("dirty.bcd");
+    testing::RecordingProgress findings;
+    EXPECT_EQ(wrong.Diagnose({}, findings), RepairOutcome::Succeeded);
+    for (const auto& line :
+         {L"      默认：{e2a1b3c4-0000-4000-8000-00000000dead}——存储中没有这个对象",
+          L"      显示顺序：0 项",
+          L"    发现：默认启动项 {e2a1b3c4-0000-4000-8000-00000000dead} 在存储中不存在：启动管理器不知道该启动哪一个",
+          L"    发现：显示顺序是空的：启动菜单上没有任何一项",
+          L"    发现：该存储没有完整写入（基本块的两个序号不同）：它最新的更改在旁边的 .LOG 文件中，"
+          L"上面列出的可能是旧的内容"}) {
+        EXPECT_TRUE(Holds(findings.lines, line)) << ToUtf8(line);
+    }
+
     // The running Windows' store on an ESP without a letter: the copy Windows has loaded.
     DiagnosisMachine held;
     held.files.heldHive = testing::StoreBytes("winpe-efi-x64.bcd");
