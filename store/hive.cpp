@@ -70,7 +70,9 @@ class Cells {
         }
         for (std::size_t i = 0; i < count; ++i) {
             const auto at = Le32(*cell, 4 + i * step);
-            if (root ? !SubkeyOffsets(at, out, true) : (out.push_back(at), false)) {
+            if (!root) {
+                out.push_back(at);
+            } else if (!SubkeyOffsets(at, out, true)) {
                 return false;
             }
         }
