@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fakes.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
 #include "store/bcd.h"
@@ -296,6 +297,50 @@ TEST(StoreFile, DefaultRecoverySequence) {
             }
         }
         EXPECT_EQ(DefaultRecoverySequence(store).has_value(), taken) << ToUtf8(value);
+    }
+}
+
+// After bcdboot: the default entry must be a Windows loader on the partition of the Windows it
+// was made for, with the firmware's winload and \\Windows; a drive whose partition Windows cannot
+// tell is not checked.
+TEST(StoreFile, DefaultEntryStartsTheWindowsOnItsPartition) {
+    const std::string windows10Partition = Guid("{9d4a7cb0-ab9d-4d71-961f-50f1d9c9252f}");
+    const VolumeIdentity gpt{L"GPT {5541E87D-91A5-4F2B-AD43-A0345C199E9B}", 1048576, 1u << 30, 1};
+    const VolumeIdentity mbr{L"MBR 1A2B3C4D", 105906176, 1u << 30, 1};
+    const struct {
+        const char* name;
+        const char* store;
+        std::optional<VolumeIdentity> identity;
+        const wchar_t* partitionDrive;  // where the store's GPT partition is; nullptr: nowhere
+        bool uefi;
+        DefaultCheck check;
+    } cases[] = {
+        {"its GPT partition", "windows10-uefi-gpt.bcd", gpt, L"f:", true, DefaultCheck::Starts},
+        {"another drive's partition", "windows10-uefi-gpt.bcd", gpt, L"g:", true,
+         DefaultCheck::Elsewhere},
+        {"a partition no disk has", "windows10-uefi-gpt.bcd", gpt, nullptr, true,
+         DefaultCheck::Elsewhere},
+        {"UEFI's winload asked of BIOS", "windows10-uefi-gpt.bcd", gpt, L"f:", false,
+         DefaultCheck::Elsewhere},
+        {"a drive Windows cannot place", "windows10-uefi-gpt.bcd",
+         VolumeIdentity{L"", 0, 1u << 30, 1}, L"f:", true, DefaultCheck::CannotTell},
+        {"its MBR partition", "mbr.bcd", mbr, nullptr, false, DefaultCheck::Starts},
+        {"another offset", "mbr.bcd", VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 1, 1}, nullptr,
+         false, DefaultCheck::Elsewhere},
+        {"a ramdisk", "winpe-efi-x64.bcd", gpt, L"f:", true, DefaultCheck::Elsewhere},
+        {"a default naming nothing", "missing.bcd", gpt, L"f:", true, DefaultCheck::Elsewhere},
+    };
+    for (const auto& c : cases) {
+        testing::Events events;
+        testing::FakeFileSystem volumes{events};
+        volumes.identities[L"f:"] = c.identity;
+        if (c.partitionDrive) {
+            volumes.partitionIds[windows10Partition] = {{0, 3},
+                                                        DriveLetter::Parse(c.partitionDrive)};
+        }
+        EXPECT_EQ(CheckDefaultEntry(*Store(c.store), volumes, *DriveLetter::Parse(L"f:"), c.uefi),
+                  c.check)
+            << c.name;
     }
 }
 
