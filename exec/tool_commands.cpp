@@ -70,17 +70,9 @@ std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
 }
 
-std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
-    return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
-}
-
 std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
     return L"bcdedit.exe /store " + std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
            std::wstring(guid);
-}
-
-std::wstring StoreEntriesCommand(std::wstring_view path) {
-    return StoreCommand(path, L" /enum all /v");
 }
 
 std::wstring DiskpartCommand(std::wstring_view scriptPath) {

@@ -56,15 +56,9 @@ std::wstring StoreImportCommand(std::wstring_view file);
 // The boot menu's timeout in the EFI system partition's store.
 std::wstring UefiStoreTimeoutCommand(std::wstring_view efiDrive);
 
-// The default loader's settings in the EFI system partition's store, listed; reading changes
-// nothing.
-std::wstring UefiDefaultLoaderListCommand(std::wstring_view efiDrive);
 // The default loader's Windows RE entry set to the object {guid}.
 std::wstring UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
 
-// Every entry of the store at path ("d:\\boot\\bcd") with all its settings; reading changes
-// nothing.
-std::wstring StoreEntriesCommand(std::wstring_view path);
 
 // diskpart.exe running the script at scriptPath.
 std::wstring DiskpartCommand(std::wstring_view scriptPath);

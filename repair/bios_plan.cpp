@@ -67,7 +67,11 @@ bool BiosPlan::RepairNt6(const std::vector<DriveFinding>& findings) {
     // the active partition and no BIOS ones.
     const auto firmware = started_ == Firmware::Uefi ? BootFilesFor::Bios : BootFilesFor::RunningFirmware;
     return ForEachNt6(findings, [&](const DriveFinding& finding) {
+        const int failures = steps_.Failures();
         RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, firmware));
+        if (steps_.Failures() == failures) {
+            CheckStoreDefault(bootDrive_ + L"\\Boot\\BCD", finding.entry.drive, false);
+        }
     });
 }
 

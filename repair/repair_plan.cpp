@@ -2,6 +2,7 @@
 
 #include "installed/hibernation.h"
 #include "platform/text.h"
+#include "store/store_file.h"
 
 namespace kestrix {
 
@@ -62,6 +63,34 @@ RepairOutcome RepairPlan::Complete(const std::wstring& successLine, const std::w
     }
     steps_.Line(successLine);
     return RepairOutcome::Succeeded;
+}
+
+void RepairPlan::CheckStoreDefault(const std::wstring& store, DriveLetter windows, bool uefi) {
+    if (steps_.Stopping()) {
+        return;
+    }
+    const auto read = ReadStoreAt(files_, volumes_, heldStore_, store);
+    const auto target = windows.Path(L"\\Windows");
+    if (!read.read) {
+        steps_.Line(L"    无法读取 " + store + Reason(read.read) + L"，未核对其默认启动项");
+        return;
+    }
+    if (!read.store) {
+        steps_.Line(L"    " + store + L" 无法解读（不是注册表文件，或没有启动配置），未核对其默认启动项");
+        return;
+    }
+    switch (CheckDefaultEntry(*read.store, volumes_, windows, uefi)) {
+        case DefaultCheck::Starts:
+            steps_.Line(L"    " + store + L" 的默认启动项指向 " + target);
+            break;
+        case DefaultCheck::Elsewhere:
+            steps_.Fail(L"    失败：" + store + L" 的默认启动项没有指向 " + target);
+            break;
+        case DefaultCheck::CannotTell:
+            steps_.Line(L"    无法判断 " + windows.Text() + L" 是哪个分区（动态卷或映像），未核对 " +
+                        store + L" 的默认启动项");
+            break;
+    }
 }
 
 }  // namespace kestrix

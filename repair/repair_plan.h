@@ -11,6 +11,7 @@
 #include "partitions/boot_candidate.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/installations.h"
@@ -37,6 +38,8 @@ struct PlanContext {
     const RepairRequest& request;
     const FirmwareReader& firmware;
     const Signatures& signatures;
+    // The store that the running Windows holds, read through the registry.
+    const KeyTree& heldStore;
     // The firmware that started the running Windows.
     Firmware started = Firmware::Unknown;
 };
@@ -51,6 +54,7 @@ public:
           request_(context.request),
           firmware_(context.firmware),
           signatures_(context.signatures),
+          heldStore_(context.heldStore),
           started_(context.started),
           bootDrive_(context.request.target.drive.Text()) {}
     virtual ~RepairPlan() = default;
@@ -70,6 +74,11 @@ protected:
                     const std::function<void(const DriveFinding&)>& repair);
     // Runs a tool that rebuilds the boot files, only once they are all saved.
     void RunBootFilesTool(const ToolCommand& command, bool failureExpected = false);
+    // After bcdboot made the boot files of the Windows on windows: the store at path must now
+    // start it by default (a failed step otherwise); where Windows cannot say which partition
+    // the drive is, or the store cannot be read or decoded (a plan cannot know what the tool
+    // writes), the line says it was not checked.
+    void CheckStoreDefault(const std::wstring& store, DriveLetter windows, bool uefi);
     // "  在 e: 发现6.x系统（Windows 10，版本 19045），修复中..."
     static std::wstring FoundLine(const DriveFinding& finding, const wchar_t* generation,
                                   const wchar_t* then = L"，修复中...");
@@ -87,6 +96,7 @@ protected:
     const RepairRequest& request_;
     const FirmwareReader& firmware_;
     const Signatures& signatures_;
+    const KeyTree& heldStore_;
     const Firmware started_;
     const std::wstring bootDrive_;
 };

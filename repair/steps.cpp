@@ -96,17 +96,6 @@ bool Steps::RunTool(const ToolCommand& command, bool failureExpected) {
     return ok;
 }
 
-std::optional<std::wstring> Steps::ReadTool(const std::wstring& commandLine) {
-    if (Stopping()) {
-        return std::nullopt;
-    }
-    auto result = runner_.Run(commandLine);
-    if (result.status != RunStatus::Finished || result.exitCode != 0u) {
-        return std::nullopt;
-    }
-    return std::move(result.output);
-}
-
 void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
                              const ToolCommand& command, bool failureExpected) {
     if (Stopping()) {
