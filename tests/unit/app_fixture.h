@@ -68,8 +68,8 @@ struct Machine {
     FakeFileSystem files{events};
     FakeLauncher launcher{events};
     FakeClock clock;
-    Application app{startWindow, repairWindow, session, files, files,    files, files,
-                    files,       files,        files,   files, launcher, clock};
+    Application app{startWindow, repairWindow, session, files,    files, files, files,
+                    files,       files,        files,   launcher, clock};
 
     // The program in C:\kestrix with the generic boot.ini and the XP loader files beside it.
     void InstallInKestrixFolder() {
