@@ -10,6 +10,7 @@
 #include "platform/file_security.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/process.h"
@@ -25,14 +26,15 @@ struct Application {
     Application(StartWindow& startWindow, RepairWindow& repairWindow, Session& platformSession,
                 ThisProcess& process, Files& files, const FileSecurity& security, Volumes& volumes,
                 const FirmwareReader& firmware, const Signatures& signatures,
+                const KeyTree& heldStore,
                 ProcessLauncher& launcher, const Clock& clock)
         : log(files, clock),
           session(platformSession, log),
           runner(launcher, files, log, clock),
           letters(files, volumes, runner, log),
-          job(files, volumes, firmware, signatures, runner, log, letters),
+          job(files, volumes, firmware, signatures, heldStore, runner, log, letters),
           restore(files, security, volumes, runner, log, letters, clock),
-          diagnosis(files, volumes, firmware, signatures, runner, clock),
+          diagnosis(files, volumes, firmware, signatures, heldStore, runner, clock),
           scan(volumes, runner, log, letters),
           program(startWindow, repairWindow, session, process, files, volumes, scan, job, restore,
                   diagnosis, log) {

@@ -31,6 +31,9 @@ public:
     }
     void BlockSessionEnd(const std::wstring& reason) override { inner_.BlockSessionEnd(reason); }
     void AllowSessionEnd() override { inner_.AllowSessionEnd(); }
+    std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) override {
+        return inner_.ShowFileIn(program, file);
+    }
 
 private:
     Session& inner_;

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/options.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace kestrix {
@@ -263,6 +264,16 @@ void Program::StartJob() {
 
 void Program::OnRepairDone() {
     phase_ = Phase::Done;
+    // The window cuts the report's long lines: the saved report is shown whole in the system's
+    // Notepad.
+    if (mode_ == Mode::Diagnose && !unattended_ && !diagnosis_.ReportPath().empty()) {
+        const auto notepad = JoinPath(files_.SystemFolder(), L"notepad.exe");
+        const auto report = diagnosis_.ReportPath();
+        const auto error = session_.ShowFileIn(notepad, report);
+        repairWindow_.AppendLogLine(error == 0 ? L"已在记事本中打开报告：" + report
+                                               : L"无法启动记事本 " + notepad + L"（错误 " +
+                                                     DecimalText(error) + L"），报告在：" + report);
+    }
     if (!job_->OnlyReads()) {
         session_.AllowSessionEnd();
     }

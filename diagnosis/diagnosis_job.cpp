@@ -1,5 +1,7 @@
 #include "diagnosis/diagnosis_job.h"
 
+#include <algorithm>
+
 #include "diagnosis/boot_code.h"
 #include "diagnosis/planning.h"
 #include "exec/run_log.h"
@@ -15,6 +17,7 @@
 #include "repair/installations.h"
 #include "repair/repair_job.h"
 #include "secureboot/boot_manager_signers.h"
+#include "store/store_file.h"
 
 namespace kestrix {
 
@@ -222,11 +225,21 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
                 Quote(FromUtf8(text));
             }
             if (shown == Shown::Entries) {
-                StoreEntries(path);
+                StoreEntries(path, entry.drive);
             }
         }
         if (!any) {
             Line(L"  没有引导文件");
+        }
+    }
+    // The running Windows' store on a partition without a letter (an ESP, usually): only the
+    // copy Windows has loaded can be read.
+    if (!request_.only && !volumes_.SystemStorePath()) {
+        if (const auto store = ReadBcd(heldStore_)) {
+            Line(
+                L"正在运行的 Windows 加载的存储（所在分区没有盘符，从注册表 HKLM\\BCD00000000 "
+                L"读取）：");
+            StoreObjects(*store, false, std::nullopt);
         }
     }
 }
@@ -239,20 +252,188 @@ void DiagnosisJob::Quote(std::wstring_view text) {
     }
 }
 
-void DiagnosisJob::StoreEntries(const std::wstring& path) {
-    const auto listed = runner_.Run(StoreEntriesCommand(path));
-    if (const auto problem = RunProblem(listed); !problem.empty()) {
-        // A failing bcdedit says why on its first line.
-        std::wstring why;
-        for (const auto& line : SplitLines(listed.output)) {
-            why = why.empty() ? TrimSpaces(line) : why;
-        }
-        Line(L"    无法列出其中的条目（" +
-             (listed.status == RunStatus::NotFound ? L"" : listed.file + L" ") + problem + L"）" +
-             (why.empty() ? L"" : L"：" + why));
-        return;
+void DiagnosisJob::StoreEntries(const std::wstring& path, DriveLetter drive) {
+    const auto read = ReadStoreAt(files_, volumes_, heldStore_, path);
+    if (read.held) {
+        Line(L"    （正在运行的 Windows 加载的存储，从注册表 HKLM\\BCD00000000 读取）");
     }
-    Quote(listed.output);
+    if (!read.read) {
+        Line(L"    无法读取" + Reason(read.read));
+    } else if (!read.store) {
+        Line(read.hive ? L"    无法解读：是注册表文件，但没有启动配置（Objects）"
+                       : L"    无法解读：不是注册表文件，或已损坏");
+    } else {
+        StoreObjects(*read.store, read.dirty, drive);
+    }
+}
+
+namespace {
+
+const wchar_t* KindText(BcdKind kind) {
+    switch (kind) {
+        case BcdKind::BootManager:
+            return L"Windows 启动管理器";
+        case BcdKind::FirmwareBootManager:
+            return L"固件启动管理器";
+        case BcdKind::WindowsLoader:
+            return L"Windows 启动加载器";
+        case BcdKind::Resume:
+            return L"从休眠恢复";
+        case BcdKind::MemoryTest:
+            return L"内存诊断";
+        case BcdKind::LegacyLoader:
+            return L"旧版 Windows 加载器（NTLDR）";
+        case BcdKind::BootSector:
+            return L"启动扇区";
+        case BcdKind::FirmwareApplication:
+            return L"固件应用程序";
+        default:
+            return L"其他程序";
+    }
+}
+
+// The object's id, and bcdedit's name for it when it is a well-known one.
+std::wstring ObjectName(const std::wstring& id) {
+    const auto known = WellKnownName(id);
+    return known ? *known : id;
+}
+
+std::wstring Text(const BcdObject& object, std::uint32_t type) {
+    const auto* element = object.Find(type);
+    return element ? element->text : std::wstring();
+}
+
+}  // namespace
+
+void DiagnosisJob::StoreObjects(const BcdStore& store, bool dirty,
+                                std::optional<DriveLetter> drive) {
+    std::vector<std::wstring> findings;
+    if (dirty) {
+        findings.push_back(
+            L"该存储没有完整写入（基本块的两个序号不同）：它最新的更改在旁边的 .LOG 文件中，"
+            L"上面列出的可能是旧的内容");
+    }
+    for (const auto& object : store.objects) {
+        const auto kind = KindOf(object.type);
+        if (kind == BcdKind::Settings || kind == BcdKind::DeviceOptions ||
+            kind == BcdKind::Unknown) {
+            continue;
+        }
+        const auto description = Text(object, kBcdDescription);
+        Line(L"    " + ObjectName(object.id) + L"（" + KindText(kind) + L"）" +
+             (description.empty() ? L"" : L"：" + description));
+        if (kind == BcdKind::BootManager || kind == BcdKind::FirmwareBootManager) {
+            if (const auto* chosen = object.Find(kBcdDefault)) {
+                const auto* target = store.Find(chosen->text);
+                Line(L"      默认：" + ObjectName(chosen->text) +
+                     (target ? L"（" + Text(*target, kBcdDescription) + L"）"
+                             : L"——存储中没有这个对象"));
+                if (!target) {
+                    findings.push_back(L"默认启动项 " + chosen->text +
+                                       L" 在存储中不存在：启动管理器不知道该启动哪一个");
+                }
+            }
+            if (const auto* order = object.Find(kBcdDisplayOrder)) {
+                Line(L"      显示顺序：" +
+                     DecimalText(static_cast<long long>(order->objects.size())) + L" 项");
+                if (order->objects.empty()) {
+                    findings.push_back(L"显示顺序是空的：启动菜单上没有任何一项");
+                }
+            }
+            if (const auto* timeout = object.Find(kBcdTimeout);
+                timeout && !timeout->integers.empty()) {
+                Line(L"      超时：" +
+                     DecimalText(static_cast<long long>(timeout->integers.front())) + L" 秒");
+            }
+        }
+        const std::pair<std::uint32_t, std::uint32_t> pointers[] = {{kBcdDevice, kBcdPath},
+                                                                    {kBcdOsDevice, kBcdSystemRoot}};
+        for (const auto& [deviceType, pathType] : pointers) {
+            const auto* element = object.Find(deviceType);
+            if (!element || !element->device) {
+                continue;
+            }
+            std::vector<std::wstring> missing;
+            Line(std::wstring(L"      ") + (deviceType == kBcdDevice ? L"device" : L"osdevice") +
+                 L"：" + DeviceTarget(*element->device, Text(object, pathType), drive, missing));
+            for (const auto& finding : missing) {
+                // device and osdevice usually name the same partition: one finding for both.
+                auto line = ObjectName(object.id) +
+                            (description.empty() ? L"" : L"（" + description + L"）") + finding;
+                if (std::find(findings.begin(), findings.end(), line) == findings.end()) {
+                    findings.push_back(std::move(line));
+                }
+            }
+        }
+    }
+    for (const auto& finding : findings) {
+        Line(L"    发现：" + finding);
+    }
+}
+
+std::wstring DiagnosisJob::DeviceTarget(const BcdDevice& device, const std::wstring& path,
+                                        std::optional<DriveLetter> storeDrive,
+                                        std::vector<std::wstring>& findings) {
+    std::optional<DriveLetter> drive;
+    std::wstring place;
+    if (device.kind == DeviceKind::Unknown) {
+        return L"其他设备（" + DecimalText(static_cast<long long>(device.raw.size())) +
+               L" 字节，未核对）";
+    }
+    if (device.kind == DeviceKind::Boot) {
+        drive = storeDrive;
+        place =
+            L"启动设备（存储所在的" + (storeDrive ? L" " + storeDrive->Text() : L"分区") + L"）";
+    } else if (device.gpt) {
+        const auto found = volumes_.FindPartitionById(device.partition);
+        if (!found) {
+            findings.push_back(
+                L"指向的分区在本机找不到：硬盘可能被克隆、更换或重新分区过。引导菜单修复会重建启动"
+                L"项");
+            return L"找不到这个分区（GPT 磁盘 " + GuidText(device.disk) + L" 分区 " +
+                   GuidText(device.partition) + L"）";
+        }
+        drive = found->drive;
+        place = L"磁盘 " + DecimalText(found->place.disk) + L" 分区 " +
+                DecimalText(found->place.partition) + L"（" +
+                (drive ? drive->Text() : L"没有盘符") + L"）";
+    } else {
+        const auto disk = L"MBR " + HexText(Le32(device.disk, 0), 8);
+        for (const auto& entry : volumes_.DriveEntries()) {
+            const auto identity = volumes_.IdentifyVolume(entry.drive.Text());
+            if (identity && identity->disk == disk && identity->start == device.offset) {
+                const auto found = volumes_.FindPartition(*identity);
+                drive = entry.drive;
+                place = (found ? L"磁盘 " + DecimalText(found->disk) + L" 分区 " +
+                                     DecimalText(found->partition)
+                               : L"分区") +
+                        L"（" + entry.drive.Text() + L"）";
+                break;
+            }
+        }
+        if (!drive) {
+            findings.push_back(
+                L"指向的分区在本机有盘符的分区中找不到：硬盘可能被克隆、更换或重新分区过。引导菜单"
+                L"修复会重建启动项");
+            return L"找不到这个分区（MBR 磁盘 " + HexText(Le32(device.disk, 0), 8) + L" 偏移 " +
+                   DecimalText(static_cast<long long>(device.offset)) + L" 字节，或它没有盘符）";
+        }
+    }
+    const auto file = device.ramdiskImage.empty() ? path : device.ramdiskImage;
+    const auto prefix = device.ramdiskImage.empty() ? std::wstring() : L"内存盘，映像在 ";
+    if (file.empty()) {
+        return prefix + place;
+    }
+    if (!drive) {
+        return prefix + place + L"，" + file + L" 未核对";
+    }
+    // A loader's path names a file, a system root a folder.
+    std::vector<FolderEntry> entries;
+    if (!files_.FileLength(drive->Path(file)) && !files_.ListFolder(drive->Path(file), entries)) {
+        findings.push_back(L"的 " + file + L" 在 " + drive->Text() + L" 上不存在");
+        return prefix + place + L"，" + file + L" 不存在";
+    }
+    return prefix + place + L"，" + file + L" 存在";
 }
 
 void DiagnosisJob::Installations(const std::vector<DriveEntry>& drives) {
@@ -378,7 +559,7 @@ void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEn
     RunLog log(files, clock_);
     ToolRunner runner(launcher, files, log, clock_);
     TemporaryLetters letters(files, volumes, runner, log);
-    RepairJob job(files, volumes, firmware_, signatures_, runner, log, letters);
+    RepairJob job(files, volumes, firmware_, signatures_, heldStore_, runner, log, letters);
     job.Prepare({candidate, request_.kind, drives});
     PlanProgress progress(*this);
     switch (job.Run(progress)) {

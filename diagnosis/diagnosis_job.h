@@ -16,11 +16,13 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/repair_plan.h"
 #include "repair/steps.h"
 #include "secureboot/firmware_trust.h"
+#include "store/bcd.h"
 
 namespace kestrix {
 
@@ -33,15 +35,17 @@ struct DiagnosisRequest {
 };
 
 class DiagnosisJob final : public Job {
-public:
-    // The runner starts only tools that read: the partition lister, and bcdedit listing a store.
+  public:
+    // The runner starts only the partition lister, which reads; the stores are read by the
+    // program itself, the one that the running Windows holds through heldStore.
     DiagnosisJob(Files& files, const Volumes& volumes, const FirmwareReader& firmware,
-                 const Signatures& signatures,
-                 ToolRunner& runner, const Clock& clock)
+                 const Signatures& signatures, const KeyTree& heldStore, ToolRunner& runner,
+                 const Clock& clock)
         : files_(files),
           volumes_(volumes),
           firmware_(firmware),
           signatures_(signatures),
+          heldStore_(heldStore),
           runner_(runner),
           clock_(clock) {}
 
@@ -54,15 +58,15 @@ public:
     // Where the last run saved its report; empty when it could not.
     const std::wstring& ReportPath() const { return reportPath_; }
 
-private:
+  private:
     // The repair job's lines, indented under its candidate; a question is named, never answered.
     class PlanProgress final : public RepairProgress {
-    public:
+      public:
         explicit PlanProgress(DiagnosisJob& job) : job_(job) {}
         void Line(const std::wstring& line) override;
         MessageAnswer Ask(const std::wstring& question) override;
 
-    private:
+      private:
         DiagnosisJob& job_;
     };
 
@@ -74,8 +78,16 @@ private:
     void VolumeFiles(const std::vector<DriveEntry>& drives);
     // Each line of text that is not blank, quoted.
     void Quote(std::wstring_view text);
-    // bcdedit's listing of every entry of the store at path, or why it failed.
-    void StoreEntries(const std::wstring& path);
+    // Every entry of the store at path on drive, each named where it points on this PC, and
+    // what is wrong with them; or why the store could not be read.
+    void StoreEntries(const std::wstring& path, DriveLetter drive);
+    // The store on drive; without one, the running Windows' store on a partition without a letter.
+    void StoreObjects(const BcdStore& store, bool dirty, std::optional<DriveLetter> drive);
+    // Where a device element points on this PC, and whether path is there; a finding when the
+    // partition is missing or the file is not on it.
+    std::wstring DeviceTarget(const BcdDevice& device, const std::wstring& path,
+                              std::optional<DriveLetter> storeDrive,
+                              std::vector<std::wstring>& findings);
     void Installations(const std::vector<DriveEntry>& drives);
     // The firmware's boot entries in the order it tries them, when it started through UEFI.
     void FirmwareEntries();
@@ -90,6 +102,7 @@ private:
     const Volumes& volumes_;
     const FirmwareReader& firmware_;
     const Signatures& signatures_;
+    const KeyTree& heldStore_;
     ToolRunner& runner_;
     const Clock& clock_;
     std::atomic<bool> stopRequested_{false};

@@ -95,17 +95,9 @@ ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
     return StoreCommand(UefiStore(efiDrive), {L"/timeout", L"7"});
 }
 
-ToolCommand UefiDefaultLoaderListCommand(std::wstring_view efiDrive) {
-    return StoreCommand(UefiStore(efiDrive), {L"/enum", L"{default}", L"/v"});
-}
-
 ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
     return StoreCommand(UefiStore(efiDrive),
                         {L"/set", L"{default}", L"recoverysequence", std::wstring(guid)});
-}
-
-ToolCommand StoreEntriesCommand(std::wstring_view path) {
-    return StoreCommand(path, {L"/enum", L"all", L"/v"});
 }
 
 ToolCommand DiskpartCommand(std::wstring_view scriptPath) {

@@ -74,15 +74,9 @@ ToolCommand StoreImportCommand(std::wstring_view file);
 // The boot menu's timeout in the EFI system partition's store.
 ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive);
 
-// The default loader's settings in the EFI system partition's store, listed; reading changes
-// nothing.
-ToolCommand UefiDefaultLoaderListCommand(std::wstring_view efiDrive);
 // The default loader's Windows RE entry set to the object {guid}.
 ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
 
-// Every entry of the store at path ("d:\\boot\\bcd") with all its settings; reading changes
-// nothing.
-ToolCommand StoreEntriesCommand(std::wstring_view path);
 
 // diskpart.exe running the script at scriptPath.
 ToolCommand DiskpartCommand(std::wstring_view scriptPath);

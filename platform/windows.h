@@ -79,6 +79,9 @@ public:
     // to whoever asked for it, until AllowSessionEnd.
     virtual void BlockSessionEnd(const std::wstring& reason) = 0;
     virtual void AllowSessionEnd() = 0;
+    // Shows a file to the user in a program of the system (its full path), shown and not waited
+    // for; the error code when it could not be started, 0 when it was.
+    virtual std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) = 0;
 };
 
 }  // namespace kestrix

@@ -60,7 +60,11 @@ RepairOutcome BiosPlan::BootMenu() {
         started == Firmware::Uefi ? BootFilesFor::Bios : BootFilesFor::RunningFirmware;
     const bool found6 =
         ForEachInstallation(WindowsGeneration::Nt6, findings, [&](const DriveFinding& finding) {
+            const int failures = steps.Failures();
             RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, bootFiles));
+            if (steps.Failures() == failures) {
+                CheckStoreDefault(bootDrive_ + L"\\Boot\\BCD", finding.entry.drive, false);
+            }
         });
     const bool found5 = ForEachInstallation(WindowsGeneration::Nt5, findings, [&](const DriveFinding&) {
         if (IsPresent(files, bootDrive_ + L"\\boot.ini")) {

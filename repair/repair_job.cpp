@@ -18,8 +18,8 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
         drives += (drives.empty() ? L"" : L"、") + entry.Text();
     }
     log_.Write(L"驱动器：" + drives);
-    const PlanContext context{files_,     volumes_,    steps_,        log_,
-                              request,    firmware_,   signatures_,   NoteFirmware()};
+    const PlanContext context{files_,    volumes_,    steps_,      log_,          request,
+                              firmware_, signatures_, heldStore_, NoteFirmware()};
     std::unique_ptr<RepairPlan> plan;
     if (request.target.path == BootPath::Uefi) {
         plan = std::make_unique<UefiPlan>(context);

@@ -12,6 +12,7 @@
 #include "exec/temporary_letters.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/repair_plan.h"
@@ -22,12 +23,13 @@ namespace kestrix {
 class RepairJob final : public Job {
 public:
     RepairJob(Files& files, Volumes& volumes, const FirmwareReader& firmware,
-              const Signatures& signatures, ToolRunner& runner, RunLog& log,
+              const Signatures& signatures, const KeyTree& heldStore, ToolRunner& runner, RunLog& log,
               const TemporaryLetters& letters)
         : files_(files),
           volumes_(volumes),
           firmware_(firmware),
           signatures_(signatures),
+          heldStore_(heldStore),
           log_(log),
           letters_(letters),
           steps_(files, volumes, runner, log) {}
@@ -49,6 +51,7 @@ private:
     Volumes& volumes_;
     const FirmwareReader& firmware_;
     const Signatures& signatures_;
+    const KeyTree& heldStore_;
     RunLog& log_;
     const TemporaryLetters& letters_;
     Steps steps_;

@@ -2,6 +2,7 @@
 
 #include "installed/hibernation.h"
 #include "platform/text.h"
+#include "store/store_file.h"
 
 namespace kestrix {
 
@@ -67,6 +68,34 @@ RepairOutcome RepairPlan::Complete(const std::wstring& successLine, const std::w
     }
     steps.Line(successLine);
     return RepairOutcome::Succeeded;
+}
+
+void RepairPlan::CheckStoreDefault(const std::wstring& store, DriveLetter windows, bool uefi) {
+    if (steps.Stopping()) {
+        return;
+    }
+    const auto read = ReadStoreAt(files, volumes, heldStore, store);
+    const auto target = windows.Path(L"\\Windows");
+    if (!read.read) {
+        steps.Line(L"    无法读取 " + store + Reason(read.read) + L"，未核对其默认启动项");
+        return;
+    }
+    if (!read.store) {
+        steps.Line(L"    " + store + L" 无法解读（不是注册表文件，或没有启动配置），未核对其默认启动项");
+        return;
+    }
+    switch (CheckDefaultEntry(*read.store, volumes, windows, uefi)) {
+        case DefaultCheck::Starts:
+            steps.Line(L"    " + store + L" 的默认启动项指向 " + target);
+            break;
+        case DefaultCheck::Elsewhere:
+            steps.Fail(L"    失败：" + store + L" 的默认启动项没有指向 " + target);
+            break;
+        case DefaultCheck::CannotTell:
+            steps.Line(L"    无法判断 " + windows.Text() + L" 是哪个分区（动态卷或映像），未核对 " +
+                        store + L" 的默认启动项");
+            break;
+    }
 }
 
 }  // namespace kestrix

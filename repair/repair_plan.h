@@ -11,6 +11,7 @@
 #include "partitions/boot_candidate.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/signatures.h"
 #include "platform/volumes.h"
 #include "repair/installations.h"
@@ -37,6 +38,8 @@ struct PlanContext {
     const RepairRequest& request;
     const FirmwareReader& firmware;
     const Signatures& signatures;
+    // The store that the running Windows holds, read through the registry.
+    const KeyTree& heldStore;
     // The firmware that started the running Windows.
     Firmware started = Firmware::Unknown;
 };
@@ -66,6 +69,11 @@ protected:
                              const wchar_t* then = L"，修复中...");
     // Runs a tool that rebuilds the boot files, only once they are all saved.
     void RunBootFilesTool(const ToolCommand& command);
+    // After bcdboot made the boot files of the Windows on windows: the store at path must now
+    // start it by default (a failed step otherwise); where Windows cannot say which partition
+    // the drive is, or the store cannot be read or decoded (a plan cannot know what the tool
+    // writes), the line says it was not checked.
+    void CheckStoreDefault(const std::wstring& store, DriveLetter windows, bool uefi);
     // "  在 e: 发现6.x系统（Windows 10，版本 19045），修复中..."
     static std::wstring FoundLine(const DriveFinding& finding, const wchar_t* generation,
                                   const wchar_t* then = L"，修复中...");

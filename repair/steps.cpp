@@ -104,17 +104,6 @@ bool Steps::RunTool(const ToolCommand& command) {
     return ok;
 }
 
-std::optional<std::wstring> Steps::ReadTool(const ToolCommand& command) {
-    if (Stopping()) {
-        return std::nullopt;
-    }
-    auto result = runner_.Run(command);
-    if (result.status != RunStatus::Finished || result.exitCode != 0u) {
-        return std::nullopt;
-    }
-    return std::move(result.output);
-}
-
 void Steps::RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,
                              const ToolCommand& command) {
     if (Stopping()) {

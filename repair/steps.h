@@ -80,8 +80,6 @@ public:
     // Runs a tool; one that cannot start or ends with a non-zero code is a failed step unless
     // the command expects that failure. True when it ran and succeeded.
     bool RunTool(const ToolCommand& command);
-    // Runs a tool that only reads; its output when it ended with 0. Its failure is no failed step.
-    std::optional<std::wstring> ReadTool(const ToolCommand& command);
     // Runs a tool only once what it overwrites ("what") is saved; a failed backup is a failed
     // step and the tool does not run.
     void RunToolOnceSaved(const std::function<FileResult()>& save, const std::wstring& what,

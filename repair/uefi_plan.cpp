@@ -4,7 +4,7 @@
 
 #include "exec/tool_commands.h"
 #include "platform/pe_header.h"
-#include "repair/store_listing.h"
+#include "store/store_file.h"
 #include "secureboot/boot_manager_signers.h"
 
 namespace kestrix {
@@ -191,22 +191,23 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
 
 void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource source) {
     const auto install = BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi, source);
-    if (source == BootManagerSource::Default) {
-        RunBootFilesTool(install);
-        return;
-    }
-    const auto recoveryBefore = [&]() -> std::optional<std::wstring> {
-        const auto listing = steps.ReadTool(UefiDefaultLoaderListCommand(bootDrive_));
-        return listing ? RecoverySequenceIn(*listing) : std::nullopt;
+    const auto store = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD";
+    // The store's Windows RE entry, read by the program itself; /bootex drops it.
+    const auto recovery = [&]() -> std::optional<std::wstring> {
+        const auto read = ReadStoreAt(files, volumes, heldStore, store);
+        return read.store ? DefaultRecoverySequence(*read.store) : std::nullopt;
     };
-    const auto before = IsPresent(files, bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD") ? recoveryBefore() : std::nullopt;
+    const auto before = source == BootManagerSource::Updated ? recovery() : std::nullopt;
     const int failures = steps.Failures();
     RunBootFilesTool(install);
-    if (!before || steps.Failures() != failures || recoveryBefore()) {
+    if (steps.Failures() != failures) {
         return;
     }
-    steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
-    RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
+    if (before && !recovery()) {
+        steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
+        RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
+    }
+    CheckStoreDefault(store, finding.entry.drive, true);
 }
 
 void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {

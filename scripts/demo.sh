@@ -11,5 +11,5 @@ python3 "$root/tests/e2e/e2e.py" --make-template --template "$root/build/native/
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   python3 "$root/tests/e2e/e2e.py" --build-dir "$root/build/win64" \
     --template "$root/build/native/wine-template" --case menu_xp_and_seven \
-    --print-log --screenshot "$root/build/demo.png"
+    --print-log --screenshot "$root/build/demo.png" --window-only
 echo "screenshot: $root/build/demo.png"

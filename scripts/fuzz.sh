@@ -2,7 +2,7 @@
 # Fuzzes the parsers (the option string, the listing line, the run folder's manifest, a volume's
 # boot record, a firmware signature database, a PE file's certificate table and Authenticode
 # digest, an Authenticode signature and a certificate, the diagnosis'
-# namers of boot code, PE versions and hibernation, and the firmware's boot entries) with libFuzzer for a bounded time each. Not
+# namers of boot code, PE versions and hibernation, the firmware's boot entries, and a registry hive with the boot store over it) with libFuzzer for a bounded time each. Not
 # part of the test suite: run it by hand, e.g. `scripts/fuzz.sh 120`, or
 # `FUZZ_TARGETS=manifest scripts/fuzz.sh 120` for one of them.
 set -euo pipefail
@@ -15,8 +15,8 @@ core=(platform/text.cpp platform/command_line.cpp platform/paths.cpp app/options
       repair/boot_record.cpp secureboot/signature_list.cpp secureboot/pe_certificates.cpp platform/pe_header.cpp
       secureboot/der.cpp secureboot/authenticode.cpp
       diagnosis/boot_code.cpp installed/version_resource.cpp installed/windows_version.cpp
-      installed/hibernation.cpp diagnosis/boot_entries.cpp)
-for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates authenticode diagnosis boot_entries}; do
+      installed/hibernation.cpp diagnosis/boot_entries.cpp store/hive.cpp store/bcd.cpp store/store_file.cpp)
+for target in ${FUZZ_TARGETS:-options listing manifest boot_record signature_list pe_certificates authenticode diagnosis boot_entries hive}; do
   clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" "$root/fuzz/${target}_fuzzer.cpp" "${core[@]/#/$root/}" -o "$out/${target}_fuzzer"
   mkdir -p "$out/corpus-$target"
@@ -87,11 +87,15 @@ while at + 8 < end:
 PY
     cp "$out"/corpus-signature_list/* "$out/corpus-$target/" 2>/dev/null || true
   fi
+  # A hive is only walked past its base block and root key: start from the real boot stores.
+  if [ "$target" = hive ] && [ -z "$(ls -A "$out/corpus-$target")" ]; then
+    cp "$root"/../shared/bcd/*.bcd "$out/corpus-$target/" 2>/dev/null || true
+  fi
   # Certificates make signature databases and certificate tables some KiB long; the diagnosis
   # reads whole PE files: it starts from small real ones, mingw-w64's resource-only DLLs, and
   # from real first sectors of disks and volumes.
   max_len=512
-  case "$target" in signature_list | pe_certificates) max_len=8192 ;; authenticode) max_len=16384 ;; esac
+  case "$target" in signature_list | pe_certificates) max_len=8192 ;; authenticode) max_len=16384 ;; hive) max_len=65536 ;; esac
   if [ "$target" = diagnosis ]; then
     max_len=16384
     if [ -z "$(ls -A "$out/corpus-$target")" ]; then

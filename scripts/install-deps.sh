@@ -8,6 +8,8 @@ pkgs=(cmake g++ make libgtest-dev
       wine wine64 fonts-wine xvfb xauth x11-utils xdotool fonts-wqy-microhei imagemagick locales fdisk gdisk
       dosfstools ntfs-3g syslinux-common grub-pc-bin
       python3 passwd
+      # Registry hives: hivexml reads boot stores independently, python3-hivex writes test stores.
+      libhivex-bin python3-hivex
       # Secure Boot test material: Microsoft-signed and Debian-signed EFI binaries, a firmware
       # variable store with Microsoft's keys, and the tools that make signature lists and
       # signatures of test certificates (osslsigncode, and sbsigntool for a second signature);

@@ -8,6 +8,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_firmware.h"
+#include "platform/win32/win32_held_store.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_session.h"
 #include "platform/win32/win32_signatures.h"
@@ -42,10 +43,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32Volumes volumes;
     Win32Firmware firmware;
     Win32Signatures signatures;
+    Win32HeldStore heldStore;
     Win32ProcessLauncher launcher;
     Win32Clock clock;
     kestrix::Application app(startWindow, repairWindow, session, process, files, files, volumes,
-                             firmware, signatures, launcher, clock);
+                             firmware, signatures, heldStore, launcher, clock);
     auto& program = app.program;
     running = &program;
     // Memory that runs out ends the program through the letters' hook too, without a box.

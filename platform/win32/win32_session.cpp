@@ -165,6 +165,20 @@ void Win32Session::BlockSessionEnd(const std::wstring& reason) {
 
 void Win32Session::AllowSessionEnd() { ShutdownBlockReasonDestroy(repairWindow_.Handle()); }
 
+std::uint32_t Win32Session::ShowFileIn(const std::wstring& program, const std::wstring& file) {
+    std::wstring line = L"\"" + program + L"\" \"" + file + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        return GetLastError();
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return 0;
+}
+
 void Win32Session::RunMessageLoop() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -27,6 +27,7 @@ public:
     bool WaitForBackground(std::uint32_t milliseconds) override;
     void BlockSessionEnd(const std::wstring& reason) override;
     void AllowSessionEnd() override;
+    std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) override;
 
     // Runs the window events until the program ends, or until a WM_QUIT.
     void RunMessageLoop();

@@ -507,6 +507,12 @@ def found6(drive):
     return f"  在 {drive} 发现6.x系统，修复中..."
 
 
+def unchecked(windows, store="d:\\Boot\\BCD"):
+    """What the repair says of the store bcdboot left for the Windows on that drive: under Wine
+    no drive is a partition of a disk Windows can name, so its default entry is not checked."""
+    return f"    无法判断 {windows} 是哪个分区（动态卷或映像），未核对 {store} 的默认启动项"
+
+
 def found5(drive):
     return f"  在 {drive} 发现5.x系统，修复中..."
 
@@ -545,12 +551,12 @@ CASES += [
     # XP with its boot.ini on d:, Windows 7 on e:.
     menu_case("menu_xp_and_seven",
               {**on("d:", XP), "d:/boot.ini": b"[boot loader]\r\n", **on("e:", SEVEN)},
-              [SCAN6, found6("e:"), SCAN5, found5("d:"), KEEP_BOOT_INI, "", MENU_DONE],
+              [SCAN6, found6("e:"), unchecked("e:"), SCAN5, found5("d:"), KEEP_BOOT_INI, "", MENU_DONE],
               ["bcdboot.exe e:\\windows /l zh-cn /s d:", *menu_store_commands("d:"),
                "bootsect.exe /nt60 d:"],
               files_after={"d:/boot/bcd": True, "d:/boot.ini": b"[boot loader]\r\n"}),
     menu_case("menu_only_seven", on("e:", SEVEN),
-              [SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+              [SCAN6, found6("e:"), unchecked("e:"), SCAN5, "", MENU_DONE],
               ["bcdboot.exe e:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),
                "bootsect.exe /nt60 d:"]),
     menu_case("menu_only_xp_gets_the_loader_set", on("e:", XP),
@@ -576,7 +582,7 @@ CASES += [
     menu_case("menu_protected_boot_manager_and_store",
               {**on("e:", SEVEN), "d:/bootmgr": b"old boot manager\r\n",
                "d:/boot/bcd": b"old store\r\n"},
-              [SCAN6, found6("e:"), SCAN5, "", MENU_DONE],
+              [SCAN6, found6("e:"), unchecked("e:"), SCAN5, "", MENU_DONE],
               ["bcdboot.exe e:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),
                "bootsect.exe /nt60 d:"],
               attributes={"d:/bootmgr": "rhs", "d:/boot/bcd": "rhs"},
@@ -602,7 +608,7 @@ CASES += [
               [SCAN6, SCAN5, NO_SYSTEM_BY_NT60, "", MENU_DONE], ["bootsect.exe /nt60 d:"],
               changes=(volume("d"),), backups=(volume("d"),)),
     menu_case("menu_boot_drive_holds_seven", on("d:", SEVEN),
-              [SCAN6, found6("d:"), SCAN5, "", MENU_DONE],
+              [SCAN6, found6("d:"), unchecked("d:"), SCAN5, "", MENU_DONE],
               ["bcdboot.exe d:\\windows /l zh-cn /s d:", store("d:", "/timeout 7"),
                "bootsect.exe /nt60 d:"]),
 ]
@@ -882,7 +888,8 @@ CASES += [
                Step("layout", {"repair.progress.visible": True, "repair.progress.scrolled": True,
                                "repair.progress.last_in_view": True}),
                Step("snap", "long-log"), close("repair"), wait_exit()),
-        log=[SCAN6, *(found6(f"{x}:") for x in "efghijkl"), SCAN5, "", MENU_DONE],
+        log=[SCAN6, *(line for x in "efghijkl" for line in (found6(f"{x}:"), unchecked(f"{x}:"))),
+             SCAN5, "", MENU_DONE],
         journal=[*(f"bcdboot.exe {x}:\\windows /l zh-cn /s d:" for x in "efghijkl"),
                  store("d:", "/timeout 7"), "bootsect.exe /nt60 d:"],
         boxes=[],

@@ -1,10 +1,15 @@
 """The diagnosis (-i): it reads the machine, plans the repair without doing any of it, and writes
 nothing but its report beside the program."""
 
+from pathlib import Path
+
 from cases import (
     LISTING_RUN, SEVEN, XP, Case, listings, on, press, snap, wait_exit, wait_state)
 
 REPORT = "c:/kestrix/kestrix-report-*.txt"
+# An installed Windows 10's store on UEFI/GPT, as Windows wrote it (beside the checkout).
+WINDOWS10_STORE = (Path(__file__).resolve().parents[3] / "shared" / "bcd"
+                   / "windows10-uefi-gpt.bcd").read_bytes()
 
 
 def planned(command):
@@ -47,20 +52,26 @@ DIAGNOSIS_CASES = [
         report=["== 卷 ==", "  没有引导文件", "没有发现已安装的 Windows",
                 "修复 d:，只修复引导：", "  计划结果：修复要等用户回答上面的问题"]),
     # In the window: the report fills the repair window's log, and once it is saved the confirm
-    # button closes the program. The store on d: is listed by bcdedit, which only reads.
+    # button closes the program. The store on d: is a real one whose partitions this machine does
+    # not have (as after a disk was replaced): the program reads it itself, names each entry's
+    # partition as missing, runs no bcdedit and changes no byte of it.
     Case(
         name="diagnosis_in_the_window",
         tail="-i -d d:",
-        files={**on("e:", SEVEN),
-               "d:/boot/bcd": b"Windows Boot Manager\r\nidentifier              {bootmgr}\r\n"},
+        files={**on("e:", SEVEN), "d:/boot/bcd": WINDOWS10_STORE},
         drives=("d",),
         steps=(wait_state(repair_visible=True, progress_visible=True, confirm_enabled=True),
                snap(), press("confirm"), wait_exit()),
-        journal=[LISTING_RUN, "bcdedit.exe /store d:\\boot\\bcd /enum all /v"], boxes=[],
+        journal=[LISTING_RUN], boxes=[],
         exit_code=0, changes=(REPORT,),
-        report=["  \\boot\\bcd  57 字节", "    | Windows Boot Manager",
-                "    | identifier              {bootmgr}",
-                "    | bcdedit.exe 替身已运行：/store d:\\boot\\bcd /enum all /v",
+        report=["  \\boot\\bcd  45056 字节",
+                "    {bootmgr}（Windows 启动管理器）：Windows Boot Manager",
+                "      默认：{e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows 10）",
+                "    {e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows 启动加载器）：Windows 10",
+                "      device：找不到这个分区（GPT 磁盘 {5541E87D-91A5-4F2B-AD43-A0345C199E9B} 分区 "
+                "{9D4A7CB0-AB9D-4D71-961F-50F1D9C9252F}）",
+                "    发现：{e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows 10）指向的分区在本机找不到："
+                "硬盘可能被克隆、更换或重新分区过。引导菜单修复会重建启动项",
                 "e:：Windows 6.x（Vista 及以后）", "修复 d:，引导菜单修复：",
                 planned("bcdboot.exe e:\\windows /l zh-cn /s d:"),
                 planned("bootsect.exe /nt60 d:")]),

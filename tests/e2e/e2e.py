@@ -961,6 +961,8 @@ class Options:
     timeout: float = 60.0
     keep: bool = False
     screenshot: object = None
+    # The screenshot shows the program's shown window only, not the whole screen.
+    window_only: bool = False
     # Where a named snap saves its picture of the program's window.
     artifacts: object = None
     own_display: bool = False
@@ -1479,7 +1481,7 @@ class Driver:
         return None
 
     def step_snap(self, name):
-        """The whole screen for --screenshot; a named snap also saves the shown window as
+        """The whole screen for --screenshot (the shown window with --window-only); a named snap also saves the shown window as
         <artifacts>/<arch>-<case>-<name>.png."""
         self.snaps += 1
         if not self.options.screenshot and not (name and self.options.artifacts):
@@ -1490,7 +1492,8 @@ class Driver:
             path = Path(self.options.screenshot)
             if self.snaps > 1:
                 path = path.with_name(f"{path.stem}-{self.snaps}{path.suffix}")
-            capture_screen(self.ws.display, path)
+            capture_screen(self.ws.display, path,
+                           self.shown_window_frame() if self.options.window_only else None)
             print(f"screenshot: {path}")
         if name and self.options.artifacts:
             path = Path(self.options.artifacts) / f"{self.options.arch}-{self.case.name}-{name}.png"
@@ -1686,7 +1689,8 @@ def find_kestrix(build_dir):
 
 def resolve_options(args):
     options = Options(arch=args.arch, timeout=args.timeout, keep=args.keep,
-                      screenshot=args.screenshot, artifacts=args.artifacts,
+                      screenshot=args.screenshot, window_only=args.window_only,
+                      artifacts=args.artifacts,
                       own_display=args.own_display, verbose=args.verbose,
                       print_log=args.print_log)
     options.keep = options.keep or os.environ.get("KESTRIX_E2E_KEEP", "") not in ("", "0")
@@ -1790,6 +1794,8 @@ def main(argv=None):
     parser.add_argument("--keep", action="store_true",
                         help="keep the case's folders (also KESTRIX_E2E_KEEP=1)")
     parser.add_argument("--screenshot", help="save a screenshot at the case's snap point")
+    parser.add_argument("--window-only", action="store_true",
+                        help="the screenshot shows the program's shown window, not the screen")
     parser.add_argument("--artifacts", help="folder for the window pictures of named snaps "
                         "(default: e2e-artifacts beside the template)")
     parser.add_argument("--print-log", action="store_true", help="print the progress lines")

@@ -4,8 +4,8 @@ repaired with UEFI boot files, and its fallback loader put in place."""
 import struct
 
 from cases import (
-    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, LISTING_RUN,
-    end_session, listings, on, press, query_end, wait_exit, wait_journal, wait_state)
+    DONE, MENU_DONE, SCAN5, SCAN6, SEVEN, XP, Box, Case, close, found6, held, unchecked,
+    LISTING_RUN, end_session, listings, on, press, query_end, wait_exit, wait_journal, wait_state)
 from fault_cases import held_case
 from verdict_cases import SHIM, installed
 
@@ -69,7 +69,8 @@ UEFI_CASES = [
              VERDICT_UNKNOWN,
              "  安全启动状态无法读取，按 ESP 上现有的启动管理器选择：它不是 Windows UEFI CA 2023 签名的，按原方式安装。",
              "  e:\\Windows\\Boot\\EFI\\bootmgfw.efi 的签名：" + SHIM_SIGNERS, VERDICT_UNKNOWN,
-             "  e: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", SCAN6, found6("e:"), SCAN5,
+             "  e: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", SCAN6, found6("e:"),
+             unchecked("e:", "s:\\EFI\\Microsoft\\Boot\\BCD"), SCAN5,
              "  在 f: 发现5.x系统，5.x系统不能以UEFI方式启动，已跳过。", "", MENU_DONE],
         journal=[LISTING_RUN, "bcdboot.exe e:\\windows /l zh-cn /s s: /f UEFI",
                  "bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"],

@@ -6,7 +6,7 @@ import socket
 
 from cases import (
     Again, BUILD_BOOT_INI, Case, DONE, FormattedVolume, Step, LOADER_FILES, MENU_DONE, NTLDR_FOUND,
-    SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, on, press, store,
+    SCAN5, SCAN6, SEVEN, STANDARD_VOLUME, XP, found5, found6, menu_store_commands, unchecked, on, press, store,
     volume, wait_exit, wait_log, wait_state)
 from fault_cases import BOOTSECT_60, NEW_STORE, OLD_STORE, SEVEN_ON_E, bcdboot, rewritten
 
@@ -77,7 +77,7 @@ def format_again(letter):
 
 
 REPAIR_STEPS = (wait_log(MENU_DONE), wait_exit())
-SEVEN_LOG = [SCAN6, found6("e:"), SCAN5, "", MENU_DONE]
+SEVEN_LOG = [SCAN6, found6("e:"), unchecked("e:"), SCAN5, "", MENU_DONE]
 # d:'s volume as Windows knows it under Wine, which reports no partitions: its size, and the
 # serial number of the file system on it.
 THIS_VOLUME = "大小 65536 字节的卷（卷序列号 5E6F-7081）"
@@ -134,7 +134,7 @@ UNDO_CASES = [
         attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
         program_files=LOADER_FILES,
         steps=REPAIR_STEPS,
-        log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
+        log=[SCAN6, found6("e:"), unchecked("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
         journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
         boxes=[],
         then=(silent_restore(

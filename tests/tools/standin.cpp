@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/tools/standin_store.h"
 
 namespace {
 
@@ -312,20 +313,53 @@ bool HasOption(std::wstring_view args, std::wstring_view option) {
     return false;
 }
 
-// The store's lines without the loader's Windows RE entry.
-std::string WithoutRecoverySequence(const std::string& store) {
-    std::string kept;
-    std::size_t at = 0;
-    while (at < store.size()) {
-        std::size_t end = store.find('\n', at);
-        end = end == std::string::npos ? store.size() : end + 1;
-        const std::string line = store.substr(at, end - at);
-        if (line.rfind("recoverysequence", 0) != 0) {
-            kept += line;
+constexpr wchar_t kBootManager[] = L"{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
+constexpr std::uint32_t kDefault = 0x23000003;
+constexpr std::uint32_t kRecoverySequence = 0x14000008;
+
+// The object a text element names.
+std::wstring NamedObject(const standin::Element* element) {
+    std::wstring id;
+    for (std::size_t i = 0; element && i + 1 < element->value.data.size(); i += 2) {
+        const auto c = static_cast<wchar_t>(static_cast<unsigned char>(element->value.data[i]) |
+                                            static_cast<unsigned char>(element->value.data[i + 1]) << 8);
+        if (c == L'\0') {
+            break;
         }
-        at = end;
+        id += c;
     }
-    return kept;
+    return id;
+}
+
+// The store bcdboot leaves for the Windows it was started for: the boot manager's default and
+// display order name that Windows' loader (the store's default loader is kept when there is
+// one), started by winload from \Windows. The partitions are left unknown: under Wine no drive
+// is a partition. With /bootex the loader's Windows RE entry is lost.
+std::string BootStoreFor(const std::string& before, bool uefi, bool updated) {
+    auto store = standin::ReadStore(before);
+    auto& manager = store.Add(kBootManager, 0x10100002);
+    manager.Set(0x11000001, standin::UnknownPartition());
+    manager.Set(0x12000004, standin::Text(L"Windows Boot Manager"));
+    if (uefi) {
+        manager.Set(0x12000002, standin::Text(L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi"));
+    }
+    auto id = NamedObject(manager.Find(kDefault));
+    if (id.empty()) {
+        id = L"{5d1e7a40-3c2b-4f1e-9a8d-7b6c5e4f3a21}";
+    }
+    auto& loader = store.Add(id, 0x10200003);
+    loader.Set(0x11000001, standin::UnknownPartition());
+    loader.Set(0x12000002, standin::Text(uefi ? L"\\Windows\\system32\\winload.efi"
+                                              : L"\\Windows\\system32\\winload.exe"));
+    loader.Set(0x12000004, standin::Text(L"Windows"));
+    loader.Set(0x21000001, standin::UnknownPartition());
+    loader.Set(0x22000002, standin::Text(L"\\Windows"));
+    if (updated) {
+        loader.Remove(kRecoverySequence);
+    }
+    store.Find(kBootManager)->Set(kDefault, standin::Text(id));
+    store.Find(kBootManager)->Set(0x24000001, standin::Objects({id}));
+    return standin::WriteStore(store);
 }
 
 // UEFI boot files, as the real tool makes them: the boot manager of the Windows named first
@@ -350,12 +384,7 @@ DWORD WriteEfiBootFiles(std::wstring_view args, const std::wstring& drive) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return kWorkFailed;
     }
-    std::string store = ReadFileAt(folder + L"\\BCD");
-    if (store.empty()) {
-        store = "stand-in boot store\r\n";
-    } else if (updated) {
-        store = WithoutRecoverySequence(store);
-    }
+    const std::string store = BootStoreFor(ReadFileAt(folder + L"\\BCD"), true, updated);
     CreateDirectoryW((drive + L"\\EFI\\Boot").c_str(), nullptr);
     const bool wrote = WriteFileAt(folder + L"\\BCD", store) &&
                        WriteFileAt(folder + L"\\bootmgfw.efi", manager) &&
@@ -379,15 +408,16 @@ DWORD WriteBootStore(std::wstring_view args) {
     const std::wstring folder = drive + L"\\boot";
     CreateDirectoryW(folder.c_str(), nullptr);
     const bool wrote =
-        ReplaceFileAt(folder + L"\\bcd", "stand-in boot store\r\n", 0) &&
+        ReplaceFileAt(folder + L"\\bcd", BootStoreFor(ReadFileAt(folder + L"\\bcd"), false, false),
+                      0) &&
         ReplaceFileAt(drive + L"\\bootmgr", "stand-in boot manager\r\n",
                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     return wrote ? 0 : kWorkFailed;
 }
 
 // bcdedit changes the store named after /store, so it must be able to open it for writing; the
-// stand-in leaves its bytes as they are, except that it lists them for /enum and keeps the one
-// setting the program reads back, the default loader's recoverysequence.
+// stand-in leaves its bytes as they are, except that it lists them for /enum and sets the one
+// setting the program reads back, the default loader's recoverysequence, in the store's hive.
 DWORD OpenStore(std::wstring_view args) {
     const auto tokens = Tokens(args);
     const std::wstring store = ValueAfter(tokens, L"/store");
@@ -405,8 +435,14 @@ DWORD OpenStore(std::wstring_view args) {
     if (listing) {
         WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), ReadFileAt(store));
     } else if (const auto value = ValueAfter(tokens, L"recoverysequence"); !value.empty()) {
-        const std::string line = "recoverysequence        " + kestrix::ToUtf8(value) + "\r\n";
-        return WriteFileAt(store, WithoutRecoverySequence(ReadFileAt(store)) + line) ? 0 : kWorkFailed;
+        auto kept = standin::ReadStore(ReadFileAt(store));
+        auto* manager = kept.Find(kBootManager);
+        auto* loader = manager ? kept.Find(NamedObject(manager->Find(kDefault))) : nullptr;
+        if (loader == nullptr) {
+            return kWorkFailed;
+        }
+        loader->Set(kRecoverySequence, standin::Objects({value}));
+        return WriteFileAt(store, standin::WriteStore(kept)) ? 0 : kWorkFailed;
     }
     return 0;
 }

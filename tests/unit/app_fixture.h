@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "fakes.h"
+#include "stores.h"
 
 namespace kestrix::testing {
 
@@ -18,6 +19,10 @@ struct RecordingProgress final : RepairProgress {
     MessageAnswer answer = MessageAnswer::Cancel;
 };
 
+// The Windows partition that the real Windows 10 store names, by its GPT partition GUID.
+inline const std::string kWindows10Partition(
+    "\xb0\x7c\x4a\x9d\x9d\xab\x71\x4d\x96\x1f\x50\xf1\xd9\xc9\x25\x2f", 16);
+
 // The whole program over recording doubles.
 struct Machine {
     Machine() {
@@ -31,16 +36,27 @@ struct Machine {
              {L"bootsect.exe", L"bcdboot.exe", L"bcdedit.exe", L"dsptw.exe", L"diskpart.exe"}) {
             files.Put(files.systemFolder + L"\\" + tool, 1000);
         }
-        // bcdboot leaves the boot manager and a store on the drive named after /s.
+        // bcdboot leaves the boot manager and a store on the drive named after /s, whose default
+        // entry starts the Windows it was made for: for BIOS a store written with hivex naming
+        // the MBR partition 1A2B3C4D at 101 MiB, for UEFI the real Windows 10 store naming its
+        // GPT partition. That partition becomes the Windows' drive.
         launcher.onSuccess = [this](const LaunchRequest& request) {
             const auto at = request.Parameters().find(L"/s ");
             if (FakeLauncher::Name(request) != L"bcdboot.exe" || at == std::wstring::npos) {
                 return;
             }
             const auto drive = request.Parameters().substr(at + 3, 2);
+            const auto windows = ToLower(request.Parameters().substr(0, 2));
             files.Put(drive + L"\\bootmgr", 400);
-            if (!files.FileLength(drive + L"\\boot\\bcd")) {
-                files.Put(drive + L"\\boot\\bcd", 200);
+            if (request.Parameters().find(L"/f UEFI") != std::wstring::npos) {
+                files.Put(drive + L"\\EFI\\Microsoft\\Boot\\BCD",
+                            StoreBytes("windows10-uefi-gpt.bcd"));
+                files.partitionIds[kWindows10Partition] = {{0, 3}, DriveLetter::Parse(windows)};
+                files.identities[windows] = VolumeIdentity{L"GPT {5541E87D-91A5-4F2B-AD43-A0345C199E9B}",
+                                                           1048576, 1u << 30, 1};
+            } else {
+                files.Put(drive + L"\\boot\\bcd", StoreBytes("mbr.bcd"));
+                files.identities[windows] = VolumeIdentity{L"MBR 1A2B3C4D", 105906176, 1u << 30, 1};
             }
         };
     }
@@ -52,7 +68,7 @@ struct Machine {
     FakeFileSystem files{events};
     FakeLauncher launcher{events};
     FakeClock clock;
-    Application app{startWindow, repairWindow, session, files,    files, files,
+    Application app{startWindow, repairWindow, session, files,    files, files, files,
                     files,       files,        files,   launcher, clock};
 
     // The program in C:\kestrix with the generic boot.ini and the XP loader files beside it.

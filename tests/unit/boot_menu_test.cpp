@@ -44,8 +44,11 @@ TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
     files.Put(L"d:\\boot.ini", 200);
     Windows6(L"e:");
     Repair({L"c:", L"d: [XP]", L"e: [Win7]"});
-    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: [Win7] 发现6.x系统，修复中...", kScan5,
-                                    L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
+    // The store bcdboot leaves is read back: its default entry starts the Windows on e:.
+    EXPECT_EQ(repairWindow.log,
+              (Lines{kScan6, L"  在 e: [Win7] 发现6.x系统，修复中...",
+                     L"    d:\\Boot\\BCD 的默认启动项指向 e:\\Windows", kScan5,
+                     L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
     Lines expected{L"bcdboot.exe e:\\windows /l zh-cn /s d:"};
     for (const auto& command : BootMenuStoreCommands(L"d:")) {
         expected.push_back(command.Line());
@@ -153,8 +156,54 @@ TEST_F(BootMenu, MarkerThresholds) {
     files.Put(L"h:\\windows\\system32\\slmgr.vbs", 4);
     files.Put(L"d:\\boot.ini", 6);
     Repair({L"d:", L"e:", L"f:", L"g:", L"h:"});
-    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中...", kScan5,
-                                    L"  在 h: 发现5.x系统，修复中...", kKeep, L"", kDone}));
+    EXPECT_EQ(repairWindow.log, (Lines{kScan6, L"  在 e: 发现6.x系统，修复中...",
+                                       L"    d:\\Boot\\BCD 的默认启动项指向 e:\\Windows", kScan5,
+                                       L"  在 h: 发现5.x系统，修复中...", kKeep, L"", kDone}));
+}
+
+// After bcdboot the store on the boot drive is read back: a default entry that does not start
+// the Windows it was made for is a failed step; where Windows cannot say which partition that
+// Windows' drive is (a dynamic volume, an image), the check says so and nothing fails.
+TEST(BootMenuStore, TheStoreBcdbootLeavesIsCheckedForItsWindows) {
+    const std::wstring elsewhere = L"    失败：d:\\Boot\\BCD 的默认启动项没有指向 e:\\Windows";
+    const struct {
+        const char* name;
+        const char* store;
+        std::optional<VolumeIdentity> windows;
+        std::wstring line;
+    } cases[] = {
+        {"a Windows PE store", "winpe-mbr-boot.bcd", VolumeIdentity{L"MBR 1A2B3C4D", 105906176, 1, 1},
+         elsewhere},
+        {"another partition of the disk", "mbr.bcd", VolumeIdentity{L"MBR 1A2B3C4D", 1048576, 1, 1},
+         elsewhere},
+        {"another disk", "mbr.bcd", VolumeIdentity{L"MBR 0BADF00D", 105906176, 1, 1}, elsewhere},
+        {"a default that names nothing", "missing.bcd",
+         VolumeIdentity{L"MBR 1A2B3C4D", 105906176, 1, 1}, elsewhere},
+        {"the drive's partition cannot be told", "mbr.bcd", VolumeIdentity{L"", 0, 1u << 30, 1},
+         L"    无法判断 e: 是哪个分区（动态卷或映像），未核对 d:\\Boot\\BCD 的默认启动项"},
+        {"not a store", "", VolumeIdentity{L"MBR 1A2B3C4D", 105906176, 1, 1},
+         L"    d:\\Boot\\BCD 无法解读（不是注册表文件，或没有启动配置），未核对其默认启动项"},
+    };
+    for (const auto& c : cases) {
+        testing::Machine m;
+        m.InstallInKestrixFolder();
+        m.files.drives = {L"d:", L"e:"};
+        m.files.Put(L"e:\\windows\\system32\\slmgr.vbs", 100);
+        m.launcher.onSuccess = [&](const LaunchRequest& request) {
+            if (testing::FakeLauncher::Name(request) == L"bcdboot.exe") {
+                m.files.Put(L"d:\\bootmgr", 400);
+                m.files.Put(L"d:\\boot\\bcd", *c.store ? testing::StoreBytes(c.store) : "no hive at all");
+                m.files.identities[L"e:"] = c.windows;
+            }
+        };
+        testing::RecordingProgress progress;
+        EXPECT_EQ(m.Repair(L"d:", BootPath::Bios, RepairKind::BootMenu, progress),
+                  c.line == elsewhere ? RepairOutcome::StepsFailed : RepairOutcome::Succeeded)
+            << c.name;
+        EXPECT_NE(std::find(progress.lines.begin(), progress.lines.end(), c.line),
+                  progress.lines.end())
+            << c.name;
+    }
 }
 
 TEST_F(BootMenu, TwoXpInstallationsCopyTheLoaderSetOnce) {

@@ -14,6 +14,7 @@
 #include "pe_image.h"
 #include "platform/text.h"
 #include "signed_binaries.h"
+#include "stores.h"
 
 namespace kestrix {
 namespace {
@@ -189,6 +190,7 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         BootPath path;
         Lines holds;
     };
+    const auto heldHive = testing::StoreBytes("winpe-mbr-boot.bcd");
     const Case cases[] = {
         {"vista-or-later and xp",
          [&](DiagnosisMachine& m) {
@@ -234,19 +236,16 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.firmware = Firmware::Uefi;
              m.files.efiSystem = {L"e:"};
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
-             // A store that bcdedit cannot open, a fallback loader without a version signed under
-             // two look-alike CAs, a manager with a version and no signature.
+             // A store that is no hive, a fallback loader without a version signed under two
+             // look-alike CAs, a manager with a version and no signature.
              m.files.Put(L"e:\\EFI\\Microsoft\\Boot\\BCD", 100);
-             const auto list = StoreEntriesCommand(L"e:\\EFI\\Microsoft\\Boot\\BCD").Line();
-             m.launcher.exitCodes[list] = 1;
-             m.launcher.outputs[list] = L"\r\n无法打开启动配置数据存储。\r\n拒绝访问。\r\n";
              m.files.files[L"e:\\efi\\microsoft\\boot\\bootmgfw.efi"] = kernel;
              m.files.files[L"e:\\efi\\boot\\bootia32.efi"] = testing::Made().twoSigned;
          },
          {DriveLetter::Parse(L"e:"), RepairKind::BootMenu},
          L"e:",
          BootPath::Uefi,
-         {L"    无法列出其中的条目（bcdedit.exe 返回 1）：无法打开启动配置数据存储。",
+         {L"    无法解读：不是注册表文件，或已损坏",
           L"  \\EFI\\Microsoft\\Boot\\bootmgfw.efi  " +
               DecimalText(static_cast<long long>(kernel.size())) + L" 字节",
           L"    版本：6.1.7601.21863", L"    签名：无签名", L"    固件判定：拒绝（未签名）",
@@ -256,15 +255,14 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
           L"    签名：Microsoft Windows（Windows UEFI CA 2023 颁发）；Microsoft Windows（Microsoft "
           L"Windows Production PCA 2011 颁发）",
           L"    固件判定：拒绝（签名者不在 db 中）"}},
-        {"the store that the running Windows holds is exported first",
-         [](DiagnosisMachine& m) {
+        {"the store that the running Windows holds is read from the registry, exported first",
+         [&](DiagnosisMachine& m) {
              m.files.Put(L"c:\\windows\\system32\\slmgr.vbs", 100);
              m.files.Put(L"d:\\bootmgr", 300);
              m.files.Put(L"d:\\boot\\bcd", 200);
              m.files.held = {L"d:\\boot\\bcd"};
-             m.launcher.outputs[StoreEntriesCommand(L"d:\\boot\\bcd").Line()] =
-                 L"Windows 启动管理器\r\n--------------------\r\n\r\nidentifier              "
-                 L"{bootmgr}\r\n";
+             m.files.heldHive = heldHive;
+             m.files.Put(L"d:\\sources\\boot.wim", 300);
              m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.Parameters().starts_with(L"/export ")) {
@@ -275,8 +273,17 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
          {},
          L"d:",
          BootPath::Bios,
-         {L"  \\boot\\bcd  200 字节", L"    | Windows 启动管理器",
-          L"    | identifier              {bootmgr}",
+         {L"  \\boot\\bcd  200 字节",
+          L"    （正在运行的 Windows 加载的存储，从注册表 HKLM\\BCD00000000 读取）",
+          L"    {bootmgr}（Windows 启动管理器）：Windows Boot Manager",
+          L"      默认：{7619dcc9-fafe-11d9-b411-000476eba25f}（WinPE）", L"      显示顺序：1 项",
+          L"      超时：30 秒",
+          L"    {7619dcc9-fafe-11d9-b411-000476eba25f}（Windows 启动加载器）：WinPE",
+          L"      device：内存盘，映像在 启动设备（存储所在的 d:），\\sources\\boot.wim 存在",
+          L"      osdevice：内存盘，映像在 启动设备（存储所在的 d:），\\sources\\boot.wim 存在",
+          L"    {memdiag}（内存诊断）：Windows Memory Diagnostic",
+          L"      device：启动设备（存储所在的 d:），\\boot\\memtest.exe 不存在",
+          L"    发现：{memdiag}（Windows Memory Diagnostic）的 \\boot\\memtest.exe 在 d: 上不存在",
           L"    → 复制：d:\\bootmgr → C:\\kestrix\\kestrix-20261207-103026\\d\\bootmgr",
           L"    → 运行：C:\\Windows\\System32\\bcdedit.exe /export "
           L"\"C:\\kestrix\\kestrix-20261207-103026\\d\\Boot\\bcd\""}},
@@ -307,12 +314,10 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
         m.files.files.erase(ToLower(report));
         EXPECT_EQ(Snapshot(m.files), before) << c.name;
         EXPECT_TRUE(progress.questions.empty()) << c.name;
-        // Only tools that read ran: the lister, and bcdedit listing each store.
+        // The lister, which only reads, is the only tool that ran.
         const auto listed = m.launcher.requests.size();
+        ASSERT_EQ(listed, 1u) << c.name;
         EXPECT_EQ(m.launcher.requests.front().Parameters(), L"/all") << c.name;
-        for (std::size_t i = 1; i < listed; ++i) {
-            EXPECT_TRUE(m.launcher.requests[i].Parameters().ends_with(L" /enum all /v")) << c.name;
-        }
 
         const auto planned = Only(progress.lines, L"    → 运行：");
         testing::RecordingProgress repaired;
@@ -451,15 +456,34 @@ TEST(DiagnosisProgram, UnattendedEndsWithItsCodeAndWritesOnlyTheReport) {
     EXPECT_EQ(wrong.exitCode, 2);
 }
 
-// In the window: no end of the session is held, the confirm button closes the finished run, and a
-// close stops it at once without the repair's question, saving no report.
+// In the window: no end of the session is held, the saved report is shown whole in the system's
+// Notepad (the window cuts long lines) and the log says where it is either way, the confirm button
+// closes the finished run, and a close stops it at once without the repair's question, saving no
+// report.
 TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
+    const std::wstring report = L"C:\\kestrix\\kestrix-report-20261207-103026.txt";
+    const std::wstring notepad = L"C:\\Windows\\System32\\notepad.exe";
     DiagnosisMachine done;
     EXPECT_FALSE(done.Start(L"-i"));
     EXPECT_FALSE(done.session.sessionEndBlock);
     EXPECT_TRUE(done.repairWindow.confirmEnabled);
+    EXPECT_EQ(done.repairWindow.log.back(), L"已在记事本中打开报告：" + report);
+    EXPECT_TRUE(Holds(done.events, L"show:" + notepad + L"|" + report));
     EXPECT_TRUE(done.Ends([&] { done.app.program.OnConfirm(); }));
     EXPECT_EQ(done.exitCode, 0);
+
+    DiagnosisMachine noNotepad;
+    noNotepad.session.showFailure = 2;
+    EXPECT_FALSE(noNotepad.Start(L"-i"));
+    EXPECT_EQ(noNotepad.repairWindow.log.back(),
+              L"无法启动记事本 " + notepad + L"（错误 2），报告在：" + report);
+
+    // Unattended, nothing is shown.
+    DiagnosisMachine unattended;
+    EXPECT_TRUE(unattended.Start(L"-u -i"));
+    for (const auto& event : unattended.events) {
+        EXPECT_FALSE(event.starts_with(L"show:"));
+    }
 
     DiagnosisMachine closed;
     bool asked = false;
@@ -474,6 +498,99 @@ TEST(DiagnosisProgram, InTheWindowItEndsAsItReadsOnly) {
     EXPECT_EQ(closed.exitCode, 1);
     EXPECT_TRUE(closed.session.messages.empty());
     EXPECT_TRUE(closed.app.diagnosis.ReportPath().empty());
+}
+
+
+// Each entry of a store read by the program itself, named where it points on this PC: a real
+// Windows 10 store on an ESP whose Windows partition is gone (the disk was replaced), and a
+// damaged one.
+TEST(DiagnosisJobAlone, StoreEntriesAreNamedOnThisPc) {
+    DiagnosisMachine m;
+    m.files.files[L"s:\\efi\\microsoft\\boot\\bcd"] = testing::StoreBytes("windows10-uefi-gpt.bcd");
+    m.files.drives.push_back(L"s:");
+    // The store's ESP is here; its Windows partition and the recovery partition are not.
+    const std::string esp("\x9c\xb8\x6a\x1c\xbf\xbc\xbe\x4a\x85\x93\x61\x8e\x4d\x2f\x58\x11", 16);
+    m.files.partitionIds[esp] = {{0, 1}, DriveLetter::Parse(L"s:")};
+    m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", 100);
+    m.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("winpe-mbr-boot.bcd").substr(0, 5000);
+    testing::RecordingProgress progress;
+    EXPECT_EQ(m.Diagnose({}, progress), RepairOutcome::Succeeded);
+    const Lines expected[] = {
+        {L"    无法解读：不是注册表文件，或已损坏"},
+        {L"    {bootmgr}（Windows 启动管理器）：Windows Boot Manager",
+         L"      默认：{e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows 10）",
+         L"      显示顺序：1 项", L"      超时：3 秒",
+         L"      device：磁盘 0 分区 1（s:），\\EFI\\Microsoft\\Boot\\bootmgfw.efi 存在"},
+        {L"    {e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows 启动加载器）：Windows 10",
+         L"      device：找不到这个分区（GPT 磁盘 {5541E87D-91A5-4F2B-AD43-A0345C199E9B} 分区 "
+         L"{9D4A7CB0-AB9D-4D71-961F-50F1D9C9252F}）",
+         L"      osdevice：找不到这个分区（GPT 磁盘 {5541E87D-91A5-4F2B-AD43-A0345C199E9B} 分区 "
+         L"{9D4A7CB0-AB9D-4D71-961F-50F1D9C9252F}）"},
+        {L"    {memdiag}（内存诊断）：Windows Memory Diagnostic",
+         L"      device：磁盘 0 分区 1（s:），\\EFI\\Microsoft\\Boot\\memtest.efi 不存在"},
+        {L"    发现：{e018a2d0-b134-11ea-95b2-81f0ac71b75b}（Windows "
+         L"10）指向的分区在本机找不到：硬盘可能"
+         L"被克隆、更换或重新分区过。引导菜单修复会重建启动项"},
+        {L"    发现：{memdiag}（Windows Memory Diagnostic）的 \\EFI\\Microsoft\\Boot\\memtest.efi "
+         L"在 s: "
+         L"上不存在"},
+    };
+    for (const auto& run : expected) {
+        const auto at =
+            std::search(progress.lines.begin(), progress.lines.end(), run.begin(), run.end());
+        EXPECT_NE(at, progress.lines.end()) << ToUtf8(run.front());
+    }
+
+    // A store naming MBR partitions by disk signature and offset: the boot manager's is not
+    // among the lettered partitions, the Windows 7 loader's is c:, partition 2 of disk 0.
+    DiagnosisMachine mbr;
+    mbr.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("mbr.bcd");
+    const VolumeIdentity system{L"MBR 1A2B3C4D", 105906176, 1u << 30, 1};
+    mbr.files.identities[L"c:"] = system;
+    mbr.files.partitions.push_back({system, {0, 2}});
+    mbr.files.Put(L"c:\\Windows\\system32\\winload.exe", 100);
+    testing::RecordingProgress named;
+    EXPECT_EQ(mbr.Diagnose({}, named), RepairOutcome::Succeeded);
+    const Lines run{
+        L"    {bootmgr}（Windows 启动管理器）：Windows Boot Manager",
+        L"      默认：{e2a1b3c4-0000-4000-8000-000000000001}（Windows 7）",
+        L"      显示顺序：1 项",
+        L"      超时：30 秒",
+        L"      device：找不到这个分区（MBR 磁盘 1A2B3C4D 偏移 1048576 字节，或它没有盘符）",
+        L"    {e2a1b3c4-0000-4000-8000-000000000001}（Windows 启动加载器）：Windows 7",
+        L"      device：磁盘 0 分区 2（c:），\\Windows\\system32\\winload.exe 存在",
+        L"      osdevice：磁盘 0 分区 2（c:），\\Windows 存在"};
+    EXPECT_NE(std::search(named.lines.begin(), named.lines.end(), run.begin(), run.end()),
+              named.lines.end());
+    // A default that names nothing and an empty display order; a store not written to its end.
+    DiagnosisMachine wrong;
+    wrong.files.files[L"d:\\boot\\bcd"] = testing::StoreBytes("missing.bcd");
+    wrong.files.files[L"e:\\boot\\bcd"] = testing::StoreBytes("dirty.bcd");
+    testing::RecordingProgress findings;
+    EXPECT_EQ(wrong.Diagnose({}, findings), RepairOutcome::Succeeded);
+    for (const auto& line :
+         {L"      默认：{e2a1b3c4-0000-4000-8000-00000000dead}——存储中没有这个对象",
+          L"      显示顺序：0 项",
+          L"    发现：默认启动项 {e2a1b3c4-0000-4000-8000-00000000dead} 在存储中不存在：启动管理器不知道该启动哪一个",
+          L"    发现：显示顺序是空的：启动菜单上没有任何一项",
+          L"    发现：该存储没有完整写入（基本块的两个序号不同）：它最新的更改在旁边的 .LOG 文件中，"
+          L"上面列出的可能是旧的内容"}) {
+        EXPECT_TRUE(Holds(findings.lines, line)) << ToUtf8(line);
+    }
+
+    // The running Windows' store on an ESP without a letter: the copy Windows has loaded.
+    DiagnosisMachine held;
+    held.files.heldHive = testing::StoreBytes("winpe-efi-x64.bcd");
+    testing::RecordingProgress loaded;
+    EXPECT_EQ(held.Diagnose({}, loaded), RepairOutcome::Succeeded);
+    const Lines copy{
+        L"正在运行的 Windows 加载的存储（所在分区没有盘符，从注册表 HKLM\\BCD00000000 读取）：",
+        L"    {7619dcc9-fafe-11d9-b411-000476eba25f}（Windows 启动加载器）：WinPE"};
+    EXPECT_NE(std::search(loaded.lines.begin(), loaded.lines.end(), copy.begin(), copy.end()),
+              loaded.lines.end());
+    EXPECT_TRUE(Holds(loaded.lines, L"      默认：{7619dcc9-fafe-11d9-b411-000476eba25f}（WinPE）"));
+    EXPECT_TRUE(Holds(loaded.lines, L"      device：内存盘，映像在 启动设备（存储所在的分区），"
+                                    L"\\sources\\boot.wim 未核对"));
 }
 
 }  // namespace

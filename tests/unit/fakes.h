@@ -17,6 +17,7 @@
 #include "platform/file_security.h"
 #include "platform/files.h"
 #include "platform/firmware.h"
+#include "platform/key_tree.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/signatures.h"
@@ -24,6 +25,7 @@
 #include "platform/this_process.h"
 #include "platform/volumes.h"
 #include "platform/windows.h"
+#include "store/hive.h"
 
 namespace kestrix::testing {
 
@@ -183,6 +185,12 @@ public:
         sessionEndBlock.reset();
         events_.push_back(L"session-end.allow");
     }
+    std::uint32_t ShowFileIn(const std::wstring& program, const std::wstring& file) override {
+        events_.push_back(L"show:" + program + L"|" + file);
+        return showFailure;
+    }
+    // What starting the program that shows a file answers.
+    std::uint32_t showFailure = 0;
 
     struct Message {
         std::wstring text;
@@ -215,9 +223,20 @@ class FakeFileSystem final : public Files,
                              public Volumes,
                              public FirmwareReader,
                              public OpenSslSignatures,
-                             public ThisProcess {
+                             public ThisProcess,
+                             public KeyTree {
 public:
     explicit FakeFileSystem(Events& events) : events_(events) {}
+    // The store that the running Windows holds, read from the hive a test gave: none without.
+    std::optional<std::vector<std::wstring>> Subkeys(const KeyPath& path) const override {
+        const auto hive = DecodeHive(heldHive);
+        return hive ? HiveTree(*hive).Subkeys(path) : std::nullopt;
+    }
+    std::optional<KeyValue> Value(const KeyPath& path, const std::wstring& name) const override {
+        const auto hive = DecodeHive(heldHive);
+        return hive ? HiveTree(*hive).Value(path, name) : std::nullopt;
+    }
+    std::string heldHive;
     std::wstring OwnFolder() const override { return ownFolder; }
     std::wstring SystemFolder() const override { return systemFolder; }
     std::wstring CommandLineArguments() const override { return arguments; }
@@ -627,6 +646,7 @@ public:
     void Put(const std::wstring& path, std::size_t length) {
         Store(path, std::string(length, 'x'));
     }
+    void Put(const std::wstring& path, const std::string& bytes) { Store(path, bytes); }
     // Read-only, hidden and system, as Windows keeps its boot files.
     void Protect(const std::wstring& path) {
         attributes[Key(path)] = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;

@@ -128,7 +128,9 @@ TEST(UefiPlanAlone, BootMenu) {
         {"Windows 10 beside XP", true, true,
          Joined(TrustOffAndTheFallbackLoader(),
                 {L"  f: 将安装 \\Windows\\Boot\\EFI 中的启动管理器。", kScan6,
-                 L"  在 f: 发现6.x系统，修复中...", kScan5, xpSkipped, L"", kMenuDone}),
+                 L"  在 f: 发现6.x系统，修复中...",
+                 L"    s:\\EFI\\Microsoft\\Boot\\BCD 的默认启动项指向 f:\\Windows", kScan5,
+                 xpSkipped, L"", kMenuDone}),
          {L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI",
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7"},
          RepairOutcome::Succeeded},
@@ -186,9 +188,8 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
     std::string damaged = made.pcaSigned;
     damaged[0x1000] ^= 1;
     const std::wstring security = L"{d719b2cb-3d3a-4596-a3bc-dad00e67656f}";
-    const std::wstring listing =
-        L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /enum {default} /v";
-    const std::wstring recovery = L"{7619dcc9-fafe-11d9-b411-000476eba25f}";
+    // The real Windows 10 store's Windows RE entry.
+    const std::wstring recovery = L"{e018a2d1-b134-11ea-95b2-81f0ac71b75b}";
     const std::wstring plain = L"bcdboot.exe f:\\windows /l zh-cn /s s: /f UEFI";
     const std::wstring bootEx = plain + L" /bootex";
     const std::wstring timeout = L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /timeout 7";
@@ -234,7 +235,7 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
          true,
          Kind::BootMenu,
          RepairOutcome::Succeeded,
-         {listing, bootEx, listing,
+         {bootEx,
           L"bcdedit.exe /store s:\\EFI\\Microsoft\\Boot\\BCD /set {default} recoverysequence " +
               recovery,
           timeout},
@@ -325,8 +326,10 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
         // The boot manager on the partition now, and its store with Windows RE in it, which
         // bcdboot /bootex drops.
         m.files.WriteNewFile(L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", made.pcaSigned);
-        m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", 100);
-        m.launcher.outputs[listing] = L"recoverysequence        " + recovery + L"\r\n";
+        m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD", testing::StoreBytes("windows10-uefi-gpt.bcd"));
+        m.files.partitionIds[testing::kWindows10Partition] = {{0, 3}, DriveLetter::Parse(L"f:")};
+        m.files.identities[L"f:"] =
+            VolumeIdentity{L"GPT {5541E87D-91A5-4F2B-AD43-A0345C199E9B}", 1048576, 1u << 30, 1};
         // bcdboot installs the boot manager it was given, also as the fallback loader.
         m.launcher.onSuccess = [&](const LaunchRequest& request) {
             if (!request.Parameters().starts_with(L"f:\\windows")) {
@@ -337,7 +340,8 @@ TEST(UefiPlanAlone, SecureBootChoosesTheBootManager) {
             }
             const bool ex = request.Parameters().ends_with(L"/bootex");
             if (ex) {
-                m.launcher.outputs[listing] = L"recoveryenabled         Yes\r\n";
+                m.files.Put(L"s:\\EFI\\Microsoft\\Boot\\BCD",
+                            testing::StoreBytes("without-recovery.bcd"));
             }
             for (const wchar_t* path :
                  {L"s:\\EFI\\Microsoft\\Boot\\bootmgfw.efi", L"s:\\EFI\\Boot\\bootx64.efi"}) {
