@@ -63,7 +63,9 @@ int Program::ExitCode() const {
 void Program::Start() {
     // Every step's failure is a value that is passed over: start-up goes on with the next step.
     const auto ownFolder = files_.OwnFolder();
-    process_.SetCurrentDrive(Left(ownFolder, 2));
+    if (const auto own = DrivePath::Parse(ownFolder)) {
+        process_.SetCurrentDrive(own->drive.Text());
+    }
     process_.SetCurrentFolder(ownFolder);
     const auto options = ParseOptions(SplitArguments(process_.CommandLineArguments()));
     mode_ = options.mode;
@@ -246,7 +248,7 @@ std::optional<BootCandidate> Program::ChosenCandidate() const {
     }
     const auto text = repairWindow_.PartitionText();
     // Typed, or named with -d: the text begins with the drive.
-    if (const auto drive = DriveLetter::Parse(Left(text, 2))) {
+    if (const auto drive = DriveLetter::Leading(text)) {
         return BootCandidate{*drive, BootPath::Bios, L""};
     }
     return std::nullopt;

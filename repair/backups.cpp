@@ -80,7 +80,9 @@ FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& tar
     item.source = path;
     item.backup = target.substr(log_.Folder().size() + 1);
     item.attributes = files_.Attributes(path).value_or(0) & kKept;
-    item.identity = VolumeOf(Left(path, 2));
+    if (const auto at = DrivePath::Parse(path)) {
+        item.identity = VolumeOf(at->drive.Text());
+    }
     // The copy as it lies on the disk is what a restore will check.
     return Record(item, files_.Sha256OfFile(target));
 }
@@ -116,7 +118,9 @@ FileResult Backups::Flushed(const std::wstring& target, FileResult result) {
 
 std::wstring Backups::TargetFor(const std::wstring& path) {
     // d:\boot\bcd → <folder>\d\boot\bcd
-    const auto parts = SplitAll(ToLower(Left(path, 1)) + path.substr(2), L"\\");
+    const auto at = DrivePath::Parse(path);
+    const auto parts =
+        SplitAll(at ? std::wstring(1, at->drive.Lower()) + at->rest : path, L"\\");
     std::wstring target = log_.Folder();
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         if (!parts[i].empty()) {
@@ -127,8 +131,9 @@ std::wstring Backups::TargetFor(const std::wstring& path) {
     return JoinPath(target, parts.back());
 }
 
-FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
-    const auto key = L"volume:" + ToLower(drive);
+FileResult Backups::SaveVolumeStart(DriveLetter volume) {
+    const auto drive = volume.Text();
+    const auto key = L"volume:" + volume.LowerText();
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
     }
@@ -142,12 +147,12 @@ FileResult Backups::SaveVolumeStart(const std::wstring& drive) {
     }
     if (result) {
         const auto target =
-            JoinPath(log_.Folder(), L"volume-" + ToLower(Left(drive, 1)) + L"-first8k.bin");
+            JoinPath(log_.Folder(), L"volume-" + std::wstring(1, volume.Lower()) + L"-first8k.bin");
         result = Flushed(target, files_.WriteNewFile(target, bytes));
         if (result) {
             ManifestItem item;
             item.kind = ManifestKind::VolumeStart;
-            item.source = ToLower(drive);
+            item.source = volume.LowerText();
             item.backup = target.substr(log_.Folder().size() + 1);
             item.identity = VolumeOf(drive);
             const auto digest = files_.Sha256(bytes);

@@ -12,6 +12,7 @@
 
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
+#include "platform/drive_letter.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
 #include "repair/manifest.h"
@@ -30,7 +31,7 @@ public:
         : files_(files), volumes_(volumes), log_(log), runner_(runner) {}
 
     // Once per drive; a failure, a short read included, is a value with its reason.
-    FileResult SaveVolumeStart(const std::wstring& drive);
+    FileResult SaveVolumeStart(DriveLetter volume);
     // Once per path; a missing file has nothing to save and succeeds.
     FileResult SaveFile(const std::wstring& path);
     // \bootmgr, the \Boot folder with everything in it and \EFI when it is there, once per drive.

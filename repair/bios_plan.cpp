@@ -143,7 +143,7 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
 }
 
 void BiosPlan::WriteBootSector(WindowsGeneration generation) {
-    steps.RunToolOnceSaved([this] { return steps.Saved().SaveVolumeStart(bootDrive_); },
+    steps.RunToolOnceSaved([this] { return steps.Saved().SaveVolumeStart(request.target.drive); },
                             bootDrive_ + L" 的引导扇区", BootSectorCommand(generation, bootDrive_));
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/drive_letter.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -158,10 +159,10 @@ bool ParseIdentity(const std::vector<std::wstring>& f, std::size_t at,
     return true;
 }
 
-bool IsDriveLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
-
-bool IsDrivePath(std::wstring_view path) {
-    return path.size() > 3 && IsDriveLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+// A file's path on a drive ("d:\\ntldr"), or with volume the drive alone ("d:").
+bool IsDrivePath(std::wstring_view path, bool volume = false) {
+    const auto parsed = DrivePath::Parse(path);
+    return parsed && (volume ? parsed->rest.empty() : parsed->rest.size() > 1);
 }
 
 std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
@@ -187,8 +188,7 @@ std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
     item.sha256 = *digest;
     if (volume) {
         item.kind = ManifestKind::VolumeStart;
-        const bool drive = f[1].size() == 2 && IsDriveLetter(f[1][0]) && f[1][1] == L':';
-        return drive && ParseIdentity(f, 5, item.identity) ? std::optional(item) : std::nullopt;
+        return IsDrivePath(f[1], true) && ParseIdentity(f, 5, item.identity) ? std::optional(item) : std::nullopt;
     }
     const auto attributes = ParseAttributes(f[5]);
     if (!IsDrivePath(f[1]) || !attributes || (!first && !ParseIdentity(f, 6, item.identity))) {

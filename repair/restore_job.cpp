@@ -194,10 +194,11 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
 }
 
 std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
+    // Where each drive's volume is now, by the drive's key. The manifest holds drive paths only.
     std::map<std::wstring, std::wstring> now;
     std::vector<std::wstring> moved;
     for (const auto& item : items) {
-        const auto drive = ToLower(Left(item.source, 2));
+        const auto drive = DrivePath::Parse(item.source)->drive.LowerText();
         if (item.identity && now.count(drive) == 0) {
             const auto found = Find(drive, *item.identity);
             now.emplace(drive, found);
@@ -208,8 +209,9 @@ std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
     }
     // What the run created moves with the volume it lies on.
     for (auto& item : items) {
-        if (const auto it = now.find(ToLower(Left(item.source, 2))); it != now.end()) {
-            item.source = it->second + item.source.substr(2);
+        const auto path = DrivePath::Parse(item.source);
+        if (const auto it = now.find(path->drive.LowerText()); it != now.end()) {
+            item.source = it->second + path->rest;
         }
     }
     return moved;
@@ -248,7 +250,7 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     };
     // The drives put back first, then any fixed one: never one whose letter goes at the end.
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
-        add(ToLower(Left(item.source, 2)));
+        add(DrivePath::Parse(item.source)->drive.LowerText());
     }
     for (const auto& drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
         add(ToLower(drive));
@@ -338,7 +340,7 @@ bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
         steps_.Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
         return false;
     }
-    const auto drive = Left(item.source, 2);
+    const auto drive = DrivePath::Parse(item.source)->drive.Text();
     if (!item.identity) {
         steps_.Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return false;
@@ -353,7 +355,7 @@ bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
 
 bool RestoreJob::SaveCurrent(const ManifestItem& item) {
     const auto saved = item.kind == ManifestKind::VolumeStart
-                           ? steps_.Saved().SaveVolumeStart(item.source)
+                           ? steps_.Saved().SaveVolumeStart(DrivePath::Parse(item.source)->drive)
                            : steps_.Saved().SaveFile(item.source);
     if (!saved) {
         steps_.Fail(L"  失败：无法备份 " + Describe(item) + L" 现在的内容" + Reason(saved) + L"，未恢复");

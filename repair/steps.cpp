@@ -146,8 +146,9 @@ bool Steps::EnsureFolder(const std::wstring& path) {
         return true;
     }
     // Each level that is missing, from the top; the manifest lists those the run made.
-    std::wstring folder = Left(path, 2);
-    for (const auto& part : SplitAll(path.substr(2), L"\\")) {
+    const auto at = DrivePath::Parse(path);
+    std::wstring folder = at ? at->drive.Text() : L"";
+    for (const auto& part : SplitAll(at ? at->rest : L"", L"\\")) {
         if (!part.empty()) {
             folder += L"\\" + part;
             if (files_.CreateFolder(folder)) {
