@@ -30,8 +30,8 @@ bool TemporaryLetters::RunDiskpart(const std::wstring& script) {
     return result.status == RunStatus::Finished && result.exitCode == 0u;
 }
 
-std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
-                                                const std::wstring& where) {
+std::optional<DriveLetter> TemporaryLetters::Assign(int disk, int partition,
+                                                    const std::wstring& where) {
     std::wstring taken;
     {
         const Hold hold(busy_);
@@ -54,13 +54,13 @@ std::optional<wchar_t> TemporaryLetters::Assign(int disk, int partition,
         given_.push_back({disk, partition, upper});
     }
     log_.Write(L"已为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":，程序结束时收回");
-    return letter;
+    return DriveLetter::Parse(std::wstring{*letter, L':'});
 }
 
-bool TemporaryLetters::IsTemporary(const std::wstring& drive) const {
+bool TemporaryLetters::IsTemporary(DriveLetter drive) const {
     const Hold hold(busy_);
     for (const auto& given : given_) {
-        if (!drive.empty() && ToLower(drive.substr(0, 1)) == ToLower(std::wstring(1, given.letter))) {
+        if (drive.Is(*DriveLetter::Parse(std::wstring{given.letter, L':'}))) {
             return true;
         }
     }
@@ -72,7 +72,7 @@ std::vector<std::wstring> TemporaryLetters::LastingFixedDrives(
     std::vector<std::wstring> drives;
     for (const auto& entry : entries) {
         const auto drive = entry.drive.Text();
-        if (!IsTemporary(drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
+        if (!IsTemporary(entry.drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
             drives.push_back(drive);
         }
     }

@@ -9,6 +9,7 @@
 #include "exec/hold.h"
 #include "exec/run_log.h"
 #include "exec/tool_runner.h"
+#include "platform/drive_letter.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
 
@@ -23,11 +24,11 @@ public:
     TemporaryLetters(Files& files, const Volumes& volumes, ToolRunner& runner, RunLog& log)
         : files_(files), volumes_(volumes), runner_(runner), log_(log) {}
 
-    // Partition M of disk N gets the last free letter; "where" names it in the log. The letter
-    // in lower case, or none when there is no free one or diskpart fails.
-    std::optional<wchar_t> Assign(int disk, int partition, const std::wstring& where);
-    // Whether a drive ("z:") has its letter for this run only.
-    bool IsTemporary(const std::wstring& drive) const;
+    // Partition M of disk N gets the last free letter; "where" names it in the log. The drive
+    // in lower case, or none when there is no free letter or diskpart fails.
+    std::optional<DriveLetter> Assign(int disk, int partition, const std::wstring& where);
+    // Whether a drive has its letter for this run only.
+    bool IsTemporary(DriveLetter drive) const;
     // The fixed drives among these that keep their letters after the program ends: where a run's
     // folder may go when the program's own cannot hold it.
     std::vector<std::wstring> LastingFixedDrives(const std::vector<DriveEntry>& entries) const;

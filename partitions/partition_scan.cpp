@@ -217,8 +217,7 @@ std::optional<BootCandidate> PartitionScan::OfferUnlettered(
     if (!letter) {
         return std::nullopt;
     }
-    return BootCandidate{*DriveLetter::Parse(std::wstring{*letter, L':'}), BootPath::Uefi,
-                         partition.size};
+    return BootCandidate{*letter, BootPath::Uefi, partition.size};
 }
 
 std::vector<BootCandidate> PartitionScan::ScanActivePartitions(ScanProgress& progress) {

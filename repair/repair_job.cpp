@@ -32,11 +32,11 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
 
 std::vector<std::wstring> RepairJob::RunFolderDrives() const {
     // Not on a drive whose letter goes at the end, with all that the run saved.
-    const auto bootDrive = request_->target.drive.Text();
-    if (letters_.IsTemporary(bootDrive)) {
+    const auto boot = request_->target.drive;
+    if (letters_.IsTemporary(boot)) {
         return letters_.LastingFixedDrives(request_->drives);
     }
-    return {bootDrive};
+    return {boot.Text()};
 }
 
 Firmware RepairJob::NoteFirmware() {

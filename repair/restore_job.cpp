@@ -232,7 +232,7 @@ std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& i
         const auto where = L"磁盘 " + DecimalText(place->disk) + L" 的分区 " +
                            DecimalText(place->partition) + L"（备份时的 " + drive + L"）";
         if (const auto letter = letters_.Assign(place->disk, place->partition, where)) {
-            return std::wstring(1, *letter) + L":";
+            return letter->LowerText();
         }
     }
     // Not on this PC: each item says so when it is checked.
@@ -242,18 +242,19 @@ std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& i
 std::vector<std::wstring> RestoreJob::RunFolderDrives(
     const std::optional<std::vector<ManifestItem>>& items) const {
     std::vector<std::wstring> drives;
-    const auto add = [&](const std::wstring& drive) {
-        if (!letters_.IsTemporary(drive) &&
+    const auto add = [&](DriveLetter letter) {
+        const auto drive = letter.LowerText();
+        if (!letters_.IsTemporary(letter) &&
             std::find(drives.begin(), drives.end(), drive) == drives.end()) {
             drives.push_back(drive);
         }
     };
     // The drives put back first, then any fixed one: never one whose letter goes at the end.
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
-        add(DrivePath::Parse(item.source)->drive.LowerText());
+        add(DrivePath::Parse(item.source)->drive);
     }
     for (const auto& drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
-        add(ToLower(drive));
+        add(*DriveLetter::Parse(drive));
     }
     return drives;
 }
