@@ -16,13 +16,9 @@ ToolCommand StoreCommand(std::wstring_view store, std::vector<Argument> edit,
     return {L"bcdedit.exe", std::move(arguments), {}, failureExpected};
 }
 
-std::wstring BiosStore(std::wstring_view bootDrive) {
-    return std::wstring(bootDrive) + L"\\boot\\bcd";
-}
+std::wstring BiosStore(DriveLetter boot) { return boot.Path(L"\\boot\\bcd"); }
 
-std::wstring UefiStore(std::wstring_view efiDrive) {
-    return std::wstring(efiDrive) + L"\\EFI\\Microsoft\\Boot\\BCD";
-}
+std::wstring UefiStore(DriveLetter esp) { return esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD"); }
 
 }  // namespace
 
@@ -38,15 +34,14 @@ ToolCommand AllListingsCommand() {
     return {L"dsptw.exe", {L"/all"}};
 }
 
-ToolCommand BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive) {
-    return {L"bootsect.exe",
-            {generation == WindowsGeneration::Nt5 ? L"/nt52" : L"/nt60", std::wstring(bootDrive)}};
+ToolCommand BootSectorCommand(WindowsGeneration generation, DriveLetter boot) {
+    return {L"bootsect.exe", {generation == WindowsGeneration::Nt5 ? L"/nt52" : L"/nt60", boot.Text()}};
 }
 
-ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
-                             BootFilesFor firmware, BootManagerSource manager) {
-    const std::wstring drive(bootDrive);
-    std::vector<Argument> arguments{std::wstring(scannedDrive) + L"\\windows", L"/l", L"zh-cn",
+ToolCommand BootFilesCommand(DriveLetter scanned, DriveLetter boot, BootFilesFor firmware,
+                             BootManagerSource manager) {
+    const auto drive = boot.Text();
+    std::vector<Argument> arguments{scanned.Path(L"\\windows"), L"/l", L"zh-cn",
                                     L"/s", drive};
     if (firmware != BootFilesFor::RunningFirmware) {
         arguments.insert(arguments.end(),
@@ -63,9 +58,9 @@ ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view b
     return {L"bcdboot.exe", std::move(arguments), std::move(leaves)};
 }
 
-std::array<ToolCommand, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
-    const std::wstring drive(bootDrive);
-    const auto store = BiosStore(drive);
+std::array<ToolCommand, 7> BootMenuStoreCommands(DriveLetter boot) {
+    const auto drive = boot.Text();
+    const auto store = BiosStore(boot);
     return {
         StoreCommand(store, {L"/create", L"{bootmgr}", L"/d", L"Windows Boot Manager"}, true),
         StoreCommand(store, {L"/create", L"{ntldr}", L"/d", L"Windows XP/2003"}, true),
@@ -73,12 +68,12 @@ std::array<ToolCommand, 7> BootMenuStoreCommands(std::wstring_view bootDrive) {
         StoreCommand(store, {L"/set", L"{ntldr}", L"device", L"partition=" + drive}),
         StoreCommand(store, {L"/set", L"{ntldr}", L"path", L"\\ntldr"}),
         StoreCommand(store, {L"/displayorder", L"{ntldr}", L"/addlast"}),
-        StoreTimeoutCommand(drive),
+        StoreTimeoutCommand(boot),
     };
 }
 
-ToolCommand StoreTimeoutCommand(std::wstring_view bootDrive) {
-    return StoreCommand(BiosStore(bootDrive), {L"/timeout", L"7"});
+ToolCommand StoreTimeoutCommand(DriveLetter boot) {
+    return StoreCommand(BiosStore(boot), {L"/timeout", L"7"});
 }
 
 ToolCommand StoreExportCommand(std::wstring_view file) {
@@ -91,12 +86,12 @@ ToolCommand StoreImportCommand(std::wstring_view file) {
     return StoreCommand({}, {L"/import", Argument::FolderPath(std::wstring(file))});
 }
 
-ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive) {
-    return StoreCommand(UefiStore(efiDrive), {L"/timeout", L"7"});
+ToolCommand UefiStoreTimeoutCommand(DriveLetter esp) {
+    return StoreCommand(UefiStore(esp), {L"/timeout", L"7"});
 }
 
-ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid) {
-    return StoreCommand(UefiStore(efiDrive),
+ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid) {
+    return StoreCommand(UefiStore(esp),
                         {L"/set", L"{default}", L"recoverysequence", std::wstring(guid)});
 }
 

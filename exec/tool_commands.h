@@ -1,8 +1,7 @@
 #pragma once
 // Every outside command of the program, built in one place as a value: the tool, its arguments,
 // what it leaves and whether its failure is expected. The launcher quotes the arguments
-// (platform/command_line.h). A drive is a letter and a colon with no backslash after it, used
-// with the letter case it has.
+// (platform/command_line.h). A drive is used with the letter case it has.
 #include <array>
 #include <string>
 #include <string_view>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/drive_letter.h"
 
 namespace kestrix {
 
@@ -43,7 +43,7 @@ ToolCommand ListingCommand(int disk);
 // The listings of disks 0 to 10 in one run, each behind a line "disk N".
 ToolCommand AllListingsCommand();
 
-ToolCommand BootSectorCommand(WindowsGeneration generation, std::wstring_view bootDrive);
+ToolCommand BootSectorCommand(WindowsGeneration generation, DriveLetter boot);
 
 // Which firmware's boot files bcdboot builds: by default those of the firmware that started the
 // running Windows, which from a rescue system started through UEFI are not a BIOS partition's.
@@ -56,26 +56,26 @@ enum class BootManagerSource { Default, Updated };
 // Builds the 6.x boot files of the installation on scannedDrive onto bootDrive: the boot manager
 // and its store, and for UEFI the fallback loader too. For the running firmware, those of BIOS
 // unless the PC started through UEFI, where the caller names them.
-ToolCommand BootFilesCommand(std::wstring_view scannedDrive, std::wstring_view bootDrive,
+ToolCommand BootFilesCommand(DriveLetter scanned, DriveLetter boot,
                              BootFilesFor firmware = BootFilesFor::RunningFirmware,
                              BootManagerSource manager = BootManagerSource::Default);
 
 // The seven store edits that add the 5.x entry to the boot drive's store, in their order. The two
 // creations may fail, when bcdboot.exe has made the object already; the settings that follow fail
 // if it is truly missing.
-std::array<ToolCommand, 7> BootMenuStoreCommands(std::wstring_view bootDrive);
+std::array<ToolCommand, 7> BootMenuStoreCommands(DriveLetter boot);
 
-ToolCommand StoreTimeoutCommand(std::wstring_view bootDrive);
+ToolCommand StoreTimeoutCommand(DriveLetter boot);
 
 // The store that the running Windows holds open, copied to a file, or replaced by one.
 ToolCommand StoreExportCommand(std::wstring_view file);
 ToolCommand StoreImportCommand(std::wstring_view file);
 
 // The boot menu's timeout in the EFI system partition's store.
-ToolCommand UefiStoreTimeoutCommand(std::wstring_view efiDrive);
+ToolCommand UefiStoreTimeoutCommand(DriveLetter esp);
 
 // The default loader's Windows RE entry set to the object {guid}.
-ToolCommand UefiRecoverySequenceCommand(std::wstring_view efiDrive, std::wstring_view guid);
+ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid);
 
 
 // diskpart.exe running the script at scriptPath.

@@ -255,13 +255,13 @@ FileResult Backups::SaveFolder(const std::wstring& path) {
     return FileResult::Success();
 }
 
-FileResult Backups::SaveBootFiles(const std::wstring& drive) {
-    const auto key = L"bootfiles:" + ToLower(drive);
+FileResult Backups::SaveBootFiles(DriveLetter drive) {
+    const auto key = L"bootfiles:" + drive.LowerText();
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
     }
-    const auto boot = drive + L"\\Boot";
-    auto result = SaveFile(drive + L"\\bootmgr");
+    const auto boot = drive.Path(L"\\Boot");
+    auto result = SaveFile(drive.Path(L"\\bootmgr"));
     if (result) {
         result = SaveFolder(boot);
     }
@@ -271,20 +271,20 @@ FileResult Backups::SaveBootFiles(const std::wstring& drive) {
     }
     // UEFI boot files that a tool could change beside the BIOS ones.
     if (result) {
-        result = SaveFolder(drive + L"\\EFI");
+        result = SaveFolder(drive.Path(L"\\EFI"));
     }
     outcomes_[key] = result;
     return result;
 }
 
-FileResult Backups::SaveEfiBootFiles(const std::wstring& drive) {
-    const auto key = L"efifiles:" + ToLower(drive);
+FileResult Backups::SaveEfiBootFiles(DriveLetter drive) {
+    const auto key = L"efifiles:" + drive.LowerText();
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
     }
-    auto result = SaveFolder(drive + L"\\EFI\\Microsoft\\Boot");
+    auto result = SaveFolder(drive.Path(L"\\EFI\\Microsoft\\Boot"));
     if (result) {
-        result = SaveFolder(drive + L"\\EFI\\Boot");
+        result = SaveFolder(drive.Path(L"\\EFI\\Boot"));
     }
     outcomes_[key] = result;
     return result;

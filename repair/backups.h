@@ -37,9 +37,9 @@ public:
     // \bootmgr, the \Boot folder with everything in it and \EFI when it is there, once per drive.
     // The store that the running Windows holds open cannot be copied; it is exported by the store
     // tool instead.
-    FileResult SaveBootFiles(const std::wstring& drive);
+    FileResult SaveBootFiles(DriveLetter drive);
     // \EFI\Microsoft\Boot and \EFI\Boot with everything in them, once per drive.
-    FileResult SaveEfiBootFiles(const std::wstring& drive);
+    FileResult SaveEfiBootFiles(DriveLetter drive);
     // A folder the run made where there was none.
     void NoteCreated(const std::wstring& path) { missing_.push_back(path); }
     // At the end of the run: enters what the run created where nothing was before.

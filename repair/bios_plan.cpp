@@ -16,13 +16,13 @@ const wchar_t* GenerationName(WindowsGeneration generation) {
 
 }  // namespace
 
-FileResult BiosPlan::SaveBootFiles() { return steps.Saved().SaveBootFiles(bootDrive_); }
+FileResult BiosPlan::SaveBootFiles() { return steps.Saved().SaveBootFiles(boot_); }
 
 std::optional<WindowsGeneration> BiosPlan::LoaderOnDrive() const {
-    if (IsPresent(files, bootDrive_ + L"\\boot\\bcd")) {
+    if (IsPresent(files, boot_.Path(L"\\boot\\bcd"))) {
         return WindowsGeneration::Nt6;
     }
-    if (IsPresent(files, bootDrive_ + L"\\ntldr")) {
+    if (IsPresent(files, boot_.Path(L"\\ntldr"))) {
         return WindowsGeneration::Nt5;
     }
     return std::nullopt;
@@ -61,13 +61,13 @@ RepairOutcome BiosPlan::BootMenu() {
     const bool found6 =
         ForEachInstallation(WindowsGeneration::Nt6, findings, [&](const DriveFinding& finding) {
             const int failures = steps.Failures();
-            RunBootFilesTool(BootFilesCommand(finding.entry.drive.Text(), bootDrive_, bootFiles));
+            RunBootFilesTool(BootFilesCommand(finding.entry.drive, boot_, bootFiles));
             if (steps.Failures() == failures) {
-                CheckStoreDefault(bootDrive_ + L"\\Boot\\BCD", finding.entry.drive, false);
+                CheckStoreDefault(boot_.Path(L"\\Boot\\BCD"), finding.entry.drive, false);
             }
         });
     const bool found5 = ForEachInstallation(WindowsGeneration::Nt5, findings, [&](const DriveFinding&) {
-        if (IsPresent(files, bootDrive_ + L"\\boot.ini")) {
+        if (IsPresent(files, boot_.Path(L"\\boot.ini"))) {
             steps.Line(L"    存在Boot.ini保留并继续。");
         } else {
             steps.Line(L"    不存在Boot.ini正在建立通用boot.ini ...");
@@ -87,7 +87,7 @@ void BiosPlan::CopyLoaderSet() {
             return;
         }
         const auto source = JoinPath(ownFolder, name);
-        const auto target = bootDrive_ + name;
+        const auto target = boot_.Path(name);
         if (!files.FileLength(source)) {
             steps.Fail(L"    失败：程序目录中缺少 " + source);
             continue;
@@ -98,12 +98,12 @@ void BiosPlan::CopyLoaderSet() {
 
 RepairOutcome BiosPlan::AssembleBootMenu(bool found6, bool found5) {
     if (found6 && found5) {
-        for (const auto& command : BootMenuStoreCommands(bootDrive_)) {
+        for (const auto& command : BootMenuStoreCommands(boot_)) {
             RunBootFilesTool(command);
         }
         WriteBootSectorForLoader(WindowsGeneration::Nt6);
     } else if (found6) {
-        RunBootFilesTool(StoreTimeoutCommand(bootDrive_));
+        RunBootFilesTool(StoreTimeoutCommand(boot_));
         WriteBootSectorForLoader(WindowsGeneration::Nt6);
     } else {
         WriteBootSectorForLoader(WindowsGeneration::Nt5);
@@ -114,10 +114,10 @@ RepairOutcome BiosPlan::AssembleBootMenu(bool found6, bool found5) {
 RepairOutcome BiosPlan::RepairWithoutInstallation() {
     const auto generation = LoaderOnDrive();
     if (!generation) {
-        steps.Line(L"  未发现任何Windows系统，" + bootDrive_ +
+        steps.Line(L"  未发现任何Windows系统，" + boot_.Text() +
             L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
     } else {
-        steps.Line(L"  未发现任何Windows系统，按 " + bootDrive_ + L" 上已有的引导文件重写" +
+        steps.Line(L"  未发现任何Windows系统，按 " + boot_.Text() + L" 上已有的引导文件重写" +
             GenerationName(*generation) + L"引导扇区。");
         WriteBootSectorForLoader(*generation);
     }
@@ -130,12 +130,12 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
                               ? std::vector<std::wstring>{L"\\bootmgr", L"\\boot\\bcd"}
                               : std::vector<std::wstring>{L"\\ntldr"};
     for (const auto& path : required) {
-        if (!IsPresent(files, bootDrive_ + path)) {
+        if (!IsPresent(files, boot_.Path(path))) {
             missing += (missing.empty() ? L"" : L" 和 ") + path;
         }
     }
     if (!missing.empty()) {
-        steps.Fail(L"  失败：" + bootDrive_ + L" 上没有 " + missing + L"，未写入" +
+        steps.Fail(L"  失败：" + boot_.Text() + L" 上没有 " + missing + L"，未写入" +
              GenerationName(generation) + L"引导扇区");
         return;
     }
@@ -144,7 +144,7 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
 
 void BiosPlan::WriteBootSector(WindowsGeneration generation) {
     steps.RunToolOnceSaved([this] { return steps.Saved().SaveVolumeStart(request.target.drive); },
-                            bootDrive_ + L" 的引导扇区", BootSectorCommand(generation, bootDrive_));
+                            boot_.Text() + L" 的引导扇区", BootSectorCommand(generation, boot_));
 }
 
 }  // namespace kestrix

@@ -33,7 +33,7 @@ bool RepairPlan::ForEachInstallation(WindowsGeneration generation,
 }
 
 void RepairPlan::RunBootFilesTool(const ToolCommand& command) {
-    steps.RunToolOnceSaved([this] { return SaveBootFiles(); }, bootDrive_ + L" 的启动文件",
+    steps.RunToolOnceSaved([this] { return SaveBootFiles(); }, boot_.Text() + L" 的启动文件",
                             command);
 }
 

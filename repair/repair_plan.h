@@ -48,7 +48,7 @@ struct PlanContext {
 class RepairPlan : protected PlanContext {
 public:
     explicit RepairPlan(const PlanContext& context)
-        : PlanContext(context), bootDrive_(context.request.target.drive.Text()) {}
+        : PlanContext(context), boot_(context.request.target.drive) {}
     virtual ~RepairPlan() = default;
 
     // The boot code that starts the loader ("只修复引导").
@@ -84,7 +84,8 @@ protected:
     RepairOutcome Complete(const std::wstring& successLine, const std::wstring& kind,
                            bool nothingToDo = false);
 
-    const std::wstring bootDrive_;
+    // The drive whose boot is repaired.
+    const DriveLetter boot_;
 };
 
 }  // namespace kestrix

@@ -36,12 +36,12 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     }
 }
 
-FileResult UefiPlan::SaveBootFiles() { return steps.Saved().SaveEfiBootFiles(bootDrive_); }
+FileResult UefiPlan::SaveBootFiles() { return steps.Saved().SaveEfiBootFiles(boot_); }
 
 RepairOutcome UefiPlan::BootSector() {
-    const auto source = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi";
+    const auto source = boot_.Path(L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi");
     if (!IsPresent(files, source)) {
-        steps.Line(L"  " + bootDrive_ +
+        steps.Line(L"  " + boot_.Text() +
             L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
     }
@@ -62,9 +62,9 @@ RepairOutcome UefiPlan::BootSector() {
                     VerdictReasonText(file->verdict) + L"），未写入后备启动文件。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
-    const auto target = bootDrive_ + L"\\EFI\\Boot\\" + *name;
+    const auto target = boot_.Path(L"\\EFI\\Boot\\") + *name;
     steps.Line(L"检测出bootmgfw.efi，正在建立UEFI后备启动文件 \\EFI\\Boot\\" + *name + L"...");
-    if (steps.EnsureFolder(bootDrive_ + L"\\EFI\\Boot")) {
+    if (steps.EnsureFolder(boot_.Path(L"\\EFI\\Boot"))) {
         steps.ReplaceFile(source, target, L"  ");
     }
     CheckInstalled(trust);
@@ -82,7 +82,7 @@ RepairOutcome UefiPlan::BootMenu() {
     const bool found6 =
         ForEachInstallation(WindowsGeneration::Nt6, findings, [&](const DriveFinding& finding) {
             // bcdboot fails without the folder on recent Windows.
-            if (steps.EnsureFolder(bootDrive_ + L"\\EFI\\Microsoft\\Boot")) {
+            if (steps.EnsureFolder(boot_.Path(L"\\EFI\\Microsoft\\Boot"))) {
                 InstallBootFiles(finding, (*sources)[next]);
             }
             ++next;
@@ -91,7 +91,7 @@ RepairOutcome UefiPlan::BootMenu() {
     ForEachInstallation(WindowsGeneration::Nt5, findings, {},
                         L"，5.x系统不能以UEFI方式启动，已跳过。");
     if (found6) {
-        RunBootFilesTool(UefiStoreTimeoutCommand(bootDrive_));
+        RunBootFilesTool(UefiStoreTimeoutCommand(boot_));
         CheckInstalled(trust);
     } else {
         steps.Line(L"  未发现可以UEFI方式启动的Windows系统（6.x），不写入任何内容。");
@@ -130,7 +130,7 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
     steps.Line(L"正在检查启动管理器的签名...");
     bool present2023 = false;
     for (const auto& path : {std::wstring(kManager), std::wstring(kFallbacks[0])}) {
-        if (const auto file = NoteEfiFile(bootDrive_ + path, trust)) {
+        if (const auto file = NoteEfiFile(boot_.Path(path), trust)) {
             present2023 = present2023 || SignedUnderCa2023(file->bytes, signatures);
         }
     }
@@ -190,8 +190,8 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
 }
 
 void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource source) {
-    const auto install = BootFilesCommand(finding.entry.drive.Text(), bootDrive_, BootFilesFor::Uefi, source);
-    const auto store = bootDrive_ + L"\\EFI\\Microsoft\\Boot\\BCD";
+    const auto install = BootFilesCommand(finding.entry.drive, boot_, BootFilesFor::Uefi, source);
+    const auto store = boot_.Path(L"\\EFI\\Microsoft\\Boot\\BCD");
     // The store's Windows RE entry, read by the program itself; /bootex drops it.
     const auto recovery = [&]() -> std::optional<std::wstring> {
         const auto read = ReadStoreAt(files, volumes, heldStore, store);
@@ -205,7 +205,7 @@ void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource s
     }
     if (before && !recovery()) {
         steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
-        RunBootFilesTool(UefiRecoverySequenceCommand(bootDrive_, *before));
+        RunBootFilesTool(UefiRecoverySequenceCommand(boot_, *before));
     }
     CheckStoreDefault(store, finding.entry.drive, true);
 }
@@ -218,7 +218,7 @@ void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
     std::vector<std::wstring> written{kManager};
     written.insert(written.end(), std::begin(kFallbacks), std::end(kFallbacks));
     for (const auto& path : written) {
-        const auto file = NoteEfiFile(bootDrive_ + path, trust);
+        const auto file = NoteEfiFile(boot_.Path(path), trust);
         if (!file) {
             continue;
         }
@@ -227,11 +227,11 @@ void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
                 steps.Line(L"    通过");
                 break;
             case Verdict::Refused:
-                steps.Fail(L"    失败：本机固件会拒绝 " + bootDrive_ + path + L"（" +
+                steps.Fail(L"    失败：本机固件会拒绝 " + boot_.Path(path) + L"（" +
                             VerdictReasonText(file->verdict) + L"）");
                 break;
             case Verdict::Unknown:
-                steps.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + bootDrive_ + path + L"（" +
+                steps.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + boot_.Path(path) + L"（" +
                             VerdictReasonText(file->verdict) + L"）");
                 break;
         }

@@ -50,7 +50,7 @@ TEST_F(BootMenu, XpWithBootIniAndSevenElsewhere) {
                      L"    d:\\Boot\\BCD 的默认启动项指向 e:\\Windows", kScan5,
                      L"  在 d: [XP] 发现5.x系统，修复中...", kKeep, L"", kDone}));
     Lines expected{L"bcdboot.exe e:\\windows /l zh-cn /s d:"};
-    for (const auto& command : BootMenuStoreCommands(L"d:")) {
+    for (const auto& command : BootMenuStoreCommands(*DriveLetter::Parse(L"d:"))) {
         expected.push_back(command.Line());
     }
     expected.push_back(L"bootsect.exe /nt60 d:");

@@ -95,11 +95,11 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         ToolCommand command;
         Lines present;
     } cases[] = {
-        {BootFilesCommand(L"c:", L"d:"), bios},
-        {BootFilesCommand(L"c:", L"d:", BootFilesFor::Bios), bios},
-        {BootFilesCommand(L"c:", L"d:", BootFilesFor::Uefi, BootManagerSource::Updated), uefi},
+        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:")), bios},
+        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"), BootFilesFor::Bios), bios},
+        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"), BootFilesFor::Uefi, BootManagerSource::Updated), uefi},
         {StoreExportCommand(exported), {exported}},
-        {BootSectorCommand(WindowsGeneration::Nt6, L"d:"), {}},
+        {BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")), {}},
     };
     for (const auto& c : cases) {
         testing::Events events;

@@ -32,7 +32,7 @@ TEST_F(Outcome, FailedToolsAreShownCountedAndChangeTheCompletionLine) {
     };
     // The five settings that follow the two creations, which may fail.
     Lines settings;
-    const auto commands = BootMenuStoreCommands(L"d:");
+    const auto commands = BootMenuStoreCommands(*DriveLetter::Parse(L"d:"));
     for (std::size_t i = 2; i < commands.size(); ++i) {
         settings.push_back(L"  失败：无法启动 " + commands[i].Line() +
                            L"（程序目录和系统目录中都没有 bcdedit.exe）");
