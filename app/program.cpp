@@ -234,10 +234,10 @@ void Program::Confirm(bool byPerson) {
         repairWindow_.ShowSelection();
         return;
     }
-    repairJob_.Prepare({AsItBoots(*target, volumes_),
-                        startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly
-                                                      : RepairKind::BootMenu,
-                        volumes_.DriveEntries()});
+    repairJob_.Prepare(
+        {AsItBoots(*target, volumes_),
+         startWindow_.BootSectorOnly() ? RepairKind::BootSectorOnly : RepairKind::BootMenu,
+         volumes_.DriveEntries()});
     StartJob();
 }
 

@@ -550,8 +550,8 @@ void DiagnosisJob::Plans(const std::vector<BootCandidate>& candidates,
 void DiagnosisJob::PlanFor(const BootCandidate& named, const std::vector<DriveEntry>& drives) {
     const auto candidate = AsItBoots(named, volumes_);
     Line(L"");
-    Line(L"修复 " + candidate.drive.Text() + candidate.PathMark() + L"，" + KindName(request_.kind) +
-         L"：");
+    Line(L"修复 " + candidate.drive.Text() + candidate.PathMark() + L"，" +
+         KindName(request_.kind) + L"：");
     const PlanNote note = [this](const std::wstring& line) { Line(L"    → " + line); };
     PlanningFiles files(files_, note);
     PlanningVolumes volumes(volumes_, note);

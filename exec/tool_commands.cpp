@@ -16,9 +16,13 @@ ToolCommand StoreCommand(std::wstring_view store, std::vector<Argument> edit,
     return {L"bcdedit.exe", std::move(arguments), {}, failureExpected};
 }
 
-std::wstring BiosStore(DriveLetter boot) { return boot.Path(L"\\boot\\bcd"); }
+std::wstring BiosStore(DriveLetter boot) {
+    return boot.Path(L"\\boot\\bcd");
+}
 
-std::wstring UefiStore(DriveLetter esp) { return esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD"); }
+std::wstring UefiStore(DriveLetter esp) {
+    return esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD");
+}
 
 }  // namespace
 
@@ -35,14 +39,14 @@ ToolCommand AllListingsCommand() {
 }
 
 ToolCommand BootSectorCommand(WindowsGeneration generation, DriveLetter boot) {
-    return {L"bootsect.exe", {generation == WindowsGeneration::Nt5 ? L"/nt52" : L"/nt60", boot.Text()}};
+    return {L"bootsect.exe",
+            {generation == WindowsGeneration::Nt5 ? L"/nt52" : L"/nt60", boot.Text()}};
 }
 
 ToolCommand BootFilesCommand(DriveLetter scanned, DriveLetter boot, BootFilesFor firmware,
                              BootManagerSource manager) {
     const auto drive = boot.Text();
-    std::vector<Argument> arguments{scanned.Path(L"\\windows"), L"/l", L"zh-cn",
-                                    L"/s", drive};
+    std::vector<Argument> arguments{scanned.Path(L"\\windows"), L"/l", L"zh-cn", L"/s", drive};
     if (firmware != BootFilesFor::RunningFirmware) {
         arguments.insert(arguments.end(),
                          {L"/f", firmware == BootFilesFor::Bios ? L"BIOS" : L"UEFI"});

@@ -77,7 +77,6 @@ ToolCommand UefiStoreTimeoutCommand(DriveLetter esp);
 // The default loader's Windows RE entry set to the object {guid}.
 ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid);
 
-
 // diskpart.exe running the script at scriptPath.
 ToolCommand DiskpartCommand(std::wstring_view scriptPath);
 

@@ -1,6 +1,6 @@
-// Any command line must split and parse without crashing. Its arguments, quoted as the program quotes
-// an outside tool's, join to a command line that splits back into them; no
-// argument holds a separator or is empty unless quotes made it so; and the partition taken from
+// Any command line must split and parse without crashing. Its arguments, quoted as the program
+// quotes an outside tool's, join to a command line that splits back into them; no argument holds a
+// separator or is empty unless quotes made it so; and the partition taken from
 // "-d" is never longer than two characters.
 #include <cstddef>
 #include <cstdint>

@@ -50,8 +50,9 @@ std::optional<ListedPartition> ReadListedPartition(std::wstring_view line) {
         return std::nullopt;
     }
     const std::size_t last = words.size() - 1;
-    ListedPartition partition{words[0], words[1], words[2], words[3], L"", L"",
-                              ToLower(words[last - 4]) == L"yes", words[last - 1]};
+    ListedPartition partition{
+        words[0],       words[1], words[2], words[3], L"", L"", ToLower(words[last - 4]) == L"yes",
+        words[last - 1]};
     partition.whole = words.size() >= 11 && ToLower(words.back()) == L"mb";
     if (partition.whole) {
         partition.fileSystem = words[4];

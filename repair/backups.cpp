@@ -119,8 +119,7 @@ FileResult Backups::Flushed(const std::wstring& target, FileResult result) {
 std::wstring Backups::TargetFor(const std::wstring& path) {
     // d:\boot\bcd → <folder>\d\boot\bcd
     const auto at = DrivePath::Parse(path);
-    const auto parts =
-        SplitAll(at ? std::wstring(1, at->drive.Lower()) + at->rest : path, L"\\");
+    const auto parts = SplitAll(at ? std::wstring(1, at->drive.Lower()) + at->rest : path, L"\\");
     std::wstring target = log_.Folder();
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         if (!parts[i].empty()) {

@@ -16,7 +16,9 @@ const wchar_t* GenerationName(WindowsGeneration generation) {
 
 }  // namespace
 
-FileResult BiosPlan::SaveBootFiles() { return steps.Saved().SaveBootFiles(boot_); }
+FileResult BiosPlan::SaveBootFiles() {
+    return steps.Saved().SaveBootFiles(boot_);
+}
 
 std::optional<WindowsGeneration> BiosPlan::LoaderOnDrive() const {
     if (IsPresent(files, boot_.Path(L"\\boot\\bcd"))) {
@@ -34,7 +36,7 @@ RepairOutcome BiosPlan::BootSector() {
     if (const auto found = LoaderOnDrive()) {
         generation = *found;
         steps.Line(generation == WindowsGeneration::Nt6 ? L"先检测出BCD，正在建立Win6.x引导..."
-                                                : L"检测出ntldr，正在建立Win5.x引导...");
+                                                        : L"检测出ntldr，正在建立Win5.x引导...");
     } else {
         const auto answer = steps.Ask(
             L"未检测出有效的引导文件，请手工选择引导方案：\r点“是”建立Win6.x引导。\r点“否”建立Win5.x引导。");
@@ -66,14 +68,15 @@ RepairOutcome BiosPlan::BootMenu() {
                 CheckStoreDefault(boot_.Path(L"\\Boot\\BCD"), finding.entry.drive, false);
             }
         });
-    const bool found5 = ForEachInstallation(WindowsGeneration::Nt5, findings, [&](const DriveFinding&) {
-        if (IsPresent(files, boot_.Path(L"\\boot.ini"))) {
-            steps.Line(L"    存在Boot.ini保留并继续。");
-        } else {
-            steps.Line(L"    不存在Boot.ini正在建立通用boot.ini ...");
-            CopyLoaderSet();
-        }
-    });
+    const bool found5 =
+        ForEachInstallation(WindowsGeneration::Nt5, findings, [&](const DriveFinding&) {
+            if (IsPresent(files, boot_.Path(L"\\boot.ini"))) {
+                steps.Line(L"    存在Boot.ini保留并继续。");
+            } else {
+                steps.Line(L"    不存在Boot.ini正在建立通用boot.ini ...");
+                CopyLoaderSet();
+            }
+        });
     if (found6 || found5) {
         return AssembleBootMenu(found6, found5);
     }
@@ -115,10 +118,10 @@ RepairOutcome BiosPlan::RepairWithoutInstallation() {
     const auto generation = LoaderOnDrive();
     if (!generation) {
         steps.Line(L"  未发现任何Windows系统，" + boot_.Text() +
-            L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
+                   L" 上也没有引导文件（\\boot\\bcd 或 \\ntldr），不写入任何内容。");
     } else {
         steps.Line(L"  未发现任何Windows系统，按 " + boot_.Text() + L" 上已有的引导文件重写" +
-            GenerationName(*generation) + L"引导扇区。");
+                   GenerationName(*generation) + L"引导扇区。");
         WriteBootSectorForLoader(*generation);
     }
     return Complete(L"引导菜单修复完成！请关闭。", L"引导菜单修复", !generation);
@@ -136,7 +139,7 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
     }
     if (!missing.empty()) {
         steps.Fail(L"  失败：" + boot_.Text() + L" 上没有 " + missing + L"，未写入" +
-             GenerationName(generation) + L"引导扇区");
+                   GenerationName(generation) + L"引导扇区");
         return;
     }
     WriteBootSector(generation);
@@ -144,7 +147,7 @@ void BiosPlan::WriteBootSectorForLoader(WindowsGeneration generation) {
 
 void BiosPlan::WriteBootSector(WindowsGeneration generation) {
     steps.RunToolOnceSaved([this] { return steps.Saved().SaveVolumeStart(request.target.drive); },
-                            boot_.Text() + L" 的引导扇区", BootSectorCommand(generation, boot_));
+                           boot_.Text() + L" 的引导扇区", BootSectorCommand(generation, boot_));
 }
 
 }  // namespace kestrix

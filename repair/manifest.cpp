@@ -188,7 +188,8 @@ std::optional<ManifestItem> ParseItem(const std::wstring& line, bool first) {
     item.sha256 = *digest;
     if (volume) {
         item.kind = ManifestKind::VolumeStart;
-        return IsDrivePath(f[1], true) && ParseIdentity(f, 5, item.identity) ? std::optional(item) : std::nullopt;
+        return IsDrivePath(f[1], true) && ParseIdentity(f, 5, item.identity) ? std::optional(item)
+                                                                             : std::nullopt;
     }
     const auto attributes = ParseAttributes(f[5]);
     if (!IsDrivePath(f[1]) || !attributes || (!first && !ParseIdentity(f, 6, item.identity))) {

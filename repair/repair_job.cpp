@@ -12,7 +12,8 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
     const auto bootDrive = request.target.drive.Text();
     steps_.Begin(progress);
     const bool sectorOnly = request.kind == RepairKind::BootSectorOnly;
-    steps_.OpenLog(RunFolderDrives(), L"开始修复 " + bootDrive + (sectorOnly ? L"（只修复引导）" : L""));
+    steps_.OpenLog(RunFolderDrives(),
+                   L"开始修复 " + bootDrive + (sectorOnly ? L"（只修复引导）" : L""));
     std::wstring drives;
     for (const auto& entry : request.drives) {
         drives += (drives.empty() ? L"" : L"、") + entry.Text();

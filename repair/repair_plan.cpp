@@ -16,7 +16,8 @@ bool RepairPlan::ForEachInstallation(WindowsGeneration generation,
     for (const auto& finding : findings) {
         if (finding.locked && generation == WindowsGeneration::Nt6) {
             // A locked volume hides its files: say so rather than count it as holding no Windows.
-            steps.Line(L"  " + finding.entry.drive.Text() + L" 是BitLocker加密卷（已锁定），无法检查其中的系统。");
+            steps.Line(L"  " + finding.entry.drive.Text() +
+                       L" 是BitLocker加密卷（已锁定），无法检查其中的系统。");
         }
         if (finding.generation != generation) {
             continue;
@@ -34,7 +35,7 @@ bool RepairPlan::ForEachInstallation(WindowsGeneration generation,
 
 void RepairPlan::RunBootFilesTool(const ToolCommand& command) {
     steps.RunToolOnceSaved([this] { return SaveBootFiles(); }, boot_.Text() + L" 的启动文件",
-                            command);
+                           command);
 }
 
 std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* generation,
@@ -45,7 +46,8 @@ std::wstring RepairPlan::FoundLine(const DriveFinding& finding, const wchar_t* g
 
 void RepairPlan::WarnIfEncrypted(const DriveFinding& finding) {
     if (finding.encrypted) {
-        steps.Line(L"    警告：" + finding.entry.drive.Text() + L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
+        steps.Line(L"    警告：" + finding.entry.drive.Text() +
+                   L" 是BitLocker加密卷，修复后下次启动时可能要求输入恢复密钥。");
     }
 }
 
@@ -59,7 +61,8 @@ RepairOutcome RepairPlan::Complete(const std::wstring& successLine, const std::w
                                    bool nothingToDo) {
     steps.Line(L"");
     if (steps.Failures() != 0) {
-        steps.Line(kind + L"结束，但有 " + DecimalText(steps.Failures()) + L" 个步骤失败！请查看上面的记录。");
+        steps.Line(kind + L"结束，但有 " + DecimalText(steps.Failures()) +
+                   L" 个步骤失败！请查看上面的记录。");
         return RepairOutcome::StepsFailed;
     }
     if (nothingToDo) {
@@ -81,7 +84,8 @@ void RepairPlan::CheckStoreDefault(const std::wstring& store, DriveLetter window
         return;
     }
     if (!read.store) {
-        steps.Line(L"    " + store + L" 无法解读（不是注册表文件，或没有启动配置），未核对其默认启动项");
+        steps.Line(L"    " + store +
+                   L" 无法解读（不是注册表文件，或没有启动配置），未核对其默认启动项");
         return;
     }
     switch (CheckDefaultEntry(*read.store, volumes, windows, uefi)) {
@@ -93,7 +97,7 @@ void RepairPlan::CheckStoreDefault(const std::wstring& store, DriveLetter window
             break;
         case DefaultCheck::CannotTell:
             steps.Line(L"    无法判断 " + windows.Text() + L" 是哪个分区（动态卷或映像），未核对 " +
-                        store + L" 的默认启动项");
+                       store + L" 的默认启动项");
             break;
     }
 }

@@ -36,13 +36,17 @@ std::optional<std::wstring> FallbackLoaderName(std::string_view pe) {
     }
 }
 
-FileResult UefiPlan::SaveBootFiles() { return steps.Saved().SaveEfiBootFiles(boot_); }
+FileResult UefiPlan::SaveBootFiles() {
+    return steps.Saved().SaveEfiBootFiles(boot_);
+}
 
 RepairOutcome UefiPlan::BootSector() {
     const auto source = boot_.Path(L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi");
     if (!IsPresent(files, source)) {
         steps.Line(L"  " + boot_.Text() +
-            L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+                   L" 上没有 "
+                   L"\\EFI\\Microsoft\\Boot\\bootmgfw."
+                   L"efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
     }
     std::string header;
@@ -59,7 +63,7 @@ RepairOutcome UefiPlan::BootSector() {
             trust.secureBoot == SecureBoot::On ? NoteEfiFile(source, trust) : std::nullopt;
         file && file->verdict.verdict != Verdict::Allowed) {
         steps.Fail(L"  失败：安全启动已开启，本机固件会拒绝 " + source + L"（" +
-                    VerdictReasonText(file->verdict) + L"），未写入后备启动文件。");
+                   VerdictReasonText(file->verdict) + L"），未写入后备启动文件。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复");
     }
     const auto target = boot_.Path(L"\\EFI\\Boot\\") + *name;
@@ -136,10 +140,10 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
     }
     if (trust.secureBoot != SecureBoot::On) {
         steps.Line(std::wstring(L"  安全启动") +
-                    (trust.secureBoot == SecureBoot::Off ? L"未开启" : L"状态无法读取") +
-                    L"，按 ESP 上现有的启动管理器选择：" +
-                    (present2023 ? L"它由 Windows UEFI CA 2023 签名，不换回旧的启动管理器。"
-                                 : L"它不是 Windows UEFI CA 2023 签名的，按原方式安装。"));
+                   (trust.secureBoot == SecureBoot::Off ? L"未开启" : L"状态无法读取") +
+                   L"，按 ESP 上现有的启动管理器选择：" +
+                   (present2023 ? L"它由 Windows UEFI CA 2023 签名，不换回旧的启动管理器。"
+                                : L"它不是 Windows UEFI CA 2023 签名的，按原方式安装。"));
     }
     std::vector<BootManagerSource> sources;
     bool refused = false;
@@ -161,23 +165,29 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
                 sources.push_back(BootManagerSource::Default);
                 break;
             case BootManagerChoice::BootEx:
-                steps.Line(L"  " + drive + L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
+                steps.Line(L"  " + drive +
+                           L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 "
+                           L"签名）。");
                 sources.push_back(BootManagerSource::Updated);
                 break;
             case BootManagerChoice::KeepPresent:
                 steps.Fail(L"  失败：" + finding.entry.Text() +
-                            L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，"
-                            L"换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
+                           L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 "
+                           L"\\Windows\\Boot\\EFI_EX，"
+                           L"换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
                 refused = true;
                 break;
             case BootManagerChoice::Neither:
                 steps.Fail(L"  失败：" + finding.entry.Text() +
-                            L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
+                           L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 "
+                           L"签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全"
+                           L"启动。");
                 refused = true;
                 break;
             case BootManagerChoice::Undetermined:
-                steps.Fail(L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
-                            L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
+                steps.Fail(
+                    L"  失败：安全启动已开启，但无法从固件变量判断它接受哪一种签名的启动管理器，"
+                    L"为免本机无法启动，不写入任何内容。请在固件中关闭安全启动后再修复。");
                 refused = true;
                 break;
         }
@@ -204,7 +214,8 @@ void UefiPlan::InstallBootFiles(const DriveFinding& finding, BootManagerSource s
         return;
     }
     if (before && !recovery()) {
-        steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " + *before + L"...");
+        steps.Line(L"    bcdboot /bootex 去掉了 Windows RE（recoverysequence），正在设回 " +
+                   *before + L"...");
         RunBootFilesTool(UefiRecoverySequenceCommand(boot_, *before));
     }
     CheckStoreDefault(store, finding.entry.drive, true);
@@ -228,11 +239,11 @@ void UefiPlan::CheckInstalled(const FirmwareTrust& trust) {
                 break;
             case Verdict::Refused:
                 steps.Fail(L"    失败：本机固件会拒绝 " + boot_.Path(path) + L"（" +
-                            VerdictReasonText(file->verdict) + L"）");
+                           VerdictReasonText(file->verdict) + L"）");
                 break;
             case Verdict::Unknown:
                 steps.Fail(L"    失败：无法按本机固件的 db/dbx 验证 " + boot_.Path(path) + L"（" +
-                            VerdictReasonText(file->verdict) + L"）");
+                           VerdictReasonText(file->verdict) + L"）");
                 break;
         }
     }

@@ -96,8 +96,12 @@ TEST(PlanningSeams, ToolsAreNotedAndLeaveTheirDocumentedFiles) {
         Lines present;
     } cases[] = {
         {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:")), bios},
-        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"), BootFilesFor::Bios), bios},
-        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"), BootFilesFor::Uefi, BootManagerSource::Updated), uefi},
+        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"),
+                          BootFilesFor::Bios),
+         bios},
+        {BootFilesCommand(*DriveLetter::Parse(L"c:"), *DriveLetter::Parse(L"d:"),
+                          BootFilesFor::Uefi, BootManagerSource::Updated),
+         uefi},
         {StoreExportCommand(exported), {exported}},
         {BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")), {}},
     };
@@ -266,7 +270,8 @@ TEST(DiagnosisJobAlone, ReportsTheMachineAndPlansWhatTheRepairThenDoes) {
              m.files.systemStore = L"d:\\boot\\bcd";
              m.launcher.onLaunch = [&m](const LaunchRequest& request) {
                  if (request.Parameters().starts_with(L"/export ")) {
-                     m.files.Put(request.Parameters().substr(9, request.Parameters().size() - 10), 200);
+                     m.files.Put(request.Parameters().substr(9, request.Parameters().size() - 10),
+                                 200);
                  }
              };
          },

@@ -133,7 +133,8 @@ TEST(ListerWithoutAll, IsAskedDiskByDisk) {
         m.launcher.outputs[ListingCommand(1).Line()] = L"open disk error!\r\n";
         m.launcher.exitCodes[ListingCommand(1).Line()] = 1;
         m.Start(L"");
-        EXPECT_EQ(m.ToolRuns(), (Lines{L"dsptw.exe /all", ListingCommand(0).Line(), ListingCommand(1).Line()}))
+        EXPECT_EQ(m.ToolRuns(),
+                  (Lines{L"dsptw.exe /all", ListingCommand(0).Line(), ListingCommand(1).Line()}))
             << c.name;
         EXPECT_EQ(m.repairWindow.partitions, Lines{L"c:  容量:100MB"}) << c.name;
         EXPECT_TRUE(m.session.messages.empty()) << c.name;

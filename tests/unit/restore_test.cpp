@@ -345,9 +345,8 @@ TEST(Restore, TheStoreWindowsRunsWithGoesBackThroughTheStoreTool) {
         m.files.systemStore = L"d:\\Boot\\BCD";
         m.launcher.onLaunch = [&m](const LaunchRequest& request) {
             if (request.Parameters().rfind(L"/export ", 0) == 0) {
-                m.files
-                    .files[ToLower(request.Parameters().substr(9, request.Parameters().size() - 10))] =
-                    "new store";
+                m.files.files[ToLower(request.Parameters().substr(
+                    9, request.Parameters().size() - 10))] = "new store";
             }
         };
         m.Start(L"-f -r");

@@ -8,10 +8,14 @@ namespace {
 TEST(ToolCommands, ExactLines) {
     EXPECT_EQ(ListingCommand(0).Line(), L"dsptw.exe 0 /find:all /getid");
     EXPECT_EQ(ListingCommand(10).Line(), L"dsptw.exe 10 /find:all /getid");
-    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt5, *DriveLetter::Parse(L"D:")).Line(), L"bootsect.exe /nt52 D:");
-    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")).Line(), L"bootsect.exe /nt60 d:");
-    EXPECT_EQ(BootFilesCommand(*DriveLetter::Parse(L"e:"), *DriveLetter::Parse(L"d:")).Line(), L"bcdboot.exe e:\\windows /l zh-cn /s d:");
-    EXPECT_EQ(StoreTimeoutCommand(*DriveLetter::Parse(L"d:")).Line(), L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
+    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt5, *DriveLetter::Parse(L"D:")).Line(),
+              L"bootsect.exe /nt52 D:");
+    EXPECT_EQ(BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")).Line(),
+              L"bootsect.exe /nt60 d:");
+    EXPECT_EQ(BootFilesCommand(*DriveLetter::Parse(L"e:"), *DriveLetter::Parse(L"d:")).Line(),
+              L"bcdboot.exe e:\\windows /l zh-cn /s d:");
+    EXPECT_EQ(StoreTimeoutCommand(*DriveLetter::Parse(L"d:")).Line(),
+              L"bcdedit.exe /store d:\\boot\\bcd /timeout 7");
 }
 
 TEST(ToolCommands, StoreCommandsInMenuOrder) {

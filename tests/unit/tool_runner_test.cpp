@@ -66,7 +66,8 @@ TEST(ToolRunner, StartsToolsByFullPathFromTheProgramFolderThenTheSystemFolderOnl
         std::wstring started;  // empty: nothing started
         RunStatus status;
     };
-    const ToolCommand kBootsect = BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:"));
+    const ToolCommand kBootsect =
+        BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:"));
     const ToolCommand kBcdboot{L"bcdboot.exe", {L"e:\\windows", L"/s", L"d:"}};
     const std::wstring own = L"C:\\kestrix";
     const std::wstring system = L"C:\\Windows\\System32";
@@ -163,7 +164,8 @@ TEST(ToolRunner, LogsTheStartTheWaitTheOutputAndTheOutcome) {
     rig.launcher.minutesRunning = 0;
     rig.files.Put(L"C:\\tools\\bootsect.exe", 100);
     rig.launcher.refused = {L"bootsect.exe"};
-    EXPECT_EQ(RunProblem(rig.runner.Run(BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")))),
+    EXPECT_EQ(RunProblem(rig.runner.Run(
+                  BootSectorCommand(WindowsGeneration::Nt6, *DriveLetter::Parse(L"d:")))),
               L"错误 193：不是有效的应用程序");
     const auto missing = rig.runner.Run(StoreTimeoutCommand(*DriveLetter::Parse(L"d:")));
     EXPECT_EQ(RunProblem(missing), L"程序目录和系统目录中都没有 bcdedit.exe");
