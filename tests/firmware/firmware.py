@@ -111,7 +111,7 @@ def main(argv=None):
     options = None
     if args.build_dir:
         options = e2e.resolve_options(argparse.Namespace(
-            arch="x64", timeout=60.0, keep=False, screenshot=None, artifacts=None,
+            arch="x64", timeout=60.0, keep=False, screenshot=None, window_only=False, artifacts=None,
             own_display=args.own_display, verbose=False, print_log=False,
             build_dir=args.build_dir, kestrix=None, tools_dir=None, template=args.template))
         kprobe = options.tools_dir / "kprobe.exe"
