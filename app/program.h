@@ -8,6 +8,7 @@
 #include "diagnosis/diagnosis_job.h"
 #include "exec/run_log.h"
 #include "partitions/partition_scan.h"
+#include "platform/exit_codes.h"
 #include "platform/files.h"
 #include "platform/this_process.h"
 #include "platform/volumes.h"
@@ -16,17 +17,6 @@
 #include "repair/restore_job.h"
 
 namespace kestrix {
-
-// Exit codes of the process.
-inline constexpr int kExitSucceeded = 0;
-inline constexpr int kExitStepsFailed = 1;
-inline constexpr int kExitNotRepaired = 2;
-// The program failed itself (an internal fault), or memory ran out: it ends at once, no box.
-inline constexpr int kExitInternalFault = 3;
-inline constexpr int kExitOutOfMemory = 4;
-
-// How long the end of the program waits for a job's step in progress, or the listing, to end.
-inline constexpr std::uint32_t kStepWaitMilliseconds = 20000;
 
 class Program {
   public:

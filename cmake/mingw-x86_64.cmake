@@ -1,4 +1,5 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KESTRIX_MINGW_PREFIX x86_64-w64-mingw32)
+set(KESTRIX_UNWIND_FLAGS "-fno-asynchronous-unwind-tables")
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -16,9 +16,10 @@ constexpr std::size_t kDescriptorHeader = 16;
 constexpr std::uint32_t kDeviceBlockIo = 0;
 constexpr std::uint32_t kDeviceBoot = 5;
 constexpr std::uint32_t kDevicePartition = 6;
-// A partition's body: the partition (GUID, or MBR offset), its style, the disk (GUID, or MBR
-// signature).
+// A partition's body: the partition (GUID, or MBR offset) in 16 bytes, 4 bytes of nothing, its
+// style at 20, the disk (GUID, or MBR signature) at 24.
 constexpr std::size_t kPartitionBody = 56;
+constexpr std::size_t kPartitionStyle = 20;
 constexpr std::uint32_t kStyleGpt = 0;
 constexpr std::uint32_t kStyleMbr = 1;
 // A ramdisk is a block I/O device of type 3, whose image is a file: after the type, 20 bytes of
@@ -59,9 +60,10 @@ BcdDevice DecodeDescriptor(std::string_view descriptor, bool nested) {
     if (type == kDeviceBoot) {
         device.kind = DeviceKind::Boot;
     } else if (type == kDevicePartition && body.size() >= kPartitionBody &&
-               (Le32(body, 16) == kStyleGpt || Le32(body, 16) == kStyleMbr)) {
+               (Le32(body, kPartitionStyle) == kStyleGpt ||
+                Le32(body, kPartitionStyle) == kStyleMbr)) {
         device.kind = DeviceKind::Partition;
-        device.gpt = Le32(body, 16) == kStyleGpt;
+        device.gpt = Le32(body, kPartitionStyle) == kStyleGpt;
         device.disk = std::string(body.substr(24, device.gpt ? 16 : 4));
         if (device.gpt) {
             device.partition = std::string(body.substr(0, 16));

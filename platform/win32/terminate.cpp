@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/program.h"
+#include "platform/exit_codes.h"
 
 namespace {
 

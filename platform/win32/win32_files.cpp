@@ -32,6 +32,28 @@ FileResult WriteAll(HANDLE file, const std::string& bytes) {
     return FileResult::Success();
 }
 
+// Reads go in pieces of this size.
+constexpr std::size_t kReadChunk = 1u << 20;
+
+// Reads up to length bytes from where the file's pointer stands, in pieces; fewer at its end.
+FileResult ReadUpTo(HANDLE file, std::size_t length, std::string& bytes) {
+    bytes.resize(length);
+    std::size_t done = 0;
+    while (done < length) {
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, kReadChunk));
+        if (!ReadFile(file, bytes.data() + done, chunk, &got, nullptr)) {
+            return LastError();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return FileResult::Success();
+}
+
 FileResult ReadAll(HANDLE file, std::string& bytes) {
     bytes.clear();
     LARGE_INTEGER size{};
@@ -42,21 +64,12 @@ FileResult ReadAll(HANDLE file, std::string& bytes) {
     if (size.QuadPart > (1 << 30)) {
         return {false, 0, L"文件过大"};
     }
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!ReadFile(file, bytes.data() + done, chunk, &got, nullptr)) {
-            return LastError();
-        }
-        if (got == 0) {
-            return {false, 0, L"文件在读取时变短了"};
-        }
-        done += got;
+    const auto length = static_cast<std::size_t>(size.QuadPart);
+    auto read = ReadUpTo(file, length, bytes);
+    if (read && bytes.size() < length) {
+        return {false, 0, L"文件在读取时变短了"};
     }
-    return FileResult::Success();
+    return read;
 }
 
 // Whether what a handle opened (with FILE_FLAG_OPEN_REPARSE_POINT) is a junction, a symbolic link
@@ -183,9 +196,6 @@ std::wstring NativePath(const std::wstring& path) {
     }
     return std::wstring(windows, length) + L"\\Sysnative" + path.substr(system32.size());
 }
-
-// Reads go in pieces of this size.
-constexpr std::size_t kReadChunk = 1u << 20;
 
 // For reading, shared with writers (a log that is being written can be read).
 UniqueFileHandle OpenForReading(const std::wstring& path) {
@@ -337,21 +347,7 @@ FileResult Win32Files::ReadFilePart(const std::wstring& path, std::uint64_t offs
     if (!file || !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
         return LastError();
     }
-    bytes.resize(length);
-    std::size_t done = 0;
-    while (done < length) {
-        DWORD got = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length - done, kReadChunk));
-        if (!ReadFile(file.get(), bytes.data() + done, chunk, &got, nullptr)) {
-            return LastError();
-        }
-        if (got == 0) {
-            break;
-        }
-        done += got;
-    }
-    bytes.resize(done);
-    return FileResult::Success();
+    return ReadUpTo(file.get(), length, bytes);
 }
 
 std::wstring Win32Files::TempFolder() const {

@@ -121,6 +121,28 @@ PLANTED = "d:\\kestrix-20200101-080000"
 PLANTED_MANIFEST = "Kestrix manifest 2\r\nend\r\n"
 NOTHING_RESTORED = "撤销结束，未恢复任何内容！请查看上面的记录。"
 
+
+def menu_repair_then_undo(before, more_files=None):
+    """Windows 7 on e:, XP on f: the whole boot menu rebuilt on d:, then an undo after before has
+    acted on the drives, which puts back the boot area and every replaced file."""
+    return dict(
+        tail="-f -d d:",
+        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
+               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR, **(more_files or {})},
+        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
+        program_files=LOADER_FILES,
+        steps=REPAIR_STEPS,
+        log=[SCAN6, found6("e:"), unchecked("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "",
+             MENU_DONE],
+        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
+        boxes=[],
+        then=(silent_restore(
+            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
+             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
+             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
+            before=before),),
+    )
+
 UNDO_CASES = [
     # Windows 7 on e:, XP on f: the whole boot menu is rebuilt on d:. The boot area is damaged
     # after the repair; the restore puts back the boot area and every replaced file as they were
@@ -128,20 +150,7 @@ UNDO_CASES = [
     # copied where there were none are named and stay.
     Case(
         name="undo_puts_back_boot_area_and_files",
-        tail="-f -d d:",
-        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
-               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR},
-        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
-        program_files=LOADER_FILES,
-        steps=REPAIR_STEPS,
-        log=[SCAN6, found6("e:"), unchecked("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
-        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
-        boxes=[],
-        then=(silent_restore(
-            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
-             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
-             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
-            before=damage_volume("d")),),
+        **menu_repair_then_undo(damage_volume("d")),
         attributes_after={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
         changes=CREATED_LOADER_FILES),
     # A copy altered after the run is refused and its file left as it is; the rest goes back.
@@ -237,21 +246,8 @@ UNDO_CASES = [
     # by a move that replaces the link itself, and what the link leads to is not written.
     Case(
         name="undo_replaces_a_linked_loader_without_writing_through_it",
-        tail="-f -d d:",
-        files={**on("e:", SEVEN), **on("f:", XP), "d:/bootmgr": OLD_BOOT_MANAGER,
-               "d:/boot/bcd": OLD_STORE, "d:/NTLDR": OLD_NTLDR,
-               "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
-        attributes={"d:/NTLDR": "rhs", "d:/bootmgr": "rhs"},
-        program_files=LOADER_FILES,
-        steps=REPAIR_STEPS,
-        log=[SCAN6, found6("e:"), SCAN5, found5("f:"), BUILD_BOOT_INI, "", MENU_DONE],
-        journal=[bcdboot("e:"), *menu_store_commands("d:"), BOOTSECT_60],
-        boxes=[],
-        then=(silent_restore(
-            [RESTORING.format("{0}"), "  已恢复：d:\\bootmgr", "  已恢复：d:\\Boot\\bcd",
-             "  已恢复：d:\\NTLDR", VOLUME_BACK, created("d:\\boot.ini"),
-             created("d:\\BOOTFONT.BIN"), created("d:\\NTDETECT.COM"), "", restored(4)],
-            before=link_in_place("d", "NTLDR", "elsewhere/NTLDR")),),
+        **menu_repair_then_undo(link_in_place("d", "NTLDR", "elsewhere/NTLDR"),
+                                {"d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]}),
         files_after={"d:/NTLDR": OLD_NTLDR, "d:/elsewhere/NTLDR": LOADER_FILES["NTLDR"]},
         attributes_after={"d:/NTLDR": "rhs"},
         changes=("d:/NTLDR", "d:/bootmgr", "d:/boot", volume("d")), changes_from="first run"),

@@ -7,10 +7,14 @@ import functools
 import hashlib
 import struct
 import subprocess
+import sys
 import tempfile
 from pathlib import Path
 
 from cases import Case, Run
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+from efi_signing import signed_by_test_ca  # noqa: E402
 
 # Debian's shim carries two Microsoft signatures (UEFI CA 2011, then UEFI CA 2023); Debian's GRUB
 # one by Debian's own CA; the unsigned shim none.
@@ -86,16 +90,10 @@ def unsigned():
 def unsigned_digest():
     """The padded unsigned shim's Authenticode SHA-256, as osslsigncode signs it."""
     with tempfile.TemporaryDirectory() as folder:
-        key = Path(folder) / "key.pem"
-        cert = Path(folder) / "cert.pem"
         source = Path(folder) / "unsigned.efi"
         source.write_bytes(unsigned())
         signed = Path(folder) / "signed.efi"
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                        "-subj", "/CN=Kestrix Test", "-keyout", key, "-out", cert],
-                       check=True, capture_output=True)
-        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source,
-                        "-out", signed], check=True, capture_output=True)
+        signed.write_bytes(signed_by_test_ca(source, "/CN=Kestrix Test CA", "/CN=Kestrix Test")[0])
         out = subprocess.run(["osslsigncode", "verify", "-in", signed], capture_output=True,
                              text=True).stdout
     line = next(l for l in out.splitlines() if l.startswith("Calculated message digest"))

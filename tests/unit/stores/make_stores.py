@@ -49,7 +49,9 @@ def partition(body):
 
 
 def mbr_partition(offset):
-    return partition(struct.pack("<QQII", offset, 0, 1, 0) + struct.pack("<I", MBR_SIGNATURE)
+    # The offset in a 16-byte field, 4 bytes of nothing, the style (1, MBR) at 20, then the disk's
+    # signature at 24, as Windows writes a partition on an MBR disk.
+    return partition(struct.pack("<QQII", offset, 0, 0, 1) + struct.pack("<I", MBR_SIGNATURE)
                      + bytes(28))
 
 
