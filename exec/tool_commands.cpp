@@ -6,14 +6,12 @@ namespace kestrix {
 namespace {
 
 // bcdedit.exe over the store at the path, or, without one, the store of the running Windows.
-ToolCommand StoreCommand(std::wstring_view store, std::vector<Argument> edit,
-                         bool failureExpected = false) {
-    std::vector<Argument> arguments;
+ToolCommand StoreCommand(std::wstring_view store, std::initializer_list<std::wstring_view> edit) {
+    ToolCommand command(L"bcdedit.exe", {});
     if (!store.empty()) {
-        arguments = {L"/store", std::wstring(store)};
+        command.Add({L"/store", store});
     }
-    arguments.insert(arguments.end(), edit.begin(), edit.end());
-    return {L"bcdedit.exe", std::move(arguments), {}, failureExpected};
+    return std::move(command.Add(edit));
 }
 
 std::wstring BiosStore(DriveLetter boot) {
@@ -25,6 +23,25 @@ std::wstring UefiStore(DriveLetter esp) {
 }
 
 }  // namespace
+
+ToolCommand::ToolCommand(std::wstring_view name,
+                         std::initializer_list<std::wstring_view> toolArguments)
+    : tool(name) {
+    Add(toolArguments);
+}
+
+ToolCommand& ToolCommand::Add(std::initializer_list<std::wstring_view> more) {
+    for (const auto argument : more) {
+        arguments.emplace_back(std::wstring(argument));
+    }
+    return *this;
+}
+
+ToolCommand& ToolCommand::AddFolderPath(std::wstring_view path) {
+    Add({path});
+    arguments.back().alwaysQuoted = true;
+    return *this;
+}
 
 std::wstring ToolCommand::Line() const {
     return arguments.empty() ? tool : tool + L" " + JoinArguments(arguments);
@@ -45,35 +62,42 @@ ToolCommand BootSectorCommand(WindowsGeneration generation, DriveLetter boot) {
 
 ToolCommand BootFilesCommand(DriveLetter scanned, DriveLetter boot, BootFilesFor firmware,
                              BootManagerSource manager) {
-    const auto drive = boot.Text();
-    std::vector<Argument> arguments{scanned.Path(L"\\windows"), L"/l", L"zh-cn", L"/s", drive};
+    ToolCommand command(L"bcdboot.exe",
+                        {scanned.Path(L"\\windows"), L"/l", L"zh-cn", L"/s", boot.Text()});
     if (firmware != BootFilesFor::RunningFirmware) {
-        arguments.insert(arguments.end(),
-                         {L"/f", firmware == BootFilesFor::Bios ? L"BIOS" : L"UEFI"});
+        command.Add({L"/f", firmware == BootFilesFor::Bios ? L"BIOS" : L"UEFI"});
     }
     if (manager == BootManagerSource::Updated) {
-        arguments.emplace_back(L"/bootex");
+        command.Add({L"/bootex"});
     }
-    auto leaves = firmware == BootFilesFor::Uefi
-                      ? std::vector<std::wstring>{drive + L"\\EFI\\Microsoft\\Boot\\BCD",
-                                                  drive + L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
-                                                  drive + L"\\EFI\\Boot\\bootx64.efi"}
-                      : std::vector<std::wstring>{drive + L"\\bootmgr", drive + L"\\Boot\\BCD"};
-    return {L"bcdboot.exe", std::move(arguments), std::move(leaves)};
+    const auto leave = [&](std::initializer_list<const wchar_t*> paths) {
+        for (const wchar_t* path : paths) {
+            command.leaves.push_back(boot.Path(path));
+        }
+    };
+    if (firmware == BootFilesFor::Uefi) {
+        leave({L"\\EFI\\Microsoft\\Boot\\BCD", L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
+               L"\\EFI\\Boot\\bootx64.efi"});
+    } else {
+        leave({L"\\bootmgr", L"\\Boot\\BCD"});
+    }
+    return command;
 }
 
 std::array<ToolCommand, 7> BootMenuStoreCommands(DriveLetter boot) {
-    const auto drive = boot.Text();
+    const auto partition = L"partition=" + boot.Text();
     const auto store = BiosStore(boot);
-    return {
-        StoreCommand(store, {L"/create", L"{bootmgr}", L"/d", L"Windows Boot Manager"}, true),
-        StoreCommand(store, {L"/create", L"{ntldr}", L"/d", L"Windows XP/2003"}, true),
-        StoreCommand(store, {L"/set", L"{bootmgr}", L"device", L"partition=" + drive}),
-        StoreCommand(store, {L"/set", L"{ntldr}", L"device", L"partition=" + drive}),
+    std::array<ToolCommand, 7> commands{
+        StoreCommand(store, {L"/create", L"{bootmgr}", L"/d", L"Windows Boot Manager"}),
+        StoreCommand(store, {L"/create", L"{ntldr}", L"/d", L"Windows XP/2003"}),
+        StoreCommand(store, {L"/set", L"{bootmgr}", L"device", partition}),
+        StoreCommand(store, {L"/set", L"{ntldr}", L"device", partition}),
         StoreCommand(store, {L"/set", L"{ntldr}", L"path", L"\\ntldr"}),
         StoreCommand(store, {L"/displayorder", L"{ntldr}", L"/addlast"}),
         StoreTimeoutCommand(boot),
     };
+    commands[0].failureExpected = commands[1].failureExpected = true;
+    return commands;
 }
 
 ToolCommand StoreTimeoutCommand(DriveLetter boot) {
@@ -81,13 +105,13 @@ ToolCommand StoreTimeoutCommand(DriveLetter boot) {
 }
 
 ToolCommand StoreExportCommand(std::wstring_view file) {
-    auto command = StoreCommand({}, {L"/export", Argument::FolderPath(std::wstring(file))});
-    command.leaves = {std::wstring(file)};
+    auto command = StoreCommand({}, {L"/export"});
+    command.AddFolderPath(file).leaves = {std::wstring(file)};
     return command;
 }
 
 ToolCommand StoreImportCommand(std::wstring_view file) {
-    return StoreCommand({}, {L"/import", Argument::FolderPath(std::wstring(file))});
+    return std::move(StoreCommand({}, {L"/import"}).AddFolderPath(file));
 }
 
 ToolCommand UefiStoreTimeoutCommand(DriveLetter esp) {
@@ -96,11 +120,11 @@ ToolCommand UefiStoreTimeoutCommand(DriveLetter esp) {
 
 ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid) {
     return StoreCommand(UefiStore(esp),
-                        {L"/set", L"{default}", L"recoverysequence", std::wstring(guid)});
+                        {L"/set", L"{default}", L"recoverysequence", guid});
 }
 
 ToolCommand DiskpartCommand(std::wstring_view scriptPath) {
-    return {L"diskpart.exe", {L"/s", Argument::FolderPath(std::wstring(scriptPath))}};
+    return std::move(ToolCommand(L"diskpart.exe", {L"/s"}).AddFolderPath(scriptPath));
 }
 
 namespace {

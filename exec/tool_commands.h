@@ -3,9 +3,9 @@
 // what it leaves and whether its failure is expected. The launcher quotes the arguments
 // (platform/command_line.h). A drive is used with the letter case it has.
 #include <array>
+#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -20,12 +20,13 @@ enum class WindowsGeneration { Nt5, Nt6 };
 // An outside tool's run: the tool by its bare name ("bcdboot.exe"), its arguments, the files it is
 // documented to create (full paths), and whether its failure is expected rather than a failed step.
 struct ToolCommand {
-    ToolCommand(std::wstring name, std::vector<Argument> toolArguments,
-                std::vector<std::wstring> created = {}, bool mayFail = false)
-        : tool(std::move(name)),
-          arguments(std::move(toolArguments)),
-          leaves(std::move(created)),
-          failureExpected(mayFail) {}
+    // The tool and its arguments, each quoted only where it must be.
+    ToolCommand(std::wstring_view name, std::initializer_list<std::wstring_view> toolArguments);
+
+    // More arguments after those it has.
+    ToolCommand& Add(std::initializer_list<std::wstring_view> more);
+    // A path in a folder whose name the program does not choose, always quoted.
+    ToolCommand& AddFolderPath(std::wstring_view path);
 
     std::wstring tool;
     std::vector<Argument> arguments;

@@ -19,14 +19,9 @@ std::vector<std::wstring> SplitArguments(std::wstring_view tail);
 // own, the temporary one) is always quoted, so that its line reads the same whatever the folder is
 // called; any other argument only when it must be.
 struct Argument {
-    Argument(std::wstring argument) : text(std::move(argument)) {}
+    Argument(std::wstring argument, bool always = false)
+        : text(std::move(argument)), alwaysQuoted(always) {}
     Argument(const wchar_t* argument) : text(argument) {}
-
-    static Argument FolderPath(std::wstring path) {
-        Argument argument(std::move(path));
-        argument.alwaysQuoted = true;
-        return argument;
-    }
 
     std::wstring text;
     bool alwaysQuoted = false;

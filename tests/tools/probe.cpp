@@ -921,10 +921,20 @@ int Launch(const std::wstring& exe, const std::wstring& tail, const std::wstring
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        current.empty() ? nullptr : current.c_str(), &startup, &process)) {
-        Complain(L"cannot start " + exe + L": error " + std::to_wstring(GetLastError()));
-        return 127;
+    // Wine now and then fails to bring a new process up (its loader cannot reserve the address
+    // space it wants) and says ERROR_INTERNAL_ERROR before any of the program has run: that start
+    // is tried again; any other failure is the answer.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           current.empty() ? nullptr : current.c_str(), &startup, &process)) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        Complain(L"cannot start " + exe + L": error " + std::to_wstring(error));
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+            return 127;
+        }
+        Sleep(500);
     }
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
