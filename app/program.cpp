@@ -64,7 +64,7 @@ void Program::Start() {
     // Every step's failure is a value that is passed over: start-up goes on with the next step.
     const auto ownFolder = files_.OwnFolder();
     if (const auto own = DrivePath::Parse(ownFolder)) {
-        process_.SetCurrentDrive(own->drive.Text());
+        process_.SetCurrentDrive(own->drive);
     }
     process_.SetCurrentFolder(ownFolder);
     const auto options = ParseOptions(SplitArguments(process_.CommandLineArguments()));

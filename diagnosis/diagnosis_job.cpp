@@ -150,7 +150,7 @@ std::optional<std::vector<BootCandidate>> DiagnosisJob::Disks() {
             }
             std::wstring note;
             if (auto candidate = CandidateFor(*partition)) {
-                if (volumes_.MediaOf(candidate->drive.Text()) != DriveMedia::Fixed) {
+                if (volumes_.MediaOf(candidate->drive) != DriveMedia::Fixed) {
                     note = L"（可移动介质，修复不会自动选它）";
                 } else {
                     candidates.push_back(std::move(*candidate));
@@ -195,7 +195,7 @@ void DiagnosisJob::VolumeFiles(const std::vector<DriveEntry>& drives) {
         }
         Line(entry.Text() + L"：");
         std::string start;
-        const auto read = volumes_.ReadVolumeStart(entry.drive.Text(), kBootAreaRead, start);
+        const auto read = volumes_.ReadVolumeStart(entry.drive, kBootAreaRead, start);
         Line(L"  引导记录：" +
              (read ? NameVolumeBootRecord(start).name : L"无法读取" + Reason(read)));
         bool any = false;
@@ -400,7 +400,7 @@ std::wstring DiagnosisJob::DeviceTarget(const BcdDevice& device, const std::wstr
     } else {
         const auto disk = L"MBR " + HexText(Le32(device.disk, 0), 8);
         for (const auto& entry : volumes_.DriveEntries()) {
-            const auto identity = volumes_.IdentifyVolume(entry.drive.Text());
+            const auto identity = volumes_.IdentifyVolume(entry.drive);
             if (identity && identity->disk == disk && identity->start == device.offset) {
                 const auto found = volumes_.FindPartition(*identity);
                 drive = entry.drive;

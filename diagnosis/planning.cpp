@@ -301,20 +301,20 @@ void PlanningFiles::PlaceByTool(const std::wstring& path) {
     planned.bytes = kMadeByTool;
 }
 
-FileResult PlanningVolumes::ReadVolumeStart(const std::wstring& drive, std::size_t length,
+FileResult PlanningVolumes::ReadVolumeStart(DriveLetter drive, std::size_t length,
                                             std::string& bytes) const {
     auto result = real_.ReadVolumeStart(drive, length, bytes);
-    if (const auto it = written_.find(ToLower(drive)); result && it != written_.end()) {
+    if (const auto it = written_.find(drive.LowerText()); result && it != written_.end()) {
         bytes.replace(0, std::min(bytes.size(), it->second.size()),
                       it->second.substr(0, bytes.size()));
     }
     return result;
 }
 
-FileResult PlanningVolumes::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
-    note_(L"写入：" + drive + L" 卷的前 " + DecimalText(static_cast<long long>(bytes.size())) +
+FileResult PlanningVolumes::WriteVolumeStart(DriveLetter drive, const std::string& bytes) {
+    note_(L"写入：" + drive.Text() + L" 卷的前 " + DecimalText(static_cast<long long>(bytes.size())) +
           L" 字节");
-    written_[ToLower(drive)] = bytes;
+    written_[drive.LowerText()] = bytes;
     return FileResult::Success();
 }
 

@@ -89,13 +89,13 @@ public:
     PlanningVolumes(const Volumes& real, PlanNote note) : real_(real), note_(std::move(note)) {}
 
     std::vector<DriveEntry> DriveEntries() const override { return real_.DriveEntries(); }
-    FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+    FileResult ReadVolumeStart(DriveLetter drive, std::size_t length,
                                std::string& bytes) const override;
     FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const override {
         return real_.ReadDiskStart(disk, length, bytes);
     }
-    FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override;
-    std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override {
+    FileResult WriteVolumeStart(DriveLetter drive, const std::string& bytes) override;
+    std::optional<VolumeIdentity> IdentifyVolume(DriveLetter drive) const override {
         return real_.IdentifyVolume(drive);
     }
     std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const override {
@@ -104,9 +104,9 @@ public:
     std::optional<FoundPartition> FindPartitionById(std::string_view guid) const override {
         return real_.FindPartitionById(guid);
     }
-    DriveMedia MediaOf(const std::wstring& drive) const override { return real_.MediaOf(drive); }
+    DriveMedia MediaOf(DriveLetter drive) const override { return real_.MediaOf(drive); }
     DriveMedia DiskMediaOf(int disk) const override { return real_.DiskMediaOf(disk); }
-    bool IsEfiSystemPartition(const std::wstring& drive) const override {
+    bool IsEfiSystemPartition(DriveLetter drive) const override {
         return real_.IsEfiSystemPartition(drive);
     }
     std::optional<std::wstring> SystemStorePath() const override {

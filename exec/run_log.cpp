@@ -69,12 +69,12 @@ bool RunLog::TryCreate(const std::wstring& parent, bool besideProgram) {
     return false;
 }
 
-bool RunLog::Open(const std::vector<std::wstring>& drives) {
+bool RunLog::Open(const std::vector<DriveLetter>& drives) {
     const Hold hold(busy_);
     return OpenHeld(drives);
 }
 
-bool RunLog::OpenHeld(const std::vector<std::wstring>& drives) {
+bool RunLog::OpenHeld(const std::vector<DriveLetter>& drives) {
     if (!folder_.empty()) {
         return true;
     }
@@ -89,7 +89,7 @@ bool RunLog::OpenHeld(const std::vector<std::wstring>& drives) {
         }
     }
     for (const auto& drive : drives) {
-        if (TryCreate(drive + L"\\", false)) {
+        if (TryCreate(drive.Path(L"\\"), false)) {
             WritePending();
             return true;
         }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exec/hold.h"
+#include "platform/drive_letter.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -28,8 +29,8 @@ public:
     // For a run that writes nothing to any disk: the log stays in memory and no folder is made.
     void StayInMemory() { inMemory_ = true; }
     // Creates the run's folder once: beside the program, else in the root of the first of these
-    // drives ("d:") that can hold it; false when none could.
-    bool Open(const std::vector<std::wstring>& drives);
+    // drives that can hold it; false when none could.
+    bool Open(const std::vector<DriveLetter>& drives);
     // Writes the log to the disk, so a reboot right after the next step loses none of it.
     void Flush();
     // At the end of the run: a run that never got a folder leaves its log beside the program.
@@ -37,7 +38,7 @@ public:
     const std::wstring& Folder() const { return folder_; }
 
 private:
-    bool OpenHeld(const std::vector<std::wstring>& drives);
+    bool OpenHeld(const std::vector<DriveLetter>& drives);
     void FlushHeld();
     void Add(std::wstring_view text);
     bool TryCreate(const std::wstring& parent, bool besideProgram);

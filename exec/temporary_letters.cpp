@@ -36,7 +36,7 @@ std::optional<DriveLetter> TemporaryLetters::Assign(int disk, int partition,
     {
         const Hold hold(busy_);
         for (const auto& given : given_) {
-            taken += ToLower(std::wstring(1, given.letter));
+            taken += given.drive.Lower();
         }
     }
     const auto letter = LastFreeLetter(volumes_.DriveEntries(), taken);
@@ -44,36 +44,35 @@ std::optional<DriveLetter> TemporaryLetters::Assign(int disk, int partition,
         log_.Write(L"没有空闲的盘符可分配给 " + where);
         return std::nullopt;
     }
-    const wchar_t upper = static_cast<wchar_t>(*letter - L'a' + L'A');
-    if (!RunDiskpart(AssignLetterScript(disk, partition, upper))) {
-        log_.Write(L"无法为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":");
+    const auto upper = *DriveLetter::Of(static_cast<wchar_t>(*letter - L'a' + L'A'));
+    if (!RunDiskpart(AssignLetterScript(disk, partition, upper.Letter()))) {
+        log_.Write(L"无法为 " + where + L"分配盘符 " + upper.Text());
         return std::nullopt;
     }
     {
         const Hold hold(busy_);
         given_.push_back({disk, partition, upper});
     }
-    log_.Write(L"已为 " + where + L"分配盘符 " + std::wstring(1, upper) + L":，程序结束时收回");
-    return DriveLetter::Parse(std::wstring{*letter, L':'});
+    log_.Write(L"已为 " + where + L"分配盘符 " + upper.Text() + L"，程序结束时收回");
+    return DriveLetter::Of(*letter);
 }
 
 bool TemporaryLetters::IsTemporary(DriveLetter drive) const {
     const Hold hold(busy_);
     for (const auto& given : given_) {
-        if (drive.Is(*DriveLetter::Parse(std::wstring{given.letter, L':'}))) {
+        if (drive.Is(given.drive)) {
             return true;
         }
     }
     return false;
 }
 
-std::vector<std::wstring> TemporaryLetters::LastingFixedDrives(
+std::vector<DriveLetter> TemporaryLetters::LastingFixedDrives(
     const std::vector<DriveEntry>& entries) const {
-    std::vector<std::wstring> drives;
+    std::vector<DriveLetter> drives;
     for (const auto& entry : entries) {
-        const auto drive = entry.drive.Text();
-        if (!IsTemporary(entry.drive) && volumes_.MediaOf(drive) == DriveMedia::Fixed) {
-            drives.push_back(drive);
+        if (!IsTemporary(entry.drive) && volumes_.MediaOf(entry.drive) == DriveMedia::Fixed) {
+            drives.push_back(entry.drive);
         }
     }
     return drives;
@@ -86,8 +85,8 @@ void TemporaryLetters::RemoveAll() {
         taken.swap(given_);
     }
     for (const auto& given : taken) {
-        const auto text = std::wstring(1, given.letter) + L":";
-        if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.letter))) {
+        const auto text = given.drive.Text();
+        if (RunDiskpart(RemoveLetterScript(given.disk, given.partition, given.drive.Letter()))) {
             log_.Write(L"已收回盘符 " + text);
         } else {
             log_.Write(L"无法收回盘符 " + text + L"，请用 diskpart 手工删除");

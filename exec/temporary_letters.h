@@ -31,7 +31,7 @@ public:
     bool IsTemporary(DriveLetter drive) const;
     // The fixed drives among these that keep their letters after the program ends: where a run's
     // folder may go when the program's own cannot hold it.
-    std::vector<std::wstring> LastingFixedDrives(const std::vector<DriveEntry>& entries) const;
+    std::vector<DriveLetter> LastingFixedDrives(const std::vector<DriveEntry>& entries) const;
     // Takes back every letter given, when the program ends.
     void RemoveAll();
 
@@ -39,7 +39,7 @@ private:
     struct Given {
         int disk;
         int partition;
-        wchar_t letter;  // upper case
+        DriveLetter drive;  // upper case
     };
     // Runs one diskpart script; true when it succeeded.
     bool RunDiskpart(const std::wstring& script);

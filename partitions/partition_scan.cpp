@@ -93,7 +93,7 @@ std::optional<UnletteredEfiPartition> UnletteredEfiPartitionFor(const ListedPart
 }
 
 BootCandidate AsItBoots(BootCandidate candidate, const Volumes& volumes) {
-    if (volumes.IsEfiSystemPartition(candidate.drive.Text())) {
+    if (volumes.IsEfiSystemPartition(candidate.drive)) {
         candidate.path = BootPath::Uefi;
     }
     return candidate;
@@ -232,7 +232,7 @@ std::vector<BootCandidate> PartitionScan::ScanActivePartitions(ScanProgress& pro
     for (const auto& candidate : found->candidates) {
         // The technician's own stick is never offered: it may be the only active partition.
         const auto drive = candidate.drive.Text();
-        if (const auto media = volumes_.MediaOf(drive); media != DriveMedia::Fixed) {
+        if (const auto media = volumes_.MediaOf(candidate.drive); media != DriveMedia::Fixed) {
             log_.Write(L"跳过 " + drive + L"：位于" + MediaName(media) +
                        L"上，不作为候选分区（确需修复时请用 -d " + drive + L" 指定）");
             continue;

@@ -11,11 +11,18 @@ class DriveLetter {
 public:
     // "d:" or "D:", nothing else.
     static std::optional<DriveLetter> Parse(std::wstring_view text) {
-        if (text.size() != 2 || text[1] != L':' ||
-            !((text[0] >= L'a' && text[0] <= L'z') || (text[0] >= L'A' && text[0] <= L'Z'))) {
+        if (text.size() != 2 || text[1] != L':') {
             return std::nullopt;
         }
-        return DriveLetter(text[0]);
+        return Of(text[0]);
+    }
+
+    // The drive of a letter A to Z, in either case.
+    static std::optional<DriveLetter> Of(wchar_t letter) {
+        if (!((letter >= L'a' && letter <= L'z') || (letter >= L'A' && letter <= L'Z'))) {
+            return std::nullopt;
+        }
+        return DriveLetter(letter);
     }
 
     // The drive a text begins with: "d:" alone or followed by anything ("d:  容量:100MB", typed in
@@ -32,6 +39,8 @@ public:
     bool Is(const DriveLetter& other) const { return Lower() == other.Lower(); }
     // "d:", whatever the case it was given in: the key of a drive.
     std::wstring LowerText() const { return {Lower(), L':'}; }
+    // The letter in the case it was given in.
+    wchar_t Letter() const { return letter_; }
     // 'd', whatever the case it was given in.
     wchar_t Lower() const {
         return letter_ >= L'A' && letter_ <= L'Z' ? static_cast<wchar_t>(letter_ - L'A' + L'a')

@@ -3,6 +3,8 @@
 // drive and folder.
 #include <string>
 
+#include "platform/drive_letter.h"
+
 namespace kestrix {
 
 class ThisProcess {
@@ -10,8 +12,7 @@ public:
     virtual ~ThisProcess() = default;
     // The command-line arguments: everything after the program's own name.
     virtual std::wstring CommandLineArguments() const = 0;
-    // Makes the drive named by a letter and a colon current.
-    virtual bool SetCurrentDrive(const std::wstring& drive) = 0;
+    virtual bool SetCurrentDrive(DriveLetter drive) = 0;
     virtual bool SetCurrentFolder(const std::wstring& folder) = 0;
 };
 

@@ -56,29 +56,29 @@ public:
     virtual ~Volumes() = default;
     // The machine's drives in letter order.
     virtual std::vector<DriveEntry> DriveEntries() const = 0;
-    // The first bytes of the raw volume behind a drive ("d:"), as its boot sector tool sees it.
-    virtual FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+    // The first bytes of the raw volume behind a drive, as its boot sector tool sees it.
+    virtual FileResult ReadVolumeStart(DriveLetter drive, std::size_t length,
                                        std::string& bytes) const = 0;
     // The first bytes of physical disk N (its boot code and partition table), whole sectors.
     virtual FileResult ReadDiskStart(int disk, std::size_t length, std::string& bytes) const = 0;
     // Writes bytes over the start of the raw volume behind a drive, whole sectors only, with the
     // volume locked when Windows allows it.
-    virtual FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) = 0;
+    virtual FileResult WriteVolumeStart(DriveLetter drive, const std::string& bytes) = 0;
     // Empty when Windows cannot tell even the volume's size.
-    virtual std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const = 0;
+    virtual std::optional<VolumeIdentity> IdentifyVolume(DriveLetter drive) const = 0;
     // The partition of a disk that the identity names, lettered or not; empty when no disk of this
     // PC has it.
     virtual std::optional<PartitionPlace> FindPartition(const VolumeIdentity& identity) const = 0;
     // The GPT partition whose unique partition GUID is these 16 bytes (as the firmware's boot
     // entries name it), lettered or not; empty when no disk of this PC has it.
     virtual std::optional<FoundPartition> FindPartitionById(std::string_view guid) const = 0;
-    // The medium or bus of the disk behind a drive ("d:"); Fixed when it cannot be told.
-    virtual DriveMedia MediaOf(const std::wstring& drive) const = 0;
+    // The medium or bus of the disk behind a drive; Fixed when it cannot be told.
+    virtual DriveMedia MediaOf(DriveLetter drive) const = 0;
     // The same for physical disk N, whose partitions may have no drive letter.
     virtual DriveMedia DiskMediaOf(int disk) const = 0;
     // Whether the partition behind a drive is an EFI system partition: by its partition type, or
     // where that cannot be asked, a FAT volume holding an \EFI folder.
-    virtual bool IsEfiSystemPartition(const std::wstring& drive) const = 0;
+    virtual bool IsEfiSystemPartition(DriveLetter drive) const = 0;
     // The boot store that the running Windows has loaded (and holds open), as a path on a drive
     // ("d:\\Boot\\BCD"); empty when there is none or its volume has no letter.
     virtual std::optional<std::wstring> SystemStorePath() const = 0;

@@ -30,7 +30,7 @@ bool IsHeldStoreFile(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, const std::wstring& drive) {
+std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, DriveLetter drive) {
     auto identity = volumes.IdentifyVolume(drive);
     std::string start;
     if (identity && !identity->serial && volumes.ReadVolumeStart(drive, kBootRecordRead, start)) {
@@ -51,8 +51,8 @@ FileResult Backups::WriteManifest() {
     return result;
 }
 
-const std::optional<VolumeIdentity>& Backups::VolumeOf(const std::wstring& drive) {
-    const auto key = ToLower(drive);
+const std::optional<VolumeIdentity>& Backups::VolumeOf(DriveLetter drive) {
+    const auto key = drive.Lower();
     if (const auto it = identities_.find(key); it != identities_.end()) {
         return it->second;
     }
@@ -81,7 +81,7 @@ FileResult Backups::RecordFile(const std::wstring& path, const std::wstring& tar
     item.backup = target.substr(log_.Folder().size() + 1);
     item.attributes = files_.Attributes(path).value_or(0) & kKept;
     if (const auto at = DrivePath::Parse(path)) {
-        item.identity = VolumeOf(at->drive.Text());
+        item.identity = VolumeOf(at->drive);
     }
     // The copy as it lies on the disk is what a restore will check.
     return Record(item, files_.Sha256OfFile(target));
@@ -131,7 +131,6 @@ std::wstring Backups::TargetFor(const std::wstring& path) {
 }
 
 FileResult Backups::SaveVolumeStart(DriveLetter volume) {
-    const auto drive = volume.Text();
     const auto key = L"volume:" + volume.LowerText();
     if (const auto it = outcomes_.find(key); it != outcomes_.end()) {
         return it->second;
@@ -140,7 +139,7 @@ FileResult Backups::SaveVolumeStart(DriveLetter volume) {
         return NoFolder();
     }
     std::string bytes;
-    auto result = volumes_.ReadVolumeStart(drive, kVolumeStartLength, bytes);
+    auto result = volumes_.ReadVolumeStart(volume, kVolumeStartLength, bytes);
     if (result && bytes.size() != kVolumeStartLength) {
         result = {false, 0, L"只读到 " + DecimalText(static_cast<long long>(bytes.size())) + L" 字节"};
     }
@@ -153,13 +152,13 @@ FileResult Backups::SaveVolumeStart(DriveLetter volume) {
             item.kind = ManifestKind::VolumeStart;
             item.source = volume.LowerText();
             item.backup = target.substr(log_.Folder().size() + 1);
-            item.identity = VolumeOf(drive);
+            item.identity = VolumeOf(volume);
             const auto digest = files_.Sha256(bytes);
             result = Record(item, digest ? FileDigest{result, bytes.size(), *digest}
                                          : FileDigest::Failed({false, 0, L"无法计算 SHA-256"}));
         }
         if (result) {
-            log_.Write(L"备份：" + drive + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +
+            log_.Write(L"备份：" + volume.Text() + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +
                        target);
         }
     }

@@ -21,7 +21,7 @@ namespace kestrix {
 
 // Which volume a drive is, its file system's serial number read from its boot record where
 // Windows does not tell it.
-std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, const std::wstring& drive);
+std::optional<VolumeIdentity> IdentifyVolume(const Volumes& volumes, DriveLetter drive);
 
 class Backups {
 public:
@@ -58,7 +58,7 @@ private:
     FileResult RecordFile(const std::wstring& path, const std::wstring& target);
     FileResult WriteManifest();
     // Which volume a drive is, asked once per drive.
-    const std::optional<VolumeIdentity>& VolumeOf(const std::wstring& drive);
+    const std::optional<VolumeIdentity>& VolumeOf(DriveLetter drive);
 
     Files& files_;
     const Volumes& volumes_;
@@ -68,8 +68,8 @@ private:
     std::map<std::wstring, FileResult> outcomes_;
     bool storeExported_ = false;
     std::vector<ManifestItem> manifest_;
-    // Each drive's identity, asked once.
-    std::map<std::wstring, std::optional<VolumeIdentity>> identities_;
+    // Each drive's identity, asked once, by its letter in lower case.
+    std::map<wchar_t, std::optional<VolumeIdentity>> identities_;
     // Files and folders that did not exist when they were to be saved.
     std::vector<std::wstring> missing_;
 };

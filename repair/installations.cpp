@@ -22,7 +22,7 @@ std::int64_t Length(const Files& files, const std::wstring& path) {
     return files.FileLength(path).value_or(0);
 }
 
-bool HasBitLockerSignature(const Volumes& volumes, const std::wstring& drive) {
+bool HasBitLockerSignature(const Volumes& volumes, DriveLetter drive) {
     std::string bytes;
     return volumes.ReadVolumeStart(drive, kBootSectorRead, bytes) &&
            bytes.size() >= 3 + kBitLockerSignature.size() &&
@@ -67,7 +67,7 @@ std::vector<DriveFinding> FindInstallations(const Files& files, const Volumes& v
                 files.ReadFileStart(drive.Path(L"\\hiberfil.sys"), kHibernationRead, start) &&
                 IsHibernated(start);
         }
-        finding.encrypted = HasBitLockerSignature(volumes, drive.Text());
+        finding.encrypted = HasBitLockerSignature(volumes, drive);
         std::vector<FolderEntry> entries;
         finding.locked = finding.encrypted && !finding.generation &&
                          !files.ListFolder(drive.Path(L"\\"), entries);

@@ -31,13 +31,13 @@ RepairOutcome RepairJob::Run(RepairProgress& progress) {
                       L"修复被中止：窗口在修复进行中关闭，当前步骤结束后未再执行其他步骤");
 }
 
-std::vector<std::wstring> RepairJob::RunFolderDrives() const {
+std::vector<DriveLetter> RepairJob::RunFolderDrives() const {
     // Not on a drive whose letter goes at the end, with all that the run saved.
     const auto boot = request_->target.drive;
     if (letters_.IsTemporary(boot)) {
         return letters_.LastingFixedDrives(request_->drives);
     }
-    return {boot.Text()};
+    return {boot};
 }
 
 Firmware RepairJob::NoteFirmware() {

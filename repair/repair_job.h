@@ -42,7 +42,7 @@ public:
 private:
     // Where the run's folder goes when the program's own folder cannot hold it: the boot drive,
     // unless its letter is for this run only, then the fixed drives that keep theirs.
-    std::vector<std::wstring> RunFolderDrives() const;
+    std::vector<DriveLetter> RunFolderDrives() const;
     // The firmware that started this PC, in the log; a line in the window when the repair is
     // for the other kind.
     Firmware NoteFirmware();

@@ -135,9 +135,8 @@ std::wstring RestoreJob::NewestRunFolder() const {
     const auto now = CompactTimestamp(clock_.Now());
     std::wstring newest;
     for (const auto& entry : volumes_.DriveEntries()) {
-        const auto drive = entry.drive.Text();
-        if (volumes_.MediaOf(drive) == DriveMedia::Fixed) {
-            KeepNewer(newest, NewestIn(files_, drive + L"\\", now));
+        if (volumes_.MediaOf(entry.drive) == DriveMedia::Fixed) {
+            KeepNewer(newest, NewestIn(files_, entry.drive.Path(L"\\"), now));
         }
     }
     return newest;
@@ -194,58 +193,59 @@ RepairOutcome RestoreJob::Run(RepairProgress& progress) {
 }
 
 std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
-    // Where each drive's volume is now, by the drive's key. The manifest holds drive paths only.
-    std::map<std::wstring, std::wstring> now;
+    // Where each drive's volume is now, by the drive's letter in lower case. The manifest holds
+    // drive paths only.
+    std::map<wchar_t, DriveLetter> now;
     std::vector<std::wstring> moved;
     for (const auto& item : items) {
-        const auto drive = DrivePath::Parse(item.source)->drive.LowerText();
-        if (item.identity && now.count(drive) == 0) {
+        const auto drive = DrivePath::Parse(item.source)->drive;
+        if (item.identity && now.count(drive.Lower()) == 0) {
             const auto found = Find(drive, *item.identity);
-            now.emplace(drive, found);
-            if (found != drive) {
-                moved.push_back(L"  备份时的 " + drive + L" 现在是 " + found + L"（同一分区）");
+            now.emplace(drive.Lower(), found);
+            if (!found.Is(drive)) {
+                moved.push_back(L"  备份时的 " + drive.LowerText() + L" 现在是 " +
+                                found.LowerText() + L"（同一分区）");
             }
         }
     }
     // What the run created moves with the volume it lies on.
     for (auto& item : items) {
         const auto path = DrivePath::Parse(item.source);
-        if (const auto it = now.find(path->drive.LowerText()); it != now.end()) {
-            item.source = it->second + path->rest;
+        if (const auto it = now.find(path->drive.Lower()); it != now.end()) {
+            item.source = it->second.LowerText() + path->rest;
         }
     }
     return moved;
 }
 
-std::wstring RestoreJob::Find(const std::wstring& drive, const VolumeIdentity& identity) {
+DriveLetter RestoreJob::Find(DriveLetter drive, const VolumeIdentity& identity) {
     if (identity.disk.empty() || IsSamePartition(identity, IdentifyVolume(volumes_, drive))) {
         return drive;
     }
     for (const auto& entry : volumes_.DriveEntries()) {
-        const auto other = ToLower(entry.drive.Text());
-        if (IsSamePartition(identity, IdentifyVolume(volumes_, other))) {
-            return other;
+        if (IsSamePartition(identity, IdentifyVolume(volumes_, entry.drive))) {
+            return entry.drive;
         }
     }
     // A partition without a letter, as an EFI system partition is: one for this run.
     if (const auto place = volumes_.FindPartition(identity)) {
         const auto where = L"磁盘 " + DecimalText(place->disk) + L" 的分区 " +
-                           DecimalText(place->partition) + L"（备份时的 " + drive + L"）";
+                           DecimalText(place->partition) + L"（备份时的 " + drive.LowerText() + L"）";
         if (const auto letter = letters_.Assign(place->disk, place->partition, where)) {
-            return letter->LowerText();
+            return *letter;
         }
     }
     // Not on this PC: each item says so when it is checked.
     return drive;
 }
 
-std::vector<std::wstring> RestoreJob::RunFolderDrives(
+std::vector<DriveLetter> RestoreJob::RunFolderDrives(
     const std::optional<std::vector<ManifestItem>>& items) const {
-    std::vector<std::wstring> drives;
-    const auto add = [&](DriveLetter letter) {
-        const auto drive = letter.LowerText();
-        if (!letters_.IsTemporary(letter) &&
-            std::find(drives.begin(), drives.end(), drive) == drives.end()) {
+    std::vector<DriveLetter> drives;
+    const auto add = [&](DriveLetter drive) {
+        if (!letters_.IsTemporary(drive) &&
+            std::none_of(drives.begin(), drives.end(),
+                         [&](DriveLetter added) { return added.Is(drive); })) {
             drives.push_back(drive);
         }
     };
@@ -253,8 +253,8 @@ std::vector<std::wstring> RestoreJob::RunFolderDrives(
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
         add(DrivePath::Parse(item.source)->drive);
     }
-    for (const auto& drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
-        add(*DriveLetter::Parse(drive));
+    for (const auto drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
+        add(drive);
     }
     return drives;
 }
@@ -341,13 +341,13 @@ bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
         steps_.Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
         return false;
     }
-    const auto drive = DrivePath::Parse(item.source)->drive.Text();
+    const auto drive = DrivePath::Parse(item.source)->drive;
     if (!item.identity) {
-        steps_.Fail(L"  失败：备份时无法识别 " + drive + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
+        steps_.Fail(L"  失败：备份时无法识别 " + drive.Text() + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return false;
     }
     if (const auto now = IdentifyVolume(volumes_, drive); !IsSameVolume(*item.identity, now, file)) {
-        steps_.Fail(L"  失败：" + drive + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
+        steps_.Fail(L"  失败：" + drive.Text() + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
              DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return false;
     }
@@ -374,7 +374,7 @@ std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
         return std::nullopt;
     }
     std::string current;
-    if (const auto read = volumes_.ReadVolumeStart(item.source, bytes.size(), current); !read) {
+    if (const auto read = volumes_.ReadVolumeStart(DrivePath::Parse(item.source)->drive, bytes.size(), current); !read) {
         steps_.Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
         return std::nullopt;
     }
@@ -423,7 +423,7 @@ void RestoreJob::PutBack(const Ready& ready) {
     // The record of what was saved reaches the disk before anything is overwritten.
     log_.Flush();
     const auto result = item.kind == ManifestKind::VolumeStart
-                            ? volumes_.WriteVolumeStart(item.source, std::string(written))
+                            ? volumes_.WriteVolumeStart(DrivePath::Parse(item.source)->drive, std::string(written))
                         : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
                                                          : PutFileBack(item, bytes);
     if (!result) {

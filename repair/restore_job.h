@@ -64,9 +64,9 @@ private:
     // may have another letter, or none, which it then gets for this run); a line for each drive
     // that moved.
     std::vector<std::wstring> Locate(std::vector<ManifestItem>& items);
-    std::wstring Find(const std::wstring& drive, const VolumeIdentity& identity);
+    DriveLetter Find(DriveLetter drive, const VolumeIdentity& identity);
     // Where this run's own folder goes when the program's cannot hold it.
-    std::vector<std::wstring> RunFolderDrives(
+    std::vector<DriveLetter> RunFolderDrives(
         const std::optional<std::vector<ManifestItem>>& items) const;
     // Empty, with the failed line in problem, when there is nothing that can be read, or nothing
     // that may be trusted.

@@ -56,7 +56,7 @@ void Steps::Begin(RepairProgress& progress) {
     backups_.emplace(files_, volumes_, log_, runner_);
 }
 
-void Steps::OpenLog(const std::vector<std::wstring>& runFolderDrives, const std::wstring& what) {
+void Steps::OpenLog(const std::vector<DriveLetter>& runFolderDrives, const std::wstring& what) {
     log_.Open(runFolderDrives);
     log_.Write(what + L"，记录目录：" + (log_.Folder().empty() ? L"无" : log_.Folder()));
 }

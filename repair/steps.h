@@ -64,7 +64,7 @@ public:
     void Begin(RepairProgress& progress);
     // The run's log, opened on the first of the drives that holds the run folder; its first line
     // says what the run does ("what") and names that folder.
-    void OpenLog(const std::vector<std::wstring>& runFolderDrives, const std::wstring& what);
+    void OpenLog(const std::vector<DriveLetter>& runFolderDrives, const std::wstring& what);
     // The end of the run: one stopped between two steps (and not cancelled) is Interrupted, the
     // log saying so ("stopped"); what it created is entered, the log reaches the disk.
     RepairOutcome End(RepairOutcome outcome, const std::wstring& stopped);

@@ -37,7 +37,7 @@ bool IsBracedGuid(std::wstring_view text) {
 // partition the drive is.
 std::optional<bool> NamesDrive(const BcdElement* element, const Volumes& volumes,
                                DriveLetter drive) {
-    const auto identity = volumes.IdentifyVolume(drive.Text());
+    const auto identity = volumes.IdentifyVolume(drive);
     if (!identity || identity->disk.empty()) {
         return std::nullopt;
     }

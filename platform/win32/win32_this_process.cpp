@@ -37,11 +37,8 @@ std::wstring Win32ThisProcess::CommandLineArguments() const {
     return ArgumentsOf(GetCommandLineW());
 }
 
-bool Win32ThisProcess::SetCurrentDrive(const std::wstring& drive) {
-    if (drive.size() != 2 || drive[1] != L':') {
-        return false;
-    }
-    return SetCurrentDirectoryW(drive.c_str()) != FALSE;
+bool Win32ThisProcess::SetCurrentDrive(DriveLetter drive) {
+    return SetCurrentDirectoryW(drive.Text().c_str()) != FALSE;
 }
 
 bool Win32ThisProcess::SetCurrentFolder(const std::wstring& folder) {

@@ -7,7 +7,7 @@ namespace kestrix::win32 {
 class Win32ThisProcess final : public ThisProcess {
 public:
     std::wstring CommandLineArguments() const override;
-    bool SetCurrentDrive(const std::wstring& drive) override;
+    bool SetCurrentDrive(DriveLetter drive) override;
     bool SetCurrentFolder(const std::wstring& folder) override;
 };
 

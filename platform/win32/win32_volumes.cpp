@@ -24,9 +24,9 @@ UniqueFileHandle OpenDevice(const std::wstring& device, DWORD access, DWORD flag
                                         nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
-// The raw volume behind a drive ("d:"): the one way this program opens one.
-UniqueFileHandle OpenVolume(const std::wstring& drive, DWORD access, DWORD flags = 0) {
-    return OpenDevice(L"\\\\.\\" + drive, access, flags);
+// The raw volume behind a drive: the one way this program opens one.
+UniqueFileHandle OpenVolume(DriveLetter drive, DWORD access, DWORD flags = 0) {
+    return OpenDevice(L"\\\\.\\" + drive.Text(), access, flags);
 }
 
 }  // namespace
@@ -55,7 +55,7 @@ FileResult ReadDeviceStart(const UniqueFileHandle& device, std::size_t length, s
 
 }  // namespace
 
-FileResult Win32Volumes::ReadVolumeStart(const std::wstring& drive, std::size_t length,
+FileResult Win32Volumes::ReadVolumeStart(DriveLetter drive, std::size_t length,
                                          std::string& bytes) const {
     return ReadDeviceStart(OpenVolume(drive, GENERIC_READ), length, bytes);
 }
@@ -145,8 +145,8 @@ constexpr std::size_t kSectorRead = 4096;
 
 }  // namespace
 
-DriveMedia Win32Volumes::MediaOf(const std::wstring& drive) const {
-    if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOVABLE) {
+DriveMedia Win32Volumes::MediaOf(DriveLetter drive) const {
+    if (GetDriveTypeW(drive.Path(L"\\").c_str()) == DRIVE_REMOVABLE) {
         return DriveMedia::Removable;
     }
     return MediaOfDevice(OpenVolume(drive, 0));
@@ -156,7 +156,7 @@ DriveMedia Win32Volumes::DiskMediaOf(int disk) const {
     return MediaOfDevice(OpenDevice(L"\\\\.\\PhysicalDrive" + DecimalText(disk), 0));
 }
 
-bool Win32Volumes::IsEfiSystemPartition(const std::wstring& drive) const {
+bool Win32Volumes::IsEfiSystemPartition(DriveLetter drive) const {
     const auto volume = OpenVolume(drive, 0);
     PARTITION_INFORMATION_EX info{};
     DWORD returned = 0;
@@ -173,7 +173,7 @@ bool Win32Volumes::IsEfiSystemPartition(const std::wstring& drive) const {
     // file system where the volume's own answer may not (a disk image).
     wchar_t fileSystem[MAX_PATH + 1] = {};
     const bool fatByName =
-        GetVolumeInformationW((drive + L"\\").c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+        GetVolumeInformationW(drive.Path(L"\\").c_str(), nullptr, 0, nullptr, nullptr, nullptr,
                               fileSystem, MAX_PATH + 1) &&
         std::wstring(fileSystem).rfind(L"FAT", 0) == 0;
     std::string bootSector;
@@ -184,7 +184,7 @@ bool Win32Volumes::IsEfiSystemPartition(const std::wstring& drive) const {
     if (!fatByName && !fatBySector) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW((drive + L"\\EFI").c_str());
+    const DWORD attributes = GetFileAttributesW(drive.Path(L"\\EFI").c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -267,11 +267,11 @@ constexpr DWORD kLastDiskNumber = 63;
 
 }  // namespace
 
-std::optional<VolumeIdentity> Win32Volumes::IdentifyVolume(const std::wstring& drive) const {
+std::optional<VolumeIdentity> Win32Volumes::IdentifyVolume(DriveLetter drive) const {
     // Asked before the volume is opened, which some file system drivers would have to share.
     VolumeIdentity identity;
     DWORD serial = 0;
-    if (GetVolumeInformationW((drive + L"\\").c_str(), nullptr, 0, &serial, nullptr, nullptr,
+    if (GetVolumeInformationW(drive.Path(L"\\").c_str(), nullptr, 0, &serial, nullptr, nullptr,
                               nullptr, 0)) {
         identity.serial = serial;
     }
@@ -352,7 +352,7 @@ std::optional<FoundPartition> Win32Volumes::FindPartitionById(std::string_view g
                 {static_cast<int>(number), static_cast<int>(partition.PartitionNumber)},
                 std::nullopt};
             for (const auto& entry : DriveEntries()) {
-                const auto volume = OpenVolume(entry.drive.Text(), 0);
+                const auto volume = OpenVolume(entry.drive, 0);
                 PARTITION_INFORMATION_EX info{};
                 DWORD returned = 0;
                 if (volume &&
@@ -369,7 +369,7 @@ std::optional<FoundPartition> Win32Volumes::FindPartitionById(std::string_view g
     return std::nullopt;
 }
 
-FileResult Win32Volumes::WriteVolumeStart(const std::wstring& drive, const std::string& bytes) {
+FileResult Win32Volumes::WriteVolumeStart(DriveLetter drive, const std::string& bytes) {
     const auto volume = OpenVolume(drive, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_WRITE_THROUGH);
     if (!volume) {
         return LastError();

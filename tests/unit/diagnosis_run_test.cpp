@@ -55,7 +55,7 @@ TEST(PlanningSeams, WritesStayInThePlanAndLaterReadsSeeThem) {
     EXPECT_TRUE(files.WriteNewFile(L"d:\\run\\log.txt", "a"));
     EXPECT_TRUE(files.AppendToFile(L"d:\\run\\log.txt", "b"));
     EXPECT_TRUE(files.MoveFileOver(L"d:\\run\\log.txt", L"d:\\run\\moved.txt"));
-    EXPECT_TRUE(volumes.WriteVolumeStart(L"d:", std::string(512, 'n')));
+    EXPECT_TRUE(volumes.WriteVolumeStart(*DriveLetter::Parse(L"d:"), std::string(512, 'n')));
 
     // Nothing reached the disk; every read of the plan sees what it planned.
     EXPECT_EQ(Snapshot(disk), before);
@@ -75,7 +75,7 @@ TEST(PlanningSeams, WritesStayInThePlanAndLaterReadsSeeThem) {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (Lines{L"ntldr", L"run\\"}));
-    EXPECT_TRUE(volumes.ReadVolumeStart(L"d:", 1024, bytes));
+    EXPECT_TRUE(volumes.ReadVolumeStart(*DriveLetter::Parse(L"d:"), 1024, bytes));
     EXPECT_EQ(bytes, std::string(512, 'n') + std::string(512, 'd'));
     EXPECT_EQ(notes, (Lines{L"新建目录：d:\\run", L"复制：d:\\ntldr → d:\\run\\ntldr",
                             L"改属性：d:\\ntldr", L"复制：C:\\tools\\NTLDR → d:\\ntldr",

@@ -240,12 +240,12 @@ public:
     std::wstring OwnFolder() const override { return ownFolder; }
     std::wstring SystemFolder() const override { return systemFolder; }
     std::wstring CommandLineArguments() const override { return arguments; }
-    bool SetCurrentDrive(const std::wstring& drive) override {
-        events_.push_back(L"drive:" + drive);
-        if (drive.size() != 2 || drive[1] != L':' || failDrive) {
+    bool SetCurrentDrive(DriveLetter drive) override {
+        events_.push_back(L"drive:" + drive.Text());
+        if (failDrive) {
             return false;
         }
-        currentDrive = drive;
+        currentDrive = drive.Text();
         return true;
     }
     bool SetCurrentFolder(const std::wstring& folder) override {
@@ -343,9 +343,9 @@ public:
         }
         return Written(path, bytes);
     }
-    FileResult ReadVolumeStart(const std::wstring& drive, std::size_t length,
+    FileResult ReadVolumeStart(DriveLetter drive, std::size_t length,
                                std::string& bytes) const override {
-        const auto it = volumes.find(ToLower(drive));
+        const auto it = volumes.find(drive.LowerText());
         if (it == volumes.end()) {
             return Failure(2);
         }
@@ -366,10 +366,10 @@ public:
         bytes = it->second.substr(0, length);
         return FileResult::Success();
     }
-    FileResult WriteVolumeStart(const std::wstring& drive, const std::string& bytes) override {
-        events_.push_back(L"rawwrite:" + drive);
-        const auto it = volumes.find(ToLower(drive));
-        if (it == volumes.end() || !Writable(drive)) {
+    FileResult WriteVolumeStart(DriveLetter drive, const std::string& bytes) override {
+        events_.push_back(L"rawwrite:" + drive.Text());
+        const auto it = volumes.find(drive.LowerText());
+        if (it == volumes.end() || !Writable(drive.Text())) {
             return Failure(5);
         }
         if (bytes.empty() || bytes.size() % kSector != 0) {
@@ -379,16 +379,16 @@ public:
         return FileResult::Success();
     }
     // A drive's own identity when a test gave one, else the size of its volume.
-    std::optional<VolumeIdentity> IdentifyVolume(const std::wstring& drive) const override {
-        if (const auto it = identities.find(ToLower(drive)); it != identities.end()) {
+    std::optional<VolumeIdentity> IdentifyVolume(DriveLetter drive) const override {
+        if (const auto it = identities.find(drive.LowerText()); it != identities.end()) {
             return it->second;
         }
-        const auto it = volumes.find(ToLower(drive));
+        const auto it = volumes.find(drive.LowerText());
         if (it == volumes.end()) {
             return std::nullopt;
         }
         // Each drive's file system has a serial number of its own.
-        return VolumeIdentity{{}, 0, it->second.size(), 0x5E000000u + ToLower(drive)[0]};
+        return VolumeIdentity{{}, 0, it->second.size(), 0x5E000000u + drive.Lower()};
     }
     std::optional<FoundPartition> FindPartitionById(std::string_view guid) const override {
         const auto it = partitionIds.find(std::string(guid));
@@ -570,8 +570,8 @@ public:
         const auto it = diskMedia.find(disk);
         return it == diskMedia.end() ? DriveMedia::Fixed : it->second;
     }
-    bool IsEfiSystemPartition(const std::wstring& drive) const override {
-        return efiSystem.count(ToLower(drive)) != 0;
+    bool IsEfiSystemPartition(DriveLetter drive) const override {
+        return efiSystem.count(drive.LowerText()) != 0;
     }
     FirmwareReading RunningFirmware() const override {
         return {firmware, firmware == Firmware::Unknown ? firmwareError : 0u,
@@ -618,8 +618,8 @@ public:
         attributes.erase(Key(path));
         return true;
     }
-    DriveMedia MediaOf(const std::wstring& drive) const override {
-        const auto it = media.find(ToLower(drive));
+    DriveMedia MediaOf(DriveLetter drive) const override {
+        const auto it = media.find(drive.LowerText());
         return it == media.end() ? DriveMedia::Fixed : it->second;
     }
 
