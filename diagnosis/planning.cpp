@@ -312,8 +312,8 @@ FileResult PlanningVolumes::ReadVolumeStart(DriveLetter drive, std::size_t lengt
 }
 
 FileResult PlanningVolumes::WriteVolumeStart(DriveLetter drive, const std::string& bytes) {
-    note_(L"写入：" + drive.Text() + L" 卷的前 " + DecimalText(static_cast<long long>(bytes.size())) +
-          L" 字节");
+    note_(L"写入：" + drive.Text() + L" 卷的前 " +
+          DecimalText(static_cast<long long>(bytes.size())) + L" 字节");
     written_[drive.LowerText()] = bytes;
     return FileResult::Success();
 }

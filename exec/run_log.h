@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "exec/hold.h"
-#include "platform/drive_letter.h"
 #include "platform/clock.h"
+#include "platform/drive_letter.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 

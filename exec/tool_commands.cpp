@@ -119,8 +119,7 @@ ToolCommand UefiStoreTimeoutCommand(DriveLetter esp) {
 }
 
 ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid) {
-    return StoreCommand(UefiStore(esp),
-                        {L"/set", L"{default}", L"recoverysequence", guid});
+    return StoreCommand(UefiStore(esp), {L"/set", L"{default}", L"recoverysequence", guid});
 }
 
 ToolCommand DiskpartCommand(std::wstring_view scriptPath) {

@@ -158,8 +158,8 @@ FileResult Backups::SaveVolumeStart(DriveLetter volume) {
                                          : FileDigest::Failed({false, 0, L"无法计算 SHA-256"}));
         }
         if (result) {
-            log_.Write(L"备份：" + volume.Text() + L" 卷的前 " + DecimalText(bytes.size()) + L" 字节 → " +
-                       target);
+            log_.Write(L"备份：" + volume.Text() + L" 卷的前 " + DecimalText(bytes.size()) +
+                       L" 字节 → " + target);
         }
     }
     outcomes_[key] = result;

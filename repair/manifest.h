@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/drive_letter.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
 
@@ -23,6 +24,8 @@ struct ManifestItem {
     ManifestKind kind = ManifestKind::File;
     // "d:" for a volume, the full path of a file.
     std::wstring source;
+    // The drive of source: ReadManifest takes drive paths only, and the backups record only those.
+    DriveLetter Drive() const { return DrivePath::Parse(source)->drive; }
     // The copy's path inside the run folder; none for a created file.
     std::wstring backup;
     std::uint64_t length = 0;

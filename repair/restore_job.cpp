@@ -198,7 +198,7 @@ std::vector<std::wstring> RestoreJob::Locate(std::vector<ManifestItem>& items) {
     std::map<wchar_t, DriveLetter> now;
     std::vector<std::wstring> moved;
     for (const auto& item : items) {
-        const auto drive = DrivePath::Parse(item.source)->drive;
+        const auto drive = item.Drive();
         if (item.identity && now.count(drive.Lower()) == 0) {
             const auto found = Find(drive, *item.identity);
             now.emplace(drive.Lower(), found);
@@ -230,7 +230,8 @@ DriveLetter RestoreJob::Find(DriveLetter drive, const VolumeIdentity& identity) 
     // A partition without a letter, as an EFI system partition is: one for this run.
     if (const auto place = volumes_.FindPartition(identity)) {
         const auto where = L"磁盘 " + DecimalText(place->disk) + L" 的分区 " +
-                           DecimalText(place->partition) + L"（备份时的 " + drive.LowerText() + L"）";
+                           DecimalText(place->partition) + L"（备份时的 " + drive.LowerText() +
+                           L"）";
         if (const auto letter = letters_.Assign(place->disk, place->partition, where)) {
             return *letter;
         }
@@ -251,7 +252,7 @@ std::vector<DriveLetter> RestoreJob::RunFolderDrives(
     };
     // The drives put back first, then any fixed one: never one whose letter goes at the end.
     for (const auto& item : items.value_or(std::vector<ManifestItem>{})) {
-        add(DrivePath::Parse(item.source)->drive);
+        add(item.Drive());
     }
     for (const auto drive : letters_.LastingFixedDrives(volumes_.DriveEntries())) {
         add(drive);
@@ -341,14 +342,15 @@ bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
         steps_.Fail(L"  失败：" + what + L" 不是本程序保存的长度，未写入");
         return false;
     }
-    const auto drive = DrivePath::Parse(item.source)->drive;
+    const auto drive = item.Drive();
     if (!item.identity) {
-        steps_.Fail(L"  失败：备份时无法识别 " + drive.Text() + L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
+        steps_.Fail(L"  失败：备份时无法识别 " + drive.Text() +
+                    L" 是哪个卷，无法确认是同一个卷，未恢复 " + what);
         return false;
     }
     if (const auto now = IdentifyVolume(volumes_, drive); !IsSameVolume(*item.identity, now, file)) {
-        steps_.Fail(L"  失败：" + drive.Text() + L" 现在是另一个卷（" + DescribeIdentity(now) + L"，备份时是" +
-             DescribeIdentity(item.identity) + L"），未恢复 " + what);
+        steps_.Fail(L"  失败：" + drive.Text() + L" 现在是另一个卷（" + DescribeIdentity(now) +
+                    L"，备份时是" + DescribeIdentity(item.identity) + L"），未恢复 " + what);
         return false;
     }
     return true;
@@ -356,7 +358,7 @@ bool RestoreJob::Verified(const std::wstring& copy, const ManifestItem& item) {
 
 bool RestoreJob::SaveCurrent(const ManifestItem& item) {
     const auto saved = item.kind == ManifestKind::VolumeStart
-                           ? steps_.Saved().SaveVolumeStart(DrivePath::Parse(item.source)->drive)
+                           ? steps_.Saved().SaveVolumeStart(item.Drive())
                            : steps_.Saved().SaveFile(item.source);
     if (!saved) {
         steps_.Fail(L"  失败：无法备份 " + Describe(item) + L" 现在的内容" + Reason(saved) + L"，未恢复");
@@ -374,7 +376,7 @@ std::optional<std::size_t> RestoreJob::BootAreaLength(const ManifestItem& item,
         return std::nullopt;
     }
     std::string current;
-    if (const auto read = volumes_.ReadVolumeStart(DrivePath::Parse(item.source)->drive, bytes.size(), current); !read) {
+    if (const auto read = volumes_.ReadVolumeStart(item.Drive(), bytes.size(), current); !read) {
         steps_.Fail(L"  失败：无法读取 " + item.source + L" 现在的引导记录" + Reason(read) + refused);
         return std::nullopt;
     }
@@ -423,7 +425,7 @@ void RestoreJob::PutBack(const Ready& ready) {
     // The record of what was saved reaches the disk before anything is overwritten.
     log_.Flush();
     const auto result = item.kind == ManifestKind::VolumeStart
-                            ? volumes_.WriteVolumeStart(DrivePath::Parse(item.source)->drive, std::string(written))
+                            ? volumes_.WriteVolumeStart(item.Drive(), std::string(written))
                         : IsHeldSystemStore(item.source) ? ImportStore(ready.copy)
                                                          : PutFileBack(item, bytes);
     if (!result) {

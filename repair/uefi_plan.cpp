@@ -43,8 +43,9 @@ FileResult UefiPlan::SaveBootFiles() {
 RepairOutcome UefiPlan::BootSector() {
     const auto source = boot_.Path(L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi");
     if (!IsPresent(files, source)) {
-        steps.Line(L"  " + boot_.Text() +
-                   L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
+        steps.Line(
+            L"  " + boot_.Text() +
+            L" 上没有 \\EFI\\Microsoft\\Boot\\bootmgfw.efi，不写入任何内容。请先运行引导菜单修复（不选“只修复引导”）。");
         return Complete(L"纯引导修复完成！请关闭。", L"纯引导修复", true);
     }
     std::string header;
@@ -163,18 +164,21 @@ std::optional<std::vector<BootManagerSource>> UefiPlan::ChooseBootManagers(
                 sources.push_back(BootManagerSource::Default);
                 break;
             case BootManagerChoice::BootEx:
-                steps.Line(L"  " + drive +
-                           L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
+                steps.Line(
+                    L"  " + drive +
+                    L" 将安装 \\Windows\\Boot\\EFI_EX 中的启动管理器（Windows UEFI CA 2023 签名）。");
                 sources.push_back(BootManagerSource::Updated);
                 break;
             case BootManagerChoice::KeepPresent:
-                steps.Fail(L"  失败：" + finding.entry.Text() +
-                           L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
+                steps.Fail(
+                    L"  失败：" + finding.entry.Text() +
+                    L"：ESP 上的启动管理器由 Windows UEFI CA 2023 签名，而该系统没有 \\Windows\\Boot\\EFI_EX，换成旧的启动管理器可能使本机无法启动。请先更新该系统。");
                 refused = true;
                 break;
             case BootManagerChoice::Neither:
-                steps.Fail(L"  失败：" + finding.entry.Text() +
-                           L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
+                steps.Fail(
+                    L"  失败：" + finding.entry.Text() +
+                    L"：该系统的启动文件尚未更新到 Windows UEFI CA 2023 签名，本机固件会拒绝旧的启动管理器。请先更新该系统，或在固件中关闭安全启动。");
                 refused = true;
                 break;
             case BootManagerChoice::Undetermined:

@@ -172,10 +172,9 @@ bool Win32Volumes::IsEfiSystemPartition(DriveLetter drive) const {
     // Where the type cannot be told: a FAT volume with an \EFI folder. The boot sector names its
     // file system where the volume's own answer may not (a disk image).
     wchar_t fileSystem[MAX_PATH + 1] = {};
-    const bool fatByName =
-        GetVolumeInformationW(drive.Path(L"\\").c_str(), nullptr, 0, nullptr, nullptr, nullptr,
-                              fileSystem, MAX_PATH + 1) &&
-        std::wstring(fileSystem).rfind(L"FAT", 0) == 0;
+    const bool fatByName = GetVolumeInformationW(drive.Path(L"\\").c_str(), nullptr, 0, nullptr,
+                                                 nullptr, nullptr, fileSystem, MAX_PATH + 1) &&
+                           std::wstring(fileSystem).rfind(L"FAT", 0) == 0;
     std::string bootSector;
     const bool fatBySector =
         ReadVolumeStart(drive, kSectorRead, bootSector) &&

@@ -1133,6 +1133,17 @@ class Workspace:
         return [LOADERS[self.options.arch], *args]
 
     def probe(self, *args):
+        # kprobe says why whenever it fails; a failure without a word is Wine that could not
+        # bring the process up (its loader now and then cannot reserve the address space it
+        # wants, more often on a loaded machine). Such a start is tried again.
+        for attempt in range(3):
+            code, out, err = self.probe_once(*args)
+            if code == 0 or out or err:
+                break
+            time.sleep(0.5)
+        return code, out, err
+
+    def probe_once(self, *args):
         # Files, not pipes: a wineserver or helper started by this call inherits the output
         # handles and would hold a pipe open long after kprobe has ended.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
