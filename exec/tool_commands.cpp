@@ -5,21 +5,9 @@ namespace kestrix {
 
 namespace {
 
-// bcdedit.exe over the store at the path, or, without one, the store of the running Windows.
+// bcdedit.exe over the store at the path.
 ToolCommand StoreCommand(std::wstring_view store, std::initializer_list<std::wstring_view> edit) {
-    ToolCommand command(L"bcdedit.exe", {});
-    if (!store.empty()) {
-        command.Add({L"/store", store});
-    }
-    return std::move(command.Add(edit));
-}
-
-std::wstring BiosStore(DriveLetter boot) {
-    return boot.Path(L"\\boot\\bcd");
-}
-
-std::wstring UefiStore(DriveLetter esp) {
-    return esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD");
+    return std::move(ToolCommand(L"bcdedit.exe", {L"/store", store}).Add(edit));
 }
 
 }  // namespace
@@ -70,23 +58,17 @@ ToolCommand BootFilesCommand(DriveLetter scanned, DriveLetter boot, BootFilesFor
     if (manager == BootManagerSource::Updated) {
         command.Add({L"/bootex"});
     }
-    const auto leave = [&](std::initializer_list<const wchar_t*> paths) {
-        for (const wchar_t* path : paths) {
-            command.leaves.push_back(boot.Path(path));
-        }
-    };
-    if (firmware == BootFilesFor::Uefi) {
-        leave({L"\\EFI\\Microsoft\\Boot\\BCD", L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi",
-               L"\\EFI\\Boot\\bootx64.efi"});
-    } else {
-        leave({L"\\bootmgr", L"\\Boot\\BCD"});
-    }
+    command.leaves = firmware == BootFilesFor::Uefi
+                         ? std::vector{boot.Path(L"\\EFI\\Microsoft\\Boot\\BCD"),
+                                       boot.Path(L"\\EFI\\Microsoft\\Boot\\bootmgfw.efi"),
+                                       boot.Path(L"\\EFI\\Boot\\bootx64.efi")}
+                         : std::vector{boot.Path(L"\\bootmgr"), boot.Path(L"\\Boot\\BCD")};
     return command;
 }
 
 std::array<ToolCommand, 7> BootMenuStoreCommands(DriveLetter boot) {
     const auto partition = L"partition=" + boot.Text();
-    const auto store = BiosStore(boot);
+    const auto store = boot.Path(L"\\boot\\bcd");
     std::array<ToolCommand, 7> commands{
         StoreCommand(store, {L"/create", L"{bootmgr}", L"/d", L"Windows Boot Manager"}),
         StoreCommand(store, {L"/create", L"{ntldr}", L"/d", L"Windows XP/2003"}),
@@ -101,25 +83,26 @@ std::array<ToolCommand, 7> BootMenuStoreCommands(DriveLetter boot) {
 }
 
 ToolCommand StoreTimeoutCommand(DriveLetter boot) {
-    return StoreCommand(BiosStore(boot), {L"/timeout", L"7"});
+    return StoreCommand(boot.Path(L"\\boot\\bcd"), {L"/timeout", L"7"});
 }
 
 ToolCommand StoreExportCommand(std::wstring_view file) {
-    auto command = StoreCommand({}, {L"/export"});
+    ToolCommand command(L"bcdedit.exe", {L"/export"});
     command.AddFolderPath(file).leaves = {std::wstring(file)};
     return command;
 }
 
 ToolCommand StoreImportCommand(std::wstring_view file) {
-    return std::move(StoreCommand({}, {L"/import"}).AddFolderPath(file));
+    return std::move(ToolCommand(L"bcdedit.exe", {L"/import"}).AddFolderPath(file));
 }
 
 ToolCommand UefiStoreTimeoutCommand(DriveLetter esp) {
-    return StoreCommand(UefiStore(esp), {L"/timeout", L"7"});
+    return StoreCommand(esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD"), {L"/timeout", L"7"});
 }
 
 ToolCommand UefiRecoverySequenceCommand(DriveLetter esp, std::wstring_view guid) {
-    return StoreCommand(UefiStore(esp), {L"/set", L"{default}", L"recoverysequence", guid});
+    return StoreCommand(esp.Path(L"\\EFI\\Microsoft\\Boot\\BCD"),
+                        {L"/set", L"{default}", L"recoverysequence", guid});
 }
 
 ToolCommand DiskpartCommand(std::wstring_view scriptPath) {

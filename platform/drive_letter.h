@@ -65,10 +65,6 @@ struct DrivePath {
         return DrivePath{*drive, std::wstring(path.substr(2))};
     }
 
-    // The same path on another drive, as a volume that moved.
-    DrivePath On(DriveLetter other) const { return {other, rest}; }
-    std::wstring Text() const { return drive.Path(rest); }
-
     DriveLetter drive;
     std::wstring rest;
 };
