@@ -10,8 +10,8 @@ namespace {
 
 // A folder named without its drive lies in the program's folder.
 std::wstring FullFolder(const std::wstring& folder, const std::wstring& ownFolder) {
-    const bool absolute = (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') ||
-                          folder.starts_with(L"\\\\");
+    const auto onDrive = DrivePath::Parse(folder);
+    const bool absolute = (onDrive && !onDrive->rest.empty()) || folder.starts_with(L"\\\\");
     return absolute || folder.empty() ? folder : JoinPath(ownFolder, folder);
 }
 

@@ -177,7 +177,7 @@ FileResult Backups::SaveFile(const std::wstring& path) {
         missing_.push_back(path);
     } else if (log_.Folder().empty()) {
         return NoFolder();
-    } else if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') {
+    } else if (const auto at = DrivePath::Parse(path); !at || at->rest.empty()) {
         result = {false, 0, L"路径无效"};
     } else {
         const auto target = TargetFor(path);

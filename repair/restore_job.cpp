@@ -86,11 +86,11 @@ bool IsBesideProgram(const std::wstring& folder, const std::wstring& ownFolder) 
 // What a run saves: the boot files and folders at a volume's root, nothing else, and no path that
 // could climb out of them.
 bool IsBootPath(std::wstring_view source) {
-    if (source.size() < 4 || source[1] != L':' || source[2] != L'\\' ||
-        !IsPlainRelativePath(source.substr(3))) {
+    const auto at = DrivePath::Parse(source);
+    if (!at || at->rest.size() < 2 || !IsPlainRelativePath(std::wstring_view(at->rest).substr(1))) {
         return false;
     }
-    const auto path = ToLower(source.substr(2));
+    const auto path = ToLower(at->rest);
     for (const wchar_t* file :
          {L"\\bootmgr", L"\\boot.ini", L"\\ntldr", L"\\ntdetect.com", L"\\bootfont.bin"}) {
         if (path == file) {
