@@ -1744,8 +1744,11 @@ WINE_START_FAILURE = "错误 1359："
 
 
 def wine_failed_to_start_a_tool(case, outcome):
-    """True when the run showed Wine's start failure and the case expects no such thing."""
-    shown = [box.text for box in outcome.boxes] + list(outcome.log)
+    """True when the run showed Wine's start failure, in the window or in the program's own log
+    (a tool whose failure the program expects is named there only), and the case expects no
+    such thing."""
+    shown = ([box.text for box in outcome.boxes] + list(outcome.log)
+             + list(outcome.program_logs.values()))
     expected = [box.text for box in case.boxes or ()] + list(case.log or ())
     return (any(WINE_START_FAILURE in text for text in shown)
             and not any(WINE_START_FAILURE in text for text in expected))

@@ -492,6 +492,9 @@ class CompareTest(unittest.TestCase):
         table = [
             ("in a box", case_with(), outcome_with(boxes=[cases.Box(failed, ("ok",))]), True),
             ("in the log", case_with(), outcome_with(log=["  " + failed]), True),
+            ("in the program's own log", case_with(),
+             outcome_with(program_logs={"r/kestrix.log": "命令：bcdedit.exe → 无法启动（"
+                                                         "错误 1359：内部错误。）"}), True),
             ("expected by the case", case_with(boxes=[cases.Box(failed, ("ok",))]),
              outcome_with(boxes=[cases.Box(failed, ("ok",))]), False),
             ("another error", case_with(),
