@@ -1754,6 +1754,24 @@ def wine_failed_to_start_a_tool(case, outcome):
             and not any(WINE_START_FAILURE in text for text in expected))
 
 
+def wine_failed_to_start_the_program(case, outcome):
+    """True when the program ended with a failure before anything of it was seen (no line in
+    its window, no box, no log of its own), where the case expects lines: the way a process
+    ends that Wine could not bring up. The program itself writes its log from its first step."""
+    return (bool(case.log) and not outcome.log and not outcome.boxes
+            and not outcome.program_logs and outcome.exit_code not in (None, 0))
+
+
+def wine_start_failure(case, outcome):
+    """What a failed run showed of Wine's failure to start a process, or None."""
+    if wine_failed_to_start_a_tool(case, outcome):
+        return "Wine could not start a tool (error 1359)"
+    if wine_failed_to_start_the_program(case, outcome):
+        return (f"the program ended (exit code {outcome.exit_code}) before it showed or logged "
+                "anything, as a process that Wine could not bring up does")
+    return None
+
+
 def run_named(case, options):
     label = f"{options.arch} {case.name}"
     missing = missing_inputs(case, options)
@@ -1763,8 +1781,9 @@ def run_named(case, options):
     started = time.monotonic()
     outcome, error = run_case(case, options)
     problems = ([error] if error else []) + compare(case, outcome)
-    if problems and wine_failed_to_start_a_tool(case, outcome):
-        print(f"RETRY {label}: Wine could not start a tool (error 1359); the case runs once more")
+    reason = wine_start_failure(case, outcome) if problems else None
+    if reason:
+        print(f"RETRY {label}: {reason}; the case runs once more")
         outcome, error = run_case(case, options)
         problems = ([error] if error else []) + compare(case, outcome)
     took = time.monotonic() - started

@@ -504,6 +504,20 @@ class CompareTest(unittest.TestCase):
             with self.subTest(title):
                 self.assertEqual(e2e.wine_failed_to_start_a_tool(case, outcome), want)
 
+    def test_a_program_that_ended_unseen_is_run_again(self):
+        unseen = dict(log=[], boxes=[], exit_code=1)
+        table = [
+            ("nothing seen", case_with(), outcome_with(**unseen), True),
+            ("it wrote its log", case_with(),
+             outcome_with(**unseen, program_logs={"r/kestrix.log": "开始修复 d:"}), False),
+            ("it showed a line", case_with(), outcome_with(**{**unseen, "log": ["a"]}), False),
+            ("the case expects no line", case_with(log=[]), outcome_with(**unseen), False),
+            ("it ended with 0", case_with(), outcome_with(**{**unseen, "exit_code": 0}), False),
+        ]
+        for title, case, outcome, want in table:
+            with self.subTest(title):
+                self.assertEqual(e2e.wine_failed_to_start_the_program(case, outcome), want)
+
     def test_unix_exit_code(self):
         for code, want in [(0, 0), (1, 1), (255, 255), (256, 0), (-1, 255), (0xC0000005, 5)]:
             with self.subTest(code=code):
