@@ -1757,7 +1757,7 @@ def wine_failed_to_start_a_tool(case, outcome):
 def wine_failed_to_start_the_program(case, outcome):
     """True when the program ended with a failure before anything of it was seen (no line in
     its window, no box, no log of its own), where the case expects lines: the way a process
-    ends that Wine could not bring up. The program itself writes its log from its first step."""
+    ends that Wine could not bring up. Every run of the program leaves its log."""
     return (bool(case.log) and not outcome.log and not outcome.boxes
             and not outcome.program_logs and outcome.exit_code not in (None, 0))
 
