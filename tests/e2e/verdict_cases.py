@@ -100,21 +100,27 @@ def unsigned_digest():
     return bytes.fromhex(line.split(":", 1)[1].strip())
 
 
-def verdict_case(name, efi, db, dbx, verdict, reason):
-    """kprobe verdict on d:/file.efi against db and dbx (bytes, a maker of them, or None for a
-    variable that does not exist)."""
+def verdict_inputs(efi, db, dbx):
+    """The files that kprobe verdict reads for d:/file.efi against db and dbx (bytes, a maker of
+    them, or None for a variable that does not exist), and its arguments after "verdict"."""
     files = {"d:/file.efi": efi}
-    args = []
+    arguments = ["d:\\file.efi"]
     for label, content in (("db", db), ("dbx", dbx)):
         if content is None:
-            args.append("-")
+            arguments.append("-")
         else:
             files[f"d:/{label}.bin"] = content
-            args.append(f"d:\\{label}.bin")
+            arguments.append(f"d:\\{label}.bin")
+    return files, arguments
+
+
+def verdict_case(name, efi, db, dbx, verdict, reason):
+    """kprobe verdict on d:/file.efi against db and dbx, its answer written to a file."""
+    files, arguments = verdict_inputs(efi, db, dbx)
     return Case(
         name=name, files=files,
         runs=(Run("C:\\windows\\system32\\cmd.exe",
-                  f"/c kprobe verdict d:\\file.efi {' '.join(args)}>verdict.txt", 0, "C:\\kestrix"),),
+                  f"/c kprobe verdict {' '.join(arguments)}>verdict.txt", 0, "C:\\kestrix"),),
         files_after={"c:/kestrix/verdict.txt": f"verdict={verdict}\nreason={reason}\n"})
 
 

@@ -22,6 +22,7 @@ import e2e  # noqa: E402
 import firmware_cases  # noqa: E402
 from cases import Case, Run  # noqa: E402
 from firmware_boot import BootError, boot, store_with  # noqa: E402
+from verdict_cases import verdict_inputs  # noqa: E402
 from ovmf_vars import read_variable  # noqa: E402
 
 # The program's verdict that each of the firmware's matches.
@@ -35,14 +36,7 @@ class ProbeError(RuntimeError):
 def program_verdict(efi, db, dbx, options):
     """{"verdict": …, "reason": …} as kprobe verdict prints them for these inputs, under Wine as
     the end-to-end cases run it."""
-    files = {"d:/file.efi": efi}
-    arguments = ["d:\\file.efi"]
-    for name, data in (("db", db), ("dbx", dbx)):
-        if data is None:
-            arguments.append("-")
-        else:
-            files[f"d:/{name}.bin"] = data
-            arguments.append(f"d:\\{name}.bin")
+    files, arguments = verdict_inputs(efi, db, dbx)
     # A tool case: kprobe is all it runs.
     case = Case(name="firmware-verdict", files=files,
                 runs=(Run("kprobe.exe", "verdict " + " ".join(arguments)),))
